@@ -1,0 +1,75 @@
+// Construction of the download task: tile range, edges, count, file paths, tile folder, resume points.
+#include "engine/Unitclasstask.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/Commonfunc.h"
+#include "engine/tile_sequence.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+
+namespace {
+
+void CreateTileFolder(const std::string& tileDir) {
+  if (qm::DirectoryExists(tileDir)) return;
+  if (!qm::CreateDirectory(tileDir)) {
+    throw TaskError("Create directory " + tileDir + " Failed.");
+  }
+}
+
+}  // namespace
+
+std::string TaskStem(const std::string& taskName) {
+  const std::size_t dot = taskName.rfind('.');
+  const std::size_t separator = taskName.rfind(qm::kPathSeparator);
+  // A dot inside a folder part of the name does not start an extension.
+  if (dot == std::string::npos || (separator != std::string::npos && separator > dot)) {
+    return taskName;
+  }
+  return taskName.substr(0, dot);
+}
+
+std::string TooManyTilesText(int64_t tileCount) {
+  return "The area holds " + std::to_string(tileCount) + " tiles; one task holds at most " +
+         std::to_string(kMaxTaskTiles) + " tiles.";
+}
+
+TDownTask::TDownTask(TDownParams* params) : Params(params) {
+  const auto zoom = static_cast<uint8_t>(params->Zoom);
+  MinX = LonToTileX(params->LeftLongitude, zoom);
+  MaxX = LonToTileX(params->RightLongitude, zoom);
+  const int32_t southRow = LatToTileY(params->BottomLatitude, zoom);
+  const int32_t northRow = LatToTileY(params->TopLatitude, zoom);
+  MinY = southRow;
+  MaxY = northRow;
+  Left_Longitude_download = TileXToLon(MinX, zoom);
+  Right_Longitude_download = TileXToLon(double{MaxX} + 1, zoom);
+  // The latitude edges come from the rows before they are put in order.
+  Top_Latitude_download = TileYToLat(northRow, zoom);
+  Bottom_Latitude_download = TileYToLat(double{southRow} + 1, zoom);
+  if (MaxY < MinY) std::swap(MinY, MaxY);
+
+  const int64_t count = RangeTileCount(RangeOf(*this));
+  if (count > kMaxTaskTiles) throw TaskError(TooManyTilesText(count));
+  TotalCount = static_cast<int32_t>(count);
+
+  const std::string stem = TaskStem(params->TaskName);
+  LogFile = params->SavePath + stem + "_log.txt";
+  FailedFile = params->SavePath + stem + "_failed.ftl";
+  ListFile = params->SavePath + stem + "_list.txt";
+  TileDir = params->SavePath + stem + qm::kPathSeparator;
+  CreateTileFolder(TileDir);
+
+  if (params->Resume) {
+    const qm::IniFile project(ProjectFile());
+    const int workers = std::clamp<int32_t>(params->ThreadCount, 0, kResumeSlots);
+    for (int i = 0; i < workers; ++i) {
+      const std::string n = std::to_string(i + 1);
+      ResumeX[i] = project.ReadInteger("THREADS", "T" + n + "X", 0);
+      ResumeY[i] = project.ReadInteger("THREADS", "T" + n + "Y", 0);
+    }
+  }
+}
+
+std::string TDownTask::ProjectFile() const { return Params->SavePath + Params->TaskName; }

@@ -1,0 +1,85 @@
+// The download task: its parameter record, the task built from it, the tile source and the task files.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// The inputs of one run, filled by Start and read-only once the task is built.
+struct TDownParams {
+  double LeftLongitude = 0;
+  double RightLongitude = 0;
+  double TopLatitude = 0;
+  double BottomLatitude = 0;
+  int32_t Zoom = 1;
+  int32_t ThreadCount = 8;   // lowered by Start to the tile count when that is smaller
+  int32_t ThreadSlots = 8;   // key pairs in a new project file's [THREADS] section
+  int32_t MapsType = 4;
+  std::string SavePath;      // ends with the path separator
+  std::string TaskName;      // the project file's name inside SavePath, with its extension
+  bool UseProxy = false;
+  std::string ProxyServer;
+  std::string ProxyPort;
+  std::string ProxyUsername;
+  std::string ProxyPassword;
+  bool Resume = false;
+  std::string TileServer = "localhost:8080";  // "host" or "host:port" of the tile server
+};
+
+// A task that cannot be built; what() is the text to show the user.
+class TaskError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One task holds at most this many tiles, so that every count and sequence number fits 32 bits.
+inline constexpr int64_t kMaxTaskTiles = 2147483647;
+
+// Built on the user-interface thread; read-only afterwards, read by the workers without locks.
+class TDownTask {
+ public:
+  // Computes the tile range, its edges and count, the file paths, creates the tile folder and,
+  // when resuming, loads each worker's last position from the project file. Throws TaskError
+  // when the area holds too many tiles (before anything is created) or the tile folder cannot be
+  // created; qm::FileError may escape from the file layer.
+  explicit TDownTask(TDownParams* params);
+
+  static constexpr int kResumeSlots = 16;
+  int32_t ResumeX[kResumeSlots] = {};  // column of the last tile worker i finished; 0 means none
+  int32_t ResumeY[kResumeSlots] = {};  // its row; 0 means none
+  TDownParams* Params;                 // not owned
+  int32_t MinX = 0;
+  int32_t MinY = 0;
+  int32_t MaxX = 0;
+  int32_t MaxY = 0;
+  double Left_Longitude_download = 0;
+  double Right_Longitude_download = 0;
+  double Top_Latitude_download = 0;
+  double Bottom_Latitude_download = 0;
+  int32_t TotalCount = 0;
+  std::string LogFile;
+  std::string FailedFile;
+  std::string ListFile;
+  std::string TileDir;  // ends with the path separator
+
+  std::string ProjectFile() const;  // SavePath + TaskName
+};
+
+// The task name without its extension (from its last dot on); a name without a dot is its own stem.
+std::string TaskStem(const std::string& taskName);
+// The refusal shown for an area of more than kMaxTaskTiles tiles.
+std::string TooManyTilesText(int64_t tileCount);
+
+// Tile source: file name, path, extension and URL of a tile of the task.
+std::string TileFileName(const TDownTask& task, int32_t x, int32_t y);  // kv_2412_3080_13.jpg
+std::string TileFilePath(const TDownTask& task, int32_t x, int32_t y);  // TileDir + file name
+std::string TileExtension(const TDownTask& task);                      // "jpg", no dot
+std::string TileUrl(const TDownTask& task, int32_t x, int32_t y);       // http://<TileServer>/...
+
+// The four task files. With Params->Resume set, the first, second and fourth do nothing and the
+// log gets a continuation block instead of a new header. Errors of the file layer (qm::FileError)
+// reach the caller; every file is replaced atomically.
+void WriteProjectFile(const TDownTask& task);
+void WriteListFile(const TDownTask& task);
+void WriteLogHeader(const TDownTask& task);
+void CreateFailedList(const TDownTask& task);

@@ -1,0 +1,29 @@
+// Sequence numbers of a task's tiles and the share of each worker.
+#include "engine/tile_sequence.h"
+
+#include "engine/Unitclasstask.h"
+
+TileRange RangeOf(const TDownTask& task) { return {task.MinX, task.MinY, task.MaxX, task.MaxY}; }
+
+int64_t RangeHeight(const TileRange& range) { return int64_t{range.MaxY} - range.MinY + 1; }
+
+int64_t RangeTileCount(const TileRange& range) {
+  return (int64_t{range.MaxX} - range.MinX + 1) * RangeHeight(range);
+}
+
+int64_t TileSequenceNumber(const TileRange& range, int32_t x, int32_t y) {
+  return (int64_t{x} - range.MinX) * RangeHeight(range) + (int64_t{y} - range.MinY) + 1;
+}
+
+int64_t ResumeSequence(const TileRange& range, int32_t resumeX, int32_t resumeY) {
+  if (resumeX == 0 || resumeY == 0) return 0;
+  return TileSequenceNumber(range, resumeX, resumeY);
+}
+
+WorkerShare ShareOf(const TDownTask& task, int32_t threadIndex) {
+  int64_t resume = 0;
+  if (threadIndex >= 0 && threadIndex < TDownTask::kResumeSlots) {
+    resume = ResumeSequence(RangeOf(task), task.ResumeX[threadIndex], task.ResumeY[threadIndex]);
+  }
+  return {threadIndex, task.Params->ThreadCount, resume};
+}
