@@ -1,0 +1,63 @@
+// A blocking HTTP/1.1 client over libcurl: one per worker, keep-alive, redirects not followed,
+// optional proxy, failures worded so that the tile fetch can classify them.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qm {
+
+struct ProxySettings {
+  std::string host;
+  int port = 0;
+  std::string username;
+  std::string password;
+};
+
+// The outcome of one GET. On failure, message follows three rules the callers rely on:
+// - an answer whose status is not 2xx (redirects included): the status line as received,
+//   e.g. "HTTP/1.1 404 Not Found";
+// - a socket failure: "Socket Error # N\r\n<text>" with N the Winsock number (10054 reset,
+//   10048 address in use, 10060 timed out, 10061 refused, 10065 host unreachable, 11001 host
+//   not found, ...);
+// - a connection closed without an answer, or in the middle of one: "Connection Closed
+//   Gracefully.".
+// A body over kMaxBodyBytes fails with a message of its own.
+struct HttpResult {
+  bool ok = false;
+  std::string message;
+};
+
+class HttpClient {
+ public:
+  static constexpr std::size_t kMaxBodyBytes = 64u * 1024u * 1024u;
+  static constexpr long kConnectTimeoutSeconds = 30;
+  static constexpr long kStallTimeoutSeconds = 60;
+
+  HttpClient();
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  void SetProxy(const ProxySettings& proxy);
+  // Request headers sent with every GET (name, value), in the order given.
+  void SetHeaders(std::vector<std::pair<std::string, std::string>> headers);
+
+  // GETs url and appends the answer's body (error pages included) to body.
+  HttpResult Get(const std::string& url, std::string& body);
+
+  // Safe from any thread: the transfer in flight fails at once and so does every later one.
+  void Abort();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Once per process before any client is used (curl_global_init, SIGPIPE ignored).
+void HttpGlobalInit();
+
+}  // namespace qm

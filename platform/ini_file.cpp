@@ -1,0 +1,173 @@
+// Ini-file reading with defaults and in-place writing that keeps every other line byte for byte.
+#include "platform/ini_file.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+#include "platform/text_format.h"
+
+namespace qm {
+
+namespace {
+
+constexpr size_t kMaxValueLength = 2047;
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+// Lines with their terminators (CR LF, LF or CR) kept, so untouched lines are rewritten as read.
+std::vector<std::string_view> SplitKeepingEnds(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back(text.substr(start, i + 1 - start));
+    start = i + 1;
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+std::string_view WithoutEnd(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  return line;
+}
+
+// The section name of a "[name]" line, or nothing for other lines.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  line = Trim(WithoutEnd(line));
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  line.remove_prefix(1);
+  const size_t close = line.find(']');
+  return Trim(close == std::string_view::npos ? line : line.substr(0, close));
+}
+
+// Key and value of a "key=value" line, or nothing for comments and other lines.
+std::optional<std::pair<std::string_view, std::string_view>> KeyValue(std::string_view line) {
+  line = WithoutEnd(line);
+  const std::string_view trimmed = Trim(line);
+  if (trimmed.empty() || trimmed.front() == ';') return std::nullopt;
+  const size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return std::make_pair(Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
+}
+
+// Where a key lives in the file: the index of its line, or where a new key would go.
+struct KeyPlace {
+  bool sectionFound = false;
+  std::optional<size_t> keyLine;
+  size_t insertAt = 0;  // after the last non-blank line of the section
+};
+
+KeyPlace FindKey(const std::vector<std::string_view>& lines, std::string_view section,
+                 std::string_view key) {
+  KeyPlace place;
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (auto name = SectionName(lines[i])) {
+      if (place.sectionFound && inSection) break;
+      inSection = SameName(*name, section);
+      if (inSection) {
+        place.sectionFound = true;
+        place.insertAt = i + 1;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    if (!Trim(WithoutEnd(lines[i])).empty()) place.insertAt = i + 1;
+    auto kv = KeyValue(lines[i]);
+    if (kv && SameName(kv->first, key)) {
+      place.keyLine = i;
+      return place;
+    }
+  }
+  return place;
+}
+
+std::optional<std::string> ReadFileIfAny(const std::string& path) {
+  if (!FileExists(path)) return std::nullopt;
+  try {
+    return ReadWholeFile(path);
+  } catch (const FileError&) {
+    return std::nullopt;
+  }
+}
+
+std::string Joined(const std::vector<std::string_view>& lines) {
+  std::string out;
+  for (std::string_view line : lines) {
+    out.append(line);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view defaultValue) const {
+  const auto content = ReadFileIfAny(path_);
+  if (!content) return std::string(defaultValue);
+  const auto lines = SplitKeepingEnds(*content);
+  const KeyPlace place = FindKey(lines, section, key);
+  if (!place.keyLine) return std::string(defaultValue);
+  const std::string_view value = KeyValue(lines[*place.keyLine])->second;
+  return std::string(value.substr(0, std::min(value.size(), kMaxValueLength)));
+}
+
+int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
+                             int32_t defaultValue) const {
+  const std::string text = ReadString(section, key, "");
+  return IntegerFromTextOr(text, defaultValue);
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  if (!DirectoryExists(ExtractFilePath(path_).empty() ? "." : ExtractFilePath(path_))) {
+    throw FileError(UnableToWriteText(path_));
+  }
+  const std::string content = ReadFileIfAny(path_).value_or("");
+  std::vector<std::string_view> lines = SplitKeepingEnds(content);
+  const std::string newLine = std::string(key) + "=" + std::string(value) + "\r\n";
+  const std::string newSection = "[" + std::string(section) + "]\r\n" + newLine;
+  const KeyPlace place = FindKey(lines, section, key);
+  // A line without its end that gets a line after it needs one.
+  const std::string lastWithEnd = lines.empty() ? "" : std::string(WithoutEnd(lines.back())) + "\r\n";
+  auto terminateLast = [&](size_t before) {
+    if (before == lines.size() && !lines.empty() && lines.back() == WithoutEnd(lines.back())) {
+      lines.back() = lastWithEnd;
+    }
+  };
+  if (place.keyLine) {
+    lines[*place.keyLine] = newLine;
+  } else if (place.sectionFound) {
+    terminateLast(place.insertAt);
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.insertAt), newLine);
+  } else {
+    terminateLast(lines.size());
+    lines.push_back(newSection);
+  }
+  try {
+    WriteFileAtomic(path_, Joined(lines));
+  } catch (const FileError&) {
+    throw FileError(UnableToWriteText(path_));
+  }
+}
+
+void IniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+}  // namespace qm

@@ -1,0 +1,58 @@
+// The pumped bridge: calls from other threads wait in a queue until the owning thread runs them.
+#include "platform/ui_bridge.h"
+
+namespace qm {
+
+PumpedBridge::PumpedBridge() : owner_(std::this_thread::get_id()) {}
+
+void PumpedBridge::Synchronize(const std::function<void()>& fn) {
+  if (std::this_thread::get_id() == owner_) {
+    fn();
+    return;
+  }
+  Call call{&fn};
+  std::unique_lock lock(mutex_);
+  calls_.push_back(&call);
+  queued_.notify_all();
+  finished_.wait(lock, [&] { return call.done; });
+}
+
+int PumpedBridge::Pump() {
+  int ran = 0;
+  for (;;) {
+    Call* call = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (calls_.empty()) return ran;
+      call = calls_.front();
+      calls_.pop_front();
+    }
+    // The waiting thread is released even when the call throws.
+    struct Release {
+      PumpedBridge* self;
+      Call* call;
+      ~Release() {
+        std::lock_guard lock(self->mutex_);
+        call->done = true;
+        self->finished_.notify_all();
+      }
+    } release{this, call};
+    (*call->fn)();
+    ++ran;
+  }
+}
+
+bool PumpedBridge::PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    Pump();
+    if (pred()) return true;
+    std::unique_lock lock(mutex_);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    queued_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
+                                                    std::chrono::milliseconds(5)),
+                       [&] { return !calls_.empty(); });
+  }
+}
+
+}  // namespace qm
