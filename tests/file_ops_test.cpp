@@ -1,0 +1,119 @@
+// File operations: atomic replacement, copies that never overwrite, folder and path helpers.
+#include "platform/file_ops.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "platform/errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+int FilesIn(const std::string& folder) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    (void)entry;
+    ++n;
+  }
+  return n;
+}
+
+TEST(AtomicWrite, ReplacesContentAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir.File("a.txt");
+  qm::WriteFileAtomic(path, "old");
+  qm::WriteFileAtomic(path, "new content");
+  EXPECT_EQ(qm::ReadWholeFile(path), "new content");
+  EXPECT_EQ(FilesIn(dir.Path()), 1);
+}
+
+TEST(AtomicWrite, AFailureMidwayKeepsTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.File("list.txt");
+  qm::WriteFileAtomic(path, "complete old content\r\n");
+  // A child process may write at most 4 KiB per file; the streaming write fails past that.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      qm::AtomicFileWriter writer(path);
+      for (int i = 0; i < 10000; ++i) writer.Write("a line of the new content\r\n");
+      writer.Commit();
+      _exit(0);
+    } catch (const qm::FileError&) {
+      _exit(3);
+    }
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_EQ(qm::ReadWholeFile(path), "complete old content\r\n");
+  EXPECT_EQ(FilesIn(dir.Path()), 1);
+}
+
+TEST(AtomicWrite, ErrorsNameTheTarget) {
+  TempDir dir;
+  const std::string missing = dir.File("nofolder/x.txt");
+  try {
+    qm::WriteFileAtomic(missing, "x");
+    FAIL();
+  } catch (const qm::FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + missing);
+  }
+  const std::string readOnly = dir.File("ro.txt");
+  qm::WriteFileAtomic(readOnly, "keep");
+  chmod(readOnly.c_str(), 0444);
+  EXPECT_THROW(qm::WriteFileAtomic(readOnly, "lost"), qm::FileError);
+  EXPECT_EQ(qm::ReadWholeFile(readOnly), "keep");
+  try {
+    qm::ReadWholeFile(dir.File("none.txt"));
+    FAIL();
+  } catch (const qm::FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.File("none.txt"));
+  }
+}
+
+TEST(CopyNoOverwrite, CopiesOnlyToAFreeName) {
+  TempDir dir;
+  qm::WriteFileAtomic(dir.File("blank.jpg"), std::string("\xFF\xD8\x00\x01", 4));
+  EXPECT_TRUE(qm::CopyFileNoOverwrite(dir.File("blank.jpg"), dir.File("t.jpg")));
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("t.jpg")), std::string("\xFF\xD8\x00\x01", 4));
+  qm::WriteFileAtomic(dir.File("kept.jpg"), "tile");
+  EXPECT_FALSE(qm::CopyFileNoOverwrite(dir.File("blank.jpg"), dir.File("kept.jpg")));
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("kept.jpg")), "tile");
+  EXPECT_FALSE(qm::CopyFileNoOverwrite(dir.File("missing.jpg"), dir.File("u.jpg")));
+  EXPECT_FALSE(qm::PathExists(dir.File("u.jpg")));
+}
+
+TEST(Folders, CreateOneLevelAndPathParts) {
+  TempDir dir;
+  EXPECT_TRUE(qm::CreateDirectory(dir.File("a")));
+  EXPECT_TRUE(qm::DirectoryExists(dir.File("a")));
+  EXPECT_FALSE(qm::CreateDirectory(dir.File("b/c")));
+  EXPECT_FALSE(qm::CreateDirectory(""));
+  EXPECT_EQ(qm::ExtractFilePath("/maps/newtask.qmtp"), "/maps/");
+  EXPECT_EQ(qm::ExtractFileName("/maps/newtask.qmtp"), "newtask.qmtp");
+  EXPECT_EQ(qm::WithTrailingSeparator("/maps"), "/maps/");
+  EXPECT_EQ(qm::WithTrailingSeparator("/maps/"), "/maps/");
+  EXPECT_EQ(qm::ProgramFolder().back(), '/');
+  EXPECT_TRUE(qm::DirectoryExists(qm::ProgramFolder()));
+}
+
+TEST(Append, AddsToTheEnd) {
+  TempDir dir;
+  qm::AppendToFile(dir.File("log.txt"), "a\r\n");
+  qm::AppendToFile(dir.File("log.txt"), "b\r\n");
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("log.txt")), "a\r\nb\r\n");
+}
+
+}  // namespace
