@@ -43,6 +43,8 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
 
   void SetProxy(const ProxySettings& proxy);
+  // Shorter limits for tests; the program keeps the defaults above.
+  void SetTimeouts(long connectSeconds, long stallSeconds);
   // Request headers sent with every GET (name, value), in the order given.
   void SetHeaders(std::vector<std::pair<std::string, std::string>> headers);
 

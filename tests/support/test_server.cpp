@@ -1,0 +1,397 @@
+// The local HTTP/1.1 test server: one accepting thread and one thread per connection, all woken
+// by one pipe when the server shuts down.
+#include "tests/support/test_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <list>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/server_wire.h"
+
+namespace qmtest {
+namespace {
+
+constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+constexpr std::size_t kMaxConnections = 64;
+constexpr const char* kTilePrefix = "/maptiler/v2/maptile/newest/satellite.day/";
+
+// Waits until fd is readable or the wake pipe fires; false when woken for shutdown.
+bool WaitReadable(int fd, int wakeFd) {
+  pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  while (true) {
+    int n = poll(fds, 2, -1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (fds[1].revents & POLLIN)) return false;
+    return true;
+  }
+}
+
+// Sleeps ms milliseconds unless the wake pipe fires first; false when woken for shutdown.
+bool SleepUnlessWoken(int ms, int wakeFd) {
+  pollfd fd = {wakeFd, POLLIN, 0};
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (true) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    int n = poll(&fd, 1, static_cast<int>(left.count()));
+    if (n > 0) return false;
+  }
+}
+
+// Sends everything unless the peer goes away or the wake pipe fires.
+bool SendAll(int fd, const std::string& data, int wakeFd) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+      if (fds[1].revents & POLLIN) return false;
+      continue;
+    }
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void CloseWithReset(int fd) {
+  linger lin{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
+  close(fd);
+}
+
+std::string ErrorPage(int status) {
+  return "<html><body>" + std::to_string(status) + " " + ReasonPhrase(status) +
+         "</body></html>";
+}
+
+}  // namespace
+
+ScriptedAnswer ScriptedAnswer::Status(int status) {
+  ScriptedAnswer a;
+  a.status = status;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::Ok(std::string body) {
+  ScriptedAnswer a;
+  a.body = std::move(body);
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::Redirect(int status, std::string location) {
+  ScriptedAnswer a = Status(status);
+  a.headers.emplace_back("Location", std::move(location));
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::Reset() {
+  ScriptedAnswer a;
+  a.kind = Kind::kReset;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::CloseWithoutAnswer() {
+  ScriptedAnswer a;
+  a.kind = Kind::kCloseWithoutAnswer;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::PartialBody(std::string sent, std::size_t declaredLength) {
+  ScriptedAnswer a;
+  a.kind = Kind::kPartialBody;
+  a.body = std::move(sent);
+  a.declaredLength = declaredLength;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::UnfinishedHeaders() {
+  ScriptedAnswer a;
+  a.kind = Kind::kUnfinishedHeaders;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::Delayed(int ms) const {
+  ScriptedAnswer a = *this;
+  a.delayMs = ms;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::Chunked() const {
+  ScriptedAnswer a = *this;
+  a.chunked = true;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::ClosingConnection() const {
+  ScriptedAnswer a = *this;
+  a.closeAfter = true;
+  return a;
+}
+
+std::optional<std::string> RecordedRequest::Header(const std::string& name) const {
+  return FindHeader(headers, name);
+}
+
+struct TestServer::State {
+  int listenFd = -1;
+  int wakeRead = -1;
+  int wakeWrite = -1;
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable recorded;
+  std::map<std::string, std::deque<ScriptedAnswer>> scripts;
+  std::optional<ScriptedAnswer> fallback;
+  std::optional<std::string> expectedProxyAuth;
+  std::vector<RecordedRequest> requests;
+  int connections = 0;
+
+  struct Connection {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::list<Connection> open;  // only the accepting thread touches it until shutdown
+  std::thread acceptor;
+
+  void AcceptLoop();
+  void ReapFinished();
+  void Serve(int fd, int connectionId);
+  // Picks the answer for a request and records it; the answer's status is recorded up front.
+  ScriptedAnswer Answer(const RequestHead& head, int connectionId);
+  // Sends the answer; false when the connection is to be (or was) closed.
+  bool Perform(int fd, const ScriptedAnswer& answer, const std::string& path, bool clientCloses);
+};
+
+void TestServer::State::ReapFinished() {
+  for (auto it = open.begin(); it != open.end();) {
+    if (it->done->load()) {
+      it->thread.join();
+      it = open.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void TestServer::State::AcceptLoop() {
+  while (WaitReadable(listenFd, wakeRead)) {
+    int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    ReapFinished();
+    if (open.size() >= kMaxConnections) {
+      close(fd);
+      continue;
+    }
+    int id;
+    {
+      std::lock_guard lock(mutex);
+      id = ++connections;
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    open.push_back({std::thread([this, fd, id, done] {
+                      Serve(fd, id);
+                      done->store(true);
+                    }),
+                    done});
+  }
+}
+
+ScriptedAnswer TestServer::State::Answer(const RequestHead& head, int connectionId) {
+  std::lock_guard lock(mutex);
+  ScriptedAnswer answer;
+  auto auth = FindHeader(head.headers, "Proxy-Authorization");
+  if (expectedProxyAuth && auth != expectedProxyAuth) {
+    answer = ScriptedAnswer::Status(407);
+    answer.headers.emplace_back("Proxy-Authenticate", "Basic realm=\"test\"");
+  } else if (auto it = scripts.find(head.path); it != scripts.end() && !it->second.empty()) {
+    answer = it->second.front();
+    it->second.pop_front();
+  } else if (fallback) {
+    answer = *fallback;
+  }
+  RecordedRequest record{head.method, head.target,     head.path,  head.headers,
+                         std::chrono::steady_clock::now(), connectionId, head.proxyForm,
+                         answer.kind == ScriptedAnswer::Kind::kRespond ? answer.status : 0};
+  requests.push_back(std::move(record));
+  recorded.notify_all();
+  return answer;
+}
+
+bool TestServer::State::Perform(int fd, const ScriptedAnswer& answer, const std::string& path,
+                                bool clientCloses) {
+  using Kind = ScriptedAnswer::Kind;
+  if (answer.delayMs > 0 && !SleepUnlessWoken(answer.delayMs, wakeRead)) return false;
+  std::string body = answer.body ? *answer.body
+                     : answer.status == 200 ? DefaultBody(path)
+                                            : ErrorPage(answer.status);
+  switch (answer.kind) {
+    case Kind::kReset:
+      return false;
+    case Kind::kCloseWithoutAnswer:
+      return false;
+    case Kind::kPartialBody:
+      SendAll(fd, AnswerHead(answer.status, answer.headers, answer.declaredLength, false, false) +
+                      body, wakeRead);
+      return false;
+    case Kind::kUnfinishedHeaders:
+      SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", wakeRead);
+      return false;
+    case Kind::kRespond:
+      break;
+  }
+  bool close = answer.closeAfter || clientCloses;
+  std::string data = AnswerHead(answer.status, answer.headers, body.size(), answer.chunked, close);
+  data += answer.chunked ? ChunkedBody(body) : body;
+  return SendAll(fd, data, wakeRead) && !close;
+}
+
+void TestServer::State::Serve(int fd, int connectionId) {
+  std::string buffer;
+  char chunk[16 * 1024];
+  while (true) {
+    std::size_t headEnd;
+    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+      if (buffer.size() > kMaxHeadBytes || !WaitReadable(fd, wakeRead)) return (void)close(fd);
+      ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0) return (void)close(fd);
+      buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    auto head = ParseRequestHead(std::string_view(buffer).substr(0, headEnd));
+    buffer.erase(0, headEnd + 4);
+    if (!head) {
+      SendAll(fd, AnswerHead(400, {}, 0, false, true), wakeRead);
+      return (void)close(fd);
+    }
+    // A request body (none is expected from GET) is read and dropped.
+    std::size_t bodyLength = 0;
+    if (auto length = FindHeader(head->headers, "Content-Length")) {
+      bodyLength = std::strtoull(length->c_str(), nullptr, 10);
+    }
+    while (buffer.size() < bodyLength) {
+      if (!WaitReadable(fd, wakeRead)) return (void)close(fd);
+      ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0) return (void)close(fd);
+      buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    buffer.erase(0, bodyLength);
+
+    ScriptedAnswer answer = Answer(*head, connectionId);
+    auto connectionHeader = FindHeader(head->headers, "Connection");
+    bool clientCloses = connectionHeader && (*connectionHeader == "close" ||
+                                             *connectionHeader == "Close");
+    if (!Perform(fd, answer, head->path, clientCloses)) {
+      if (answer.kind == ScriptedAnswer::Kind::kReset) return CloseWithReset(fd);
+      return (void)close(fd);
+    }
+  }
+}
+
+TestServer::TestServer() : state_(std::make_unique<State>()) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("test server: pipe failed");
+  state_->wakeRead = pipeFds[0];
+  state_->wakeWrite = pipeFds[1];
+
+  state_->listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof addr;
+  if (state_->listenFd < 0 ||
+      bind(state_->listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(state_->listenFd, 128) != 0 ||
+      getsockname(state_->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    throw std::runtime_error("test server: cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(addr.sin_port);
+  state_->acceptor = std::thread([s = state_.get()] { s->AcceptLoop(); });
+}
+
+TestServer::~TestServer() {
+  (void)!write(state_->wakeWrite, "x", 1);
+  state_->acceptor.join();
+  for (auto& connection : state_->open) connection.thread.join();
+  close(state_->listenFd);
+  close(state_->wakeRead);
+  close(state_->wakeWrite);
+}
+
+std::string TestServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+
+std::string TestServer::Url(const std::string& path) const {
+  return "http://" + HostPort() + path;
+}
+
+std::string TestServer::TilePath(int zoom, int32_t x, int32_t y) {
+  return std::string(kTilePrefix) + std::to_string(zoom) + "/" + std::to_string(x) + "/" +
+         std::to_string(y) + "/256/png8";
+}
+
+std::string TestServer::DefaultBody(const std::string& path) { return "body of " + path; }
+
+void TestServer::Script(const std::string& path, std::vector<ScriptedAnswer> answers) {
+  std::lock_guard lock(state_->mutex);
+  auto& queue = state_->scripts[path];
+  for (auto& answer : answers) queue.push_back(std::move(answer));
+}
+
+void TestServer::SetFallback(ScriptedAnswer answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->fallback = std::move(answer);
+}
+
+void TestServer::RequireProxyAuthorization(const std::string& user, const std::string& password) {
+  std::lock_guard lock(state_->mutex);
+  state_->expectedProxyAuth = "Basic " + Base64(user + ":" + password);
+}
+
+std::vector<RecordedRequest> TestServer::Requests() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->requests;
+}
+
+std::vector<RecordedRequest> TestServer::RequestsFor(const std::string& path) const {
+  std::lock_guard lock(state_->mutex);
+  std::vector<RecordedRequest> out;
+  std::copy_if(state_->requests.begin(), state_->requests.end(), std::back_inserter(out),
+               [&](const RecordedRequest& r) { return r.path == path; });
+  return out;
+}
+
+std::size_t TestServer::RequestCount() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->requests.size();
+}
+
+int TestServer::ConnectionCount() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->connections;
+}
+
+bool TestServer::WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(state_->mutex);
+  return state_->recorded.wait_for(lock, timeout, [&] { return state_->requests.size() >= n; });
+}
+
+uint16_t UnusedLocalPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace qmtest
