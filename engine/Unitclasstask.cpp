@@ -44,10 +44,10 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
   MinY = southRow;
   MaxY = northRow;
   Left_Longitude_download = TileXToLon(MinX, zoom);
-  Right_Longitude_download = TileXToLon(double{MaxX} + 1, zoom);
+  Right_Longitude_download = TileXToLon(static_cast<double>(MaxX) + 1, zoom);
   // The latitude edges come from the rows before they are put in order.
   Top_Latitude_download = TileYToLat(northRow, zoom);
-  Bottom_Latitude_download = TileYToLat(double{southRow} + 1, zoom);
+  Bottom_Latitude_download = TileYToLat(static_cast<double>(southRow) + 1, zoom);
   if (MaxY < MinY) std::swap(MinY, MaxY);
 
   const int64_t count = RangeTileCount(RangeOf(*this));
