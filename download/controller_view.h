@@ -1,0 +1,21 @@
+// What the download controller asks of the window that shows it: message boxes, the button
+// caption, the tile count label, the timer and the two text views.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class ControllerView {
+ public:
+  virtual ~ControllerView() = default;
+  virtual void ShowMessage(const std::string& text) = 0;      // a plain message box
+  virtual void ShowError(const std::string& text) = 0;        // the standard error box
+  virtual void SetButtonCaption(const std::string& caption) = 0;
+  virtual void SetTotalLabel(const std::string& text) = 0;
+  virtual void SetTimerEnabled(bool enabled) = 0;
+  // The log view (Memo1) and the failed-tile view (Memo2) show the controller's working copies.
+  virtual void LogReplaced(const std::vector<std::string>& lines) = 0;
+  virtual void LogAppended(const std::string& line) = 0;
+  virtual void FailedReplaced(const std::vector<std::string>& lines) = 0;
+  virtual void FailedAppended(const std::string& line) = 0;
+};

@@ -1,0 +1,300 @@
+// Start/Stop, the monitoring timer and the end of a download.
+#include "download/download_controller.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/date_time.h"
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "platform/text_format.h"
+
+namespace {
+
+constexpr const char* kProjectExtension = ".qmtp";
+
+// The extension of a file name: from its last point on (after the last separator), or "".
+std::string FileExtension(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  const size_t slash = name.rfind(qm::kPathSeparator);
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return name.substr(dot);
+}
+
+std::string WithProjectExtension(const std::string& name) {
+  return FileExtension(name) == kProjectExtension ? name : name + kProjectExtension;
+}
+
+// A coordinate text with its decimal commas taken as points.
+std::optional<double> CoordinateFromText(std::string text) {
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  return qm::StrictNumberFromText(text);
+}
+
+// The first range or order check that fails, or nothing.
+std::optional<std::string> RectangleError(const TDownParams& p) {
+  if (p.LeftLongitude < -180 || p.LeftLongitude > 180) return "Left Longitude should be between -180 and 180.";
+  if (p.RightLongitude < -180 || p.RightLongitude > 180) return "Right Longitude should be between -180 and 180.";
+  if (p.TopLatitude < -85 || p.TopLatitude > 85) return "Top Latitude should be between -85 and 85.";
+  if (p.BottomLatitude < -85 || p.BottomLatitude > 85) return "Bottom Latitude should be between -85 and 85.";
+  if (p.LeftLongitude > p.RightLongitude) return "Left Longitude should less than Right Longitude!";
+  if (p.TopLatitude < p.BottomLatitude) return "Bottom Latitude should less than Top Latitude!";
+  return std::nullopt;
+}
+
+// An existing project is continued only when it was made from exactly the same fields.
+bool ProjectMatches(const StartInputs& in, const std::string& savePath, const std::string& taskName,
+                    int32_t zoom) {
+  const std::string projectFile = savePath + taskName;
+  if (!qm::FileExists(projectFile)) return false;
+  const qm::IniFile project(projectFile);
+  return project.ReadInteger("MapsType", "MapsType", 100) == 4 &&
+         project.ReadString("AREA", "LeftLongitude", "") == in.LeftLongitude &&
+         project.ReadString("AREA", "RightLongitude", "") == in.RightLongitude &&
+         project.ReadString("AREA", "TopLatitude", "") == in.TopLatitude &&
+         project.ReadString("AREA", "BottomLatitude", "") == in.BottomLatitude &&
+         project.ReadInteger("Zoom", "Zoom", 100) == zoom &&
+         qm::ExtractFilePath(projectFile) == qm::WithTrailingSeparator(in.Folder) &&
+         qm::ExtractFileName(projectFile) == in.TaskName;
+}
+
+}  // namespace
+
+DownloadController::DownloadController(ControllerView& view, qm::UiBridge& bridge,
+                                       std::string configFileName, DownloadPauses pauses,
+                                       std::string programFolder)
+    : view_(view),
+      bridge_(bridge),
+      configFileName_(std::move(configFileName)),
+      pauses_(pauses),
+      programFolder_(programFolder.empty() ? qm::ProgramFolder() : std::move(programFolder)) {}
+
+DownloadController::~DownloadController() {
+  for (auto& worker : downThreads_) {
+    if (worker) worker->AbortRequests();
+  }
+}
+
+void DownloadController::BitBtn1Click(const StartInputs& inputs) {
+  if (caption_ == "Start") {
+    Start(inputs);
+  } else {
+    Stop();
+  }
+}
+
+void DownloadController::Start(const StartInputs& inputs) {
+  std::optional<TDownParams> params = ValidatedParams(inputs);
+  if (!params) return;
+  currentParams_ = std::make_shared<TDownParams>(*params);
+  if (!BuildTask(currentParams_)) return;
+  try {
+    WriteTaskFilesAndLoadViews();
+  } catch (const qm::FileError& e) {
+    view_.ShowError(e.what());
+    return;
+  }
+  view_.SetTotalLabel("Total images: " + std::to_string(currentTask_->TotalCount));
+  SetCaption("Stop");
+  running_ = true;
+  StartWorkers();
+  timerTicks_ = 0;
+  view_.SetTimerEnabled(true);
+}
+
+// Reads the settings and checks the fields in their fixed order; shows the first failure.
+std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs& in) {
+  const qm::IniFile config(configFileName_);
+  TDownParams p;
+  p.UseProxy = config.ReadInteger("Proxy", "UseProxy", 0) == 1;
+  p.ProxyServer = config.ReadString("Proxy", "ProxyServer", "");
+  p.ProxyPort = config.ReadString("Proxy", "ProxyPort", "");
+  p.ProxyUsername = config.ReadString("Proxy", "ProxyUsername", "");
+  p.ProxyPassword = config.ReadString("Proxy", "ProxyPassword", "");
+  p.TileServer = config.ReadString("IniParas", "TileServer", "localhost:8080");
+
+  const std::optional<int32_t> zoom = qm::IntegerFromText(in.Zoom);
+  if (!zoom) {
+    view_.ShowError("'" + in.Zoom + "' is not a valid integer value");
+    return std::nullopt;
+  }
+  if (in.Folder.empty()) {
+    view_.ShowMessage("Please select a path to save the images.");
+    return std::nullopt;
+  }
+  if (!qm::DirectoryExists(in.Folder) && !qm::CreateDirectory(in.Folder)) {
+    view_.ShowMessage("Create directory " + in.Folder + " Failed.");
+    return std::nullopt;
+  }
+  p.SavePath = qm::WithTrailingSeparator(in.Folder);
+
+  const auto left = CoordinateFromText(in.LeftLongitude);
+  const auto right = CoordinateFromText(in.RightLongitude);
+  const auto top = CoordinateFromText(in.TopLatitude);
+  const auto bottom = CoordinateFromText(in.BottomLatitude);
+  if (!left || !right || !top || !bottom) {
+    view_.ShowMessage("Longitude or latitude input error!");
+    return std::nullopt;
+  }
+  p.LeftLongitude = *left;
+  p.RightLongitude = *right;
+  p.TopLatitude = *top;
+  p.BottomLatitude = *bottom;
+  if (const auto error = RectangleError(p)) {
+    view_.ShowMessage(*error);
+    return std::nullopt;
+  }
+
+  runningThreads_ = 0;
+  p.Zoom = *zoom;
+  p.ThreadCount = kThreadSlots;
+  p.ThreadSlots = kThreadSlots;
+  p.MapsType = 4;
+  p.TaskName = WithProjectExtension(in.TaskName);
+  p.Resume = ProjectMatches(in, p.SavePath, p.TaskName, *zoom);
+  return p;
+}
+
+bool DownloadController::BuildTask(std::shared_ptr<TDownParams> params) {
+  std::unique_ptr<TDownTask> task;
+  try {
+    task = std::make_unique<TDownTask>(params.get());
+  } catch (const TaskError& e) {
+    view_.ShowMessage(e.what());
+    view_.ShowMessage("Error: Create task failure.");
+    return false;
+  }
+  // Workers of the previous run have all been released by now; its task can go.
+  currentTask_ = std::move(task);
+  taskParams_ = std::move(params);
+  if (currentTask_->TotalCount < taskParams_->ThreadCount) {
+    taskParams_->ThreadCount = currentTask_->TotalCount;
+  }
+  return true;
+}
+
+void DownloadController::WriteTaskFilesAndLoadViews() {
+  WriteProjectFile(*currentTask_);
+  WriteListFile(*currentTask_);
+  WriteLogHeader(*currentTask_);
+  CreateFailedList(*currentTask_);
+  log_.LoadFromFile(currentTask_->LogFile);
+  failed_.LoadFromFile(currentTask_->FailedFile);
+  view_.LogReplaced(log_.Lines());
+  view_.FailedReplaced(failed_.Lines());
+}
+
+void DownloadController::StartWorkers() {
+  for (int i = 0; i < taskParams_->ThreadCount; ++i) {
+    downThreads_[i] = std::make_unique<TDownThread>(i, currentTask_.get(), *this, bridge_, pauses_,
+                                                    programFolder_);
+    ++runningThreads_;
+  }
+}
+
+void DownloadController::Stop() {
+  for (int i = 0; i < ThreadCount(); ++i) {
+    if (downThreads_[i]) downThreads_[i]->Terminate();
+    AddLog("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
+  }
+}
+
+void DownloadController::Timer1Timer() {
+  if (!running_) return;
+  ++timerTicks_;
+  if (timerTicks_ % 5 == 0) {
+    try {
+      SaveProgress();
+    } catch (const qm::FileError& e) {
+      view_.ShowError(e.what());
+      // A failing save must not keep a finished download from ending.
+      if (runningThreads_ > 0) return;
+    }
+  }
+  if (runningThreads_ == 0) EndDownload(true);
+}
+
+void DownloadController::SaveProgress() {
+  for (int i = 0; i < ThreadCount(); ++i) SaveWorkerPosition(i);
+  SaveViews();
+}
+
+void DownloadController::SaveWorkerPosition(int index) {
+  if (!downThreads_[index]) return;
+  const auto [x, y] = downThreads_[index]->LastPosition();
+  qm::IniFile project(currentTask_->ProjectFile());
+  const std::string key = "T" + std::to_string(index + 1);
+  if (x > 0) project.WriteInteger("THREADS", key + "X", x);
+  if (y > 0) project.WriteInteger("THREADS", key + "Y", y);
+}
+
+void DownloadController::SaveViews() {
+  log_.SaveToFile(currentTask_->LogFile);
+  failed_.SaveToFile(currentTask_->FailedFile);
+}
+
+// Closes the log, saves everything, releases the workers and returns the window to idle; a
+// failing save is reported but never keeps the window from returning to idle.
+void DownloadController::EndDownload(bool showMessage) {
+  view_.SetTimerEnabled(false);
+  for (const std::string& line :
+       {std::string(), std::string(32, '-'), std::string("Task Stoped!"), std::string(),
+        "Now time:" + qm::NowDateTimeText(), std::string(),
+        "Log file has been saved as " + currentTask_->LogFile}) {
+    AddLog(line);
+  }
+  std::string error;
+  try {
+    SaveViews();
+  } catch (const qm::FileError& e) {
+    error = e.what();
+  }
+  for (int i = 0; i < ThreadCount(); ++i) {
+    try {
+      SaveWorkerPosition(i);
+    } catch (const qm::FileError& e) {
+      if (error.empty()) error = e.what();
+    }
+    downThreads_[i].reset();
+  }
+  running_ = false;
+  SetCaption("Start");
+  if (!error.empty()) view_.ShowError(error);
+  if (showMessage) view_.ShowMessage("Task stoped!" + std::string(20, ' '));
+}
+
+void DownloadController::ShutDown(const std::function<void()>& processEvents) {
+  if (!running_) return;
+  for (auto& worker : downThreads_) {
+    if (worker) worker->AbortRequests();
+  }
+  while (runningThreads_ > 0) {
+    processEvents();
+    if (runningThreads_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EndDownload(false);
+}
+
+void DownloadController::AddLog(const std::string& line) {
+  log_.Append(line);
+  view_.LogAppended(line);
+}
+
+void DownloadController::AddFailed(const std::string& line) {
+  failed_.Append(line);
+  view_.FailedAppended(line);
+}
+
+void DownloadController::ThreadDone(int /*threadIndex*/) { --runningThreads_; }
+
+void DownloadController::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  view_.SetButtonCaption(caption);
+}
+
+int DownloadController::ThreadCount() const {
+  return taskParams_ ? taskParams_->ThreadCount : 0;
+}

@@ -1,0 +1,90 @@
+// Starting, stopping and monitoring a download: the logic behind the main window's Start/Stop
+// button and its one-second timer, free of any window toolkit.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "download/Unit3.h"
+#include "download/controller_view.h"
+#include "download/pauses.h"
+#include "download/worker_host.h"
+#include "download/working_copy.h"
+#include "engine/Unitclasstask.h"
+#include "platform/ui_bridge.h"
+
+// The texts of the main window's fields as the user typed them.
+struct StartInputs {
+  std::string LeftLongitude;   // Edit1
+  std::string RightLongitude;  // Edit3
+  std::string TopLatitude;     // Edit2
+  std::string BottomLatitude;  // Edit4
+  std::string Zoom;            // Edit5
+  std::string Folder;          // Edit6
+  std::string TaskName;        // EditTaskName
+};
+
+class DownloadController : public WorkerHost {
+ public:
+  static constexpr int kThreadSlots = 8;
+
+  DownloadController(ControllerView& view, qm::UiBridge& bridge, std::string configFileName,
+                     DownloadPauses pauses = {}, std::string programFolder = "");
+  ~DownloadController() override;
+
+  // The Start/Stop button: starts when its caption is exactly "Start", stops otherwise.
+  void BitBtn1Click(const StartInputs& inputs);
+  // The one-second timer.
+  void Timer1Timer();
+  // Program exit during a download: aborts the requests in flight, waits for every worker while
+  // processEvents lets their last calls through, then ends the download without a message box.
+  void ShutDown(const std::function<void()>& processEvents);
+
+  bool Running() const { return running_; }
+  const std::string& ButtonCaption() const { return caption_; }
+  const TDownTask* CurrentTask() const { return currentTask_.get(); }
+  const TDownParams* CurrentParams() const { return currentParams_.get(); }
+  int RunningThreads() const { return runningThreads_; }
+  int TimerTicks() const { return timerTicks_; }
+  const WorkingCopy& Log() const { return log_; }
+  const WorkingCopy& Failed() const { return failed_; }
+
+  // Worker reports, run on the user-interface thread.
+  void AddLog(const std::string& line) override;
+  void AddFailed(const std::string& line) override;
+  void ThreadDone(int threadIndex) override;
+
+ private:
+  void Start(const StartInputs& inputs);
+  void Stop();
+  std::optional<TDownParams> ValidatedParams(const StartInputs& inputs);
+  bool BuildTask(std::shared_ptr<TDownParams> params);
+  void WriteTaskFilesAndLoadViews();
+  void StartWorkers();
+  void SaveProgress();
+  void SaveWorkerPosition(int index);
+  void SaveViews();
+  void EndDownload(bool showMessage);
+  void SetCaption(const std::string& caption);
+  int ThreadCount() const;
+
+  ControllerView& view_;
+  qm::UiBridge& bridge_;
+  std::string configFileName_;
+  DownloadPauses pauses_;
+  std::string programFolder_;
+
+  std::array<std::unique_ptr<TDownThread>, kThreadSlots> downThreads_;
+  std::shared_ptr<TDownParams> currentParams_;  // the latest start attempt
+  std::shared_ptr<TDownParams> taskParams_;     // the record the current task was built from
+  std::unique_ptr<TDownTask> currentTask_;
+  int timerTicks_ = 0;
+  int runningThreads_ = 0;
+  bool running_ = false;
+  std::string caption_ = "Start";
+  WorkingCopy log_;
+  WorkingCopy failed_;
+};

@@ -1,0 +1,28 @@
+// The in-memory working copy of a text file that grows line by line (the log, the failed-tile
+// list), saved back so that the file always ends up as "every line + CR LF".
+#pragma once
+
+#include <string>
+#include <vector>
+
+class WorkingCopy {
+ public:
+  // Replaces the lines with the file's lines; throws qm::FileError when it cannot be read.
+  void LoadFromFile(const std::string& path);
+  void Clear();
+  void Append(std::string line);
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+  // Makes the file hold exactly every line + CR LF. While the file is as the last save left it,
+  // only the new lines are appended, in one write; otherwise it is rewritten atomically.
+  // Throws qm::FileError.
+  void SaveToFile(const std::string& path);
+
+ private:
+  void Rewrite(const std::string& path);
+
+  std::vector<std::string> lines_;
+  std::string savedPath_;
+  size_t savedLines_ = 0;
+  long long savedBytes_ = -1;  // size of the file after the last save; -1 before any save
+};

@@ -1,0 +1,26 @@
+// The degrees-minutes-seconds conversion in extended precision, rounded to single precision.
+#include "engine/dms_converter.h"
+
+#include "platform/text_format.h"
+
+namespace {
+constexpr long double kOneOver60 = 1.0L / 60.0L;
+constexpr long double kOneOver3600 = 1.0L / 3600.0L;
+}  // namespace
+
+std::optional<float> DmsToDegrees(std::string_view degrees, std::string_view minutes,
+                                  std::string_view seconds) {
+  const auto d = qm::IntegerFromText(degrees);
+  const auto m = qm::IntegerFromText(minutes);
+  const float s = static_cast<float>(qm::LenientDoubleFromText(seconds));
+  if (!d || !m) return std::nullopt;
+  const long double sum = static_cast<long double>(*d) + *m * kOneOver60;
+  return static_cast<float>(sum + s * kOneOver3600);
+}
+
+std::optional<std::string> DmsToDegreesText(std::string_view degrees, std::string_view minutes,
+                                            std::string_view seconds, char decimalSeparator) {
+  const auto result = DmsToDegrees(degrees, minutes, seconds);
+  if (!result) return std::nullopt;
+  return qm::FormatG15(static_cast<double>(*result), decimalSeparator);
+}

@@ -1,0 +1,63 @@
+// Working copies: saves append what is new and the file always equals every line + CR LF.
+#include "download/working_copy.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+#include "platform/text_lines.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+TEST(TextLines, BreaksAtCrLfLfAndCrAndStopsAtZero) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(qm::SplitTextLines(""), V{});
+  EXPECT_EQ(qm::SplitTextLines("\r\n"), V{""});
+  EXPECT_EQ(qm::SplitTextLines("a\r\nb\nc\rd"), (V{"a", "b", "c", "d"}));
+  EXPECT_EQ(qm::SplitTextLines("a\r\n\r\n"), (V{"a", ""}));
+  EXPECT_EQ(qm::SplitTextLines(std::string("a\nb\0c\n", 6)), (V{"a", "b"}));
+}
+
+TEST(WorkingCopy, SavesAreByteIdenticalToAFullRewrite) {
+  TempDir dir;
+  const std::string path = dir.File("log.txt");
+  qm::WriteFileAtomic(path, "header\nsecond");
+  WorkingCopy copy;
+  copy.LoadFromFile(path);
+  copy.Append("T1:seq=1,kv_1_1_1.jpg OK");
+  copy.SaveToFile(path);
+  EXPECT_EQ(qm::ReadWholeFile(path), "header\r\nsecond\r\nT1:seq=1,kv_1_1_1.jpg OK\r\n");
+  copy.Append("Socket Error # 10054\r\nConnection reset by peer.->http://h/x");
+  copy.Append("");
+  copy.SaveToFile(path);
+  copy.SaveToFile(path);
+  EXPECT_EQ(qm::ReadWholeFile(path),
+            "header\r\nsecond\r\nT1:seq=1,kv_1_1_1.jpg OK\r\n"
+            "Socket Error # 10054\r\nConnection reset by peer.->http://h/x\r\n\r\n");
+}
+
+TEST(WorkingCopy, ADeletedOrChangedFileIsRewrittenWhole) {
+  TempDir dir;
+  const std::string path = dir.File("failed.ftl");
+  WorkingCopy copy;
+  copy.Append("a|b");
+  copy.SaveToFile(path);
+  qm::WriteFileAtomic(path, "someone else wrote this\r\n");
+  copy.Append("c|d");
+  copy.SaveToFile(path);
+  EXPECT_EQ(qm::ReadWholeFile(path), "a|b\r\nc|d\r\n");
+  std::remove(path.c_str());
+  copy.SaveToFile(path);
+  EXPECT_EQ(qm::ReadWholeFile(path), "a|b\r\nc|d\r\n");
+}
+
+TEST(WorkingCopy, LoadErrorsAndSaveErrorsReachTheCaller) {
+  TempDir dir;
+  WorkingCopy copy;
+  EXPECT_THROW(copy.LoadFromFile(dir.File("none.txt")), qm::FileError);
+  copy.Append("x");
+  EXPECT_THROW(copy.SaveToFile(dir.File("no/folder.txt")), qm::FileError);
+}
+
+}  // namespace
