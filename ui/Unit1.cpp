@@ -1,0 +1,314 @@
+// The main window: the input form, the log memo, the menu and the start-up settings.
+#include "ui/Unit1.h"
+
+#include <utility>
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "platform/ini_file.h"
+#include "ui/Convert.h"
+#include "ui/Unit2.h"
+#include "ui/Unitftl.h"
+#include "ui/Unitoptions.h"
+#include "ui/form_widgets.h"
+#include "ui/message_box.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// The window's size including its menu and status bar (the frame is the window manager's).
+constexpr int kWindowWidth = 588;
+constexpr int kWindowHeight = 342;
+constexpr int kPanel1Width = 329;
+constexpr int kStatusBarHeight = 19;
+
+QLineEdit* PlaceEdit(QWidget* parent, const QString& text, int x, int y, int width, int height) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setGeometry(x, y, width, height);
+  return edit;
+}
+
+QPushButton* PlaceButton(QWidget* parent, const QString& text, int x, int y, int width,
+                         int height) {
+  auto* button = new QPushButton(text, parent);
+  button->setGeometry(x, y, width, height);
+  button->setAutoDefault(false);
+  return button;
+}
+
+QPlainTextEdit* MakeMemo(QWidget* parent, const QString& firstLine, const QColor& textColor) {
+  auto* memo = new QPlainTextEdit(parent);
+  memo->setReadOnly(true);
+  memo->setUndoRedoEnabled(false);
+  memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo->setFont(qm::FormFont(10));
+  QPalette palette = memo->palette();
+  palette.setColor(QPalette::Text, textColor);
+  memo->setPalette(palette);
+  memo->setPlainText(firstLine);
+  return memo;
+}
+
+}  // namespace
+
+TForm1::TForm1(std::string programFolder, QWidget* parent)
+    : QMainWindow(parent), programFolder_(qm::WithTrailingSeparator(programFolder)) {
+  setFont(qm::FormFont(8));
+  BuildPanels();
+  BuildMenu();
+  BuildStatusBar();
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(1000);
+  ConnectHandlers();
+  resize(kWindowWidth, kWindowHeight);
+}
+
+void TForm1::BuildPanels() {
+  auto* central = new QWidget(this);
+  auto* row = new QHBoxLayout(central);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+
+  Panel1 = new QFrame(central);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel1->setFixedWidth(kPanel1Width);
+  auto* column = new QVBoxLayout(Panel1);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  Panel2 = new QFrame(Panel1);
+  Panel2->setFrameStyle(QFrame::NoFrame);
+  column->addWidget(Panel2, 1);
+  Panel3 = new QFrame(Panel1);
+  Panel3->setFixedHeight(0);
+  column->addWidget(Panel3);
+
+  Panel4 = new QFrame(central);
+  Panel4->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+
+  row->addWidget(Panel1);
+  row->addWidget(Panel4, 1);
+  setCentralWidget(central);
+
+  BuildInputPanel();
+  BuildMemos();
+}
+
+void TForm1::BuildInputPanel() {
+  Label16 = qm::PlaceLabel(Panel2, "Task name:", 7, 18);
+  EditTaskName = PlaceEdit(Panel2, "newtask.qmtp", 71, 16, 154, 21);
+  Button4 = PlaceButton(Panel2, "Open task ...", 228, 14, 84, 25);
+
+  GroupBox4 = new QGroupBox(Panel2);
+  GroupBox4->setGeometry(3, 50, 318, 134);
+  Label1 = qm::PlaceLabel(GroupBox4, "Left Longitude:", 6, 19);
+  Edit1 = PlaceEdit(GroupBox4, "", 79, 16, 69, 21);
+  Label2 = qm::PlaceLabel(GroupBox4, "Right Longitude:", 162, 20);
+  Edit3 = PlaceEdit(GroupBox4, "", 243, 16, 67, 21);
+  Label3 = qm::PlaceLabel(GroupBox4, "Top Latitude:", 6, 56);
+  Edit2 = PlaceEdit(GroupBox4, "", 79, 56, 69, 21);
+  Label4 = qm::PlaceLabel(GroupBox4, "Bottom Latitude:", 162, 58);
+  Edit4 = PlaceEdit(GroupBox4, "", 243, 56, 67, 21);
+  Label5 = qm::PlaceLabel(GroupBox4, "Zoom level:", 7, 96);
+  Edit5 = PlaceEdit(GroupBox4, "", 79, 94, 65, 21);
+  Edit5->setReadOnly(true);
+  UpDown1 = new qm::UpDown(GroupBox4);
+  UpDown1->setGeometry(144, 94, 15, 21);
+  UpDown1->SetRange(1, 19);
+  UpDown1->SetPosition(13);
+  UpDown1->SetAssociate(Edit5);
+
+  Label6 = qm::PlaceLabel(Panel2, "Path to save:", 6, 201);
+  Edit6 = PlaceEdit(Panel2, "", 79, 200, 194, 21);
+  Button1 = PlaceButton(Panel2, "...", 272, 198, 38, 25);
+  Button1->setToolTip("Click to select path");
+
+  LabelTotalxy = new QLabel(Panel2);
+  LabelTotalxy->setGeometry(8, 257, 203, 13);
+
+  BitBtn1 = PlaceButton(Panel2, "Start", 243, 251, 78, 33);
+  BitBtn1->setFont(qm::FormFont(10, true));
+  BitBtn1->setDefault(true);
+}
+
+void TForm1::BuildMemos() {
+  auto* failedLayout = new QVBoxLayout(Panel3);
+  failedLayout->setContentsMargins(0, 0, 0, 0);
+  Memo2 = MakeMemo(Panel3, "[Failed tile inforamtion window]", Qt::blue);
+  failedLayout->addWidget(Memo2);
+  Memo2->hide();
+  Panel3->hide();
+
+  auto* logLayout = new QVBoxLayout(Panel4);
+  logLayout->setContentsMargins(0, 0, 0, 0);
+  Memo1 = MakeMemo(Panel4, "[log window]", QColor(0x00, 0x80, 0x00));
+  Memo1->setFrameStyle(QFrame::NoFrame);
+  QPalette palette = Memo1->palette();
+  palette.setColor(QPalette::Base, palette.color(QPalette::ToolTipBase));
+  Memo1->setPalette(palette);
+  Memo1->setToolTip("Double click to view log in notepad");
+  Memo1->viewport()->installEventFilter(this);
+  logLayout->addWidget(Memo1);
+}
+
+void TForm1::BuildMenu() {
+  MainMenu1 = new QMenuBar(this);
+  setMenuBar(MainMenu1);
+
+  File1 = MainMenu1->addMenu("&File");
+  Exit1 = File1->addAction("E&xit");
+
+  Options1 = MainMenu1->addMenu("&Options");
+  Options2 = Options1->addAction("Options...");
+
+  Misc1 = MainMenu1->addMenu("&Misc");
+  ConvertLongitudeorLatitudetodegreen1 =
+      Misc1->addAction("Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...");
+  N2 = Misc1->addSeparator();
+  Viewlogfile1 = Misc1->addAction("View log file");
+
+  Tools1 = MainMenu1->addMenu("&Tools");
+  Mapviewer1 = Tools1->addAction("Map Viewer");
+  N6 = Tools1->addSeparator();
+  CombineImages1 = Tools1->addAction("Map Combiner");
+  N5 = Tools1->addSeparator();
+  ReDownloadfailedfiles1 = Tools1->addAction("Re-Download failed images");
+
+  Help1 = MainMenu1->addMenu("&Help");
+  Usermanual1 = Help1->addAction("User manual");
+  Homepage1 = Help1->addAction("Homepage");
+  N1 = Help1->addSeparator();
+  About1 = Help1->addAction("About...");
+}
+
+void TForm1::BuildStatusBar() {
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setFixedHeight(kStatusBarHeight);
+  // A permanent label, so that menu status tips never replace the text.
+  StatusText = new QLabel("Download satellite images from Zelkova Maps!", StatusBar1);
+  StatusBar1->addWidget(StatusText, 1);
+  setStatusBar(StatusBar1);
+}
+
+void TForm1::ConnectHandlers() {
+  connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::LoadParametersfromprojectfilel1Click);
+  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  // Enter in any edit field presses the window's default button.
+  for (QLineEdit* edit : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6}) {
+    connect(edit, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
+  }
+  connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  connect(Options2, &QAction::triggered, this, &TForm1::Options2Click);
+  connect(ConvertLongitudeorLatitudetodegreen1, &QAction::triggered, this,
+          &TForm1::ConvertLongitudeorLatitudetodegreen1Click);
+  connect(Viewlogfile1, &QAction::triggered, this, &TForm1::Viewlogfile1Click);
+  connect(Mapviewer1, &QAction::triggered, this, &TForm1::Mapviewer1Click);
+  connect(CombineImages1, &QAction::triggered, this, &TForm1::CombineImages1Click);
+  connect(ReDownloadfailedfiles1, &QAction::triggered, this,
+          &TForm1::ReDownloadfailedfiles1Click);
+  connect(Usermanual1, &QAction::triggered, this, &TForm1::Usermanual1Click);
+  connect(Homepage1, &QAction::triggered, this, &TForm1::Homepage1Click);
+  connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // A spontaneous show is the window manager restoring the window, not the window being shown.
+  if (!event->spontaneous()) qm::RunGuarded([this] { FormShow(); });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Memo1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    Viewlogfile1Click();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::FormShow() {
+  HomePageUrl = kHomePageUrl;
+  MailUrl = kMailUrl;
+  ConfigFileName = qm::ConfigFilePath(programFolder_);
+  HelpFileName = programFolder_ + "help" + qm::kPathSeparator + "help.html";
+  const qm::IniFile config(ConfigFileName);
+  DefaultPath = config.ReadString("IniParas", "DefaultPath", qm::DefaultDownloadPath());
+  const std::string version = config.ReadString("IniParas", "Version", "6.2");
+  setWindowTitle(QString::fromStdString("Quillmere " + version));
+  Edit6->setText(QString::fromStdString(DefaultPath));
+}
+
+void TForm1::BitBtn1Click() {
+  // Wired by the download controller.
+}
+
+void TForm1::Button1Click() {
+  // Wired by the download controller.
+}
+
+void TForm1::Timer1Timer() {
+  // Wired by the download controller.
+}
+
+void TForm1::LoadParametersfromprojectfilel1Click() {
+  // Wired by the download controller.
+}
+
+void TForm1::Viewlogfile1Click() {
+  // Wired by the download controller.
+}
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::Options2Click() {
+  if (frmOptions) frmOptions->exec();
+}
+
+void TForm1::ConvertLongitudeorLatitudetodegreen1Click() {
+  if (!frmConvert) return;
+  frmConvert->show();
+  frmConvert->raise();
+  frmConvert->activateWindow();
+}
+
+void TForm1::ReDownloadfailedfiles1Click() {
+  if (frmFlt) frmFlt->exec();
+}
+
+void TForm1::About1Click() {
+  if (frmAbout) frmAbout->exec();
+}
+
+void TForm1::OpenInShell(const std::string& target) {
+  const QString text = QString::fromStdString(target);
+  const QUrl url = text.contains("://") || text.startsWith("mailto:") ? QUrl(text)
+                                                                      : QUrl::fromLocalFile(text);
+  QDesktopServices::openUrl(url);
+}
+
+void TForm1::Homepage1Click() { OpenInShell(HomePageUrl); }
+
+void TForm1::Usermanual1Click() { OpenInShell(HelpFileName); }
+
+void TForm1::Mapviewer1Click() { OpenInShell(programFolder_ + "mapviewer"); }
+
+void TForm1::CombineImages1Click() { OpenInShell(programFolder_ + "mapcombiner"); }

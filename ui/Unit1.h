@@ -1,0 +1,132 @@
+// The main window: the input form, the log memo, the menu and the start-up settings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <QMainWindow>
+
+#include "platform/file_ops.h"
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace qm {
+class UpDown;
+}
+
+inline constexpr const char* kHomePageUrl = "https://quillmere.example.org/";
+inline constexpr const char* kMailUrl = "mailto:support@quillmere.example.org";
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // programFolder: the folder whose ini/, help/ and companion programs the window uses; the
+  // program passes the executable's folder, tests a folder of their own.
+  explicit TForm1(std::string programFolder = qm::ProgramFolder(), QWidget* parent = nullptr);
+
+  const std::string& ProgramFolder() const { return programFolder_; }
+
+  std::string HomePageUrl;
+  std::string HelpFileName;
+  std::string MailUrl;
+  std::string ConfigFileName;
+  std::string DefaultPath;
+  int32_t RunningThreads = 0;
+
+  // Controls, under their designer names.
+  QFrame* Panel1;
+  QFrame* Panel2;
+  QLabel* Label16;
+  QLineEdit* EditTaskName;
+  QPushButton* Button4;
+  QGroupBox* GroupBox4;
+  QLabel* Label1;
+  QLineEdit* Edit1;
+  QLabel* Label2;
+  QLineEdit* Edit3;
+  QLabel* Label3;
+  QLineEdit* Edit2;
+  QLabel* Label4;
+  QLineEdit* Edit4;
+  QLabel* Label5;
+  QLineEdit* Edit5;
+  qm::UpDown* UpDown1;
+  QLabel* Label6;
+  QLineEdit* Edit6;
+  QPushButton* Button1;
+  QLabel* LabelTotalxy;
+  QPushButton* BitBtn1;
+  QFrame* Panel3;
+  QPlainTextEdit* Memo2;
+  QFrame* Panel4;
+  QPlainTextEdit* Memo1;
+  QStatusBar* StatusBar1;
+  QLabel* StatusText;
+  QTimer* Timer1;
+
+  QMenuBar* MainMenu1;
+  QMenu* File1;
+  QAction* Exit1;
+  QMenu* Options1;
+  QAction* Options2;
+  QMenu* Misc1;
+  QAction* ConvertLongitudeorLatitudetodegreen1;
+  QAction* N2;
+  QAction* Viewlogfile1;
+  QMenu* Tools1;
+  QAction* Mapviewer1;
+  QAction* N6;
+  QAction* CombineImages1;
+  QAction* N5;
+  QAction* ReDownloadfailedfiles1;
+  QMenu* Help1;
+  QAction* Usermanual1;
+  QAction* Homepage1;
+  QAction* N1;
+  QAction* About1;
+
+ public slots:
+  void FormShow();
+  void BitBtn1Click();
+  void Button1Click();
+  void Timer1Timer();
+  void LoadParametersfromprojectfilel1Click();
+  void Viewlogfile1Click();
+  void Exit1Click();
+  void Options2Click();
+  void ConvertLongitudeorLatitudetodegreen1Click();
+  void Mapviewer1Click();
+  void CombineImages1Click();
+  void ReDownloadfailedfiles1Click();
+  void Usermanual1Click();
+  void Homepage1Click();
+  void About1Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildPanels();
+  void BuildInputPanel();
+  void BuildMemos();
+  void BuildMenu();
+  void BuildStatusBar();
+  void ConnectHandlers();
+  void OpenInShell(const std::string& target);
+
+  std::string programFolder_;
+};
+
+extern TForm1* Form1;

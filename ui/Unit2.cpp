@@ -1,0 +1,64 @@
+// The about box: the program's title, the credit line and the home page and mail links.
+#include "ui/Unit2.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ui/form_widgets.h"
+
+TfrmAbout* frmAbout = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 315;
+constexpr int kClientHeight = 181;
+constexpr int kPanelHeight = 145;
+
+// A green, underlined label with a hand cursor, for a link; its text is set when the box shows.
+QLabel* PlaceLink(QWidget* parent, int x, int y) {
+  auto* label = new QLabel(parent);
+  label->move(x, y);
+  QFont font = label->font();
+  font.setUnderline(true);
+  label->setFont(font);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
+  label->setPalette(palette);
+  label->setCursor(Qt::PointingHandCursor);
+  return label;
+}
+
+}  // namespace
+
+TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("About");
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFont(qm::FormFont(8));
+  setFixedSize(kClientWidth, kClientHeight);
+
+  Panel1 = new QFrame(this);
+  Panel1->setGeometry(0, 0, kClientWidth, kPanelHeight);
+  Panel1->setFrameStyle(QFrame::Box | QFrame::Sunken);  // lowered outer, raised inner bevel
+
+  Label3 = new QLabel(Panel1);
+  Label3->setGeometry(17, 16, 208, 13);
+  Label3->setWordWrap(true);
+  QFont titleFont = Label3->font();
+  titleFont.setUnderline(true);
+  Label3->setFont(titleFont);
+
+  Label8 = new QLabel("Developer:  quillmere.example.org", Panel1);
+  Label8->setGeometry(17, 36, 168, 16);
+  Label5 = qm::PlaceLabel(Panel1, "Homepage:", 16, 89);
+  Label4 = PlaceLink(Panel1, 100, 92);
+  Label6 = qm::PlaceLabel(Panel1, "Email:", 16, 112);
+  Label7 = PlaceLink(Panel1, 100, 112);
+
+  bLater = new QPushButton("&OK", this);
+  bLater->setGeometry(232, 151, 81, 25);
+  bLater->setDefault(true);
+
+  qm::CenterOnScreen(this);
+}

@@ -1,0 +1,136 @@
+// The configuration file's location and defaults, and the Options dialog that edits it.
+#include "ui/Unitoptions.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include "platform/ini_file.h"
+#include "ui/form_widgets.h"
+#include "ui/message_box.h"
+
+TfrmOptions* frmOptions = nullptr;
+
+namespace qm {
+
+std::string ConfigFilePath(const std::string& programFolder) {
+  return WithTrailingSeparator(programFolder) + "ini" + kPathSeparator + "config.ini";
+}
+
+std::string DefaultDownloadPath() {
+  return QDir::homePath().toStdString() + kPathSeparator + "Downloads";
+}
+
+}  // namespace qm
+
+namespace {
+
+constexpr int kClientWidth = 360;
+constexpr int kClientHeight = 342;
+constexpr int kProxyFieldWidth = 159;
+
+QLineEdit* PlaceEdit(QWidget* parent, int x, int y, int width) {
+  auto* edit = new QLineEdit(parent);
+  edit->setGeometry(x, y, width, 21);
+  return edit;
+}
+
+QString PickFolderWithDialog(QWidget* parent, const QString& caption) {
+  return QFileDialog::getExistingDirectory(parent, caption, QString(), QFileDialog::ShowDirsOnly);
+}
+
+QString Text(const std::string& value) { return QString::fromStdString(value); }
+
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+}  // namespace
+
+TfrmOptions::TfrmOptions(std::string programFolder, QWidget* parent)
+    : QDialog(parent), programFolder_(std::move(programFolder)), pickFolder_(PickFolderWithDialog) {
+  setWindowTitle("Options");
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFont(qm::FormFont(8));
+  setFixedSize(kClientWidth, kClientHeight);
+  BuildControls();
+  connect(Button3, &QPushButton::clicked, this, &TfrmOptions::Button3Click);
+  connect(Button1, &QPushButton::clicked, this, &TfrmOptions::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TfrmOptions::Button2Click);
+}
+
+void TfrmOptions::BuildControls() {
+  Panel1 = new QFrame(this);
+  Panel1->setGeometry(8, 10, 337, 87);
+  Panel1->setFrameStyle(QFrame::Box | QFrame::Sunken);  // lowered outer, raised inner bevel
+  Label1 = qm::PlaceLabel(Panel1, "Default path to save :", 8, 40);
+  Edit12 = PlaceEdit(Panel1, 126, 35, 166);
+  Button3 = new QPushButton("...", Panel1);
+  Button3->setGeometry(296, 32, 33, 25);
+  Button3->setAutoDefault(false);
+
+  GroupBox1 = new QGroupBox(this);
+  GroupBox1->setGeometry(8, 112, 337, 177);
+  CheckBoxUseProxy = new QCheckBox("Use proxy server", GroupBox1);
+  CheckBoxUseProxy->move(16, 24);
+  CheckBoxUseProxy->adjustSize();
+  Label3 = qm::PlaceLabel(GroupBox1, "Proxy Server Name (IP)", 16, 53);
+  EditProxyServer = PlaceEdit(GroupBox1, 138, 53, kProxyFieldWidth);
+  Label4 = qm::PlaceLabel(GroupBox1, "Proxy Port", 16, 83);
+  EditProxyPort = PlaceEdit(GroupBox1, 138, 82, kProxyFieldWidth);
+  Label5 = qm::PlaceLabel(GroupBox1, "Proxy Username", 16, 113);
+  EditProxyUsername = PlaceEdit(GroupBox1, 138, 111, kProxyFieldWidth);
+  Label6 = qm::PlaceLabel(GroupBox1, "Proxy Password", 16, 144);
+  EditProxyPassword = PlaceEdit(GroupBox1, 138, 144, kProxyFieldWidth);
+
+  Button1 = new QPushButton("OK", this);
+  Button1->setGeometry(168, 304, 75, 25);
+  Button1->setDefault(true);
+  Button2 = new QPushButton("Cancel", this);
+  Button2->setGeometry(256, 304, 75, 25);
+  Button2->setAutoDefault(false);
+}
+
+std::string TfrmOptions::ConfigFileName() const { return qm::ConfigFilePath(programFolder_); }
+
+void TfrmOptions::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) qm::RunGuarded([this] { FormShow(); });
+}
+
+void TfrmOptions::FormShow() {
+  const qm::IniFile config(ConfigFileName());
+  Edit12->setText(Text(config.ReadString("IniParas", "DefaultPath", qm::DefaultDownloadPath())));
+  CheckBoxUseProxy->setChecked(config.ReadInteger("Proxy", "UseProxy", 0) == 1);
+  EditProxyServer->setText(Text(config.ReadString("Proxy", "ProxyServer", "")));
+  EditProxyPort->setText(Text(config.ReadString("Proxy", "ProxyPort", "")));
+  EditProxyUsername->setText(Text(config.ReadString("Proxy", "ProxyUsername", "")));
+  EditProxyPassword->setText(Text(config.ReadString("Proxy", "ProxyPassword", "")));
+}
+
+void TfrmOptions::Button3Click() {
+  const QString folder = pickFolder_(this, "Select path");
+  if (!folder.isEmpty()) Edit12->setText(folder);
+}
+
+void TfrmOptions::Button1Click() {
+  qm::RunGuarded([this] {
+    // Each value goes to the file at once; a failed write leaves the earlier ones stored and the
+    // dialog open.
+    qm::IniFile config(ConfigFileName());
+    config.WriteString("IniParas", "DefaultPath", Text(Edit12));
+    config.WriteString("Proxy", "UseProxy", CheckBoxUseProxy->isChecked() ? "1" : "0");
+    config.WriteString("Proxy", "ProxyServer", Text(EditProxyServer));
+    config.WriteString("Proxy", "ProxyPort", Text(EditProxyPort));
+    config.WriteString("Proxy", "ProxyUsername", Text(EditProxyUsername));
+    config.WriteString("Proxy", "ProxyPassword", Text(EditProxyPassword));
+    accept();
+  });
+}
+
+void TfrmOptions::Button2Click() { reject(); }

@@ -1,0 +1,73 @@
+// The configuration file's location and defaults, and the Options dialog that edits it.
+#pragma once
+
+#include <functional>
+#include <utility>
+#include <string>
+
+#include <QDialog>
+
+#include "platform/file_ops.h"
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace qm {
+
+// programFolder (ending with the separator) followed by ini/config.ini.
+std::string ConfigFilePath(const std::string& programFolder);
+// The folder offered for downloads until the user sets one: Downloads in the home folder.
+std::string DefaultDownloadPath();
+
+}  // namespace qm
+
+class TfrmOptions : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Asks the user for a folder; an empty result means the user cancelled.
+  using FolderPicker = std::function<QString(QWidget* parent, const QString& caption)>;
+
+  explicit TfrmOptions(std::string programFolder = qm::ProgramFolder(), QWidget* parent = nullptr);
+
+  std::string ConfigFileName() const;
+  void SetFolderPicker(FolderPicker picker) { pickFolder_ = std::move(picker); }
+
+  QFrame* Panel1;
+  QLabel* Label1;
+  QLineEdit* Edit12;
+  QPushButton* Button3;
+  QGroupBox* GroupBox1;
+  QCheckBox* CheckBoxUseProxy;
+  QLabel* Label3;
+  QLineEdit* EditProxyServer;
+  QLabel* Label4;
+  QLineEdit* EditProxyPort;
+  QLabel* Label5;
+  QLineEdit* EditProxyUsername;
+  QLabel* Label6;
+  QLineEdit* EditProxyPassword;
+  QPushButton* Button1;
+  QPushButton* Button2;
+
+ public slots:
+  void FormShow();
+  void Button3Click();
+  void Button1Click();
+  void Button2Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildControls();
+
+  std::string programFolder_;
+  FolderPicker pickFolder_;
+};
+
+extern TfrmOptions* frmOptions;

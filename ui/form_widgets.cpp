@@ -1,0 +1,104 @@
+// Pieces shared by the windows: the form font, absolutely placed labels and the up-down spinner.
+#include "ui/form_widgets.h"
+
+#include <algorithm>
+
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QStyle>
+#include <QToolButton>
+
+namespace qm {
+
+QFont FormFont(int pointSize, bool bold) {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(pointSize);
+  font.setBold(bold);
+  return font;
+}
+
+QLabel* PlaceLabel(QWidget* parent, const QString& text, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  label->adjustSize();
+  return label;
+}
+
+void CenterOnScreen(QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (!screen) return;
+  window->move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window->frameSize(),
+                                   screen->availableGeometry())
+                   .topLeft());
+}
+
+UpDown::UpDown(QWidget* parent)
+    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
+  for (QToolButton* button : {up_, down_}) {
+    button->setAutoRepeat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+  }
+  up_->setArrowType(Qt::UpArrow);
+  down_->setArrowType(Qt::DownArrow);
+  connect(up_, &QToolButton::clicked, this, [this] { StepBy(1); });
+  connect(down_, &QToolButton::clicked, this, [this] { StepBy(-1); });
+}
+
+void UpDown::SetRange(int minimum, int maximum) {
+  minimum_ = minimum;
+  maximum_ = std::max(minimum, maximum);
+  SetPosition(position_);
+}
+
+void UpDown::SetAssociate(QLineEdit* edit) {
+  if (associate_) associate_->removeEventFilter(this);
+  associate_ = edit;
+  if (associate_) {
+    associate_->installEventFilter(this);
+    associate_->setText(QString::number(position_));
+  }
+}
+
+void UpDown::SetPosition(int position) {
+  const int clamped = std::clamp(position, minimum_, maximum_);
+  const bool changed = clamped != position_;
+  position_ = clamped;
+  if (associate_) associate_->setText(QString::number(position_));
+  if (changed) emit PositionChanged(position_);
+}
+
+void UpDown::StepBy(int steps) {
+  int base = position_;
+  if (associate_) {
+    bool isNumber = false;
+    const int shown = associate_->text().trimmed().toInt(&isNumber);
+    if (isNumber) base = shown;
+  }
+  // Clamp before adding so that a huge shown value cannot overflow.
+  base = std::clamp(base, minimum_ - 1, maximum_ + 1);
+  SetPosition(base + steps);
+}
+
+bool UpDown::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == associate_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+      StepBy(key == Qt::Key_Up ? 1 : -1);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void UpDown::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int upHeight = height() / 2;
+  up_->setGeometry(0, 0, width(), upHeight);
+  down_->setGeometry(0, upHeight, width(), height() - upHeight);
+}
+
+}  // namespace qm

@@ -1,0 +1,55 @@
+// Message boxes under the application's title and the standard error box.
+#include "ui/message_box.h"
+
+#include <exception>
+#include <utility>
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "platform/errors.h"
+
+namespace qm {
+namespace {
+
+MessageBoxSink& Sink() {
+  static MessageBoxSink sink;
+  return sink;
+}
+
+void Show(MessageBoxKind kind, const QString& text) {
+  const MessageBoxCall call{kind, QString::fromUtf8(kApplicationTitle), text};
+  if (Sink()) {
+    Sink()(call);
+    return;
+  }
+  QMessageBox box(kind == MessageBoxKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
+                  call.title, call.text, QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
+}
+
+}  // namespace
+
+MessageBoxSink SetMessageBoxSink(MessageBoxSink sink) {
+  return std::exchange(Sink(), std::move(sink));
+}
+
+void ShowMessage(const QString& text) { Show(MessageBoxKind::Plain, text); }
+
+void ShowMessage(const std::string& text) { ShowMessage(QString::fromStdString(text)); }
+
+void ShowErrorBox(const std::string& message) {
+  Show(MessageBoxKind::Error, QString::fromStdString(ErrorBoxText(message)));
+}
+
+void RunGuarded(const std::function<void()>& body) noexcept {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    ShowErrorBox(e.what());
+  } catch (...) {
+    ShowErrorBox("Unknown error");
+  }
+}
+
+}  // namespace qm
