@@ -1,0 +1,206 @@
+// Whole downloads through the controller against the local server: a complete run, a stopped
+// run continued, a changed field starting anew, and a killed process continued.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "engine/tile_sequence.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "platform/text_lines.h"
+#include "tests/support/controller_fixture.h"
+
+namespace {
+
+using qmtest::ControllerRig;
+using qmtest::ExampleInputs;
+using qmtest::TestServer;
+
+constexpr int kMinX = 2412, kMaxX = 2414, kMinY = 3080, kMaxY = 3083;
+
+std::string TilePath(int x, int y) { return TestServer::TilePath(13, x, y); }
+
+std::string TileFile(const StartInputs& in, const std::string& stem, int x, int y) {
+  return in.Folder + "/" + stem + "/kv_" + std::to_string(x) + "_" + std::to_string(y) + "_13.jpg";
+}
+
+void ExpectEveryTileStored(const StartInputs& in, const std::string& stem) {
+  for (int x = kMinX; x <= kMaxX; ++x) {
+    for (int y = kMinY; y <= kMaxY; ++y) {
+      const std::string file = TileFile(in, stem, x, y);
+      ASSERT_TRUE(qm::FileExists(file)) << file;
+      EXPECT_EQ(qm::ReadWholeFile(file), TestServer::DefaultBody(TilePath(x, y)));
+    }
+  }
+}
+
+// The worker positions the project file holds: index -> (x, y), zeros for none.
+std::map<int, std::pair<int, int>> StoredPositions(const std::string& projectFile) {
+  std::map<int, std::pair<int, int>> positions;
+  const qm::IniFile project(projectFile);
+  for (int i = 0; i < 8; ++i) {
+    const std::string n = std::to_string(i + 1);
+    positions[i] = {project.ReadInteger("THREADS", "T" + n + "X", 0),
+                    project.ReadInteger("THREADS", "T" + n + "Y", 0)};
+  }
+  return positions;
+}
+
+TEST(DownloadEndToEnd, ACompleteRunLeavesTilesFilesAndPositions) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server);
+  const StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.controller.Running());
+  EXPECT_EQ(rig.view.totalLabel, "Total images: 12");
+  ASSERT_TRUE(rig.RunToEnd());
+
+  ExpectEveryTileStored(in, "newtask");
+  EXPECT_EQ(server.RequestCount(), 12u);
+  const std::string folder = in.Folder + "/";
+  EXPECT_EQ(qm::ReadWholeFile(folder + "newtask_failed.ftl"), "");
+  EXPECT_EQ(qm::SplitTextLines(qm::ReadWholeFile(folder + "newtask_list.txt")).size(), 13u);
+
+  const auto log = qm::SplitTextLines(qm::ReadWholeFile(folder + "newtask_log.txt"));
+  ASSERT_GE(log.size(), 7u);
+  const std::vector<std::string> tail(log.end() - 7, log.end());
+  EXPECT_EQ(tail[0], "");
+  EXPECT_EQ(tail[1], std::string(32, '-'));
+  EXPECT_EQ(tail[2], "Task Stoped!");
+  EXPECT_EQ(tail[4].rfind("Now time:", 0), 0u);
+  EXPECT_EQ(tail[6], "Log file has been saved as " + folder + "newtask_log.txt");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "T3 Finished."), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "T2:seq=9,kv_2414_3080_13.jpg OK"), 1);
+
+  // Each worker's last tile: the largest sequence number of its share.
+  const auto positions = StoredPositions(folder + "newtask.qmtp");
+  const TileRange range{kMinX, kMinY, kMaxX, kMaxY};
+  for (int i = 0; i < 8; ++i) {
+    int64_t last = 0;
+    for (int64_t s = 1; s <= 12; ++s) if (s % 8 == i) last = s;
+    const auto [x, y] = positions.at(i);
+    EXPECT_EQ(TileSequenceNumber(range, x, y), last) << "worker " << i;
+  }
+  EXPECT_EQ(rig.view.messages, std::vector<std::string>{"Task stoped!" + std::string(20, ' ')});
+  EXPECT_EQ(rig.view.caption, "Start");
+  EXPECT_FALSE(rig.view.timerEnabled);
+}
+
+TEST(DownloadEndToEnd, AStoppedRunIsContinuedWithoutAskingForFinishedTilesAgain) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server, DownloadPauses{0, 150, 0, 0, 0});
+  const StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 6; }, std::chrono::seconds(20)));
+  rig.controller.BitBtn1Click(in);  // Stop
+  ASSERT_TRUE(rig.RunToEnd());
+  const std::string project = in.Folder + "/newtask.qmtp";
+  const auto positions = StoredPositions(project);
+  const size_t firstRunRequests = server.RequestCount();
+  ASSERT_LT(firstRunRequests, 12u);
+
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.controller.CurrentParams() != nullptr);
+  EXPECT_TRUE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(rig.RunToEnd());
+  ExpectEveryTileStored(in, "newtask");
+
+  const TileRange range{kMinX, kMinY, kMaxX, kMaxY};
+  for (int x = kMinX; x <= kMaxX; ++x) {
+    for (int y = kMinY; y <= kMaxY; ++y) {
+      const int64_t seq = TileSequenceNumber(range, x, y);
+      const auto [rx, ry] = positions.at(static_cast<int>(seq % 8));
+      const bool finishedBefore = rx != 0 && ry != 0 && seq <= ResumeSequence(range, rx, ry);
+      if (finishedBefore) EXPECT_EQ(server.RequestsFor(TilePath(x, y)).size(), 1u) << x << "," << y;
+    }
+  }
+  const auto log = qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/newtask_log.txt"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Log continue..."), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Start downloading..."), 1);
+
+  // One coordinate typed differently (the same number) starts anew.
+  StartInputs changed = in;
+  changed.LeftLongitude = "-74.0";
+  rig.controller.BitBtn1Click(changed);
+  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(rig.RunToEnd());
+  // A task name typed without its extension never continues.
+  StartInputs noExtension = in;
+  noExtension.TaskName = "newtask";
+  rig.controller.BitBtn1Click(noExtension);
+  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(rig.RunToEnd());
+}
+
+// Runs a download in this (forked) process, ticking fast, until killed.
+[[noreturn]] void RunDownloadUntilKilled(const TempDir& dir, const TestServer& server, const StartInputs& in) {
+  ControllerRig rig(dir, server, DownloadPauses{0, 100, 0, 0, 0});
+  rig.controller.BitBtn1Click(in);
+  for (int i = 0; i < 3000; ++i) {
+    rig.bridge.PumpUntil([] { return false; }, std::chrono::milliseconds(10));
+    rig.controller.Timer1Timer();
+  }
+  _exit(0);
+}
+
+TEST(DownloadEndToEnd, AKilledProcessLeavesAProjectThatCompletes) {
+  TempDir dir;
+  TestServer server;
+  const StartInputs in = ExampleInputs(dir);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) RunDownloadUntilKilled(dir, server, in);
+
+  // Kill it once a save has recorded some progress and more tiles are under way.
+  const std::string project = in.Folder + "/newtask.qmtp";
+  bool saved = false;
+  for (int i = 0; i < 2000 && !saved; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    saved = qm::FileExists(project) && StoredPositions(project).at(1).first != 0;
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  ASSERT_TRUE(saved);
+
+  ControllerRig rig(dir, server);
+  rig.controller.BitBtn1Click(in);
+  EXPECT_TRUE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(rig.RunToEnd());
+  ExpectEveryTileStored(in, "newtask");
+  EXPECT_EQ(qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/newtask_list.txt")).size(), 13u);
+  EXPECT_EQ(qm::IniFile(project).ReadInteger("Zoom", "Zoom", 0), 13);
+  for (const auto& entry : std::filesystem::directory_iterator(in.Folder)) {
+    EXPECT_NE(entry.path().filename().string().front(), '.') << "temporary file left: " << entry.path();
+  }
+}
+
+TEST(DownloadEndToEnd, ClosingDuringADownloadStopsWaitsAndSaves) {
+  TempDir dir;
+  TestServer server;
+  server.SetFallback(qmtest::ScriptedAnswer::Ok("slow").Delayed(3000));
+  ControllerRig rig(dir, server);
+  const StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 8; }, std::chrono::seconds(20)));
+  const auto started = std::chrono::steady_clock::now();
+  rig.controller.ShutDown([&] { rig.bridge.Pump(); });
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_FALSE(rig.controller.Running());
+  EXPECT_TRUE(rig.view.messages.empty());  // no message box on the way out
+  const auto log = qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/newtask_log.txt"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Task Stoped!"), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "T8 Finished."), 1);
+  // An aborted tile does not count as finished.
+  for (const auto& [index, position] : StoredPositions(in.Folder + "/newtask.qmtp")) {
+    EXPECT_EQ(position, std::make_pair(0, 0)) << index;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+// A download controller driven without a window: a recording view, a pumped bridge, a config
+// file pointing at the local test server, and helpers to run a download to its end.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "download/controller_view.h"
+#include "download/download_controller.h"
+#include "platform/ui_bridge.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+
+namespace qmtest {
+
+class RecordingView : public ControllerView {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+  void SetButtonCaption(const std::string& c) override { caption = c; }
+  void SetTotalLabel(const std::string& text) override { totalLabel = text; }
+  void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
+  void LogReplaced(const std::vector<std::string>& lines) override { log = lines; }
+  void LogAppended(const std::string& line) override { log.push_back(line); }
+  void FailedReplaced(const std::vector<std::string>& lines) override { failed = lines; }
+  void FailedAppended(const std::string& line) override { failed.push_back(line); }
+
+  std::vector<std::string> messages;
+  std::vector<std::string> errors;
+  std::string caption = "Start";
+  std::string totalLabel;
+  bool timerEnabled = false;
+  std::vector<std::string> log;
+  std::vector<std::string> failed;
+};
+
+// The worked example's rectangle (zoom 13, 3 columns x 4 rows) in a folder "maps" of dir.
+StartInputs ExampleInputs(const TempDir& dir, const std::string& taskName = "newtask.qmtp");
+
+// Writes dir/ini/config.ini naming the server as tile server; returns its path.
+std::string WriteConfig(const TempDir& dir, const TestServer& server, const std::string& proxy = "");
+
+struct ControllerRig {
+  explicit ControllerRig(const TempDir& dir, const TestServer& server,
+                         DownloadPauses pauses = DownloadPauses::Zero());
+  ~ControllerRig();
+  // Pumps the bridge until every worker has reported its end, then ticks until the download
+  // has ended. False on timeout.
+  bool RunToEnd(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+  RecordingView view;
+  qm::PumpedBridge bridge;
+  DownloadController controller;
+};
+
+}  // namespace qmtest
