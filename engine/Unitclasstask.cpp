@@ -1,4 +1,4 @@
-// Construction of the download task: tile range, edges, count, file paths, tile folder, resume points.
+// Building a download task: tile range, edges, count, file paths, tile folder, resume points.
 #include "engine/Unitclasstask.h"
 
 #include <algorithm>

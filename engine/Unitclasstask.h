@@ -1,4 +1,4 @@
-// The download task: its parameter record, the task built from it, the tile source and the task files.
+// The download task: its parameter record, the task, the tile source and the task files.
 #pragma once
 
 #include <cstdint>

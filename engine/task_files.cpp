@@ -1,4 +1,4 @@
-// The project file, the log header, the empty failed-tile list and the writers of all four task files.
+// The project file and log texts, and the writers of the four task files.
 #include "engine/task_files.h"
 
 #include <utility>

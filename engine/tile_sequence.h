@@ -1,4 +1,4 @@
-// The order of a task's tiles (1-based sequence numbers, column-major) and their division among workers.
+// The order of a task's tiles (1-based, column-major) and their division among workers.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// Tests of building a download task: tile range, edges, count, paths, tile folder, resume positions.
+// Tests of building a download task: range, edges, count, paths, tile folder, resume positions.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "engine/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -157,8 +158,38 @@ TEST(TaskFiles, SmallTaskWritesExactlyTheseBytes) {
   ASSERT_NE(dateLine, std::string::npos);
   EXPECT_NE(log.substr(dateLine + 14, 1), "\r") << "the date and time are missing";
   // Nothing but the four files and the tile folder; no temporary file is left behind.
-  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"small", "small.qmtp", "small_failed.ftl",
-                                                     "small_list.txt", "small_log.txt"}));
+  EXPECT_EQ(FolderEntries(dir.Path()),
+            (std::vector<std::string>{"small", "small.qmtp", "small_failed.ftl", "small_list.txt",
+                                      "small_log.txt"}));
+}
+
+TEST(TaskFiles, TileListAcrossTheEquatorMatchesTileByTile) {
+  // More than one output piece of the list writer, with negative latitudes and longitudes.
+  TempDir dir;
+  TDownParams p = SmallParams(dir.Path());
+  p.LeftLongitude = -20;
+  p.RightLongitude = 20;
+  p.TopLatitude = 20;
+  p.BottomLatitude = -20;
+  p.Zoom = 9;
+  const TDownTask task(&p);
+  ASSERT_GT(task.TotalCount, 3000);
+  std::string expected = std::string(kTileListHeader) + "\r\n";
+  for (int32_t x = task.MinX; x <= task.MaxX; ++x) {
+    for (int32_t y = task.MinY; y <= task.MaxY; ++y) {
+      expected += TileFileName(task, x, y) + ": " + qm::FormatF20(TileXToLon(x, 9)) + " " +
+                  qm::FormatF20(TileXToLon(x + 1, 9)) + " " + qm::FormatF20(TileYToLat(y, 9)) +
+                  " " + qm::FormatF20(TileYToLat(y + 1, 9)) + "\r\n";
+    }
+  }
+  WriteListFile(task);
+  const std::string list = qm::ReadWholeFile(task.ListFile);
+  ASSERT_EQ(list.size(), expected.size());
+  EXPECT_TRUE(list == expected);
+  // The row just south of the equator: its north edge is 0.
+  EXPECT_NE(list.find("\r\nkv_227_256_9.jpg:   -20.39062500000000   -19.68750000000000"
+                      "     0.00000000000000    -0.70310735243649\r\n"),
+            std::string::npos);
 }
 
 TEST(TaskFiles, LogHeaderShowsTheProxyWithoutItsPassword) {
@@ -191,7 +222,8 @@ TEST(TaskFiles, OneTileTaskStillWritesEveryWorkerSlot) {
   WriteProjectFile(task);
   WriteListFile(task);
   const std::string project = qm::ReadWholeFile(task.ProjectFile());
-  EXPECT_NE(project.find("\r\nLeft_Longitude_download= -180.00000000000000\r\n"), std::string::npos);
+  EXPECT_NE(project.find("\r\nLeft_Longitude_download= -180.00000000000000\r\n"),
+            std::string::npos);
   EXPECT_NE(project.find("\r\n[THREADS]\r\nThreadCount=1\r\nT1X=\r\n"), std::string::npos);
   EXPECT_NE(project.find("\r\nT8X=\r\nT8Y=\r\n\r\n"), std::string::npos);
   const std::string list = qm::ReadWholeFile(task.ListFile);
