@@ -1,0 +1,125 @@
+// TDownThread: the worker's run, its pauses and its reports through the bridge.
+#include "download/Unit3.h"
+
+#include <chrono>
+#include <exception>
+
+#include "engine/tile_sequence.h"
+#include "platform/text_format.h"
+
+TDownThread::TDownThread(int threadIndex, const TDownTask* task, WorkerHost& host,
+                         qm::UiBridge& bridge, DownloadPauses pauses, std::string programFolder)
+    : ThreadIndex(threadIndex),
+      Task(task),
+      host_(host),
+      bridge_(bridge),
+      pauses_(pauses),
+      programFolder_(std::move(programFolder)),
+      thread_([this] { Execute(); }) {}
+
+TDownThread::~TDownThread() {
+  Terminate();
+  if (thread_.joinable()) thread_.join();
+}
+
+void TDownThread::Terminate() { terminated_.store(true); }
+
+void TDownThread::AbortRequests() {
+  Terminate();
+  {
+    std::lock_guard lock(pauseMutex_);
+    aborted_.store(true);
+  }
+  pauseWake_.notify_all();
+  std::lock_guard lock(clientMutex_);
+  if (Client) Client->Abort();
+}
+
+std::pair<int32_t, int32_t> TDownThread::LastPosition() const {
+  uint64_t packed = lastPosition_.load();
+  return {static_cast<int32_t>(static_cast<uint32_t>(packed >> 32)),
+          static_cast<int32_t>(static_cast<uint32_t>(packed))};
+}
+
+void TDownThread::SetLastPosition(int32_t x, int32_t y) {
+  lastPosition_.store(static_cast<uint64_t>(static_cast<uint32_t>(x)) << 32 |
+                      static_cast<uint32_t>(y));
+}
+
+void TDownThread::Execute() {
+  try {
+    if (SetUpClient()) Walk();
+  } catch (const std::exception& e) {
+    // Whatever happens, the worker still reports its end below.
+    AddLog("T" + std::to_string(ThreadIndex + 1) + " " + e.what());
+  }
+  ReleaseClient();
+  AddLog("T" + std::to_string(ThreadIndex + 1) + " Finished.");
+  bridge_.Synchronize([this] { host_.ThreadDone(ThreadIndex); });
+}
+
+bool TDownThread::SetUpClient() {
+  auto client = std::make_unique<qm::HttpClient>();
+  const TDownParams& params = *Task->Params;
+  if (params.UseProxy) {
+    std::optional<int32_t> port = qm::IntegerFromText(params.ProxyPort);
+    if (!port) {
+      AddLog("T" + std::to_string(ThreadIndex + 1) + " Proxy port is not a number: " +
+             params.ProxyPort);
+      return false;
+    }
+    client->SetProxy({params.ProxyServer, *port, params.ProxyUsername, params.ProxyPassword});
+  }
+  std::lock_guard lock(clientMutex_);
+  Client = std::move(client);
+  if (aborted_.load()) Client->Abort();
+  return true;
+}
+
+void TDownThread::ReleaseClient() {
+  std::lock_guard lock(clientMutex_);
+  Client.reset();
+}
+
+void TDownThread::Walk() {
+  TileFetchSettings settings{ThreadIndex + 1,
+                             programFolder_ + "blankimg" + qm::kPathSeparator + "blank." +
+                                 TileExtension(*Task),
+                             pauses_};
+  const WorkerShare share = ShareOf(*Task, ThreadIndex);
+  const TileRange range = RangeOf(*Task);
+  Pause(pauses_.startStepMs * ThreadIndex);
+  WalkWorkerTiles(
+      range, share, [this] { return terminated_.load(); },
+      [&](const SequencedTile& tile) {
+        TileJob job{tile.x,
+                    tile.y,
+                    tile.sequence,
+                    TileUrl(*Task, tile.x, tile.y),
+                    TileFileName(*Task, tile.x, tile.y),
+                    TileFilePath(*Task, tile.x, tile.y)};
+        FetchOutcome outcome = FetchTile(*this, settings, job);
+        return EndsWorker(outcome) ? TileOutcome::Stop : TileOutcome::GoOn;
+      });
+}
+
+qm::HttpResult TDownThread::Get(const std::string& url, std::string& body) {
+  // Only this thread replaces Client, so it is used here without the lock; Abort is safe to
+  // call on it concurrently.
+  return Client->Get(url, body);
+}
+
+void TDownThread::Report(void (WorkerHost::*add)(const std::string&), const std::string& line) {
+  LogText = line;
+  bridge_.Synchronize([this, add] { (host_.*add)(LogText); });
+}
+
+void TDownThread::AddLog(const std::string& line) { Report(&WorkerHost::AddLog, line); }
+
+void TDownThread::AddFailed(const std::string& line) { Report(&WorkerHost::AddFailed, line); }
+
+void TDownThread::Pause(int ms) {
+  if (ms <= 0) return;
+  std::unique_lock lock(pauseMutex_);
+  pauseWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return aborted_.load(); });
+}

@@ -1,0 +1,164 @@
+// The fetch of one tile: attempts, the failure table, and each outcome's lines and effects.
+#include "download/tile_fetch.h"
+
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+
+namespace {
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+class TileFetch {
+ public:
+  TileFetch(TileFetchWorker& worker, const TileFetchSettings& settings, const TileJob& tile)
+      : worker_(worker), settings_(settings), tile_(tile), n_(std::to_string(settings.workerNumber)) {}
+
+  FetchOutcome Run();
+
+ private:
+  // Whether another attempt follows this failure, and after how long a pause.
+  bool ShouldRepeat(FailureRow row, int attempts, int& connectionRepeats, int& pauseMs) const;
+  FetchOutcome GiveUp(FailureRow row, const std::string& message);
+  FetchOutcome Store(const std::string& body);
+  FetchOutcome Abandon(FetchOutcome outcome, const std::string& message, const char* closing);
+  FetchOutcome ReplaceWithBlank(FetchOutcome outcome);
+  void FailureLines(const std::string& message);
+
+  TileFetchWorker& worker_;
+  const TileFetchSettings& settings_;
+  const TileJob& tile_;
+  const std::string n_;
+};
+
+FetchOutcome TileFetch::Run() {
+  int attempts = 0;
+  int connectionRepeats = 0;
+  while (true) {
+    // A fresh buffer for every attempt: a stored tile never holds bytes of an earlier answer.
+    std::string body;
+    ++attempts;
+    qm::HttpResult result = worker_.Get(tile_.url, body);
+    if (result.ok) return Store(body);
+    if (worker_.Aborted()) return FetchOutcome::kAborted;
+
+    FailureRow row = ClassifyFailure(result.message);
+    int pauseMs = 0;
+    if (!ShouldRepeat(row, attempts, connectionRepeats, pauseMs)) {
+      return GiveUp(row, result.message);
+    }
+    if (pauseMs > 0) worker_.Pause(pauseMs);
+    if (worker_.Aborted()) return FetchOutcome::kAborted;
+  }
+}
+
+bool TileFetch::ShouldRepeat(FailureRow row, int attempts, int& connectionRepeats,
+                             int& pauseMs) const {
+  const DownloadPauses& p = settings_.pauses;
+  switch (row) {
+    case FailureRow::kConnectionBroken:
+    case FailureRow::kAddressInUse:
+      if (connectionRepeats >= kMaxConnectionRepeats) return false;
+      ++connectionRepeats;
+      pauseMs = row == FailureRow::kAddressInUse ? p.addressInUseMs : 0;
+      return true;
+    case FailureRow::kSocketError:
+      pauseMs = p.socketRetryMs;
+      return attempts < kAttemptLimit;
+    default:
+      pauseMs = p.retryMs;
+      return attempts < kAttemptLimit;
+  }
+}
+
+FetchOutcome TileFetch::GiveUp(FailureRow row, const std::string& message) {
+  switch (row) {
+    case FailureRow::kRefusal:
+      return Abandon(FetchOutcome::kRefused, message,
+                     "Error: may be your IP is banned.\nPlease try again later.");
+    case FailureRow::kConnectionBroken:  // rows 1 and 2 past their bound of repeats
+    case FailureRow::kAddressInUse:
+    case FailureRow::kSocketError:
+      return Abandon(FetchOutcome::kNetworkFailure, message,
+                     "Error: Your network has problem, please check it.");
+    case FailureRow::kNotFound:
+      worker_.AddLog("Error: the image is not found on server." + message);
+      return ReplaceWithBlank(FetchOutcome::kNotFound);
+    case FailureRow::kOtherFailure:
+      FailureLines(message);
+      return ReplaceWithBlank(FetchOutcome::kFailed);
+    case FailureRow::kNoMessage:
+      worker_.AddLog(tile_.fileName + ":failed ->" + tile_.url);
+      worker_.AddFailed(tile_.filePath + "|" + tile_.url);
+      return ReplaceWithBlank(FetchOutcome::kFailedWithoutMessage);
+  }
+  return FetchOutcome::kFailed;
+}
+
+void TileFetch::FailureLines(const std::string& message) {
+  worker_.AddLog("T" + n_ + " " + message + "->" + tile_.url);
+  worker_.AddFailed(tile_.filePath + "|" + tile_.url);
+}
+
+FetchOutcome TileFetch::Store(const std::string& body) {
+  try {
+    qm::WriteFileAtomic(tile_.filePath, body);
+  } catch (const qm::FileError& e) {
+    // The position stays on the previous tile, so a continued task asks for this one again.
+    FailureLines(e.what());
+    return FetchOutcome::kStoreFailed;
+  }
+  worker_.AddLog("T" + n_ + ":seq=" + std::to_string(tile_.sequence) + "," + tile_.fileName +
+                 " OK");
+  worker_.SetLastPosition(tile_.x, tile_.y);
+  worker_.Pause(settings_.pauses.afterStoredMs);
+  return FetchOutcome::kStored;
+}
+
+FetchOutcome TileFetch::Abandon(FetchOutcome outcome, const std::string& message,
+                                const char* closing) {
+  FailureLines(message);
+  worker_.AddLog(closing);
+  return outcome;
+}
+
+FetchOutcome TileFetch::ReplaceWithBlank(FetchOutcome outcome) {
+  // A missing blank file or an existing tile file leaves the tile as it is.
+  qm::CopyFileNoOverwrite(settings_.blankPath, tile_.filePath);
+  worker_.AddLog("T" + n_ + ":" + std::to_string(tile_.x) + "-" + std::to_string(tile_.y) +
+                 " got a blank image!");
+  worker_.SetLastPosition(tile_.x, tile_.y);
+  return outcome;
+}
+
+}  // namespace
+
+FailureRow ClassifyFailure(const std::string& m) {
+  if (m.empty()) return FailureRow::kNoMessage;
+  if (Contains(m, "10054") || Contains(m, "Connection Closed Gracefully")) {
+    return FailureRow::kConnectionBroken;
+  }
+  if (Contains(m, "10048")) return FailureRow::kAddressInUse;
+  if (Contains(m, "302") || Contains(m, "403")) return FailureRow::kRefusal;
+  if (Contains(m, "Socket Error")) return FailureRow::kSocketError;
+  if (Contains(m, "404") || Contains(m, "400")) return FailureRow::kNotFound;
+  return FailureRow::kOtherFailure;
+}
+
+bool EndsWorker(FetchOutcome outcome) {
+  switch (outcome) {
+    case FetchOutcome::kRefused:
+    case FetchOutcome::kNetworkFailure:
+    case FetchOutcome::kStoreFailed:
+    case FetchOutcome::kAborted:
+      return true;
+    default:
+      return false;
+  }
+}
+
+FetchOutcome FetchTile(TileFetchWorker& worker, const TileFetchSettings& settings,
+                       const TileJob& tile) {
+  return TileFetch(worker, settings, tile).Run();
+}

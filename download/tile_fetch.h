@@ -1,0 +1,72 @@
+// The fetch of one tile: its attempts, the failure table that decides repeats and pauses, and
+// the outcome with its lines for the log and failed-tile windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "download/pauses.h"
+#include "platform/http_client.h"
+
+// The row of the failure table a failure message falls under, first match wins.
+enum class FailureRow {
+  kConnectionBroken = 1,  // "10054" or "Connection Closed Gracefully": repeat at once
+  kAddressInUse = 2,      // "10048": repeat after a long pause
+  kRefusal = 3,           // "302" or "403"
+  kSocketError = 4,       // "Socket Error"
+  kNotFound = 5,          // "404" or "400"
+  kOtherFailure = 6,      // any other message
+  kNoMessage = 7,         // a failure without message text
+};
+
+FailureRow ClassifyFailure(const std::string& message);
+
+enum class FetchOutcome {
+  kStored,
+  kRefused,
+  kNetworkFailure,
+  kNotFound,
+  kFailed,
+  kFailedWithoutMessage,
+  kStoreFailed,  // the answer arrived but the tile file could not be written
+  kAborted,      // the request was aborted at program exit: no lines, not finished
+};
+
+// Whether the worker leaves its walk after this outcome.
+bool EndsWorker(FetchOutcome outcome);
+
+// Rows 1 and 2 repeat at most this many times in one tile; the next such failure ends the tile
+// as a network failure.
+inline constexpr int kMaxConnectionRepeats = 10;
+// Rows 3 to 7 give up on this attempt.
+inline constexpr int kAttemptLimit = 3;
+
+// What the fetch needs from the worker that runs it.
+class TileFetchWorker {
+ public:
+  virtual ~TileFetchWorker() = default;
+  virtual qm::HttpResult Get(const std::string& url, std::string& body) = 0;
+  virtual void AddLog(const std::string& line) = 0;
+  virtual void AddFailed(const std::string& line) = 0;
+  virtual void Pause(int ms) = 0;  // returns early once the worker's requests are aborted
+  virtual bool Aborted() const = 0;
+  virtual void SetLastPosition(int32_t x, int32_t y) = 0;
+};
+
+struct TileJob {
+  int32_t x = 0;
+  int32_t y = 0;
+  int64_t sequence = 0;
+  std::string url;
+  std::string fileName;
+  std::string filePath;
+};
+
+struct TileFetchSettings {
+  int workerNumber = 1;   // the worker's index + 1, as shown in lines ("T1")
+  std::string blankPath;  // the blank tile image copied in place of a tile that failed
+  DownloadPauses pauses;
+};
+
+FetchOutcome FetchTile(TileFetchWorker& worker, const TileFetchSettings& settings,
+                       const TileJob& tile);
