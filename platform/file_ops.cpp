@@ -116,6 +116,9 @@ struct AtomicFileWriter::State {
 
 AtomicFileWriter::AtomicFileWriter(std::string path) : state_(std::make_unique<State>()) {
   state_->path = std::move(path);
+  if (state_->path.empty() || state_->path.back() == kPathSeparator) {
+    throw FileError(CannotCreateFileText(state_->path));
+  }
   if (IsReadOnlyFile(state_->path) || DirectoryExists(state_->path)) {
     throw FileError(UnableToWriteText(state_->path));
   }

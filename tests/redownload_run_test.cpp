@@ -1,0 +1,161 @@
+// The re-download run against the local server: entries, refusals, resets, write failures.
+#include "download/redownload_run.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+#include "tests/support/controller_fixture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+
+namespace {
+
+using qmtest::ScriptedAnswer;
+using qmtest::TestServer;
+using Entries = std::vector<std::string>;
+
+struct EntryLog : RedownloadView {
+  void AddEntry(const std::string& entry) override { entries.push_back(entry); }
+  void ProcessEvents() override { ++processed; }
+  Entries entries;
+  int processed = 0;
+};
+
+struct Redownload : ::testing::Test {
+  TempDir dir;
+  TestServer server;
+  EntryLog view;
+
+  std::string List(const std::string& content) {
+    const std::string path = dir.File("task_failed.ftl");
+    qm::WriteFileAtomic(path, content);
+    return path;
+  }
+  std::string Line(const std::string& name) { return dir.File(name) + "|" + server.Url("/" + name); }
+  std::string Ok(const std::string& name) { return dir.File(name) + ":" + server.Url("/" + name) + " ->OK"; }
+};
+
+TEST_F(Redownload, StoresEveryTileAndLeavesTheListUnchanged) {
+  const std::string content = Line("a.jpg") + "\r\n" + Line("b.jpg") + "\n";
+  const std::string list = List(content);
+  RunRedownload(list, view);
+  EXPECT_EQ(view.entries, (Entries{"Start...", Ok("a.jpg"), Ok("b.jpg"), "Download End."}));
+  EXPECT_EQ(view.processed, 1);
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("a.jpg")), TestServer::DefaultBody("/a.jpg"));
+  EXPECT_EQ(qm::ReadWholeFile(list), content);
+  RunRedownload(list, view);  // a second run asks for every tile again
+  EXPECT_EQ(server.RequestCount(), 4u);
+}
+
+TEST_F(Redownload, EmptyListAndBlankLine) {
+  RunRedownload(List(""), view);
+  EXPECT_EQ(view.entries, Entries{"No failed files records."});
+  EXPECT_EQ(server.RequestCount(), 0u);
+
+  view.entries.clear();
+  RunRedownload(List("\r\n"), view);  // one blank line: a request of an empty URL that fails
+  ASSERT_EQ(view.entries.size(), 3u);
+  EXPECT_EQ(view.entries[0], "Start...");
+  EXPECT_EQ(view.entries[1].substr(view.entries[1].size() - 2), "->");
+  EXPECT_EQ(view.entries[2], "Download End.");
+}
+
+TEST_F(Redownload, NotFoundGivesTwoEntriesAndTheRunGoesOn) {
+  server.Script("/a.jpg", {ScriptedAnswer::Status(404)});
+  server.Script("/b.jpg", {ScriptedAnswer::Status(500)});
+  RunRedownload(List(Line("a.jpg") + "\r\n" + Line("b.jpg") + "\r\n" + Line("c.jpg") + "\r\n"), view);
+  ASSERT_EQ(view.entries.size(), 6u);
+  EXPECT_EQ(view.entries[1], "HTTP/1.1 404 Not Found->" + server.Url("/a.jpg"));
+  EXPECT_EQ(view.entries[2], server.Url("/a.jpg") + ":Error: the image is not found on server.");
+  EXPECT_NE(view.entries[3].find("500"), std::string::npos);
+  EXPECT_EQ(view.entries[4], Ok("c.jpg"));
+  EXPECT_FALSE(qm::PathExists(dir.File("a.jpg")));
+}
+
+TEST_F(Redownload, ARefusalOnTheFirstLineEndsTheRun) {
+  for (int status : {403, 302}) {
+    view.entries.clear();
+    server.Script("/a.jpg", {status == 302 ? ScriptedAnswer::Redirect(302, "/elsewhere") : ScriptedAnswer::Status(403)});
+    const size_t before = server.RequestCount();
+    RunRedownload(List(Line("a.jpg") + "\r\n" + Line("b.jpg") + "\r\n"), view);
+    ASSERT_EQ(view.entries.size(), 4u) << status;
+    EXPECT_EQ(view.entries[0], "Start...");
+    EXPECT_NE(view.entries[1].find(std::to_string(status)), std::string::npos);
+    EXPECT_EQ(view.entries[2], "Error: may be your IP is banned.\nPlease try again later.");
+    EXPECT_EQ(view.entries[3], "Download End.");
+    EXPECT_EQ(server.RequestCount(), before + 1);
+  }
+}
+
+TEST_F(Redownload, ResetsAreRepeatedSilentlyUpToABound) {
+  server.Script("/a.jpg", {ScriptedAnswer::Reset(), ScriptedAnswer::Ok("fine")});
+  RunRedownload(List(Line("a.jpg") + "\r\n"), view);
+  EXPECT_EQ(view.entries, (Entries{"Start...", Ok("a.jpg"), "Download End."}));
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("a.jpg")), "fine");
+
+  view.entries.clear();
+  server.Script("/b.jpg", std::vector<ScriptedAnswer>(11, ScriptedAnswer::Reset()));
+  RunRedownload(List(Line("b.jpg") + "\r\n" + Line("c.jpg") + "\r\n"), view);
+  EXPECT_EQ(server.RequestsFor("/b.jpg").size(), 11u);
+  ASSERT_EQ(view.entries.size(), 4u);
+  EXPECT_NE(view.entries[1].find("10054"), std::string::npos);
+  EXPECT_EQ(view.entries[2], Ok("c.jpg"));
+}
+
+TEST_F(Redownload, SplitsAtTheFirstBarAndStopsWhenATileCannotBeWritten) {
+  RunRedownload(List(dir.File("x.jpg") + "|" + server.Url("/x.jpg?a=1|2") + "\r\n"), view);
+  ASSERT_EQ(server.RequestCount(), 1u);
+  EXPECT_EQ(server.Requests()[0].path, "/x.jpg?a=1|2");
+
+  view.entries.clear();
+  const std::string list = List(server.Url("/nobar.jpg") + "\r\n" + Line("later.jpg") + "\r\n");
+  try {
+    RunRedownload(list, view);
+    FAIL() << "no error";
+  } catch (const qm::FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot create file ");
+  }
+  EXPECT_EQ(view.entries, Entries{"Start..."});
+  EXPECT_TRUE(server.RequestsFor("/later.jpg").empty());
+
+  view.entries.clear();
+  EXPECT_THROW(RunRedownload(List(dir.File("no/folder.jpg") + "|" + server.Url("/y.jpg")), view), qm::FileError);
+  try {
+    RunRedownload(dir.File("missing.ftl"), view);
+    FAIL() << "no error";
+  } catch (const qm::FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.File("missing.ftl"));
+  }
+}
+
+TEST_F(Redownload, SendsThreeWellFormedHeaders) {
+  RunRedownload(List(Line("a.jpg")), view);
+  ASSERT_EQ(server.RequestCount(), 1u);
+  const auto request = server.Requests()[0];
+  EXPECT_EQ(request.Header("Referer"), "http://maps.quillmere.example.org/");
+  EXPECT_EQ(request.Header("User-Agent"), "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)");
+  EXPECT_EQ(request.Header("Connection"), "Keep_Alive");
+  EXPECT_FALSE(request.proxyForm);
+}
+
+// Workers of a running download wait while a run occupies the user-interface thread, and every
+// line they hand over arrives once it is free again.
+TEST(RedownloadBesideADownload, WorkersWaitAndLoseNoLine) {
+  TempDir dir;
+  TestServer server;
+  qmtest::ControllerRig rig(dir, server);
+  rig.controller.BitBtn1Click(qmtest::ExampleInputs(dir));
+  ASSERT_TRUE(server.WaitForRequests(8, std::chrono::seconds(10)));
+  EntryLog view;
+  qm::WriteFileAtomic(dir.File("list.ftl"), dir.File("r.jpg") + "|" + server.Url("/r.jpg") + "\r\n");
+  RunRedownload(dir.File("list.ftl"), view);
+  EXPECT_EQ(view.entries.size(), 3u);
+  EXPECT_EQ(rig.controller.RunningThreads(), 8);  // nobody got through while the run was busy
+  ASSERT_TRUE(rig.RunToEnd());
+  const auto& log = rig.controller.Log().Lines();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" OK") != std::string::npos; }), 12);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" Finished.") != std::string::npos; }), 8);
+}
+
+}  // namespace
