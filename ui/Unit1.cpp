@@ -224,8 +224,7 @@ void TForm1::ConnectHandlers() {
   connect(Viewlogfile1, &QAction::triggered, this, &TForm1::Viewlogfile1Click);
   connect(Mapviewer1, &QAction::triggered, this, &TForm1::Mapviewer1Click);
   connect(CombineImages1, &QAction::triggered, this, &TForm1::CombineImages1Click);
-  connect(ReDownloadfailedfiles1, &QAction::triggered, this,
-          &TForm1::ReDownloadfailedfiles1Click);
+  connect(ReDownloadfailedfiles1, &QAction::triggered, this, &TForm1::ReDownloadfailedfiles1Click);
   connect(Usermanual1, &QAction::triggered, this, &TForm1::Usermanual1Click);
   connect(Homepage1, &QAction::triggered, this, &TForm1::Homepage1Click);
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
@@ -300,8 +299,8 @@ void TForm1::About1Click() {
 
 void TForm1::OpenInShell(const std::string& target) {
   const QString text = QString::fromStdString(target);
-  const QUrl url = text.contains("://") || text.startsWith("mailto:") ? QUrl(text)
-                                                                      : QUrl::fromLocalFile(text);
+  const QUrl url =
+      text.contains("://") || text.startsWith("mailto:") ? QUrl(text) : QUrl::fromLocalFile(text);
   QDesktopServices::openUrl(url);
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,10 +14,35 @@
 
 namespace qm {
 
-QFont FormFont(int pointSize, bool bold) {
+namespace {
+
+QFont SansFont(int pointSize, int stretch) {
   QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   font.setStyleHint(QFont::SansSerif);
   font.setPointSize(pointSize);
+  font.setStretch(stretch);
+  return font;
+}
+
+// The windows are laid out in pixels for a narrow 8 pt face; common system sans fonts are wider,
+// so their captions would run into the fields beside them. The font is narrowed (a condensed face
+// where the family has one) until a caption of the layout fits the room it is given there.
+int FittingStretch() {
+  constexpr int kRoom = 68;  // "Left Longitude:" before its field, less a small gap
+  const QString caption = QStringLiteral("Left Longitude:");
+  int stretch = QFont::Unstretched;
+  while (stretch > QFont::UltraCondensed &&
+         QFontMetrics(SansFont(8, stretch)).horizontalAdvance(caption) > kRoom) {
+    --stretch;
+  }
+  return stretch;
+}
+
+}  // namespace
+
+QFont FormFont(int pointSize, bool bold) {
+  static const int stretch = FittingStretch();
+  QFont font = SansFont(pointSize, stretch);
   font.setBold(bold);
   return font;
 }

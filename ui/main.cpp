@@ -56,8 +56,8 @@ int Run() {
 
 int main(int argc, char* argv[]) {
   Application application(argc, argv);
+  // Only the name: a display name would be appended to every window's title bar.
   QApplication::setApplicationName(qm::kApplicationTitle);
-  QApplication::setApplicationDisplayName(qm::kApplicationTitle);
   try {
     qm::HttpGlobalInit();
     return Run();

@@ -1,6 +1,9 @@
 // The main window at start-up: caption, folder, zoom spinner, default button and menu commands.
+#include <utility>
+
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +15,10 @@
 #include <gtest/gtest.h>
 
 #include "tests/ui/ui_test_helpers.h"
+#include "ui/Convert.h"
 #include "ui/Unit1.h"
+#include "ui/Unit2.h"
+#include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
 #include "ui/form_widgets.h"
 
@@ -129,11 +135,11 @@ TEST(MainWindowTest, MenuHoldsItsCommandsSeparatorsAndAccessKeys) {
   EXPECT_EQ(texts(window.Options1), QStringList({"Options..."}));
   EXPECT_EQ(window.Misc1->title(), "&Misc");
   EXPECT_EQ(texts(window.Misc1),
-            QStringList({"Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...", "-",
-                         "View log file"}));
+            QStringList(
+                {"Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...", "-", "View log file"}));
   EXPECT_EQ(window.Tools1->title(), "&Tools");
-  EXPECT_EQ(texts(window.Tools1), QStringList({"Map Viewer", "-", "Map Combiner", "-",
-                                               "Re-Download failed images"}));
+  EXPECT_EQ(texts(window.Tools1),
+            QStringList({"Map Viewer", "-", "Map Combiner", "-", "Re-Download failed images"}));
   EXPECT_EQ(window.Help1->title(), "&Help");
   EXPECT_EQ(texts(window.Help1), QStringList({"User manual", "Homepage", "-", "About..."}));
 }
@@ -159,6 +165,37 @@ TEST(MainWindowTest, OptionsCommandShowsTheOptionsDialogModallyFilledFromTheFile
   EXPECT_TRUE(wasModal);
   EXPECT_EQ(shownPath, "/srv/maps");
   EXPECT_FALSE(options.isVisible());
+}
+
+TEST(MainWindowTest, ConverterIsModelessWhileReDownloadAndAboutAreModal) {
+  ProgramFolderForTest folder;
+  TForm1 window(folder.Path());
+  TfrmConvert converter(&window);
+  TfrmFlt reDownload(&window);
+  TfrmAbout about(&window);
+  frmConvert = &converter;
+  frmFlt = &reDownload;
+  frmAbout = &about;
+  window.show();
+
+  window.ConvertLongitudeorLatitudetodegreen1->trigger();  // returns at once
+  EXPECT_TRUE(converter.isVisible());
+  EXPECT_FALSE(converter.isModal());
+
+  for (auto [action, dialog] :
+       {std::pair<QAction*, QDialog*>{window.ReDownloadfailedfiles1, &reDownload},
+        {window.About1, &about}}) {
+    bool wasModal = false;
+    QTimer::singleShot(0, dialog, [&wasModal, dialog] {
+      wasModal = dialog->isVisible() && dialog->isModal();
+      dialog->reject();
+    });
+    action->trigger();
+    EXPECT_TRUE(wasModal) << dialog->windowTitle().toStdString();
+  }
+  frmConvert = nullptr;
+  frmFlt = nullptr;
+  frmAbout = nullptr;
 }
 
 TEST(MainWindowTest, ExitClosesTheWindow) {

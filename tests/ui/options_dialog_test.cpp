@@ -33,8 +33,9 @@ TEST(OptionsDialogTest, OkStoresTheSixValuesAndReopeningShowsThem) {
 
   const std::string text = folder.ReadConfig();
   const std::vector<std::string> inOrder = {
-      "[IniParas]",        "DefaultPath=/data/maps",  "[Proxy]",          "UseProxy=1",
-      "ProxyServer=proxy.local", "ProxyPort=80a", "ProxyUsername= user ", "ProxyPassword=p=w;d"};
+      "[IniParas]",           "DefaultPath=/data/maps",  "[Proxy]",
+      "UseProxy=1",           "ProxyServer=proxy.local", "ProxyPort=80a",
+      "ProxyUsername= user ", "ProxyPassword=p=w;d"};
   size_t at = 0;
   for (const std::string& piece : inOrder) {
     const size_t found = text.find(piece, at);
@@ -90,9 +91,8 @@ TEST(OptionsDialogTest, CancelWritesNothingAndTheNextOpeningShowsTheFile) {
 TEST(OptionsDialogTest, OnlyTheIntegerOneTicksUseProxy) {
   ProgramFolderForTest folder;
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"1", true},    {"0x1", true},   {"$1", true},  {" 1", true}, {"+1", true},
-      {"2", false},   {"yes", false},  {"", false},   {"-1", false}, {"0", false},
-      {"1x", false},  {"0x", false}};
+      {"1", true},    {"0x1", true}, {"$1", true},  {" 1", true}, {"+1", true},  {"2", false},
+      {"yes", false}, {"", false},   {"-1", false}, {"0", false}, {"1x", false}, {"0x", false}};
   TfrmOptions dialog(folder.Path());
   for (const auto& [stored, ticked] : cases) {
     folder.WriteConfig("[Proxy]\r\nUseProxy=" + stored + "\r\n");

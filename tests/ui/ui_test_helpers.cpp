@@ -29,8 +29,7 @@ void ProgramFolderForTest::WriteConfig(const std::string& content) const {
 std::string ProgramFolderForTest::ReadConfig() const { return qm::ReadWholeFile(ConfigPath()); }
 
 MessageBoxRecorder::MessageBoxRecorder()
-    : previous_(qm::SetMessageBoxSink([this](const qm::MessageBoxCall& call) {
-        calls_.push_back(call);
-      })) {}
+    : previous_(qm::SetMessageBoxSink(
+          [this](const qm::MessageBoxCall& call) { calls_.push_back(call); })) {}
 
 MessageBoxRecorder::~MessageBoxRecorder() { qm::SetMessageBoxSink(previous_); }
