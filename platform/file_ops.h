@@ -40,7 +40,7 @@ class AtomicFileWriter {
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
   void Write(std::string_view data);  // buffered; throws "Unable to write to <path>"
-  void Commit();                      // flushes, syncs and renames over the target
+  void Commit();                      // flushes and renames over the target
 
  private:
   struct State;
