@@ -212,7 +212,7 @@ ScriptedAnswer TestServer::State::Answer(const RequestHead& head, int connection
     answer = ScriptedAnswer::Status(407);
     answer.headers.emplace_back("Proxy-Authenticate", "Basic realm=\"test\"");
   } else if (auto it = scripts.find(head.path); it != scripts.end() && !it->second.empty()) {
-    answer = it->second.front();
+    answer = std::move(it->second.front());
     it->second.pop_front();
   } else if (fallback) {
     answer = *fallback;
@@ -229,9 +229,9 @@ bool TestServer::State::Perform(int fd, const ScriptedAnswer& answer, const std:
                                 bool clientCloses) {
   using Kind = ScriptedAnswer::Kind;
   if (answer.delayMs > 0 && !SleepUnlessWoken(answer.delayMs, wakeRead)) return false;
-  std::string body = answer.body ? *answer.body
-                     : answer.status == 200 ? DefaultBody(path)
-                                            : ErrorPage(answer.status);
+  std::string generated;
+  if (!answer.body) generated = answer.status == 200 ? DefaultBody(path) : ErrorPage(answer.status);
+  const std::string& body = answer.body ? *answer.body : generated;
   switch (answer.kind) {
     case Kind::kReset:
       return false;
@@ -248,9 +248,13 @@ bool TestServer::State::Perform(int fd, const ScriptedAnswer& answer, const std:
       break;
   }
   bool close = answer.closeAfter || clientCloses;
-  std::string data = AnswerHead(answer.status, answer.headers, body.size(), answer.chunked, close);
-  data += answer.chunked ? ChunkedBody(body) : body;
-  return SendAll(fd, data, wakeRead) && !close;
+  std::string head = AnswerHead(answer.status, answer.headers, body.size(), answer.chunked, close);
+  // Small answers go out in one send, so no segment waits for the peer's delayed ACK.
+  constexpr std::size_t kOneSend = 64 * 1024;
+  bool sent = answer.chunked            ? SendAll(fd, head + ChunkedBody(body), wakeRead)
+              : body.size() <= kOneSend ? SendAll(fd, head + body, wakeRead)
+                                        : SendAll(fd, head, wakeRead) && SendAll(fd, body, wakeRead);
+  return sent && !close;
 }
 
 void TestServer::State::Serve(int fd, int connectionId) {
