@@ -206,13 +206,6 @@ TEST_F(TileFetchTest, FailureWithoutMessageHasItsOwnLine) {
   EXPECT_EQ(TileContent(), "BLANK");
 }
 
-TEST_F(TileFetchTest, MissingBlankLeavesNoFileButStillReportsTheBlank) {
-  settings.blankPath = dir.File("missing.jpg");
-  EXPECT_EQ(Run({Fail("x"), Fail("x"), Fail("x")}), FetchOutcome::kFailed);
-  EXPECT_FALSE(std::filesystem::exists(tile.filePath));
-  EXPECT_EQ(worker.log.back(), "T2:2412-3080 got a blank image!");
-}
-
 TEST_F(TileFetchTest, UnwritableTileEndsLikeANetworkFailureWithTheFileMessage) {
   std::filesystem::create_directory(tile.filePath);  // a folder where the file should go
   EXPECT_EQ(Run({Ok("PNG")}), FetchOutcome::kStoreFailed);
