@@ -6,7 +6,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "engine/dms_converter.h"
+#include "platform/text_format.h"
 #include "ui/form_widgets.h"
+#include "ui/message_box.h"
 
 TfrmConvert* frmConvert = nullptr;
 
@@ -21,9 +24,13 @@ QLineEdit* PlaceEdit(QWidget* parent, int x, int y, int width) {
   return edit;
 }
 
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
 }  // namespace
 
-TfrmConvert::TfrmConvert(QWidget* parent) : QDialog(parent) {
+TfrmConvert::TfrmConvert(QWidget* parent, char decimalSeparator)
+    : QDialog(parent),
+      decimalSeparator_(decimalSeparator ? decimalSeparator : qm::SystemDecimalSeparator()) {
   setWindowTitle("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint |
@@ -48,5 +55,17 @@ TfrmConvert::TfrmConvert(QWidget* parent) : QDialog(parent) {
   Edit4 = PlaceEdit(GroupBox2, 13, 34, 121);
   Edit4->setReadOnly(true);
 
+  connect(Button1, &QPushButton::clicked, this, &TfrmConvert::Button1Click);
   qm::CenterOnScreen(this);
+}
+
+void TfrmConvert::Button1Click() {
+  qm::RunGuarded([this] {
+    const auto degrees = DmsToDegreesText(Text(Edit1), Text(Edit2), Text(Edit3), decimalSeparator_);
+    if (!degrees) {
+      qm::ShowMessage(QStringLiteral("Input Error."));
+      return;
+    }
+    Edit4->setText(QString::fromStdString(*degrees));
+  });
 }

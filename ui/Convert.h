@@ -12,7 +12,8 @@ class TfrmConvert : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TfrmConvert(QWidget* parent = nullptr);
+  // decimalSeparator: the separator of the result; by default the system's.
+  explicit TfrmConvert(QWidget* parent = nullptr, char decimalSeparator = 0);
 
   QGroupBox* GroupBox1;
   QLabel* Label1;
@@ -23,6 +24,12 @@ class TfrmConvert : public QDialog {
   QGroupBox* GroupBox2;
   QLabel* Label2;
   QLineEdit* Edit4;
+
+ public slots:
+  void Button1Click();
+
+ private:
+  char decimalSeparator_;
 };
 
 extern TfrmConvert* frmConvert;

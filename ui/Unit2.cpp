@@ -1,11 +1,17 @@
 // The about box: the program's title, the credit line and the home page and mail links.
 #include "ui/Unit2.h"
 
+#include <QDesktopServices>
 #include <QFrame>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QShowEvent>
+#include <QUrl>
 
+#include "ui/Unit1.h"
 #include "ui/form_widgets.h"
+#include "ui/message_box.h"
 
 TfrmAbout* frmAbout = nullptr;
 
@@ -29,15 +35,30 @@ QLabel* PlaceLink(QWidget* parent, int x, int y) {
   return label;
 }
 
+// A link label shows its URL in full, sized to its text.
+void ShowLink(QLabel* link, const std::string& url) {
+  link->setText(QString::fromStdString(url));
+  link->adjustSize();
+}
+
+bool OpenWithDesktop(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
 }  // namespace
 
-TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
+TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent), openUrl_(OpenWithDesktop) {
   setWindowTitle("About");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFont(qm::FormFont(8));
   setFixedSize(kClientWidth, kClientHeight);
+  BuildControls();
+  Label4->installEventFilter(this);
+  Label7->installEventFilter(this);
+  connect(bLater, &QPushButton::clicked, this, &TfrmAbout::bLaterClick);
+  qm::CenterOnScreen(this);
+}
 
+void TfrmAbout::BuildControls() {
   Panel1 = new QFrame(this);
   Panel1->setGeometry(0, 0, kClientWidth, kPanelHeight);
   Panel1->setFrameStyle(QFrame::Box | QFrame::Sunken);  // lowered outer, raised inner bevel
@@ -59,6 +80,46 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
   bLater = new QPushButton("&OK", this);
   bLater->setGeometry(232, 151, 81, 25);
   bLater->setDefault(true);
-
-  qm::CenterOnScreen(this);
 }
+
+const TForm1* TfrmAbout::MainWindow() const {
+  if (Form1) return Form1;
+  return qobject_cast<const TForm1*>(parentWidget());
+}
+
+void TfrmAbout::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // A spontaneous show is the window manager restoring the window, not the window being shown.
+  if (!event->spontaneous()) qm::RunGuarded([this] { FormShow(); });
+}
+
+bool TfrmAbout::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (watched == Label4) Label4Click();
+    if (watched == Label7) Label7Click();
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TfrmAbout::FormShow() {
+  const TForm1* mainWindow = MainWindow();
+  if (!mainWindow) return;
+  ShowLink(Label4, mainWindow->HomePageUrl);
+  ShowLink(Label7, mainWindow->MailUrl);
+  Label3->setText(mainWindow->windowTitle());
+}
+
+void TfrmAbout::Label4Click() {
+  if (const TForm1* mainWindow = MainWindow()) {
+    openUrl_(QUrl(QString::fromStdString(mainWindow->HomePageUrl)));
+  }
+}
+
+void TfrmAbout::Label7Click() {
+  if (const TForm1* mainWindow = MainWindow()) {
+    openUrl_(QUrl(QString::fromStdString(mainWindow->MailUrl)));
+  }
+}
+
+void TfrmAbout::bLaterClick() { accept(); }

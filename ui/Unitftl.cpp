@@ -1,28 +1,66 @@
 // The window that downloads the tiles of a failed-tile list again.
 #include "ui/Unitftl.h"
 
+#include <QCoreApplication>
+#include <QFileDialog>
 #include <QFrame>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "download/redownload_run.h"
 #include "ui/form_widgets.h"
+#include "ui/message_box.h"
 
 TfrmFlt* frmFlt = nullptr;
 
 namespace {
+
 constexpr int kClientWidth = 703;
 constexpr int kClientHeight = 453;
 constexpr int kTopPanelHeight = 57;
+
+QString ChooseListFileWithDialog(QWidget* parent) {
+  // Qt reads the patterns from the parentheses, so this one filter shows as "Projects(*.ftl)"
+  // and lists the *.ftl files.
+  const QString filter = QStringLiteral("Projects(*.ftl)");
+  QString selected = filter;
+  return QFileDialog::getOpenFileName(parent, "Open ftl file:", QString(), filter, &selected);
+}
+
+// Shows each entry of a run in the memo as soon as it is added; an entry's own line breaks
+// (CR LF, LF or CR) become line breaks of the memo.
+class MemoView : public RedownloadView {
+ public:
+  explicit MemoView(QPlainTextEdit* memo) : memo_(memo) {}
+
+  void AddEntry(const std::string& entry) override {
+    QString text = QString::fromStdString(entry);
+    text.replace("\r\n", "\n").replace('\r', '\n');
+    memo_->appendPlainText(text);
+  }
+
+  void ProcessEvents() override { QCoreApplication::processEvents(); }
+
+ private:
+  QPlainTextEdit* memo_;
+};
+
 }  // namespace
 
-TfrmFlt::TfrmFlt(QWidget* parent) : QDialog(parent) {
+TfrmFlt::TfrmFlt(QWidget* parent) : QDialog(parent), chooseListFile_(ChooseListFileWithDialog) {
   setWindowTitle("Re-Download failed files");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFont(qm::FormFont(8));
   setFixedSize(kClientWidth, kClientHeight);
+  BuildControls();
+  connect(Button1, &QPushButton::clicked, this, &TfrmFlt::Button1Click);
+  qm::CenterOnScreen(this);
+}
 
+void TfrmFlt::BuildControls() {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
@@ -49,6 +87,25 @@ TfrmFlt::TfrmFlt(QWidget* parent) : QDialog(parent) {
   Memo1->setFont(memoFont);
   memoLayout->addWidget(Memo1);
   column->addWidget(Panel2, 1);
+}
 
-  qm::CenterOnScreen(this);
+void TfrmFlt::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // A spontaneous show is the window manager restoring the window, not the window being shown.
+  if (!event->spontaneous()) qm::RunGuarded([this] { FormShow(); });
+}
+
+void TfrmFlt::FormShow() { Memo1->clear(); }
+
+void TfrmFlt::Button1Click() {
+  // The one pause after "Start..." hands queued input on; a click that arrives there must not
+  // start a second run inside the first.
+  if (running_) return;
+  const QString listFile = chooseListFile_(this);
+  if (listFile.isEmpty()) return;
+  running_ = true;
+  Memo1->clear();
+  MemoView view(Memo1);
+  qm::RunGuarded([&] { RunRedownload(listFile.toStdString(), view); });
+  running_ = false;
 }
