@@ -29,16 +29,14 @@ QString ChooseListFileWithDialog(QWidget* parent) {
   return QFileDialog::getOpenFileName(parent, "Open ftl file:", QString(), filter, &selected);
 }
 
-// Shows each entry of a run in the memo as soon as it is added; an entry's own line breaks
-// (CR LF, LF or CR) become line breaks of the memo.
+// Shows each entry of a run in the memo as soon as it is added; the memo turns an entry's own
+// line breaks (CR LF, LF or CR) into line breaks of its text.
 class MemoView : public RedownloadView {
  public:
   explicit MemoView(QPlainTextEdit* memo) : memo_(memo) {}
 
   void AddEntry(const std::string& entry) override {
-    QString text = QString::fromStdString(entry);
-    text.replace("\r\n", "\n").replace('\r', '\n');
-    memo_->appendPlainText(text);
+    memo_->appendPlainText(QString::fromStdString(entry));
   }
 
   void ProcessEvents() override { QCoreApplication::processEvents(); }
