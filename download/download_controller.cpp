@@ -268,6 +268,7 @@ void DownloadController::EndDownload(bool showMessage) {
 
 void DownloadController::ShutDown(const std::function<void()>& processEvents) {
   if (!running_) return;
+  view_.SetTimerEnabled(false);  // no tick may end the download while we wait here
   for (auto& worker : downThreads_) {
     if (worker) worker->AbortRequests();
   }

@@ -4,8 +4,11 @@
 #include <utility>
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +24,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "engine/project_loader.h"
 #include "platform/ini_file.h"
 #include "ui/Convert.h"
 #include "ui/Unit2.h"
@@ -38,6 +42,31 @@ constexpr int kWindowWidth = 588;
 constexpr int kWindowHeight = 342;
 constexpr int kPanel1Width = 329;
 constexpr int kStatusBarHeight = 19;
+// The memos show at most this many lines; the working copies, and so the files, keep them all.
+constexpr int kMemoMaxLines = 200000;
+constexpr int kMemoFlushDelayMs = 100;
+
+// A line as a memo shows it: a line break inside it (CR LF, LF or CR) starts a new memo line.
+QString DisplayText(const std::string& line) {
+  QString text = QString::fromStdString(line);
+  text.replace("\r\n", "\n");
+  text.replace('\r', '\n');
+  return text;
+}
+
+QString DisplayText(const std::vector<std::string>& lines) {
+  QStringList shown;
+  shown.reserve(static_cast<qsizetype>(lines.size()));
+  for (const std::string& line : lines) shown << DisplayText(line);
+  return shown.join('\n');
+}
+
+void OpenWithDesktop(const std::string& target) {
+  const QString text = QString::fromStdString(target);
+  const QUrl url =
+      text.contains("://") || text.startsWith("mailto:") ? QUrl(text) : QUrl::fromLocalFile(text);
+  QDesktopServices::openUrl(url);
+}
 
 QLineEdit* PlaceEdit(QWidget* parent, const QString& text, int x, int y, int width, int height) {
   auto* edit = new QLineEdit(text, parent);
@@ -57,6 +86,7 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const QString& firstLine, const QColor
   auto* memo = new QPlainTextEdit(parent);
   memo->setReadOnly(true);
   memo->setUndoRedoEnabled(false);
+  memo->setMaximumBlockCount(kMemoMaxLines);
   memo->setLineWrapMode(QPlainTextEdit::NoWrap);
   memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -80,6 +110,24 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
   Timer1->setInterval(1000);
   ConnectHandlers();
   resize(kWindowWidth, kWindowHeight);
+  SetDownloadPauses(DownloadPauses{});
+  PickFolder = [this] { return QFileDialog::getExistingDirectory(this, "Select path to save"); };
+  PickProjectFile = [this] {
+    return QFileDialog::getOpenFileName(this, "Open project file:", QString::fromStdString(DefaultPath),
+                                        "Projects(*.qmtp) (*.qmtp)");
+  };
+  OpenInShell = OpenWithDesktop;
+}
+
+TForm1::~TForm1() {
+  // A window destroyed without being closed still lets its workers finish their last calls.
+  if (controller_) controller_->ShutDown([] { QCoreApplication::processEvents(); });
+}
+
+void TForm1::SetDownloadPauses(const DownloadPauses& pauses) {
+  if (controller_ && controller_->Running()) return;
+  controller_ = std::make_unique<DownloadController>(*this, bridge_, qm::ConfigFilePath(programFolder_),
+                                                     pauses, programFolder_);
 }
 
 void TForm1::BuildPanels() {
@@ -257,23 +305,74 @@ void TForm1::FormShow() {
 }
 
 void TForm1::BitBtn1Click() {
-  // Wired by the download controller.
+  qm::RunGuarded([this] { controller_->BitBtn1Click(ReadInputs()); });
+}
+
+StartInputs TForm1::ReadInputs() const {
+  StartInputs in;
+  in.LeftLongitude = Edit1->text().toStdString();
+  in.RightLongitude = Edit3->text().toStdString();
+  in.TopLatitude = Edit2->text().toStdString();
+  in.BottomLatitude = Edit4->text().toStdString();
+  in.Zoom = Edit5->text().toStdString();
+  in.Folder = Edit6->text().toStdString();
+  in.TaskName = EditTaskName->text().toStdString();
+  return in;
 }
 
 void TForm1::Button1Click() {
-  // Wired by the download controller.
+  qm::RunGuarded([this] {
+    const QString folder = PickFolder();
+    if (!folder.isEmpty()) Edit6->setText(folder);
+  });
 }
 
 void TForm1::Timer1Timer() {
-  // Wired by the download controller.
+  qm::RunGuarded([this] { controller_->Timer1Timer(); });
 }
 
 void TForm1::LoadParametersfromprojectfilel1Click() {
-  // Wired by the download controller.
+  qm::RunGuarded([this] {
+    const QString file = PickProjectFile();
+    if (file.isEmpty()) return;
+    const ProjectFields fields = ReadProjectFields(file.toStdString());
+    Edit1->setText(QString::fromStdString(fields.LeftLongitude));
+    Edit3->setText(QString::fromStdString(fields.RightLongitude));
+    Edit2->setText(QString::fromStdString(fields.TopLatitude));
+    Edit4->setText(QString::fromStdString(fields.BottomLatitude));
+    Edit6->setText(QString::fromStdString(fields.Folder));
+    EditTaskName->setText(QString::fromStdString(fields.TaskName));
+    UpDown1->SetPosition(fields.Zoom);
+    Edit5->setText(QString::number(fields.Zoom));  // as stored, even outside the spinner's range
+  });
 }
 
 void TForm1::Viewlogfile1Click() {
-  // Wired by the download controller.
+  qm::RunGuarded([this] {
+    const TDownTask* task = controller_->CurrentTask();
+    switch (DecideLogView(task != nullptr, task ? task->LogFile : "")) {
+      case LogViewAction::NoTask:
+        qm::ShowMessage(kNoTaskText);
+        break;
+      case LogViewAction::NoLogFile:
+        qm::ShowMessage(kNoLogFileText);
+        break;
+      case LogViewAction::Open:
+        OpenInShell(task->LogFile);
+        break;
+    }
+  });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Workers still running are stopped, their requests aborted, and everything is saved; their
+  // last calls into this thread need the event loop, so it keeps running while we wait.
+  qm::RunGuarded([this] {
+    controller_->ShutDown([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50); });
+  });
+  FlushMemos();
+  event->accept();
+  QCoreApplication::quit();
 }
 
 void TForm1::Exit1Click() { close(); }
@@ -297,13 +396,6 @@ void TForm1::About1Click() {
   if (frmAbout) frmAbout->exec();
 }
 
-void TForm1::OpenInShell(const std::string& target) {
-  const QString text = QString::fromStdString(target);
-  const QUrl url =
-      text.contains("://") || text.startsWith("mailto:") ? QUrl(text) : QUrl::fromLocalFile(text);
-  QDesktopServices::openUrl(url);
-}
-
 void TForm1::Homepage1Click() { OpenInShell(HomePageUrl); }
 
 void TForm1::Usermanual1Click() { OpenInShell(HelpFileName); }
@@ -311,3 +403,59 @@ void TForm1::Usermanual1Click() { OpenInShell(HelpFileName); }
 void TForm1::Mapviewer1Click() { OpenInShell(programFolder_ + "mapviewer"); }
 
 void TForm1::CombineImages1Click() { OpenInShell(programFolder_ + "mapcombiner"); }
+
+// The controller's view: boxes, caption, label, timer and the two memos.
+
+void TForm1::ShowMessage(const std::string& text) { qm::ShowMessage(text); }
+
+void TForm1::ShowError(const std::string& text) { qm::ShowErrorBox(text); }
+
+void TForm1::SetButtonCaption(const std::string& caption) {
+  BitBtn1->setText(QString::fromStdString(caption));
+}
+
+void TForm1::SetTotalLabel(const std::string& text) {
+  LabelTotalxy->setText(QString::fromStdString(text));
+}
+
+void TForm1::SetTimerEnabled(bool enabled) {
+  if (enabled) {
+    Timer1->start();
+  } else {
+    Timer1->stop();
+  }
+}
+
+void TForm1::LogReplaced(const std::vector<std::string>& lines) {
+  pendingLog_.clear();
+  Memo1->setPlainText(DisplayText(lines));
+}
+
+void TForm1::LogAppended(const std::string& line) {
+  pendingLog_ << DisplayText(line);
+  ScheduleMemoFlush();
+}
+
+void TForm1::FailedReplaced(const std::vector<std::string>& lines) {
+  pendingFailed_.clear();
+  Memo2->setPlainText(DisplayText(lines));
+}
+
+void TForm1::FailedAppended(const std::string& line) {
+  pendingFailed_ << DisplayText(line);
+  ScheduleMemoFlush();
+}
+
+void TForm1::ScheduleMemoFlush() {
+  if (flushScheduled_) return;
+  flushScheduled_ = true;
+  QTimer::singleShot(kMemoFlushDelayMs, this, [this] { FlushMemos(); });
+}
+
+void TForm1::FlushMemos() {
+  flushScheduled_ = false;
+  if (!pendingLog_.isEmpty()) Memo1->appendPlainText(pendingLog_.join('\n'));
+  if (!pendingFailed_.isEmpty()) Memo2->appendPlainText(pendingFailed_.join('\n'));
+  pendingLog_.clear();
+  pendingFailed_.clear();
+}

@@ -2,11 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include <QMainWindow>
+#include <QStringList>
 
+#include "download/controller_view.h"
+#include "download/download_controller.h"
 #include "platform/file_ops.h"
+#include "ui/qt_ui_bridge.h"
 
 class QAction;
 class QFrame;
@@ -27,7 +33,7 @@ class UpDown;
 inline constexpr const char* kHomePageUrl = "https://quillmere.example.org/";
 inline constexpr const char* kMailUrl = "mailto:support@quillmere.example.org";
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public ControllerView {
   Q_OBJECT
 
  public:
@@ -35,7 +41,20 @@ class TForm1 : public QMainWindow {
   // program passes the executable's folder, tests a folder of their own.
   explicit TForm1(std::string programFolder = qm::ProgramFolder(), QWidget* parent = nullptr);
 
+  ~TForm1() override;
+
   const std::string& ProgramFolder() const { return programFolder_; }
+  DownloadController& Controller() { return *controller_; }
+  // Tests shorten the download's pauses; only while no download runs.
+  void SetDownloadPauses(const DownloadPauses& pauses);
+  // The folder browser of "..." and the file dialog of "Open task ..."; tests replace them.
+  // Each returns the chosen path, or an empty text when cancelled.
+  std::function<QString()> PickFolder;
+  std::function<QString()> PickProjectFile;
+  // Opens a file, program or URL with the desktop's default handler; tests replace it.
+  std::function<void(const std::string&)> OpenInShell;
+  // Shows the lines that are waiting for the memos now (they are added in batches).
+  void FlushMemos();
 
   std::string HomePageUrl;
   std::string HelpFileName;
@@ -115,6 +134,7 @@ class TForm1 : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -124,9 +144,26 @@ class TForm1 : public QMainWindow {
   void BuildMenu();
   void BuildStatusBar();
   void ConnectHandlers();
-  void OpenInShell(const std::string& target);
+  StartInputs ReadInputs() const;
+  void ScheduleMemoFlush();
+
+  // ControllerView
+  void ShowMessage(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+  void SetButtonCaption(const std::string& caption) override;
+  void SetTotalLabel(const std::string& text) override;
+  void SetTimerEnabled(bool enabled) override;
+  void LogReplaced(const std::vector<std::string>& lines) override;
+  void LogAppended(const std::string& line) override;
+  void FailedReplaced(const std::vector<std::string>& lines) override;
+  void FailedAppended(const std::string& line) override;
 
   std::string programFolder_;
+  qm::QtUiBridge bridge_;
+  std::unique_ptr<DownloadController> controller_;
+  QStringList pendingLog_;
+  QStringList pendingFailed_;
+  bool flushScheduled_ = false;
 };
 
 extern TForm1* Form1;

@@ -111,6 +111,8 @@ TEST(MainWindowTest, EnterInAnyEditFieldPressesStart) {
   ProgramFolderForTest folder;
   TForm1 window(folder.Path());
   window.show();
+  MessageBoxRecorder boxes;
+  window.Edit6->clear();  // each press then stops at the first check, with a message box
   int clicks = 0;
   QObject::connect(window.BitBtn1, &QPushButton::clicked, [&clicks] { ++clicks; });
   const QList<QLineEdit*> edits = {window.EditTaskName, window.Edit1, window.Edit3, window.Edit2,
@@ -119,6 +121,8 @@ TEST(MainWindowTest, EnterInAnyEditFieldPressesStart) {
   EXPECT_EQ(clicks, edits.size());
   PressKey(window.Edit1, Qt::Key_Enter, "\r");  // the keypad's Enter too
   EXPECT_EQ(clicks, edits.size() + 1);
+  ASSERT_EQ(boxes.Calls().size(), static_cast<size_t>(clicks));
+  EXPECT_EQ(boxes.Calls().back().text, "Please select a path to save the images.");
 }
 
 TEST(MainWindowTest, MenuHoldsItsCommandsSeparatorsAndAccessKeys) {
