@@ -2,6 +2,7 @@
 #include "download/download_controller.h"
 
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "platform/date_time.h"
@@ -100,7 +101,13 @@ void DownloadController::Start(const StartInputs& inputs) {
   view_.SetTotalLabel("Total images: " + std::to_string(currentTask_->TotalCount));
   SetCaption("Stop");
   running_ = true;
-  StartWorkers();
+  try {
+    StartWorkers();
+  } catch (const std::system_error& e) {
+    // The workers that did start are stopped; the timer still ends the download.
+    view_.ShowError(std::string("Cannot start a download worker: ") + e.what());
+    Stop();
+  }
   timerTicks_ = 0;
   view_.SetTimerEnabled(true);
 }
@@ -177,6 +184,10 @@ bool DownloadController::BuildTask(std::shared_ptr<TDownParams> params) {
 }
 
 void DownloadController::WriteTaskFilesAndLoadViews() {
+  for (const std::string& file : {currentTask_->ProjectFile(), currentTask_->ListFile,
+                                  currentTask_->LogFile, currentTask_->FailedFile}) {
+    qm::RemoveStaleTemporaryFiles(file);
+  }
   WriteProjectFile(*currentTask_);
   WriteListFile(*currentTask_);
   WriteLogHeader(*currentTask_);
@@ -189,6 +200,7 @@ void DownloadController::WriteTaskFilesAndLoadViews() {
 
 void DownloadController::StartWorkers() {
   for (int i = 0; i < taskParams_->ThreadCount; ++i) {
+    downThreads_[i].reset();
     downThreads_[i] = std::make_unique<TDownThread>(i, currentTask_.get(), *this, bridge_, pauses_,
                                                     programFolder_);
     ++runningThreads_;
@@ -197,21 +209,27 @@ void DownloadController::StartWorkers() {
 
 void DownloadController::Stop() {
   for (int i = 0; i < ThreadCount(); ++i) {
-    if (downThreads_[i]) downThreads_[i]->Terminate();
+    if (!downThreads_[i]) continue;
+    downThreads_[i]->Terminate();
     AddLog("Thread" + std::to_string(i + 1) + "will be terminated by user. please wait...");
   }
 }
 
 void DownloadController::Timer1Timer() {
-  if (!running_) return;
+  if (!running_ || inTick_ || shuttingDown_) return;
+  inTick_ = true;
+  struct TickEnd {
+    bool& flag;
+    ~TickEnd() { flag = false; }
+  } tickEnd{inTick_};
   ++timerTicks_;
   if (timerTicks_ % 5 == 0) {
     try {
       SaveProgress();
     } catch (const qm::FileError& e) {
+      // The rest of this tick is skipped; the next tick, which saves nothing, can end the run.
       view_.ShowError(e.what());
-      // A failing save must not keep a finished download from ending.
-      if (runningThreads_ > 0) return;
+      return;
     }
   }
   if (runningThreads_ == 0) EndDownload(true);
@@ -225,10 +243,12 @@ void DownloadController::SaveProgress() {
 void DownloadController::SaveWorkerPosition(int index) {
   if (!downThreads_[index]) return;
   const auto [x, y] = downThreads_[index]->LastPosition();
-  qm::IniFile project(currentTask_->ProjectFile());
   const std::string key = "T" + std::to_string(index + 1);
-  if (x > 0) project.WriteInteger("THREADS", key + "X", x);
-  if (y > 0) project.WriteInteger("THREADS", key + "Y", y);
+  std::vector<qm::IniFile::KeyValuePair> values;
+  if (x > 0) values.emplace_back(key + "X", std::to_string(x));
+  if (y > 0) values.emplace_back(key + "Y", std::to_string(y));
+  // Column and row in one replacement of the file, so they always belong to one tile.
+  if (!values.empty()) qm::IniFile(currentTask_->ProjectFile()).WriteStrings("THREADS", values);
 }
 
 void DownloadController::SaveViews() {
@@ -268,7 +288,8 @@ void DownloadController::EndDownload(bool showMessage) {
 
 void DownloadController::ShutDown(const std::function<void()>& processEvents) {
   if (!running_) return;
-  view_.SetTimerEnabled(false);  // no tick may end the download while we wait here
+  shuttingDown_ = true;
+  view_.SetTimerEnabled(false);
   for (auto& worker : downThreads_) {
     if (worker) worker->AbortRequests();
   }
@@ -277,6 +298,7 @@ void DownloadController::ShutDown(const std::function<void()>& processEvents) {
     if (runningThreads_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EndDownload(false);
+  shuttingDown_ = false;
 }
 
 void DownloadController::AddLog(const std::string& line) {

@@ -41,6 +41,7 @@ class DownloadController : public WorkerHost {
   void Timer1Timer();
   // Program exit during a download: aborts the requests in flight, waits for every worker while
   // processEvents lets their last calls through, then ends the download without a message box.
+  // Must run before the controller is destroyed while a download runs.
   void ShutDown(const std::function<void()>& processEvents);
 
   bool Running() const { return running_; }
@@ -77,14 +78,17 @@ class DownloadController : public WorkerHost {
   DownloadPauses pauses_;
   std::string programFolder_;
 
-  std::array<std::unique_ptr<TDownThread>, kThreadSlots> downThreads_;
   std::shared_ptr<TDownParams> currentParams_;  // the latest start attempt
   std::shared_ptr<TDownParams> taskParams_;     // the record the current task was built from
   std::unique_ptr<TDownTask> currentTask_;
   int timerTicks_ = 0;
   int runningThreads_ = 0;
   bool running_ = false;
+  bool inTick_ = false;        // a modal box inside a tick must not let another tick in
+  bool shuttingDown_ = false;  // no tick may end the download while ShutDown waits
   std::string caption_ = "Start";
   WorkingCopy log_;
   WorkingCopy failed_;
+  // Last, so the workers are gone before the task and records they read.
+  std::array<std::unique_ptr<TDownThread>, kThreadSlots> downThreads_;
 };

@@ -8,11 +8,6 @@
 
 namespace {
 
-long long FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}
-
 std::string JoinLines(std::vector<std::string>::const_iterator first,
                       std::vector<std::string>::const_iterator last) {
   size_t size = 0;
@@ -28,24 +23,31 @@ std::string JoinLines(std::vector<std::string>::const_iterator first,
 
 }  // namespace
 
+WorkingCopy::FileStamp WorkingCopy::StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {static_cast<long long>(st.st_size), static_cast<long long>(st.st_ino),
+          static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
 void WorkingCopy::LoadFromFile(const std::string& path) {
   lines_ = qm::SplitTextLines(qm::ReadWholeFile(path));
   savedPath_.clear();
   savedLines_ = 0;
-  savedBytes_ = -1;
+  saved_ = {};
 }
 
 void WorkingCopy::Clear() {
   lines_.clear();
   savedPath_.clear();
   savedLines_ = 0;
-  savedBytes_ = -1;
+  saved_ = {};
 }
 
 void WorkingCopy::Append(std::string line) { lines_.push_back(std::move(line)); }
 
 void WorkingCopy::SaveToFile(const std::string& path) {
-  const bool fileIsAsSaved = path == savedPath_ && savedBytes_ >= 0 && FileSize(path) == savedBytes_;
+  const bool fileIsAsSaved = path == savedPath_ && saved_.bytes >= 0 && StampOf(path) == saved_;
   if (!fileIsAsSaved) {
     Rewrite(path);
     return;
@@ -55,18 +57,17 @@ void WorkingCopy::SaveToFile(const std::string& path) {
   try {
     qm::AppendToFile(path, added);
   } catch (...) {
-    savedBytes_ = -1;  // a partial append is repaired by the next save's rewrite
+    saved_ = {};  // a partial append is repaired by the next save's rewrite
     throw;
   }
   savedLines_ = lines_.size();
-  savedBytes_ += static_cast<long long>(added.size());
+  saved_ = StampOf(path);
 }
 
 void WorkingCopy::Rewrite(const std::string& path) {
-  savedBytes_ = -1;
-  const std::string text = JoinLines(lines_.begin(), lines_.end());
-  qm::WriteFileAtomic(path, text);
+  saved_ = {};
+  qm::WriteFileAtomic(path, JoinLines(lines_.begin(), lines_.end()));
   savedPath_ = path;
   savedLines_ = lines_.size();
-  savedBytes_ = static_cast<long long>(text.size());
+  saved_ = StampOf(path);
 }

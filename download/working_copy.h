@@ -24,5 +24,14 @@ class WorkingCopy {
   std::vector<std::string> lines_;
   std::string savedPath_;
   size_t savedLines_ = 0;
-  long long savedBytes_ = -1;  // size of the file after the last save; -1 before any save
+  // What the file looked like right after the last save; a file that differs in any of these
+  // was changed by someone else and is rewritten whole.
+  struct FileStamp {
+    long long bytes = -1;  // -1: no save yet
+    long long inode = 0;
+    long long modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  static FileStamp StampOf(const std::string& path);
+  FileStamp saved_;
 };

@@ -52,6 +52,10 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
 
   const int64_t count = RangeTileCount(RangeOf(*this));
   if (count > kMaxTaskTiles) throw TaskError(TooManyTilesText(count));
+  // A zoom outside the grid's range (e.g. 31 from a hand-edited project) gives no valid range.
+  if (count < 1 || MinX > MaxX) {
+    throw TaskError("The area holds no tiles at zoom " + std::to_string(params->Zoom) + ".");
+  }
   TotalCount = static_cast<int32_t>(count);
 
   const std::string stem = TaskStem(params->TaskName);

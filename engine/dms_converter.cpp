@@ -1,21 +1,33 @@
 // The degrees-minutes-seconds conversion in extended precision, rounded to single precision.
 #include "engine/dms_converter.h"
 
+#include <cmath>
+#include <limits>
+
 #include "platform/text_format.h"
 
 namespace {
 constexpr long double kOneOver60 = 1.0L / 60.0L;
 constexpr long double kOneOver3600 = 1.0L / 3600.0L;
+
+// Rounds to single precision; values beyond its range become infinite instead of undefined.
+template <typename T>
+float ToSingle(T value) {
+  if (std::isnan(value)) return std::numeric_limits<float>::quiet_NaN();
+  if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (value < std::numeric_limits<float>::lowest()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
+}
 }  // namespace
 
 std::optional<float> DmsToDegrees(std::string_view degrees, std::string_view minutes,
                                   std::string_view seconds) {
   const auto d = qm::IntegerFromText(degrees);
   const auto m = qm::IntegerFromText(minutes);
-  const float s = static_cast<float>(qm::LenientDoubleFromText(seconds));
+  const float s = ToSingle(qm::LenientDoubleFromText(seconds));
   if (!d || !m) return std::nullopt;
   const long double sum = static_cast<long double>(*d) + *m * kOneOver60;
-  return static_cast<float>(sum + s * kOneOver3600);
+  return ToSingle(sum + s * kOneOver3600);
 }
 
 std::optional<std::string> DmsToDegreesText(std::string_view degrees, std::string_view minutes,

@@ -1,12 +1,14 @@
 // File system operations over POSIX: existence, folders, atomic whole-file writes, safe copies.
 #include "platform/file_ops.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -28,6 +30,29 @@ bool WriteAll(int fd, std::string_view data) {
     data.remove_prefix(static_cast<size_t>(n));
   }
   return true;
+}
+
+// The mode a new file gets: 0666 less the process's umask (read without changing it).
+mode_t NewFileMode() {
+  static const mode_t mode = [] {
+    mode_t mask = 022;
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned value = 0;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) mask = static_cast<mode_t>(value);
+      }
+      std::fclose(status);
+    }
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+// A replaced file keeps its permissions; a new one gets the usual ones.
+mode_t ModeFor(const std::string& path) {
+  struct stat st {};
+  return StatPath(path, st) ? static_cast<mode_t>(st.st_mode & 07777) : NewFileMode();
 }
 
 // A file without its owner's write bit counts as read-only, for root too.
@@ -128,9 +153,8 @@ AtomicFileWriter::AtomicFileWriter(std::string path) : state_(std::make_unique<S
     if (errno == ENOENT || errno == ENOTDIR) throw FileError(UnableToWriteText(state_->path));
     throw FileError(CannotCreateFileText(state_->path));
   }
-  ::fchmod(state_->fd, 0644);
+  ::fchmod(state_->fd, ModeFor(state_->path));
   state_->tempPath = pattern;
-  state_->buffer.reserve(1 << 20);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -139,8 +163,13 @@ AtomicFileWriter::~AtomicFileWriter() {
 }
 
 void AtomicFileWriter::Write(std::string_view data) {
+  constexpr size_t kBufferBytes = 1u << 20;
+  if (state_->buffer.empty() && data.size() >= kBufferBytes) {
+    if (!WriteAll(state_->fd, data)) throw FileError(UnableToWriteText(state_->path));
+    return;
+  }
   state_->buffer.append(data);
-  if (state_->buffer.size() >= (1u << 20)) state_->Flush();
+  if (state_->buffer.size() >= kBufferBytes) state_->Flush();
 }
 
 void AtomicFileWriter::Commit() {
@@ -160,6 +189,19 @@ void WriteFileAtomic(const std::string& path, std::string_view data) {
   AtomicFileWriter writer(path);
   writer.Write(data);
   writer.Commit();
+}
+
+void RemoveStaleTemporaryFiles(const std::string& target) {
+  const std::string folder = ExtractFilePath(target);
+  const std::string prefix = "." + ExtractFileName(target) + ".";
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    const bool temporary = name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0;
+    if (temporary && FileExists(folder + name)) ::unlink((folder + name).c_str());
+  }
+  ::closedir(dir);
 }
 
 void AppendToFile(const std::string& path, std::string_view data) {

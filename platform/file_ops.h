@@ -47,6 +47,9 @@ class AtomicFileWriter {
   std::unique_ptr<State> state_;
 };
 
+// Removes what an interrupted atomic write of target left behind (its temporary files).
+void RemoveStaleTemporaryFiles(const std::string& target);
+
 // Appends to a file (created when missing) in one write call; throws FileError.
 void AppendToFile(const std::string& path, std::string_view data);
 

@@ -115,6 +115,33 @@ std::string Joined(const std::vector<std::string_view>& lines) {
   return out;
 }
 
+// The text with the key's value replaced in place, or the key added at the end of its section,
+// or the section added at the end; every other line stays byte for byte.
+std::string WithValue(const std::string& content, std::string_view section, std::string_view key,
+                      std::string_view value) {
+  std::vector<std::string_view> lines = SplitKeepingEnds(content);
+  const std::string newLine = std::string(key) + "=" + std::string(value) + "\r\n";
+  const std::string newSection = "[" + std::string(section) + "]\r\n" + newLine;
+  const KeyPlace place = FindKey(lines, section, key);
+  // A last line without its end that gets a line after it needs one.
+  const std::string lastWithEnd = lines.empty() ? "" : std::string(WithoutEnd(lines.back())) + "\r\n";
+  auto terminateLast = [&](size_t before) {
+    if (before == lines.size() && !lines.empty() && lines.back() == WithoutEnd(lines.back())) {
+      lines.back() = lastWithEnd;
+    }
+  };
+  if (place.keyLine) {
+    lines[*place.keyLine] = newLine;
+  } else if (place.sectionFound) {
+    terminateLast(place.insertAt);
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.insertAt), newLine);
+  } else {
+    terminateLast(lines.size());
+    lines.push_back(newSection);
+  }
+  return Joined(lines);
+}
+
 }  // namespace
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
@@ -135,32 +162,25 @@ int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  WriteStrings(section, {{std::string(key), std::string(value)}});
+}
+
+void IniFile::WriteStrings(std::string_view section, const std::vector<KeyValuePair>& values) {
   if (!DirectoryExists(ExtractFilePath(path_).empty() ? "." : ExtractFilePath(path_))) {
     throw FileError(UnableToWriteText(path_));
   }
-  const std::string content = ReadFileIfAny(path_).value_or("");
-  std::vector<std::string_view> lines = SplitKeepingEnds(content);
-  const std::string newLine = std::string(key) + "=" + std::string(value) + "\r\n";
-  const std::string newSection = "[" + std::string(section) + "]\r\n" + newLine;
-  const KeyPlace place = FindKey(lines, section, key);
-  // A line without its end that gets a line after it needs one.
-  const std::string lastWithEnd = lines.empty() ? "" : std::string(WithoutEnd(lines.back())) + "\r\n";
-  auto terminateLast = [&](size_t before) {
-    if (before == lines.size() && !lines.empty() && lines.back() == WithoutEnd(lines.back())) {
-      lines.back() = lastWithEnd;
+  // An existing file that cannot be read must not be replaced by the keys being written.
+  std::string content;
+  if (PathExists(path_)) {
+    try {
+      content = ReadWholeFile(path_);
+    } catch (const FileError&) {
+      throw FileError(UnableToWriteText(path_));
     }
-  };
-  if (place.keyLine) {
-    lines[*place.keyLine] = newLine;
-  } else if (place.sectionFound) {
-    terminateLast(place.insertAt);
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.insertAt), newLine);
-  } else {
-    terminateLast(lines.size());
-    lines.push_back(newSection);
   }
+  for (const auto& [key, value] : values) content = WithValue(content, section, key, value);
   try {
-    WriteFileAtomic(path_, Joined(lines));
+    WriteFileAtomic(path_, content);
   } catch (const FileError&) {
     throw FileError(UnableToWriteText(path_));
   }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qm {
 
@@ -26,6 +28,10 @@ class IniFile {
   // Throws FileError "Unable to write to <path>" (missing folder, read-only file).
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int32_t value);
+  // Several keys of one section in a single replacement of the file, so that a crash never
+  // leaves some of them written and others not.
+  using KeyValuePair = std::pair<std::string, std::string>;
+  void WriteStrings(std::string_view section, const std::vector<KeyValuePair>& values);
 
  private:
   std::string path_;

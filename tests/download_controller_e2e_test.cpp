@@ -189,9 +189,7 @@ TEST(DownloadEndToEnd, ClosingDuringADownloadStopsWaitsAndSaves) {
   const StartInputs in = ExampleInputs(dir);
   rig.controller.BitBtn1Click(in);
   ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 8; }, std::chrono::seconds(20)));
-  const auto started = std::chrono::steady_clock::now();
   rig.controller.ShutDown([&] { rig.bridge.Pump(); });
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
   EXPECT_FALSE(rig.controller.Running());
   EXPECT_TRUE(rig.view.messages.empty());  // no message box on the way out
   const auto log = qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/newtask_log.txt"));

@@ -83,6 +83,29 @@ TEST(AtomicWrite, ErrorsNameTheTarget) {
   }
 }
 
+TEST(AtomicWrite, AReplacedFileKeepsItsPermissions) {
+  TempDir dir;
+  const std::string path = dir.File("config.ini");
+  qm::WriteFileAtomic(path, "ProxyPassword=secret\r\n");
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  qm::WriteFileAtomic(path, "ProxyPassword=other\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(AtomicWrite, LeftoversOfAnInterruptedWriteAreRemoved) {
+  TempDir dir;
+  const std::string target = dir.File("newtask.qmtp");
+  qm::WriteFileAtomic(dir.File(".newtask.qmtp.Ab12Cd"), "half");
+  qm::WriteFileAtomic(dir.File(".other.qmtp.Ab12Cd"), "not ours");
+  qm::WriteFileAtomic(dir.File(".newtask.qmtp.backup"), "six letters, but kept only if the prefix differs");
+  qm::RemoveStaleTemporaryFiles(target);
+  EXPECT_FALSE(qm::PathExists(dir.File(".newtask.qmtp.Ab12Cd")));
+  EXPECT_TRUE(qm::PathExists(dir.File(".other.qmtp.Ab12Cd")));
+  EXPECT_EQ(FilesIn(dir.Path()), 1);  // ".newtask.qmtp.backup" has the shape of a leftover too
+}
+
 TEST(CopyNoOverwrite, CopiesOnlyToAFreeName) {
   TempDir dir;
   qm::WriteFileAtomic(dir.File("blank.jpg"), std::string("\xFF\xD8\x00\x01", 4));

@@ -84,6 +84,14 @@ TEST(IniWrite, AddsKeysToTheirSectionAndNewSectionsAtTheEnd) {
   EXPECT_EQ(qm::ReadWholeFile(blankAfter), "[T]\r\nT1X=\r\nT2X=5\r\n\r\n[U]\r\nA=1\r\nB=2\r\n");
 }
 
+TEST(IniWrite, SeveralKeysInOneReplacement) {
+  TempDir dir;
+  const std::string path = dir.File("p.qmtp");
+  qm::WriteFileAtomic(path, "[THREADS]\r\nThreadCount=8\r\nT1X=\r\nT1Y=\r\n\r\n");
+  IniFile(path).WriteStrings("THREADS", {{"T1X", "2412"}, {"T1Y", "3080"}, {"T2X", "7"}});
+  EXPECT_EQ(qm::ReadWholeFile(path), "[THREADS]\r\nThreadCount=8\r\nT1X=2412\r\nT1Y=3080\r\nT2X=7\r\n\r\n");
+}
+
 TEST(IniWrite, FailuresRaiseUnableToWrite) {
   TempDir dir;
   const std::string missingFolder = dir.File("ini/config.ini");

@@ -50,6 +50,11 @@ TEST(WorkingCopy, ADeletedOrChangedFileIsRewrittenWhole) {
   std::remove(path.c_str());
   copy.SaveToFile(path);
   EXPECT_EQ(qm::ReadWholeFile(path), "a|b\r\nc|d\r\n");
+  // Changed in an editor to other text of the same length: still rewritten whole.
+  qm::WriteFileAtomic(path, "x|y\r\nz|w\r\n");
+  copy.Append("e|f");
+  copy.SaveToFile(path);
+  EXPECT_EQ(qm::ReadWholeFile(path), "a|b\r\nc|d\r\ne|f\r\n");
 }
 
 TEST(WorkingCopy, LoadErrorsAndSaveErrorsReachTheCaller) {

@@ -1,0 +1,170 @@
+// The controller when files fail, when settings or fields change, and around Stop and exit.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "engine/project_loader.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "platform/text_lines.h"
+#include "tests/support/controller_fixture.h"
+
+namespace {
+
+using qmtest::ControllerRig;
+using qmtest::ExampleInputs;
+using qmtest::ScriptedAnswer;
+using qmtest::TestServer;
+
+size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+TEST(ControllerFailures, AFailingSaveIsReportedAndTheDownloadStillEnds) {
+  TempDir dir;
+  TestServer server;
+  server.SetFallback(ScriptedAnswer::Ok("tile").Delayed(150));
+  ControllerRig rig(dir, server);
+  const StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 8; }, std::chrono::seconds(10)));
+  const std::string log = in.Folder + "/newtask_log.txt";
+  ASSERT_EQ(chmod(log.c_str(), 0444), 0);
+  for (int i = 0; i < 5; ++i) rig.controller.Timer1Timer();
+  EXPECT_EQ(rig.view.errors, std::vector<std::string>{"Unable to write to " + log});
+  EXPECT_TRUE(rig.controller.Running());
+
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(rig.view.errors.size(), 2u);  // the end sequence's save fails too
+  EXPECT_EQ(rig.view.caption, "Start");
+  EXPECT_EQ(rig.view.messages.back(), "Task stoped!" + std::string(20, ' '));
+  // The progress keys were still saved, so the task can be continued.
+  EXPECT_NE(qm::IniFile(in.Folder + "/newtask.qmtp").ReadInteger("THREADS", "T1X", 0), 0);
+  chmod(log.c_str(), 0644);
+}
+
+TEST(ControllerFailures, ContinuingATaskWhoseLogWasDeletedStopsWithTheFileError) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server);
+  const StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.RunToEnd());
+  const std::string log = in.Folder + "/newtask_log.txt";
+  std::remove(log.c_str());
+  const size_t requests = server.RequestCount();
+  rig.controller.BitBtn1Click(in);
+  EXPECT_TRUE(rig.controller.CurrentParams()->Resume);
+  EXPECT_EQ(rig.view.errors, std::vector<std::string>{"Cannot open file " + log});
+  EXPECT_EQ(rig.view.caption, "Start");
+  EXPECT_FALSE(rig.controller.Running());
+  EXPECT_EQ(rig.controller.RunningThreads(), 0);
+  EXPECT_EQ(server.RequestCount(), requests);
+}
+
+TEST(ControllerResume, OnlyTheSameMapTypeZoomAndFieldsContinue) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server);
+  StartInputs in = ExampleInputs(dir);
+  in.RightLongitude = in.LeftLongitude;  // one column, 4 tiles
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.RunToEnd());
+  const std::string project = in.Folder + "/newtask.qmtp";
+
+  // "Open task ..." fills the fields with the stored texts; Start then continues.
+  const ProjectFields fields = ReadProjectFields(project);
+  StartInputs opened{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
+                     std::to_string(fields.Zoom), fields.Folder, fields.TaskName};
+  rig.controller.BitBtn1Click(opened);
+  EXPECT_TRUE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(rig.RunToEnd());
+
+  StartInputs otherZoom = in;
+  otherZoom.Zoom = "12";
+  rig.controller.BitBtn1Click(otherZoom);
+  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(rig.RunToEnd());
+
+  rig.controller.BitBtn1Click(in);  // a new project again, then another map type
+  ASSERT_TRUE(rig.RunToEnd());
+  qm::IniFile(project).WriteString("MapsType", "MapsType", "5");
+  rig.controller.BitBtn1Click(in);
+  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(rig.RunToEnd());
+}
+
+TEST(ControllerSettings, OnlyUseProxyOneTurnsTheProxyOnAndTheSettingsAreReadAtEveryStart) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server);
+  StartInputs in = ExampleInputs(dir);
+  in.RightLongitude = in.LeftLongitude;
+  in.BottomLatitude = in.TopLatitude;
+  qm::IniFile config(dir.File("ini/config.ini"));
+  for (const auto& [stored, used] : std::vector<std::pair<std::string, bool>>{{"2", false}, {"yes", false}, {"0x1", true}}) {
+    config.WriteString("Proxy", "UseProxy", stored);
+    config.WriteString("Proxy", "ProxyServer", "127.0.0.1");
+    config.WriteString("Proxy", "ProxyPort", std::to_string(server.Port()));
+    in.TaskName = "proxy" + stored + ".qmtp";  // a new task each time, so the tile is asked for
+    rig.controller.BitBtn1Click(in);
+    ASSERT_NE(rig.controller.CurrentParams(), nullptr);
+    EXPECT_EQ(rig.controller.CurrentParams()->UseProxy, used) << stored;
+    EXPECT_EQ(rig.controller.CurrentParams()->ProxyPort, std::to_string(server.Port()));
+    ASSERT_TRUE(rig.RunToEnd());
+  }
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_FALSE(requests[0].proxyForm);
+  EXPECT_FALSE(requests[1].proxyForm);
+  EXPECT_TRUE(requests[2].proxyForm);
+}
+
+TEST(ControllerStop, WithOneTileOneWorkerGetsOneLine) {
+  TempDir dir;
+  TestServer server;
+  server.SetFallback(ScriptedAnswer::Ok("tile").Delayed(100));
+  ControllerRig rig(dir, server);
+  StartInputs in = ExampleInputs(dir);
+  in.RightLongitude = in.LeftLongitude;
+  in.BottomLatitude = in.TopLatitude;
+  rig.controller.BitBtn1Click(in);
+  rig.controller.BitBtn1Click(in);
+  const auto& log = rig.controller.Log().Lines();
+  EXPECT_EQ(CountOf(log, "Thread1will be terminated by user. please wait..."), 1u);
+  EXPECT_EQ(CountOf(log, "Thread2will be terminated by user. please wait..."), 0u);
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(CountOf(rig.controller.Log().Lines(), "T1 Finished."), 1u);
+}
+
+TEST(ControllerExit, TicksWhileWaitingDoNotEndTheDownloadTwice) {
+  TempDir dir;
+  TestServer server;
+  server.SetFallback(ScriptedAnswer::Ok("tile").Delayed(300));
+  ControllerRig rig(dir, server);
+  const StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 4; }, std::chrono::seconds(10)));
+  rig.controller.ShutDown([&] {
+    rig.bridge.Pump();
+    rig.controller.Timer1Timer();  // a timer event delivered while the window waits
+  });
+  EXPECT_TRUE(rig.view.messages.empty());
+  const auto log = qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/newtask_log.txt"));
+  EXPECT_EQ(CountOf(log, "Task Stoped!"), 1u);
+  EXPECT_FALSE(rig.view.timerEnabled);
+}
+
+TEST(ControllerFailures, AZoomOutsideTheGridIsRefused) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server);
+  StartInputs in = ExampleInputs(dir);
+  in.Zoom = "31";
+  rig.controller.BitBtn1Click(in);
+  ASSERT_EQ(rig.view.messages.size(), 2u);
+  EXPECT_EQ(rig.view.messages[0], "The area holds no tiles at zoom 31.");
+  EXPECT_EQ(rig.view.messages[1], "Error: Create task failure.");
+  EXPECT_FALSE(rig.controller.Running());
+}
+
+}  // namespace
