@@ -1,0 +1,179 @@
+// The main window driving downloads and its menu commands: Start/Stop, the end message, the
+// folder picker, "Open task ...", "View log file" and closing during a download.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "engine/project_loader.h"
+#include "platform/file_ops.h"
+#include "platform/text_lines.h"
+#include "tests/support/test_server.h"
+#include "tests/ui/ui_test_helpers.h"
+#include "ui/Unit1.h"
+#include "ui/form_widgets.h"
+
+namespace {
+
+using qmtest::TestServer;
+
+// Processes events until pred holds; false after the timeout.
+template <typename Pred>
+bool ProcessUntil(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+struct MainWindowDownload : ::testing::Test {
+  ProgramFolderForTest program;
+  TempDir maps;
+  TestServer server;
+  MessageBoxRecorder boxes;
+  std::unique_ptr<TForm1> window;
+
+  void SetUp() override {
+    program.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n");
+    window = std::make_unique<TForm1>(program.Path());
+    window->SetDownloadPauses(DownloadPauses::Zero());
+    window->show();
+    window->Edit1->setText("-74");
+    window->Edit3->setText("-73.9");
+    window->Edit2->setText("40.7");
+    window->Edit4->setText("40.6");
+    window->Edit6->setText(QString::fromStdString(maps.Path() + "area"));
+  }
+
+  // Waits for every worker's end, then lets the timer's next tick end the download.
+  bool FinishDownload() {
+    if (!ProcessUntil([&] { return window->Controller().RunningThreads() == 0; })) return false;
+    window->Timer1Timer();
+    window->FlushMemos();
+    return window->BitBtn1->text() == "Start";
+  }
+
+  QStringList Memo1Lines() const { return window->Memo1->toPlainText().split('\n'); }
+  std::vector<QString> BoxTexts() const {
+    std::vector<QString> texts;
+    for (const auto& call : boxes.Calls()) texts.push_back(call.text);
+    return texts;
+  }
+};
+
+TEST_F(MainWindowDownload, StartRunsTheDownloadAndTheTimerEndsIt) {
+  window->BitBtn1->click();
+  EXPECT_EQ(window->BitBtn1->text(), "Stop");
+  EXPECT_EQ(window->LabelTotalxy->text(), "Total images: 12");
+  EXPECT_TRUE(window->Timer1->isActive());
+  EXPECT_EQ(window->Memo1->toPlainText().split('\n').first().toStdString(),
+            "Project: " + maps.Path() + "area/newtask.qmtp");
+  ASSERT_TRUE(FinishDownload());
+  EXPECT_FALSE(window->Timer1->isActive());
+  EXPECT_EQ(BoxTexts(), std::vector<QString>{"Task stoped!" + QString(20, ' ')});
+  EXPECT_TRUE(Memo1Lines().contains("Task Stoped!"));
+  EXPECT_TRUE(Memo1Lines().contains("T2:seq=9,kv_2414_3080_13.jpg OK"));
+  // The memo shows exactly the log that was saved.
+  const auto saved = qm::SplitTextLines(qm::ReadWholeFile(maps.Path() + "area/newtask_log.txt"));
+  EXPECT_EQ(static_cast<size_t>(Memo1Lines().size()), saved.size());
+  EXPECT_EQ(server.RequestCount(), 12u);
+}
+
+TEST_F(MainWindowDownload, StopWritesOneLinePerWorkerAndTheEndComesLater) {
+  server.SetFallback(qmtest::ScriptedAnswer::Ok("tile").Delayed(100));
+  window->BitBtn1->click();
+  window->BitBtn1->click();
+  window->FlushMemos();
+  EXPECT_TRUE(Memo1Lines().contains("Thread3will be terminated by user. please wait..."));
+  EXPECT_EQ(window->BitBtn1->text(), "Stop");
+  ASSERT_TRUE(FinishDownload());
+  EXPECT_EQ(Memo1Lines().filter(" Finished.").size(), 8);
+}
+
+TEST_F(MainWindowDownload, FolderPickerFillsThePathAndCancelKeepsIt) {
+  window->PickFolder = [] { return QString("/chosen/folder"); };
+  window->Button1->click();
+  EXPECT_EQ(window->Edit6->text(), "/chosen/folder");
+  window->PickFolder = [] { return QString(); };
+  window->Button1->click();
+  EXPECT_EQ(window->Edit6->text(), "/chosen/folder");
+}
+
+TEST_F(MainWindowDownload, OpenTaskFillsTheFieldsAndStartContinuesIt) {
+  window->BitBtn1->click();
+  ASSERT_TRUE(FinishDownload());
+  const std::string project = maps.Path() + "area/newtask.qmtp";
+  window->Edit1->setText("0");
+  window->Edit6->setText("elsewhere");
+  window->EditTaskName->setText("other");
+  window->PickProjectFile = [&] { return QString::fromStdString(project); };
+  window->Button4->click();
+  EXPECT_EQ(window->Edit1->text(), "-74");
+  EXPECT_EQ(window->Edit3->text(), "-73.9");
+  EXPECT_EQ(window->Edit2->text(), "40.7");
+  EXPECT_EQ(window->Edit4->text(), "40.6");
+  EXPECT_EQ(window->Edit5->text(), "13");
+  EXPECT_EQ(window->Edit6->text().toStdString(), maps.Path() + "area/");
+  EXPECT_EQ(window->EditTaskName->text(), "newtask.qmtp");
+  window->BitBtn1->click();
+  ASSERT_NE(window->Controller().CurrentParams(), nullptr);
+  EXPECT_TRUE(window->Controller().CurrentParams()->Resume);
+  ASSERT_TRUE(FinishDownload());
+  EXPECT_EQ(server.RequestCount(), 12u);  // everything was done already
+}
+
+TEST_F(MainWindowDownload, OpenTaskShowsTheStoredZoomEvenOutOfRangeAndZeroWhenMissing) {
+  const std::string zoom25 = maps.Path() + "z.qmtp";
+  qm::WriteFileAtomic(zoom25, "[Zoom]\r\nZoom=25\r\n");
+  window->PickProjectFile = [&] { return QString::fromStdString(zoom25); };
+  window->Button4->click();
+  EXPECT_EQ(window->Edit5->text(), "25");
+  EXPECT_EQ(window->Edit1->text(), "");
+  const std::string notProject = maps.Path() + "notes.txt";
+  qm::WriteFileAtomic(notProject, "hello\r\n");
+  window->PickProjectFile = [&] { return QString::fromStdString(notProject); };
+  window->Button4->click();
+  EXPECT_EQ(window->Edit5->text(), "0");
+  EXPECT_EQ(window->EditTaskName->text(), "notes.txt");
+  window->PickProjectFile = [] { return QString(); };  // cancelled: nothing changes
+  window->Button4->click();
+  EXPECT_EQ(window->EditTaskName->text(), "notes.txt");
+}
+
+TEST_F(MainWindowDownload, ViewLogFileTellsWhatIsMissingOrOpensTheLog) {
+  std::vector<std::string> opened;
+  window->OpenInShell = [&](const std::string& target) { opened.push_back(target); };
+  window->Viewlogfile1->trigger();
+  EXPECT_EQ(BoxTexts(), std::vector<QString>{"No task running now." + QString(18, ' ')});
+  window->BitBtn1->click();
+  ASSERT_TRUE(FinishDownload());
+  window->Viewlogfile1->trigger();
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], maps.Path() + "area/newtask_log.txt");
+  std::remove(opened[0].c_str());
+  window->Viewlogfile1->trigger();
+  EXPECT_EQ(BoxTexts().back(), "No logfile now." + QString(25, ' '));
+}
+
+TEST_F(MainWindowDownload, ClosingDuringADownloadStopsWaitsAndSavesWithoutAMessage) {
+  server.SetFallback(qmtest::ScriptedAnswer::Ok("tile").Delayed(2000));
+  window->BitBtn1->click();
+  ASSERT_TRUE(ProcessUntil([&] { return server.RequestCount() >= 8; }));
+  window->close();
+  EXPECT_EQ(window->BitBtn1->text(), "Start");
+  EXPECT_TRUE(boxes.Calls().empty());
+  const auto saved = qm::SplitTextLines(qm::ReadWholeFile(maps.Path() + "area/newtask_log.txt"));
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), "Task Stoped!"), 1);
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), "T1 Finished."), 1);
+}
+
+}  // namespace
