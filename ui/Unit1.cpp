@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTextCursor>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -429,6 +430,7 @@ void TForm1::SetTimerEnabled(bool enabled) {
 void TForm1::LogReplaced(const std::vector<std::string>& lines) {
   pendingLog_.clear();
   Memo1->setPlainText(DisplayText(lines));
+  Memo1->moveCursor(QTextCursor::End);  // later lines keep the newest one in view
 }
 
 void TForm1::LogAppended(const std::string& line) {
@@ -439,6 +441,7 @@ void TForm1::LogAppended(const std::string& line) {
 void TForm1::FailedReplaced(const std::vector<std::string>& lines) {
   pendingFailed_.clear();
   Memo2->setPlainText(DisplayText(lines));
+  Memo2->moveCursor(QTextCursor::End);
 }
 
 void TForm1::FailedAppended(const std::string& line) {
