@@ -11,10 +11,15 @@ void PumpedBridge::Synchronize(const std::function<void()>& fn) {
     return;
   }
   Call call{&fn};
+  {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(&call);
+    queued_.notify_all();
+  }
+  CallQueued();
   std::unique_lock lock(mutex_);
-  calls_.push_back(&call);
-  queued_.notify_all();
   finished_.wait(lock, [&] { return call.done; });
+  if (call.failure) std::rethrow_exception(call.failure);
 }
 
 int PumpedBridge::Pump() {
@@ -27,18 +32,17 @@ int PumpedBridge::Pump() {
       call = calls_.front();
       calls_.pop_front();
     }
-    // The waiting thread is released even when the call throws.
-    struct Release {
-      PumpedBridge* self;
-      Call* call;
-      ~Release() {
-        std::lock_guard lock(self->mutex_);
-        call->done = true;
-        self->finished_.notify_all();
-      }
-    } release{this, call};
-    (*call->fn)();
+    std::exception_ptr failure;
+    try {
+      (*call->fn)();
+    } catch (...) {
+      failure = std::current_exception();
+    }
     ++ran;
+    std::lock_guard lock(mutex_);
+    call->failure = failure;
+    call->done = true;
+    finished_.notify_all();
   }
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -18,19 +19,27 @@ class UiBridge {
 };
 
 // A bridge whose user-interface thread is the thread that created it and calls Pump: calls from
-// other threads queue up and wait until that thread pumps them. For tests and non-Qt front ends.
+// other threads queue up and wait until that thread pumps them. An exception thrown by a call is
+// rethrown in the thread that made it. Every hand-over goes through the bridge's own mutex, so
+// thread checkers see it whatever wakes the owning thread.
 class PumpedBridge : public UiBridge {
  public:
   PumpedBridge();
+  ~PumpedBridge() override = default;
   void Synchronize(const std::function<void()>& fn) override;
   // Runs every queued call; returns how many ran. Only on the owning thread.
   int Pump();
   // Pumps until pred() holds or the timeout passes; returns pred(). Only on the owning thread.
   bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
 
+ protected:
+  // Called in the calling thread once a call is queued; a front end wakes its owning thread here.
+  virtual void CallQueued() {}
+
  private:
   struct Call {
     const std::function<void()>* fn;
+    std::exception_ptr failure;
     bool done = false;
   };
   std::thread::id owner_;

@@ -139,9 +139,12 @@ TEST(DownloadEndToEnd, AStoppedRunIsContinuedWithoutAskingForFinishedTilesAgain)
   ASSERT_TRUE(rig.RunToEnd());
 }
 
-// Runs a download in this (forked) process, ticking fast, until killed.
-[[noreturn]] void RunDownloadUntilKilled(const TempDir& dir, const TestServer& server, const StartInputs& in) {
-  ControllerRig rig(dir, server, DownloadPauses{0, 100, 0, 0, 0});
+// Runs a download in this (forked) process, ticking fast, until killed. The tile server's port
+// arrives through the pipe: the child is forked before the server starts any thread.
+[[noreturn]] void RunDownloadUntilKilled(const TempDir& dir, int portPipe, const StartInputs& in) {
+  uint16_t port = 0;
+  if (read(portPipe, &port, sizeof port) != sizeof port) _exit(2);
+  ControllerRig rig(dir, "127.0.0.1:" + std::to_string(port), DownloadPauses{0, 100, 0, 0, 0});
   rig.controller.BitBtn1Click(in);
   for (int i = 0; i < 3000; ++i) {
     rig.bridge.PumpUntil([] { return false; }, std::chrono::milliseconds(10));
@@ -152,11 +155,17 @@ TEST(DownloadEndToEnd, AStoppedRunIsContinuedWithoutAskingForFinishedTilesAgain)
 
 TEST(DownloadEndToEnd, AKilledProcessLeavesAProjectThatCompletes) {
   TempDir dir;
-  TestServer server;
   const StartInputs in = ExampleInputs(dir);
+  int portPipe[2];
+  ASSERT_EQ(pipe(portPipe), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
-  if (child == 0) RunDownloadUntilKilled(dir, server, in);
+  if (child == 0) RunDownloadUntilKilled(dir, portPipe[0], in);
+  TestServer server;
+  const uint16_t port = server.Port();
+  ASSERT_EQ(write(portPipe[1], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+  close(portPipe[0]);
+  close(portPipe[1]);
 
   // Kill it once a save has recorded some progress and more tiles are under way.
   const std::string project = in.Folder + "/newtask.qmtp";

@@ -18,10 +18,15 @@ StartInputs ExampleInputs(const TempDir& dir, const std::string& taskName) {
   return in;
 }
 
-std::string WriteConfig(const TempDir& dir, const TestServer& server, const std::string& proxy) {
+std::string WriteConfig(const TempDir& dir, const std::string& tileServer) {
   qm::CreateDirectory(dir.File("ini"));
   qm::IniFile config(dir.File("ini/config.ini"));
-  config.WriteString("IniParas", "TileServer", server.HostPort());
+  config.WriteString("IniParas", "TileServer", tileServer);
+  return config.Path();
+}
+
+std::string WriteConfig(const TempDir& dir, const TestServer& server, const std::string& proxy) {
+  qm::IniFile config(WriteConfig(dir, server.HostPort()));
   if (!proxy.empty()) {
     config.WriteString("Proxy", "UseProxy", "1");
     config.WriteString("Proxy", "ProxyServer", "127.0.0.1");
@@ -32,6 +37,9 @@ std::string WriteConfig(const TempDir& dir, const TestServer& server, const std:
 
 ControllerRig::ControllerRig(const TempDir& dir, const TestServer& server, DownloadPauses pauses)
     : controller(view, bridge, WriteConfig(dir, server), pauses) {}
+
+ControllerRig::ControllerRig(const TempDir& dir, const std::string& tileServer, DownloadPauses pauses)
+    : controller(view, bridge, WriteConfig(dir, tileServer), pauses) {}
 
 ControllerRig::~ControllerRig() {
   controller.ShutDown([this] { bridge.Pump(); });

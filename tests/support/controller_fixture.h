@@ -40,10 +40,12 @@ StartInputs ExampleInputs(const TempDir& dir, const std::string& taskName = "new
 
 // Writes dir/ini/config.ini naming the server as tile server; returns its path.
 std::string WriteConfig(const TempDir& dir, const TestServer& server, const std::string& proxy = "");
+std::string WriteConfig(const TempDir& dir, const std::string& tileServer);
 
 struct ControllerRig {
   explicit ControllerRig(const TempDir& dir, const TestServer& server,
                          DownloadPauses pauses = DownloadPauses::Zero());
+  ControllerRig(const TempDir& dir, const std::string& tileServer, DownloadPauses pauses);
   ~ControllerRig();
   // Pumps the bridge until every worker has reported its end, then ticks until the download
   // has ended. False on timeout.
