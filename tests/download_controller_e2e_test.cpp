@@ -97,8 +97,7 @@ TEST(DownloadEndToEnd, AStoppedRunIsContinuedWithoutAskingForFinishedTilesAgain)
   TestServer server;
   ControllerRig rig(dir, server, DownloadPauses{0, 150, 0, 0, 0});
   const StartInputs in = ExampleInputs(dir);
-  rig.controller.BitBtn1Click(in);
-  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 6; }, std::chrono::seconds(20)));
+  ASSERT_TRUE(rig.StartAndAwaitRequests(in, server, 6));
   rig.controller.BitBtn1Click(in);  // Stop
   ASSERT_TRUE(rig.RunToEnd());
   const std::string project = in.Folder + "/newtask.qmtp";
@@ -128,15 +127,13 @@ TEST(DownloadEndToEnd, AStoppedRunIsContinuedWithoutAskingForFinishedTilesAgain)
   // One coordinate typed differently (the same number) starts anew.
   StartInputs changed = in;
   changed.LeftLongitude = "-74.0";
-  rig.controller.BitBtn1Click(changed);
-  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
-  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_FALSE(rig.StartResumesAndEnds(changed));
+  EXPECT_FALSE(rig.controller.Running());
   // A task name typed without its extension never continues.
   StartInputs noExtension = in;
   noExtension.TaskName = "newtask";
-  rig.controller.BitBtn1Click(noExtension);
-  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
-  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_FALSE(rig.StartResumesAndEnds(noExtension));
+  EXPECT_EQ(rig.controller.CurrentParams()->TaskName, "newtask.qmtp");
 }
 
 // Runs a download in this (forked) process, ticking fast, until killed. The tile server's port
@@ -196,8 +193,7 @@ TEST(DownloadEndToEnd, ClosingDuringADownloadStopsWaitsAndSaves) {
   server.SetFallback(qmtest::ScriptedAnswer::Ok("slow").Delayed(3000));
   ControllerRig rig(dir, server);
   const StartInputs in = ExampleInputs(dir);
-  rig.controller.BitBtn1Click(in);
-  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 8; }, std::chrono::seconds(20)));
+  ASSERT_TRUE(rig.StartAndAwaitRequests(in, server, 8));
   rig.controller.ShutDown([&] { rig.bridge.Pump(); });
   EXPECT_FALSE(rig.controller.Running());
   EXPECT_TRUE(rig.view.messages.empty());  // no message box on the way out

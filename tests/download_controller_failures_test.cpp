@@ -25,8 +25,7 @@ TEST(ControllerFailures, AFailingSaveIsReportedAndTheDownloadStillEnds) {
   server.SetFallback(ScriptedAnswer::Ok("tile").Delayed(150));
   ControllerRig rig(dir, server);
   const StartInputs in = ExampleInputs(dir);
-  rig.controller.BitBtn1Click(in);
-  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 8; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rig.StartAndAwaitRequests(in, server, 8));
   const std::string log = in.Folder + "/newtask_log.txt";
   ASSERT_EQ(chmod(log.c_str(), 0444), 0);
   for (int i = 0; i < 5; ++i) rig.controller.Timer1Timer();
@@ -75,22 +74,15 @@ TEST(ControllerResume, OnlyTheSameMapTypeZoomAndFieldsContinue) {
   const ProjectFields fields = ReadProjectFields(project);
   StartInputs opened{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
                      std::to_string(fields.Zoom), fields.Folder, fields.TaskName};
-  rig.controller.BitBtn1Click(opened);
-  EXPECT_TRUE(rig.controller.CurrentParams()->Resume);
-  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_TRUE(rig.StartResumesAndEnds(opened));
 
   StartInputs otherZoom = in;
   otherZoom.Zoom = "12";
-  rig.controller.BitBtn1Click(otherZoom);
-  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
-  ASSERT_TRUE(rig.RunToEnd());
-
-  rig.controller.BitBtn1Click(in);  // a new project again, then another map type
-  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_FALSE(rig.StartResumesAndEnds(otherZoom));
+  EXPECT_FALSE(rig.StartResumesAndEnds(in));  // a new project again, then another map type
   qm::IniFile(project).WriteString("MapsType", "MapsType", "5");
-  rig.controller.BitBtn1Click(in);
-  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
-  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_FALSE(rig.StartResumesAndEnds(in));
+  EXPECT_EQ(rig.view.caption, "Start");
 }
 
 TEST(ControllerSettings, OnlyUseProxyOneTurnsTheProxyOnAndTheSettingsAreReadAtEveryStart) {
@@ -142,8 +134,7 @@ TEST(ControllerExit, TicksWhileWaitingDoNotEndTheDownloadTwice) {
   server.SetFallback(ScriptedAnswer::Ok("tile").Delayed(300));
   ControllerRig rig(dir, server);
   const StartInputs in = ExampleInputs(dir);
-  rig.controller.BitBtn1Click(in);
-  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() >= 4; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(rig.StartAndAwaitRequests(in, server, 4));
   rig.controller.ShutDown([&] {
     rig.bridge.Pump();
     rig.controller.Timer1Timer();  // a timer event delivered while the window waits

@@ -51,4 +51,15 @@ bool ControllerRig::RunToEnd(std::chrono::milliseconds timeout) {
   return !controller.Running();
 }
 
+bool ControllerRig::StartResumesAndEnds(const StartInputs& inputs) {
+  controller.BitBtn1Click(inputs);
+  const bool resumed = controller.Running() && controller.CurrentParams()->Resume;
+  return RunToEnd() && resumed;
+}
+
+bool ControllerRig::StartAndAwaitRequests(const StartInputs& inputs, const TestServer& server, size_t n) {
+  controller.BitBtn1Click(inputs);
+  return bridge.PumpUntil([&] { return server.RequestCount() >= n; }, std::chrono::seconds(10));
+}
+
 }  // namespace qmtest

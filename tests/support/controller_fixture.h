@@ -50,6 +50,11 @@ struct ControllerRig {
   // Pumps the bridge until every worker has reported its end, then ticks until the download
   // has ended. False on timeout.
   bool RunToEnd(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Presses Start with the inputs and runs the download to its end; returns whether it
+  // continued the existing project (false also when it did not start or end).
+  bool StartResumesAndEnds(const StartInputs& inputs);
+  // Presses Start and pumps until the server has seen at least n requests.
+  bool StartAndAwaitRequests(const StartInputs& inputs, const TestServer& server, size_t n);
 
   RecordingView view;
   qm::PumpedBridge bridge;
