@@ -10,7 +10,7 @@ void PumpedBridge::Synchronize(const std::function<void()>& fn) {
     fn();
     return;
   }
-  Call call{&fn};
+  Call call{&fn, nullptr, false};
   {
     std::lock_guard lock(mutex_);
     calls_.push_back(&call);

@@ -117,7 +117,9 @@ TEST(DownloadEndToEnd, AStoppedRunIsContinuedWithoutAskingForFinishedTilesAgain)
       const int64_t seq = TileSequenceNumber(range, x, y);
       const auto [rx, ry] = positions.at(static_cast<int>(seq % 8));
       const bool finishedBefore = rx != 0 && ry != 0 && seq <= ResumeSequence(range, rx, ry);
-      if (finishedBefore) EXPECT_EQ(server.RequestsFor(TilePath(x, y)).size(), 1u) << x << "," << y;
+      if (finishedBefore) {
+        EXPECT_EQ(server.RequestsFor(TilePath(x, y)).size(), 1u) << x << "," << y;
+      }
     }
   }
   const auto log = qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/newtask_log.txt"));
