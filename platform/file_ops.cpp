@@ -49,12 +49,6 @@ mode_t NewFileMode() {
   return mode;
 }
 
-// A replaced file keeps its permissions; a new one gets the usual ones.
-mode_t ModeFor(const std::string& path) {
-  struct stat st {};
-  return StatPath(path, st) ? static_cast<mode_t>(st.st_mode & 07777) : NewFileMode();
-}
-
 // A file without its owner's write bit counts as read-only, for root too.
 bool IsReadOnlyFile(const std::string& path) {
   struct stat st {};
@@ -144,16 +138,20 @@ AtomicFileWriter::AtomicFileWriter(std::string path) : state_(std::make_unique<S
   if (state_->path.empty() || state_->path.back() == kPathSeparator) {
     throw FileError(CannotCreateFileText(state_->path));
   }
-  if (IsReadOnlyFile(state_->path) || DirectoryExists(state_->path)) {
+  // One look at the target: a folder or a read-only file is refused, a file keeps its mode.
+  struct stat target {};
+  const bool exists = StatPath(state_->path, target);
+  if (exists && (S_ISDIR(target.st_mode) || (target.st_mode & S_IWUSR) == 0)) {
     throw FileError(UnableToWriteText(state_->path));
   }
+  const mode_t mode = exists ? static_cast<mode_t>(target.st_mode & 07777) : NewFileMode();
   std::string pattern = ExtractFilePath(state_->path) + "." + ExtractFileName(state_->path) + ".XXXXXX";
   state_->fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (state_->fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) throw FileError(UnableToWriteText(state_->path));
     throw FileError(CannotCreateFileText(state_->path));
   }
-  ::fchmod(state_->fd, ModeFor(state_->path));
+  ::fchmod(state_->fd, mode);
   state_->tempPath = pattern;
 }
 

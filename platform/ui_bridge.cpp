@@ -10,7 +10,7 @@ void PumpedBridge::Synchronize(const std::function<void()>& fn) {
     fn();
     return;
   }
-  Call call{&fn, nullptr, false};
+  Call call{&fn, nullptr, false, {}};
   {
     std::lock_guard lock(mutex_);
     calls_.push_back(&call);
@@ -18,7 +18,7 @@ void PumpedBridge::Synchronize(const std::function<void()>& fn) {
   }
   CallQueued();
   std::unique_lock lock(mutex_);
-  finished_.wait(lock, [&] { return call.done; });
+  call.finished.wait(lock, [&] { return call.done; });
   if (call.failure) std::rethrow_exception(call.failure);
 }
 
@@ -39,10 +39,11 @@ int PumpedBridge::Pump() {
       failure = std::current_exception();
     }
     ++ran;
+    // Notified under the lock: the caller cannot return (and destroy call) before we let go.
     std::lock_guard lock(mutex_);
     call->failure = failure;
     call->done = true;
-    finished_.notify_all();
+    call->finished.notify_one();
   }
 }
 

@@ -41,11 +41,11 @@ class PumpedBridge : public UiBridge {
     const std::function<void()>* fn;
     std::exception_ptr failure;
     bool done = false;
+    std::condition_variable finished;  // only its own caller waits here: no herd of wake-ups
   };
   std::thread::id owner_;
   std::mutex mutex_;
   std::condition_variable queued_;
-  std::condition_variable finished_;
   std::deque<Call*> calls_;
 };
 
