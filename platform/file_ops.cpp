@@ -162,7 +162,8 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 void AtomicFileWriter::Write(std::string_view data) {
   constexpr size_t kBufferBytes = 1u << 20;
-  if (state_->buffer.empty() && data.size() >= kBufferBytes) {
+  constexpr size_t kDirectBytes = 1u << 16;  // pieces this large go out without a copy
+  if (state_->buffer.empty() && data.size() >= kDirectBytes) {
     if (!WriteAll(state_->fd, data)) throw FileError(UnableToWriteText(state_->path));
     return;
   }
