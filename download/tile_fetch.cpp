@@ -40,6 +40,10 @@ FetchOutcome TileFetch::Run() {
     std::string body;
     ++attempts;
     qm::HttpResult result = worker_.Get(tile_.url, body);
+    // Requests the client repeated on its own after a dead kept-alive connection count as
+    // attempts that failed with a closed connection and were repeated at once.
+    attempts += result.silentRepeats;
+    connectionRepeats += result.silentRepeats;
     if (result.ok) return Store(body);
     if (worker_.Aborted()) return FetchOutcome::kAborted;
 

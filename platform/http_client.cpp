@@ -1,4 +1,5 @@
 // The blocking HTTP/1.1 client over libcurl and the wording of its failures.
+#include <algorithm>
 #include "platform/http_client.h"
 
 #include <curl/curl.h>
@@ -97,10 +98,12 @@ struct HttpClient::Impl {
   bool bodyTooLarge = false;
   std::string statusLine;
   bool headerBlockEnded = false;
+  int requestsSent = 0;
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  static int OnDebug(CURL*, curl_infotype type, char*, size_t, void* self);
 
   void SetOptions(const std::string& url, curl_slist* headerList);
   HttpResult Outcome(CURLcode code);
@@ -132,6 +135,12 @@ size_t HttpClient::Impl::OnHeader(char* data, size_t size, size_t count, void* s
   return n;
 }
 
+// Counts the request header blocks that go out, so that libcurl's own repeats are seen.
+int HttpClient::Impl::OnDebug(CURL*, curl_infotype type, char*, size_t, void* self) {
+  if (type == CURLINFO_HEADER_OUT) ++static_cast<Impl*>(self)->requestsSent;
+  return 0;
+}
+
 int HttpClient::Impl::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return static_cast<Impl*>(self)->aborted.load() ? 1 : 0;
 }
@@ -161,6 +170,9 @@ void HttpClient::Impl::SetOptions(const std::string& url, curl_slist* headerList
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Impl::OnDebug);
+  curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);  // the debug function replaces any printing
 }
 
 std::string HttpClient::Impl::SocketFailure(CURLcode code) const {
@@ -241,11 +253,14 @@ HttpResult HttpClient::Get(const std::string& url, std::string& body) {
   impl_->bodyTooLarge = false;
   impl_->statusLine.clear();
   impl_->headerBlockEnded = false;
+  impl_->requestsSent = 0;
   impl_->SetOptions(url, headerList);
   CURLcode code = curl_easy_perform(impl_->curl);
   curl_slist_free_all(headerList);
   impl_->body = nullptr;
-  return impl_->Outcome(code);
+  HttpResult result = impl_->Outcome(code);
+  result.silentRepeats = std::max(0, impl_->requestsSent - 1);
+  return result;
 }
 
 void HttpClient::Abort() { impl_->aborted.store(true); }

@@ -29,6 +29,10 @@ struct ProxySettings {
 struct HttpResult {
   bool ok = false;
   std::string message;
+  // Times libcurl sent the request again on its own, on a new connection, because a kept-alive
+  // connection had died before any answer: each was a failed attempt ("connection closed")
+  // repeated at once.
+  int silentRepeats = 0;
 };
 
 class HttpClient {
