@@ -47,15 +47,30 @@ void TDownThread::SetLastPosition(int32_t x, int32_t y) {
 }
 
 void TDownThread::Execute() {
+  const std::string n = std::to_string(ThreadIndex + 1);
   try {
     if (SetUpClient()) Walk();
   } catch (const std::exception& e) {
-    // Whatever happens, the worker still reports its end below.
-    AddLog("T" + std::to_string(ThreadIndex + 1) + " " + e.what());
+    AddLogIfPossible("T" + n + " " + e.what());
+  } catch (...) {
+    AddLogIfPossible("T" + n + " stopped by an unknown error.");
   }
+  // Whatever happened, the worker reports its end, exactly once: the download waits for it.
   ReleaseClient();
-  AddLog("T" + std::to_string(ThreadIndex + 1) + " Finished.");
-  bridge_.Synchronize([this] { host_.ThreadDone(ThreadIndex); });
+  AddLogIfPossible("T" + n + " Finished.");
+  try {
+    bridge_.Synchronize([this] { host_.ThreadDone(ThreadIndex); });
+  } catch (...) {
+    // The host failed while counting the end; nothing is left that this thread could do.
+  }
+}
+
+void TDownThread::AddLogIfPossible(const std::string& line) {
+  try {
+    AddLog(line);
+  } catch (...) {
+    // A line the window could not take must not keep the worker from ending.
+  }
 }
 
 bool TDownThread::SetUpClient() {
@@ -65,6 +80,11 @@ bool TDownThread::SetUpClient() {
     std::optional<int32_t> port = qm::IntegerFromText(params.ProxyPort);
     if (!port) {
       AddLog("T" + std::to_string(ThreadIndex + 1) + " Proxy port is not a number: " +
+             params.ProxyPort);
+      return false;
+    }
+    if (*port < 1 || *port > 65535) {
+      AddLog("T" + std::to_string(ThreadIndex + 1) + " Proxy port is out of range: " +
              params.ProxyPort);
       return false;
     }

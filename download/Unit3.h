@@ -49,6 +49,7 @@ class TDownThread : private TileFetchWorker {
   void Walk();
   void ReleaseClient();
   void Report(void (WorkerHost::*add)(const std::string&), const std::string& line);
+  void AddLogIfPossible(const std::string& line);
 
   // TileFetchWorker
   qm::HttpResult Get(const std::string& url, std::string& body) override;

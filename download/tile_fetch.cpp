@@ -21,7 +21,7 @@ class TileFetch {
   // Whether another attempt follows this failure, and after how long a pause.
   bool ShouldRepeat(FailureRow row, int attempts, int& connectionRepeats, int& pauseMs) const;
   FetchOutcome GiveUp(FailureRow row, const std::string& message);
-  FetchOutcome Store(const std::string& body);
+  FetchOutcome Store(std::string& body);
   FetchOutcome Abandon(FetchOutcome outcome, const std::string& message, const char* closing);
   FetchOutcome ReplaceWithBlank(FetchOutcome outcome);
   void FailureLines(const std::string& message);
@@ -105,9 +105,10 @@ void TileFetch::FailureLines(const std::string& message) {
   worker_.AddFailed(tile_.filePath + "|" + tile_.url);
 }
 
-FetchOutcome TileFetch::Store(const std::string& body) {
+FetchOutcome TileFetch::Store(std::string& body) {
   try {
     qm::WriteFileAtomic(tile_.filePath, body);
+    std::string().swap(body);  // the answer is released before the lines and the pause
   } catch (const qm::FileError& e) {
     // The position stays on the previous tile, so a continued task asks for this one again.
     FailureLines(e.what());

@@ -193,3 +193,22 @@ TEST(WorkerNetworkTest, UnreachableServerPausesTwiceThenEndsTheWorker) {
 }
 
 }  // namespace
+
+namespace {
+
+// On a kept-alive connection libcurl sends a request again by itself when the connection turns
+// out dead; those requests still count as attempts of the tile.
+TEST(WorkerKeptAliveConnection, ResetsOnAReusedConnectionCountAsAttempts) {
+  TestServer server;
+  WorkerHarness run(server.HostPort(), 1, 2, 1);
+  const std::string second = TestServer::TilePath(WorkerHarness::kZoom, kX, kY + 1);
+  server.Script(second, {ScriptedAnswer::Reset(), ScriptedAnswer::Reset(), ScriptedAnswer::Status(403),
+                         ScriptedAnswer::Status(403)});
+  run.Start();
+  ASSERT_TRUE(run.WaitUntilDone());
+  EXPECT_EQ(server.RequestsFor(second).size(), 3u);  // refused at the first 403
+  ASSERT_EQ(run.host.log.size(), 4u);
+  EXPECT_EQ(run.host.log[1], "T1 HTTP/1.1 403 Forbidden->" + run.Url(kX, kY + 1));
+}
+
+}  // namespace

@@ -191,3 +191,21 @@ TEST(WorkerWalkTest, ProxyPortThatIsNotANumberEndsTheWorker) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WorkerWalkTest, ProxyPortOutOfRangeEndsTheWorkerWithItsOwnLine) {
+  for (const char* port : {"0", "-1", "70000"}) {
+    TestServer server;
+    WorkerHarness run(server.HostPort(), 1, 1, 1);
+    run.params.UseProxy = true;
+    run.params.ProxyServer = "127.0.0.1";
+    run.params.ProxyPort = port;
+    run.Start();
+    ASSERT_TRUE(run.WaitUntilDone());
+    EXPECT_EQ(run.host.log, (Lines{std::string("T1 Proxy port is out of range: ") + port, "T1 Finished."}));
+    EXPECT_EQ(server.RequestCount(), 0u);
+  }
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
@@ -62,8 +64,15 @@ QString DisplayText(const std::vector<std::string>& lines) {
   return shown.join('\n');
 }
 
+// Opens a file, program or URL as the desktop would: a program is started, anything else goes to
+// its default application. Nothing is reported when that fails.
 void OpenWithDesktop(const std::string& target) {
   const QString text = QString::fromStdString(target);
+  const QFileInfo file(text);
+  if (file.isFile() && file.isExecutable()) {
+    QProcess::startDetached(file.absoluteFilePath(), {}, file.absolutePath());
+    return;
+  }
   const QUrl url =
       text.contains("://") || text.startsWith("mailto:") ? QUrl(text) : QUrl::fromLocalFile(text);
   QDesktopServices::openUrl(url);
@@ -79,7 +88,7 @@ QPushButton* PlaceButton(QWidget* parent, const QString& text, int x, int y, int
                          int height) {
   auto* button = new QPushButton(text, parent);
   button->setGeometry(x, y, width, height);
-  button->setAutoDefault(false);
+  button->setAutoDefault(true);  // a focused button takes Enter
   return button;
 }
 
@@ -115,7 +124,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
   PickFolder = [this] { return QFileDialog::getExistingDirectory(this, "Select path to save"); };
   PickProjectFile = [this] {
     return QFileDialog::getOpenFileName(this, "Open project file:", QString::fromStdString(DefaultPath),
-                                        "Projects(*.qmtp) (*.qmtp)");
+                                        "Projects(*.qmtp)");
   };
   OpenInShell = OpenWithDesktop;
 }
@@ -251,7 +260,7 @@ void TForm1::BuildMenu() {
 void TForm1::BuildStatusBar() {
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setFixedHeight(kStatusBarHeight);
-  // A permanent label, so that menu status tips never replace the text.
+  // A label of its own holds the fixed text (no command has a status tip that would cover it).
   StatusText = new QLabel("Download satellite images from Zelkova Maps!", StatusBar1);
   StatusBar1->addWidget(StatusText, 1);
   setStatusBar(StatusBar1);

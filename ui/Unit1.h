@@ -61,7 +61,8 @@ class TForm1 : public QMainWindow, public ControllerView {
   std::string MailUrl;
   std::string ConfigFileName;
   std::string DefaultPath;
-  int32_t RunningThreads = 0;
+  // Started workers that have not reported their end yet (kept by the download controller).
+  int32_t RunningThreads() const { return controller_->RunningThreads(); }
 
   // Controls, under their designer names.
   QFrame* Panel1;

@@ -1,6 +1,8 @@
 // The window that downloads the tiles of a failed-tile list again.
 #include "ui/Unitftl.h"
 
+#include <QCloseEvent>
+
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFrame>
@@ -91,6 +93,18 @@ void TfrmFlt::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // A spontaneous show is the window manager restoring the window, not the window being shown.
   if (!event->spontaneous()) qm::RunGuarded([this] { FormShow(); });
+}
+
+void TfrmFlt::reject() {
+  if (!running_) QDialog::reject();
+}
+
+void TfrmFlt::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
 }
 
 void TfrmFlt::FormShow() { Memo1->clear(); }

@@ -33,6 +33,9 @@ class TfrmFlt : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // While a run is in progress the window stays: Esc and the title bar's close wait for its end.
+  void reject() override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildControls();

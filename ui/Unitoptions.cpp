@@ -72,7 +72,6 @@ void TfrmOptions::BuildControls() {
   Edit12 = PlaceEdit(Panel1, 126, 35, 166);
   Button3 = new QPushButton("...", Panel1);
   Button3->setGeometry(296, 32, 33, 25);
-  Button3->setAutoDefault(false);
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setGeometry(8, 112, 337, 177);
@@ -93,7 +92,6 @@ void TfrmOptions::BuildControls() {
   Button1->setDefault(true);
   Button2 = new QPushButton("Cancel", this);
   Button2->setGeometry(256, 304, 75, 25);
-  Button2->setAutoDefault(false);
 }
 
 std::string TfrmOptions::ConfigFileName() const { return qm::ConfigFilePath(programFolder_); }

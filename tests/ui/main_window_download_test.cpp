@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QAction>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -174,6 +176,25 @@ TEST_F(MainWindowDownload, ClosingDuringADownloadStopsWaitsAndSavesWithoutAMessa
   const auto saved = qm::SplitTextLines(qm::ReadWholeFile(maps.Path() + "area/newtask_log.txt"));
   EXPECT_EQ(std::count(saved.begin(), saved.end(), "Task Stoped!"), 1);
   EXPECT_EQ(std::count(saved.begin(), saved.end(), "T1 Finished."), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindowDownload, MenuCommandsOpenTheirTargetsAndADoubleClickViewsTheLog) {
+  std::vector<std::string> opened;
+  window->OpenInShell = [&](const std::string& target) { opened.push_back(target); };
+  window->Usermanual1->trigger();
+  window->Homepage1->trigger();
+  window->Mapviewer1->trigger();
+  window->CombineImages1->trigger();
+  EXPECT_EQ(opened, (std::vector<std::string>{program.Path() + "help/help.html", "https://quillmere.example.org/",
+                                              program.Path() + "mapviewer", program.Path() + "mapcombiner"}));
+  QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(window->Memo1->viewport(), &click);
+  EXPECT_EQ(BoxTexts(), std::vector<QString>{"No task running now." + QString(18, ' ')});
 }
 
 }  // namespace

@@ -88,6 +88,19 @@ TEST(OptionsDialogTest, CancelWritesNothingAndTheNextOpeningShowsTheFile) {
   EXPECT_EQ(dialog.EditProxyPort->text(), "");
 }
 
+TEST(OptionsDialogTest, EnterOnTheFocusedCancelButtonCancels) {
+  ProgramFolderForTest folder;
+  const std::string stored = "[IniParas]\r\nDefaultPath=/kept\r\n";
+  folder.WriteConfig(stored);
+  TfrmOptions dialog(folder.Path());
+  dialog.show();
+  FillFields(dialog, true);
+  dialog.Button2->setFocus();
+  PressKey(dialog.Button2, Qt::Key_Return, "\r");
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(folder.ReadConfig(), stored);
+}
+
 TEST(OptionsDialogTest, OnlyTheIntegerOneTicksUseProxy) {
   ProgramFolderForTest folder;
   const std::vector<std::pair<std::string, bool>> cases = {
