@@ -18,11 +18,6 @@ namespace {
 constexpr int kClientWidth = 466;
 constexpr int kClientHeight = 99;
 
-QLineEdit* PlaceEdit(QWidget* parent, int x, int y, int width) {
-  auto* edit = new QLineEdit(parent);
-  edit->setGeometry(x, y, width, 21);
-  return edit;
-}
 
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
@@ -31,19 +26,15 @@ std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 TfrmConvert::TfrmConvert(QWidget* parent, char decimalSeparator)
     : QDialog(parent),
       decimalSeparator_(decimalSeparator ? decimalSeparator : qm::SystemDecimalSeparator()) {
-  setWindowTitle("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint |
-                 Qt::WindowStaysOnTopHint);
-  setFont(qm::FormFont(8));
-  setFixedSize(kClientWidth, kClientHeight);
+  qm::SetUpFixedDialog(this, "Convert \"Degrees,Minutes,Seconds\" to \"Degrees\"", kClientWidth,
+                       kClientHeight, Qt::WindowStaysOnTopHint);
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setGeometry(4, 13, 185, 65);
   Label1 = qm::PlaceLabel(GroupBox1, "Degrees, Minutes, Seconds:", 13, 14);
-  Edit1 = PlaceEdit(GroupBox1, 10, 35, 49);
-  Edit2 = PlaceEdit(GroupBox1, 61, 35, 49);
-  Edit3 = PlaceEdit(GroupBox1, 112, 35, 49);
+  Edit1 = qm::PlaceEdit(GroupBox1, 10, 35, 49);
+  Edit2 = qm::PlaceEdit(GroupBox1, 61, 35, 49);
+  Edit3 = qm::PlaceEdit(GroupBox1, 112, 35, 49);
 
   Button1 = new QPushButton("convert", this);
   Button1->setGeometry(205, 40, 84, 25);
@@ -52,7 +43,7 @@ TfrmConvert::TfrmConvert(QWidget* parent, char decimalSeparator)
   GroupBox2 = new QGroupBox(this);
   GroupBox2->setGeometry(300, 13, 153, 65);
   Label2 = qm::PlaceLabel(GroupBox2, "Degrees:", 13, 13);
-  Edit4 = PlaceEdit(GroupBox2, 13, 34, 121);
+  Edit4 = qm::PlaceEdit(GroupBox2, 13, 34, 121);
   Edit4->setReadOnly(true);
 
   connect(Button1, &QPushButton::clicked, this, &TfrmConvert::Button1Click);

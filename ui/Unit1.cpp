@@ -78,12 +78,6 @@ void OpenWithDesktop(const std::string& target) {
   QDesktopServices::openUrl(url);
 }
 
-QLineEdit* PlaceEdit(QWidget* parent, const QString& text, int x, int y, int width, int height) {
-  auto* edit = new QLineEdit(text, parent);
-  edit->setGeometry(x, y, width, height);
-  return edit;
-}
-
 QPushButton* PlaceButton(QWidget* parent, const QString& text, int x, int y, int width,
                          int height) {
   auto* button = new QPushButton(text, parent);
@@ -172,21 +166,21 @@ void TForm1::BuildPanels() {
 
 void TForm1::BuildInputPanel() {
   Label16 = qm::PlaceLabel(Panel2, "Task name:", 7, 18);
-  EditTaskName = PlaceEdit(Panel2, "newtask.qmtp", 71, 16, 154, 21);
+  EditTaskName = qm::PlaceEdit(Panel2, 71, 16, 154, 21, "newtask.qmtp");
   Button4 = PlaceButton(Panel2, "Open task ...", 228, 14, 84, 25);
 
   GroupBox4 = new QGroupBox(Panel2);
   GroupBox4->setGeometry(3, 50, 318, 134);
   Label1 = qm::PlaceLabel(GroupBox4, "Left Longitude:", 6, 19);
-  Edit1 = PlaceEdit(GroupBox4, "", 79, 16, 69, 21);
+  Edit1 = qm::PlaceEdit(GroupBox4, 79, 16, 69);
   Label2 = qm::PlaceLabel(GroupBox4, "Right Longitude:", 162, 20);
-  Edit3 = PlaceEdit(GroupBox4, "", 243, 16, 67, 21);
+  Edit3 = qm::PlaceEdit(GroupBox4, 243, 16, 67);
   Label3 = qm::PlaceLabel(GroupBox4, "Top Latitude:", 6, 56);
-  Edit2 = PlaceEdit(GroupBox4, "", 79, 56, 69, 21);
+  Edit2 = qm::PlaceEdit(GroupBox4, 79, 56, 69);
   Label4 = qm::PlaceLabel(GroupBox4, "Bottom Latitude:", 162, 58);
-  Edit4 = PlaceEdit(GroupBox4, "", 243, 56, 67, 21);
+  Edit4 = qm::PlaceEdit(GroupBox4, 243, 56, 67);
   Label5 = qm::PlaceLabel(GroupBox4, "Zoom level:", 7, 96);
-  Edit5 = PlaceEdit(GroupBox4, "", 79, 94, 65, 21);
+  Edit5 = qm::PlaceEdit(GroupBox4, 79, 94, 65);
   Edit5->setReadOnly(true);
   UpDown1 = new qm::UpDown(GroupBox4);
   UpDown1->setGeometry(144, 94, 15, 21);
@@ -195,7 +189,7 @@ void TForm1::BuildInputPanel() {
   UpDown1->SetAssociate(Edit5);
 
   Label6 = qm::PlaceLabel(Panel2, "Path to save:", 6, 201);
-  Edit6 = PlaceEdit(Panel2, "", 79, 200, 194, 21);
+  Edit6 = qm::PlaceEdit(Panel2, 79, 200, 194);
   Button1 = PlaceButton(Panel2, "...", 272, 198, 38, 25);
   Button1->setToolTip("Click to select path");
 

@@ -46,11 +46,7 @@ bool OpenWithDesktop(const QUrl& url) { return QDesktopServices::openUrl(url); }
 }  // namespace
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent), openUrl_(OpenWithDesktop) {
-  setWindowTitle("About");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFont(qm::FormFont(8));
-  setFixedSize(kClientWidth, kClientHeight);
+  qm::SetUpFixedDialog(this, "About", kClientWidth, kClientHeight);
   BuildControls();
   Label4->installEventFilter(this);
   Label7->installEventFilter(this);

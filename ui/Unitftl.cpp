@@ -50,11 +50,7 @@ class MemoView : public RedownloadView {
 }  // namespace
 
 TfrmFlt::TfrmFlt(QWidget* parent) : QDialog(parent), chooseListFile_(ChooseListFileWithDialog) {
-  setWindowTitle("Re-Download failed files");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFont(qm::FormFont(8));
-  setFixedSize(kClientWidth, kClientHeight);
+  qm::SetUpFixedDialog(this, "Re-Download failed files", kClientWidth, kClientHeight);
   BuildControls();
   connect(Button1, &QPushButton::clicked, this, &TfrmFlt::Button1Click);
   qm::CenterOnScreen(this);

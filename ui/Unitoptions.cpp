@@ -35,11 +35,6 @@ constexpr int kClientWidth = 360;
 constexpr int kClientHeight = 342;
 constexpr int kProxyFieldWidth = 159;
 
-QLineEdit* PlaceEdit(QWidget* parent, int x, int y, int width) {
-  auto* edit = new QLineEdit(parent);
-  edit->setGeometry(x, y, width, 21);
-  return edit;
-}
 
 QString PickFolderWithDialog(QWidget* parent, const QString& caption) {
   return QFileDialog::getExistingDirectory(parent, caption, QString(), QFileDialog::ShowDirsOnly);
@@ -53,11 +48,7 @@ std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
 TfrmOptions::TfrmOptions(std::string programFolder, QWidget* parent)
     : QDialog(parent), programFolder_(std::move(programFolder)), pickFolder_(PickFolderWithDialog) {
-  setWindowTitle("Options");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFont(qm::FormFont(8));
-  setFixedSize(kClientWidth, kClientHeight);
+  qm::SetUpFixedDialog(this, "Options", kClientWidth, kClientHeight);
   BuildControls();
   connect(Button3, &QPushButton::clicked, this, &TfrmOptions::Button3Click);
   connect(Button1, &QPushButton::clicked, this, &TfrmOptions::Button1Click);
@@ -69,7 +60,7 @@ void TfrmOptions::BuildControls() {
   Panel1->setGeometry(8, 10, 337, 87);
   Panel1->setFrameStyle(QFrame::Box | QFrame::Sunken);  // lowered outer, raised inner bevel
   Label1 = qm::PlaceLabel(Panel1, "Default path to save :", 8, 40);
-  Edit12 = PlaceEdit(Panel1, 126, 35, 166);
+  Edit12 = qm::PlaceEdit(Panel1, 126, 35, 166);
   Button3 = new QPushButton("...", Panel1);
   Button3->setGeometry(296, 32, 33, 25);
 
@@ -79,13 +70,13 @@ void TfrmOptions::BuildControls() {
   CheckBoxUseProxy->move(16, 24);
   CheckBoxUseProxy->adjustSize();
   Label3 = qm::PlaceLabel(GroupBox1, "Proxy Server Name (IP)", 16, 53);
-  EditProxyServer = PlaceEdit(GroupBox1, 138, 53, kProxyFieldWidth);
+  EditProxyServer = qm::PlaceEdit(GroupBox1, 138, 53, kProxyFieldWidth);
   Label4 = qm::PlaceLabel(GroupBox1, "Proxy Port", 16, 83);
-  EditProxyPort = PlaceEdit(GroupBox1, 138, 82, kProxyFieldWidth);
+  EditProxyPort = qm::PlaceEdit(GroupBox1, 138, 82, kProxyFieldWidth);
   Label5 = qm::PlaceLabel(GroupBox1, "Proxy Username", 16, 113);
-  EditProxyUsername = PlaceEdit(GroupBox1, 138, 111, kProxyFieldWidth);
+  EditProxyUsername = qm::PlaceEdit(GroupBox1, 138, 111, kProxyFieldWidth);
   Label6 = qm::PlaceLabel(GroupBox1, "Proxy Password", 16, 144);
-  EditProxyPassword = PlaceEdit(GroupBox1, 138, 144, kProxyFieldWidth);
+  EditProxyPassword = qm::PlaceEdit(GroupBox1, 138, 144, kProxyFieldWidth);
 
   Button1 = new QPushButton("OK", this);
   Button1->setGeometry(168, 304, 75, 25);

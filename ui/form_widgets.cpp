@@ -54,6 +54,21 @@ QLabel* PlaceLabel(QWidget* parent, const QString& text, int x, int y) {
   return label;
 }
 
+QLineEdit* PlaceEdit(QWidget* parent, int x, int y, int width, int height, const QString& text) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setGeometry(x, y, width, height);
+  return edit;
+}
+
+void SetUpFixedDialog(QWidget* dialog, const QString& title, int width, int height,
+                      Qt::WindowFlags extraFlags) {
+  dialog->setWindowTitle(title);
+  dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint | extraFlags);
+  dialog->setFont(FormFont(8));
+  dialog->setFixedSize(width, height);
+}
+
 void CenterOnScreen(QWidget* window) {
   const QScreen* screen = window->screen();
   if (!screen) return;

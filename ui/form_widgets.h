@@ -16,6 +16,15 @@ QFont FormFont(int pointSize, bool bold = false);
 // A label whose top-left corner is at x, y of its parent, sized to its text.
 QLabel* PlaceLabel(QWidget* parent, const QString& text, int x, int y);
 
+// An edit field at x, y of its parent, 21 pixels high unless told otherwise.
+QLineEdit* PlaceEdit(QWidget* parent, int x, int y, int width, int height = 21,
+                     const QString& text = QString());
+
+// A dialog with a title, a fixed client size, the form font and a title bar with only its close
+// button (plus extra window flags such as staying on top).
+void SetUpFixedDialog(QWidget* dialog, const QString& title, int width, int height,
+                      Qt::WindowFlags extraFlags = {});
+
 // Moves a window so that it is centred on the available area of its screen.
 void CenterOnScreen(QWidget* window);
 
