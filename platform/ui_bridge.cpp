@@ -1,6 +1,8 @@
 // The pumped bridge: calls from other threads wait in a queue until the owning thread runs them.
 #include "platform/ui_bridge.h"
 
+#include <utility>
+
 namespace qm {
 
 PumpedBridge::PumpedBridge() : owner_(std::this_thread::get_id()) {}
@@ -41,7 +43,7 @@ int PumpedBridge::Pump() {
     ++ran;
     // Notified under the lock: the caller cannot return (and destroy call) before we let go.
     std::lock_guard lock(mutex_);
-    call->failure = failure;
+    call->failure = std::move(failure);  // only the caller keeps the exception alive
     call->done = true;
     call->finished.notify_one();
   }
