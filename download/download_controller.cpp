@@ -15,16 +15,8 @@ namespace {
 
 constexpr const char* kProjectExtension = ".qmtp";
 
-// The extension of a file name: from its last point on (after the last separator), or "".
-std::string FileExtension(const std::string& name) {
-  const size_t dot = name.rfind('.');
-  const size_t slash = name.rfind(qm::kPathSeparator);
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return name.substr(dot);
-}
-
 std::string WithProjectExtension(const std::string& name) {
-  return FileExtension(name) == kProjectExtension ? name : name + kProjectExtension;
+  return TaskExtension(name) == kProjectExtension ? name : name + kProjectExtension;
 }
 
 // A coordinate text with its decimal commas taken as points.

@@ -20,14 +20,16 @@ void CreateTileFolder(const std::string& tileDir) {
 
 }  // namespace
 
-std::string TaskStem(const std::string& taskName) {
+std::string TaskExtension(const std::string& taskName) {
   const std::size_t dot = taskName.rfind('.');
   const std::size_t separator = taskName.rfind(qm::kPathSeparator);
   // A dot inside a folder part of the name does not start an extension.
-  if (dot == std::string::npos || (separator != std::string::npos && separator > dot)) {
-    return taskName;
-  }
-  return taskName.substr(0, dot);
+  if (dot == std::string::npos || (separator != std::string::npos && separator > dot)) return "";
+  return taskName.substr(dot);
+}
+
+std::string TaskStem(const std::string& taskName) {
+  return taskName.substr(0, taskName.size() - TaskExtension(taskName).size());
 }
 
 std::string TooManyTilesText(int64_t tileCount) {

@@ -65,6 +65,8 @@ class TDownTask {
   std::string ProjectFile() const;  // SavePath + TaskName
 };
 
+// The extension of a task name: from its last dot on, dot included; "" when it has none.
+std::string TaskExtension(const std::string& taskName);
 // The task name without its extension (from its last dot on); a name without a dot is its own stem.
 std::string TaskStem(const std::string& taskName);
 // The refusal shown for an area of more than kMaxTaskTiles tiles.
