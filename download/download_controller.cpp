@@ -27,6 +27,13 @@ std::optional<double> CoordinateFromText(std::string text) {
   return qm::StrictNumberFromText(text);
 }
 
+// A name whose stem is "." or ".." or that holds a separator would put the task's files and
+// tile folder outside the chosen folder.
+bool IsPlainTaskName(const std::string& taskName) {
+  const std::string stem = TaskStem(taskName);
+  return taskName.find(qm::kPathSeparator) == std::string::npos && stem != "." && stem != "..";
+}
+
 // The first range or order check that fails, or nothing.
 std::optional<std::string> RectangleError(const TDownParams& p) {
   if (p.LeftLongitude < -180 || p.LeftLongitude > 180) return "Left Longitude should be between -180 and 180.";
@@ -118,6 +125,15 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   const std::optional<int32_t> zoom = qm::IntegerFromText(in.Zoom);
   if (!zoom) {
     view_.ShowError("'" + in.Zoom + "' is not a valid integer value");
+    return std::nullopt;
+  }
+  if (!IsGridZoom(*zoom)) {
+    view_.ShowMessage(ZoomOutsideGridText(*zoom));
+    return std::nullopt;
+  }
+  if (!IsPlainTaskName(WithProjectExtension(in.TaskName))) {
+    view_.ShowMessage("The task name \"" + in.TaskName + "\" is not a plain file name: it should not contain \"" +
+                      std::string(1, qm::kPathSeparator) + "\" nor be \".\" or \"..\".");
     return std::nullopt;
   }
   if (in.Folder.empty()) {

@@ -21,13 +21,15 @@ void SaveTile(const std::string& path, const std::string& body) {
   }
 }
 
-// Requests url; repeats after a connection reset, each time with an emptied buffer.
+// Requests url; repeats after a connection reset, each time with an emptied buffer. The
+// requests libcurl resends by itself on a dead kept-alive connection count as repeats too.
 qm::HttpResult Fetch(qm::HttpClient& client, const std::string& url, std::string& body) {
   qm::HttpResult result;
   for (int repeats = 0;; ++repeats) {
     body.clear();
     result = client.Get(url, body);
-    if (result.ok || !Contains(result.message, "10054") || repeats == kMaxResetRepeats) return result;
+    repeats += result.silentRepeats;
+    if (result.ok || !Contains(result.message, "10054") || repeats >= kMaxResetRepeats) return result;
   }
 }
 

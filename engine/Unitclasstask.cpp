@@ -37,7 +37,13 @@ std::string TooManyTilesText(int64_t tileCount) {
          std::to_string(kMaxTaskTiles) + " tiles.";
 }
 
+std::string ZoomOutsideGridText(int32_t zoom) {
+  return "Zoom level " + std::to_string(zoom) + " is outside the tile grid: it should be between 0 and " +
+         std::to_string(kMaxGridZoom) + ".";
+}
+
 TDownTask::TDownTask(TDownParams* params) : Params(params) {
+  if (!IsGridZoom(params->Zoom)) throw TaskError(ZoomOutsideGridText(params->Zoom));
   const auto zoom = static_cast<uint8_t>(params->Zoom);
   MinX = LonToTileX(params->LeftLongitude, zoom);
   MaxX = LonToTileX(params->RightLongitude, zoom);
@@ -54,7 +60,6 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
 
   const int64_t count = RangeTileCount(RangeOf(*this));
   if (count > kMaxTaskTiles) throw TaskError(TooManyTilesText(count));
-  // A zoom outside the grid's range (e.g. 31 from a hand-edited project) gives no valid range.
   if (count < 1 || MinX > MaxX) {
     throw TaskError("The area holds no tiles at zoom " + std::to_string(params->Zoom) + ".");
   }

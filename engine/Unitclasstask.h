@@ -32,6 +32,11 @@ class TaskError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The tile grid has 2^zoom columns and rows held in 32 bits; beyond zoom 30 tile numbers wrap.
+inline constexpr int32_t kMaxGridZoom = 30;
+inline bool IsGridZoom(int32_t zoom) { return zoom >= 0 && zoom <= kMaxGridZoom; }
+std::string ZoomOutsideGridText(int32_t zoom);
+
 // One task holds at most this many tiles, so that every count and sequence number fits 32 bits.
 inline constexpr int64_t kMaxTaskTiles = 2147483647;
 

@@ -10,12 +10,20 @@ namespace {
 constexpr long double kOneOver60 = 1.0L / 60.0L;
 constexpr long double kOneOver3600 = 1.0L / 3600.0L;
 
-// Rounds to single precision; values beyond its range become infinite instead of undefined.
+// Halfway between the largest single (2^128 - 2^104) and 2^128: from here on, rounding to
+// nearest (ties to even) gives infinity; anything below rounds to a finite single.
+constexpr long double kSingleOverflowMidpoint = 0x1p128L - 0x1p103L;
+
+// Rounds to nearest single precision; a value beyond the range becomes infinite, as the
+// rounding would make it, without a conversion whose result the language leaves undefined.
 template <typename T>
 float ToSingle(T value) {
   if (std::isnan(value)) return std::numeric_limits<float>::quiet_NaN();
-  if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
-  if (value < std::numeric_limits<float>::lowest()) return -std::numeric_limits<float>::infinity();
+  const long double wide = value;
+  if (wide >= kSingleOverflowMidpoint) return std::numeric_limits<float>::infinity();
+  if (wide <= -kSingleOverflowMidpoint) return -std::numeric_limits<float>::infinity();
+  if (wide > std::numeric_limits<float>::max()) return std::numeric_limits<float>::max();
+  if (wide < std::numeric_limits<float>::lowest()) return std::numeric_limits<float>::lowest();
   return static_cast<float>(value);
 }
 }  // namespace

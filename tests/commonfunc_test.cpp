@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "platform/text_format.h"
+
 namespace {
 
 TEST(TileGrid, WorkedExampleAtZoom13) {
@@ -68,6 +72,40 @@ TEST(TileGrid, EdgesRoundTripToTheirTiles) {
   for (int y = 1; y < 255; y += 7) {
     const double mid = (TileYToLat(y, 8) + TileYToLat(y + 1, 8)) / 2;
     EXPECT_EQ(LatToTileY(mid, 8), y);
+  }
+}
+
+// A latitude on a row edge lands in that row or the one north of it, as the roundings of the
+// row formula decide; which one matters, since the log and the project file print these edges
+// and users type them back in. The pinned cases are the ones where m rounded to double decides.
+TEST(TileGrid, RowEdgesFallIntoTheRowTheRoundedFormulaGives) {
+  for (int z : {5, 8, 13, 16, 19}) {
+    const auto zoom = static_cast<uint8_t>(z);
+    const int32_t n = 1 << z;
+    for (int32_t y = 1; y < n; y += std::max(1, n / 1024)) {
+      const int32_t row = LatToTileY(TileYToLat(y, zoom), zoom);
+      ASSERT_TRUE(row == y || row == y - 1) << y << " at " << z;
+    }
+  }
+  EXPECT_EQ(LatToTileY(TileYToLat(13, 5), 5), 13);
+  EXPECT_EQ(LatToTileY(TileYToLat(19, 5), 5), 19);
+  EXPECT_EQ(LatToTileY(TileYToLat(5, 8), 8), 5);
+  EXPECT_EQ(LatToTileY(TileYToLat(6, 8), 8), 5);
+  struct PrintedEdge {
+    const char* text;  // the edge as the log prints it
+    int zoom;
+    int32_t edge;
+    int32_t row;
+  };
+  const PrintedEdge printed[] = {
+      {"55.7765730186677", 5, 10, 10},      {"24.5271348225978", 8, 110, 110},
+      {"-2.81137119333113", 8, 130, 130},   {"84.4867453729266", 13, 141, 140},
+      {"83.455369962642", 13, 365, 365},    {"83.4497326919014", 16, 2929, 2929},
+      {"85.0282709377234", 19, 385, 385},   {"84.3369126195361", 19, 11265, 11264}};
+  for (const PrintedEdge& e : printed) {
+    const auto zoom = static_cast<uint8_t>(e.zoom);
+    EXPECT_EQ(qm::FormatG15(TileYToLat(e.edge, zoom), '.'), e.text);
+    EXPECT_EQ(LatToTileY(*qm::StrictNumberFromText(e.text), zoom), e.row) << e.text;
   }
 }
 

@@ -34,6 +34,15 @@ TEST(DmsConverter, DegreesOrMinutesThatAreNotIntegersAreInputErrors) {
   EXPECT_TRUE(DmsToDegrees("1", "2", "not a number"));
 }
 
+// Seconds round to nearest single: just past the largest finite single still rounds down to it;
+// only from the midpoint to 2^128 on do they become infinite.
+TEST(DmsConverter, SecondsNearTheSingleRangeRoundToNearest) {
+  EXPECT_EQ(Convert("1", "2", "3.4028235e38"), "9.4522872085554E34");
+  EXPECT_EQ(Convert("-1", "-2", "-3.4028235e38"), "-9.4522872085554E34");
+  EXPECT_EQ(Convert("1", "2", "3.4028236e38"), "INF");
+  EXPECT_EQ(Convert("1", "2", "-3.4028236e38"), "-INF");
+}
+
 TEST(DmsConverter, UsesTheGivenDecimalSeparator) {
   EXPECT_EQ(DmsToDegreesText("12", "30", "0", ','), "12,5");
 }

@@ -53,6 +53,31 @@ TEST_F(Checks, EachFailureShowsItsMessageAndStaysIdle) {
   EXPECT_EQ(rig.controller.CurrentTask(), nullptr);
 }
 
+// Zooms past the 32-bit grid and task names that leave the folder are refused before anything,
+// the folder included, is written; a one-tile area would otherwise pass every other check.
+TEST_F(Checks, ZoomsOutsideTheGridAndTaskNamesWithPathsAreRefused) {
+  StartInputs in = ExampleInputs(dir);
+  in.Folder = dir.File("untouched");
+  in.RightLongitude = in.LeftLongitude;
+  in.BottomLatitude = in.TopLatitude;
+  for (const char* zoom : {"31", "32", "40", "-1", "255"}) {
+    in.Zoom = zoom;
+    EXPECT_EQ(StartWith(in), ZoomOutsideGridText(std::stoi(zoom)));
+  }
+  in.Zoom = "13";
+  for (const char* name : {"../../x", "a/b.qmtp", "..", ".", "..qmtp", "...qmtp"}) {
+    in.TaskName = name;
+    EXPECT_NE(StartWith(in).find("is not a plain file name"), std::string::npos) << name;
+  }
+  EXPECT_FALSE(qm::PathExists(in.Folder));
+  EXPECT_EQ(rig.controller.CurrentTask(), nullptr);
+  in.Zoom = "0";
+  in.TaskName = "..x";
+  ASSERT_EQ(StartWith(in), "");
+  EXPECT_EQ(rig.view.totalLabel, "Total images: 1");
+  ASSERT_TRUE(rig.RunToEnd());
+}
+
 TEST_F(Checks, FolderIsCreatedEvenWhenALaterCheckFails) {
   StartInputs in = ExampleInputs(dir);
   in.LeftLongitude = "abc";
@@ -66,7 +91,7 @@ TEST_F(Checks, BoundsAndEqualSidesAndDecimalCommaAreAccepted) {
   in.RightLongitude = "-74,0";
   in.TopLatitude = "40,7";
   in.BottomLatitude = "40,7";
-  EXPECT_EQ(StartWith(in), "");
+  ASSERT_EQ(StartWith(in), "");
   ASSERT_TRUE(rig.controller.Running());
   EXPECT_EQ(rig.controller.CurrentParams()->LeftLongitude, -74.0);
   EXPECT_EQ(rig.view.totalLabel, "Total images: 1");
@@ -81,7 +106,7 @@ TEST_F(Checks, BoundsAndEqualSidesAndDecimalCommaAreAccepted) {
   in.TopLatitude = "85";
   in.BottomLatitude = "-85";
   in.Zoom = "1";
-  EXPECT_EQ(StartWith(in), "");
+  ASSERT_EQ(StartWith(in), "");
   EXPECT_EQ(rig.view.totalLabel, "Total images: 4");
   EXPECT_EQ(rig.controller.CurrentParams()->ThreadCount, 4);
   ASSERT_TRUE(rig.RunToEnd());
@@ -95,7 +120,7 @@ TEST_F(Checks, TaskNamesGetTheProjectExtensionUnlessTheyHaveItExactly) {
     in.LeftLongitude = "-74.0";
     in.RightLongitude = "-74.0";
     in.TopLatitude = in.BottomLatitude = "40.7";
-    EXPECT_EQ(StartWith(in), "") << typed;
+    ASSERT_EQ(StartWith(in), "") << typed;
     EXPECT_EQ(rig.controller.CurrentParams()->TaskName, expected);
     EXPECT_TRUE(qm::FileExists(in.Folder + "/" + expected)) << expected;
     ASSERT_TRUE(rig.RunToEnd());

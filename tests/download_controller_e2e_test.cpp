@@ -138,6 +138,37 @@ TEST(DownloadEndToEnd, AStoppedRunIsContinuedWithoutAskingForFinishedTilesAgain)
   EXPECT_EQ(rig.controller.CurrentParams()->TaskName, "newtask.qmtp");
 }
 
+// Every fifth tick saves the position of every running worker: a position left out would make
+// that worker fetch its whole share again after a crash.
+TEST(DownloadEndToEnd, AFiveTickSaveRecordsEveryRunningWorker) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server, DownloadPauses{0, 60000, 0, 0, 0});  // each stops after a tile
+  const StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  const auto storedLines = [&] {
+    return std::count_if(rig.view.log.begin(), rig.view.log.end(),
+                         [](const std::string& l) { return l.ends_with(" OK"); });
+  };
+  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return storedLines() == 8; }, std::chrono::seconds(10)));
+  // Each worker records its tile right after its line; a few saves allow for that last step.
+  const TileRange range{kMinX, kMinY, kMaxX, kMaxY};
+  std::map<int, std::pair<int, int>> expected;
+  for (int i = 0; i < 8; ++i) {
+    const int seq = i == 0 ? 8 : i;
+    expected[i] = {kMinX + (seq - 1) / 4, kMinY + (seq - 1) % 4};
+    ASSERT_EQ(TileSequenceNumber(range, expected[i].first, expected[i].second), seq);
+  }
+  std::map<int, std::pair<int, int>> stored;
+  for (int save = 0; save < 50 && stored != expected; ++save) {
+    for (int tick = 0; tick < 5; ++tick) rig.controller.Timer1Timer();
+    stored = StoredPositions(in.Folder + "/newtask.qmtp");
+    if (stored != expected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(stored, expected);
+  EXPECT_EQ(rig.controller.RunningThreads(), 8);
+}
+
 // Runs a download in this (forked) process, ticking fast, until killed. The tile server's port
 // arrives through the pipe: the child is forked before the server starts any thread.
 [[noreturn]] void RunDownloadUntilKilled(const TempDir& dir, int portPipe, const StartInputs& in) {

@@ -94,13 +94,15 @@ TEST_F(Redownload, ResetsAreRepeatedSilentlyUpToABound) {
   EXPECT_EQ(view.entries, (Entries{"Start...", Ok("a.jpg"), "Download End."}));
   EXPECT_EQ(qm::ReadWholeFile(dir.File("a.jpg")), "fine");
 
+  // b's first request goes out on the connection kept alive after a, where libcurl resends it
+  // by itself; that resend counts towards the bound of one request and ten repeats.
   view.entries.clear();
-  server.Script("/b.jpg", std::vector<ScriptedAnswer>(11, ScriptedAnswer::Reset()));
-  RunRedownload(List(Line("b.jpg") + "\r\n" + Line("c.jpg") + "\r\n"), view);
+  server.Script("/b.jpg", std::vector<ScriptedAnswer>(12, ScriptedAnswer::Reset()));
+  RunRedownload(List(Line("a.jpg") + "\r\n" + Line("b.jpg") + "\r\n" + Line("c.jpg") + "\r\n"), view);
   EXPECT_EQ(server.RequestsFor("/b.jpg").size(), 11u);
-  ASSERT_EQ(view.entries.size(), 4u);
-  EXPECT_NE(view.entries[1].find("10054"), std::string::npos);
-  EXPECT_EQ(view.entries[2], Ok("c.jpg"));
+  ASSERT_EQ(view.entries.size(), 5u);
+  EXPECT_NE(view.entries[2].find("10054"), std::string::npos);
+  EXPECT_EQ(view.entries[3], Ok("c.jpg"));
 }
 
 TEST_F(Redownload, SplitsAtTheFirstBarAndStopsWhenATileCannotBeWritten) {
