@@ -142,6 +142,8 @@ std::string WithValue(const std::string& content, std::string_view section, std:
   return Joined(lines);
 }
 
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
 }  // namespace
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
@@ -166,6 +168,13 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
 }
 
 void IniFile::WriteStrings(std::string_view section, const std::vector<KeyValuePair>& values) {
+  // A line break inside a name or value would end its line early and add lines of its own.
+  for (const auto& [key, value] : values) {
+    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
+      throw FileError("Unable to write to " + path_ + ": the value of " + key +
+                      " holds a line break, which a settings file cannot store");
+    }
+  }
   if (!DirectoryExists(ExtractFilePath(path_).empty() ? "." : ExtractFilePath(path_))) {
     throw FileError(UnableToWriteText(path_));
   }

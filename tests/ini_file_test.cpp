@@ -108,6 +108,21 @@ TEST(IniWrite, FailuresRaiseUnableToWrite) {
   EXPECT_EQ(qm::ReadWholeFile(readOnly), "[A]\r\nB=1\r\n");
 }
 
+TEST(IniWrite, ValuesWithLineBreaksAreRefusedAndTheFileStaysAsItWas) {
+  TempDir dir;
+  const std::string path = dir.File("config.ini");
+  qm::WriteFileAtomic(path, "[Proxy]\r\nProxyPassword=old\r\n");
+  for (const char* value : {"new\r\n[IniParas]\r\nTileServer=evil", "a\nb", "a\rb"}) {
+    try {
+      IniFile(path).WriteStrings("Proxy", {{"ProxyUsername", "u"}, {"ProxyPassword", value}});
+      FAIL() << "no error raised";
+    } catch (const qm::FileError& e) {
+      EXPECT_NE(std::string(e.what()).find("ProxyPassword holds a line break"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(qm::ReadWholeFile(path), "[Proxy]\r\nProxyPassword=old\r\n");
+}
+
 TEST(IniRead, RandomBytesReadAsDefaultsWithoutCrashing) {
   TempDir dir;
   const std::string path = dir.File("junk.ini");

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
@@ -54,8 +55,26 @@ QLabel* PlaceLabel(QWidget* parent, const QString& text, int x, int y) {
   return label;
 }
 
+namespace {
+
+// Pasted text keeps its line breaks in a QLineEdit; a one-line field drops them, so that no
+// value it hands on can split the line of a settings or project file.
+void DropLineBreaks(QLineEdit* edit, const QString& text) {
+  if (!text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n'))) return;
+  const QString beforeCursor = text.left(edit->cursorPosition());
+  const QRegularExpression lineBreaks(QStringLiteral("[\r\n]"));
+  const qsizetype cursor = QString(beforeCursor).remove(lineBreaks).size();
+  edit->setText(QString(text).remove(lineBreaks));
+  edit->setCursorPosition(static_cast<int>(cursor));
+}
+
+}  // namespace
+
 QLineEdit* PlaceEdit(QWidget* parent, int x, int y, int width, int height, const QString& text) {
-  auto* edit = new QLineEdit(text, parent);
+  auto* edit = new QLineEdit(parent);
+  QObject::connect(edit, &QLineEdit::textChanged, edit,
+                   [edit](const QString& changed) { DropLineBreaks(edit, changed); });
+  edit->setText(text);
   edit->setGeometry(x, y, width, height);
   return edit;
 }

@@ -53,6 +53,24 @@ TEST(OptionsDialogTest, OkStoresTheSixValuesAndReopeningShowsThem) {
   EXPECT_EQ(reopened.EditProxyPassword->echoMode(), QLineEdit::Normal);
 }
 
+// Pasting inserts text with its line breaks; the fields drop them, so the file keeps its lines.
+TEST(OptionsDialogTest, PastedLineBreaksNeverReachTheFile) {
+  ProgramFolderForTest folder;
+  TfrmOptions dialog(folder.Path());
+  dialog.show();
+  dialog.EditProxyPassword->clear();
+  dialog.EditProxyPassword->insert("se\r\ncr");
+  dialog.EditProxyPassword->insert("et\n");
+  EXPECT_EQ(dialog.EditProxyPassword->text(), "secret");
+  dialog.EditProxyServer->setText("proxy\r\n[IniParas]\r\nTileServer=elsewhere");
+  dialog.Button1->click();
+  EXPECT_FALSE(dialog.isVisible());
+  const qm::IniFile config(folder.ConfigPath());
+  EXPECT_EQ(config.ReadString("Proxy", "ProxyPassword", "?"), "secret");
+  EXPECT_EQ(config.ReadString("Proxy", "ProxyServer", "?"), "proxy[IniParas]TileServer=elsewhere");
+  EXPECT_EQ(config.ReadString("IniParas", "TileServer", "none"), "none");
+}
+
 TEST(OptionsDialogTest, VersionSurvivesRepeatedOks) {
   ProgramFolderForTest folder;
   folder.WriteConfig("[IniParas]\r\nVersion=7.0\r\nTileServer=tiles:81\r\n");
