@@ -1,7 +1,10 @@
 // Program start: the application object, the five windows and the message loop.
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include <QApplication>
+#include <QByteArray>
 
 #include "platform/http_client.h"
 #include "ui/Convert.h"
@@ -32,6 +35,30 @@ class Application : public QApplication {
   }
 };
 
+constexpr const char* kNoDisplayText =
+    "Quillmere needs a graphical display (X11 or Wayland), and none could be opened.\n";
+
+QtMessageHandler qtDefaultHandler = nullptr;
+QByteArray platformWarnings;
+
+// While the application object is set up, a fatal message means that no window system could be
+// reached: Qt would abort with its plugin message, so the program says it plainly and exits 1.
+// Where a display was named, the platform plugin's own words follow, as they tell why.
+void StartUpMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtFatalMsg) {
+    std::fputs(kNoDisplayText, stderr);
+    if (std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr) {
+      std::fputs(platformWarnings.constData(), stderr);
+    }
+    std::_Exit(1);
+  }
+  if (context.category != nullptr && QByteArray(context.category).startsWith("qt.qpa")) {
+    platformWarnings += QByteArray(context.category) + ": " + message.toLocal8Bit() + "\n";
+    return;
+  }
+  if (qtDefaultHandler != nullptr) qtDefaultHandler(type, context, message);
+}
+
 int Run() {
   // The windows are children of the main window (so the dialogs stay in front of it) and are
   // destroyed with it.
@@ -55,7 +82,10 @@ int Run() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  qtDefaultHandler = qInstallMessageHandler(StartUpMessageHandler);
   Application application(argc, argv);
+  qInstallMessageHandler(qtDefaultHandler);
+  if (!platformWarnings.isEmpty()) std::fputs(platformWarnings.constData(), stderr);
   // Only the name: a display name would be appended to every window's title bar.
   QApplication::setApplicationName(qm::kApplicationTitle);
   try {
