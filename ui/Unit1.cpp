@@ -33,6 +33,7 @@
 #include "ui/Unit2.h"
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
+#include "ui/following_memo.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
 
@@ -432,8 +433,7 @@ void TForm1::SetTimerEnabled(bool enabled) {
 
 void TForm1::LogReplaced(const std::vector<std::string>& lines) {
   pendingLog_.clear();
-  Memo1->setPlainText(DisplayText(lines));
-  Memo1->moveCursor(QTextCursor::End);  // later lines keep the newest one in view
+  qm::ReplaceShowingEnd(Memo1, DisplayText(lines));
 }
 
 void TForm1::LogAppended(const std::string& line) {
@@ -443,8 +443,7 @@ void TForm1::LogAppended(const std::string& line) {
 
 void TForm1::FailedReplaced(const std::vector<std::string>& lines) {
   pendingFailed_.clear();
-  Memo2->setPlainText(DisplayText(lines));
-  Memo2->moveCursor(QTextCursor::End);
+  qm::ReplaceShowingEnd(Memo2, DisplayText(lines));
 }
 
 void TForm1::FailedAppended(const std::string& line) {
@@ -460,8 +459,8 @@ void TForm1::ScheduleMemoFlush() {
 
 void TForm1::FlushMemos() {
   flushScheduled_ = false;
-  if (!pendingLog_.isEmpty()) Memo1->appendPlainText(pendingLog_.join('\n'));
-  if (!pendingFailed_.isEmpty()) Memo2->appendPlainText(pendingFailed_.join('\n'));
+  if (!pendingLog_.isEmpty()) qm::AppendFollowing(Memo1, pendingLog_.join('\n'));
+  if (!pendingFailed_.isEmpty()) qm::AppendFollowing(Memo2, pendingFailed_.join('\n'));
   pendingLog_.clear();
   pendingFailed_.clear();
 }

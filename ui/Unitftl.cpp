@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "download/redownload_run.h"
+#include "ui/following_memo.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
 
@@ -38,7 +39,7 @@ class MemoView : public RedownloadView {
   explicit MemoView(QPlainTextEdit* memo) : memo_(memo) {}
 
   void AddEntry(const std::string& entry) override {
-    memo_->appendPlainText(QString::fromStdString(entry));
+    qm::AppendFollowing(memo_, QString::fromStdString(entry));
   }
 
   void ProcessEvents() override { QCoreApplication::processEvents(); }
