@@ -46,8 +46,8 @@ void PlainCurlShare(const qmtest::TestServer& server, int index, const std::stri
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     curl_easy_perform(curl);
     if (!folder.empty()) {
-      qm::WriteFileAtomic(folder + "kv_" + std::to_string(x) + "_" + std::to_string(y) + ".jpg",
-                          body);
+      qm::WriteFileAtomicUnflushed(
+          folder + "kv_" + std::to_string(x) + "_" + std::to_string(y) + ".jpg", body);
     }
   }
   curl_easy_cleanup(curl);

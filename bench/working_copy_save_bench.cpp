@@ -1,9 +1,17 @@
-// Cost of the periodic save of a log working copy as it grows: 10,000 against 1,000,000 lines.
-// Each iteration adds the lines of about five seconds of a full download and saves.
+// Cost of the periodic save every five seconds: the log working copy as it grows (10,000 against
+// 1,000,000 lines; each iteration adds the lines of about five seconds of a full download), and
+// the project file's update of every worker's last tile (in one replacement of the file, as the
+// controller makes it, and in one per worker).
 #include <benchmark/benchmark.h>
 
+#include <memory>
+#include <vector>
+
 #include "download/working_copy.h"
+#include "engine/Unitclasstask.h"
+#include "engine/task_files.h"
 #include "platform/file_ops.h"
+#include "platform/ini_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -27,6 +35,60 @@ void BM_PeriodicLogSave(benchmark::State& state) {
 }
 
 BENCHMARK(BM_PeriodicLogSave)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// The project file of a task of eight workers, and the keys of every worker's last tile.
+struct ProjectSave {
+  explicit ProjectSave(const TempDir& dir) {
+    params.LeftLongitude = 116.3;
+    params.RightLongitude = 116.5;
+    params.TopLatitude = 40.0;
+    params.BottomLatitude = 39.8;
+    params.Zoom = 13;
+    params.SavePath = dir.Path();
+    params.TaskName = "bench.qmtp";
+    task = std::make_unique<TDownTask>(&params);
+    WriteProjectFile(*task);
+  }
+  std::vector<qm::IniFile::KeyValuePair> WorkerKeys(int worker, int32_t x) const {
+    const std::string key = "T" + std::to_string(worker);
+    return {{key + "X", std::to_string(x)}, {key + "Y", std::to_string(task->MinY + worker)}};
+  }
+
+  TDownParams params;
+  std::unique_ptr<TDownTask> task;
+};
+
+// The project file's update every five seconds as the controller makes it: all eight workers'
+// columns and rows in one replacement of the file.
+void BM_PeriodicProjectSave(benchmark::State& state) {
+  TempDir dir;
+  const ProjectSave project(dir);
+  qm::IniFile file(project.task->ProjectFile());
+  int32_t x = project.task->MinX;
+  for (auto _ : state) {
+    ++x;
+    std::vector<qm::IniFile::KeyValuePair> values;
+    for (int n = 1; n <= 8; ++n) {
+      for (auto& pair : project.WorkerKeys(n, x)) values.push_back(std::move(pair));
+    }
+    file.WriteStrings("THREADS", values);
+  }
+}
+
+// The same update made as one replacement per worker, eight in all.
+void BM_PeriodicProjectSavePerWorker(benchmark::State& state) {
+  TempDir dir;
+  const ProjectSave project(dir);
+  qm::IniFile file(project.task->ProjectFile());
+  int32_t x = project.task->MinX;
+  for (auto _ : state) {
+    ++x;
+    for (int n = 1; n <= 8; ++n) file.WriteStrings("THREADS", project.WorkerKeys(n, x));
+  }
+}
+
+BENCHMARK(BM_PeriodicProjectSave)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PeriodicProjectSavePerWorker)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

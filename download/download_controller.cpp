@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/tile_source.h"
 #include "platform/date_time.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -120,7 +121,7 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.ProxyPort = config.ReadString("Proxy", "ProxyPort", "");
   p.ProxyUsername = config.ReadString("Proxy", "ProxyUsername", "");
   p.ProxyPassword = config.ReadString("Proxy", "ProxyPassword", "");
-  p.TileServer = config.ReadString("IniParas", "TileServer", "localhost:8080");
+  p.TileServer = config.ReadString("IniParas", "TileServer", kDefaultTileServer);
 
   const std::optional<int32_t> zoom = qm::IntegerFromText(in.Zoom);
   if (!zoom) {
@@ -196,6 +197,7 @@ void DownloadController::WriteTaskFilesAndLoadViews() {
                                   currentTask_->LogFile, currentTask_->FailedFile}) {
     qm::RemoveStaleTemporaryFiles(file);
   }
+  RemoveTileLeftovers(*currentTask_);
   WriteProjectFile(*currentTask_);
   WriteListFile(*currentTask_);
   WriteLogHeader(*currentTask_);
@@ -244,18 +246,21 @@ void DownloadController::Timer1Timer() {
 }
 
 void DownloadController::SaveProgress() {
-  for (int i = 0; i < ThreadCount(); ++i) SaveWorkerPosition(i);
+  SaveWorkerPositions();
   SaveViews();
 }
 
-void DownloadController::SaveWorkerPosition(int index) {
-  if (!downThreads_[index]) return;
-  const auto [x, y] = downThreads_[index]->LastPosition();
-  const std::string key = "T" + std::to_string(index + 1);
+void DownloadController::SaveWorkerPositions() {
   std::vector<qm::IniFile::KeyValuePair> values;
-  if (x > 0) values.emplace_back(key + "X", std::to_string(x));
-  if (y > 0) values.emplace_back(key + "Y", std::to_string(y));
-  // Column and row in one replacement of the file, so they always belong to one tile.
+  for (int index = 0; index < ThreadCount(); ++index) {
+    if (!downThreads_[index]) continue;
+    const auto [x, y] = downThreads_[index]->LastPosition();
+    const std::string key = "T" + std::to_string(index + 1);
+    if (x > 0) values.emplace_back(key + "X", std::to_string(x));
+    if (y > 0) values.emplace_back(key + "Y", std::to_string(y));
+  }
+  // All of them in one replacement of the file: a column and its row always belong to one tile,
+  // and the file is flushed to disk once per save rather than once per worker.
   if (!values.empty()) qm::IniFile(currentTask_->ProjectFile()).WriteStrings("THREADS", values);
 }
 
@@ -280,14 +285,12 @@ void DownloadController::EndDownload(bool showMessage) {
   } catch (const qm::FileError& e) {
     error = e.what();
   }
-  for (int i = 0; i < ThreadCount(); ++i) {
-    try {
-      SaveWorkerPosition(i);
-    } catch (const qm::FileError& e) {
-      if (error.empty()) error = e.what();
-    }
-    downThreads_[i].reset();
+  try {
+    SaveWorkerPositions();
+  } catch (const qm::FileError& e) {
+    if (error.empty()) error = e.what();
   }
+  for (int i = 0; i < ThreadCount(); ++i) downThreads_[i].reset();
   running_ = false;
   SetCaption("Start");
   if (!error.empty()) view_.ShowError(error);

@@ -66,7 +66,7 @@ class DownloadController : public WorkerHost {
   void WriteTaskFilesAndLoadViews();
   void StartWorkers();
   void SaveProgress();
-  void SaveWorkerPosition(int index);
+  void SaveWorkerPositions();
   void SaveViews();
   void EndDownload(bool showMessage);
   void SetCaption(const std::string& caption);

@@ -15,7 +15,7 @@ bool Contains(const std::string& text, const char* part) { return text.find(part
 
 void SaveTile(const std::string& path, const std::string& body) {
   try {
-    qm::WriteFileAtomic(path, body);
+    qm::WriteFileAtomicUnflushed(path, body);
   } catch (const qm::FileError&) {
     throw qm::FileError(qm::CannotCreateFileText(path));
   }

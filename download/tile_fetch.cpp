@@ -107,7 +107,7 @@ void TileFetch::FailureLines(const std::string& message) {
 
 FetchOutcome TileFetch::Store(std::string& body) {
   try {
-    qm::WriteFileAtomic(tile_.filePath, body);
+    qm::WriteFileAtomicUnflushed(tile_.filePath, body);
     std::string().swap(body);  // the answer is released before the lines and the pause
   } catch (const qm::FileError& e) {
     // The position stays on the previous tile, so a continued task asks for this one again.

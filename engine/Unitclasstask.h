@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/tile_server_setting.h"
+
 // The inputs of one run, filled by Start and read-only once the task is built.
 struct TDownParams {
   double LeftLongitude = 0;
@@ -23,7 +25,7 @@ struct TDownParams {
   std::string ProxyUsername;
   std::string ProxyPassword;
   bool Resume = false;
-  std::string TileServer = "localhost:8080";  // "host" or "host:port" of the tile server
+  std::string TileServer = kDefaultTileServer;  // "host" or "host:port" of the tile server
 };
 
 // A task that cannot be built; what() is the text to show the user.

@@ -3,13 +3,30 @@
 
 #include "engine/Unitclasstask.h"
 #include "engine/tile_source.h"
+#include "platform/file_ops.h"
 
 namespace {
 
 // The one map source of the program (code 4): satellite imagery of a map-tiler service.
 constexpr const char* kSatellitePrefix = "kv";
 constexpr const char* kSatelliteExtension = "jpg";
-constexpr const char* kSatellitePath = "/maptiler/v2/maptile/newest/satellite.day/";
+
+// Whether text is count numbers of decimal digits separated by single underscores.
+bool IsNumbersJoinedByUnderscores(std::string_view text, int count) {
+  int numbers = 0;
+  bool inNumber = false;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      if (!inNumber) ++numbers;
+      inNumber = true;
+    } else if (c == '_' && inNumber) {
+      inNumber = false;
+    } else {
+      return false;
+    }
+  }
+  return inNumber && numbers == count;
+}
 
 }  // namespace
 
@@ -19,6 +36,11 @@ std::string TileNameBeforeRow(const TDownTask&, int32_t x) {
 
 std::string TileNameAfterRow(const TDownTask& task) {
   return "_" + std::to_string(task.Params->Zoom) + "." + TileExtension(task);
+}
+
+std::string SatelliteTileFileName(int zoom, int32_t x, int32_t y) {
+  return std::string(kSatellitePrefix) + "_" + std::to_string(x) + "_" + std::to_string(y) + "_" +
+         std::to_string(zoom) + "." + kSatelliteExtension;
 }
 
 std::string TileFileName(const TDownTask& task, int32_t x, int32_t y) {
@@ -32,6 +54,20 @@ std::string TileFilePath(const TDownTask& task, int32_t x, int32_t y) {
 std::string TileExtension(const TDownTask&) { return kSatelliteExtension; }
 
 std::string TileUrl(const TDownTask& task, int32_t x, int32_t y) {
-  return "http://" + task.Params->TileServer + kSatellitePath + std::to_string(task.Params->Zoom) +
-         "/" + std::to_string(x) + "/" + std::to_string(y) + "/256/png8";
+  return "http://" + task.Params->TileServer + std::string(kSatelliteTilePath) +
+         std::to_string(task.Params->Zoom) + "/" + std::to_string(x) + "/" + std::to_string(y) +
+         std::string(kSatelliteTileSuffix);
+}
+
+bool IsTileFileName(std::string_view name) {
+  const std::string prefix = std::string(kSatellitePrefix) + "_";
+  const std::string suffix = std::string(".") + kSatelliteExtension;
+  if (!name.starts_with(prefix) || !name.ends_with(suffix)) return false;
+  name.remove_prefix(prefix.size());
+  name.remove_suffix(suffix.size());
+  return IsNumbersJoinedByUnderscores(name, 3);  // column, row, zoom
+}
+
+void RemoveTileLeftovers(const TDownTask& task) {
+  qm::RemoveStaleTemporaryFilesIn(task.TileDir, IsTileFileName);
 }

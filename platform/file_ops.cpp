@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "platform/errors.h"
@@ -53,6 +54,142 @@ mode_t NewFileMode() {
 bool IsReadOnlyFile(const std::string& path) {
   struct stat st {};
   return StatPath(path, st) && !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+// Owns an open file descriptor.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() { Close(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return fd_; }
+  bool Close() {
+    const bool ok = fd_ < 0 || ::close(fd_) == 0;
+    fd_ = -1;
+    return ok;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string FolderOf(const std::string& path) {
+  const std::string folder = ExtractFilePath(path);
+  return folder.empty() ? "." : folder;
+}
+
+// The mode the new content of path gets. A folder or a read-only file is refused.
+mode_t ReplacementMode(const std::string& path, FileAccess access) {
+  if (path.empty() || path.back() == kPathSeparator) throw FileError(CannotCreateFileText(path));
+  struct stat target {};
+  const bool exists = StatPath(path, target);
+  if (exists && (S_ISDIR(target.st_mode) || (target.st_mode & S_IWUSR) == 0)) {
+    throw FileError(UnableToWriteText(path));
+  }
+  if (access == FileAccess::kOwnerOnly) return S_IRUSR | S_IWUSR;
+  return exists ? static_cast<mode_t>(target.st_mode & 07777) : NewFileMode();
+}
+
+// A file that could not be created in the folder of path: a missing folder is a write failure.
+[[noreturn]] void ThrowCreateFailure(const std::string& path, int error) {
+  if (error == ENOENT || error == ENOTDIR) throw FileError(UnableToWriteText(path));
+  throw FileError(CannotCreateFileText(path));
+}
+
+// Makes the renames in the folder of path survive a power loss.
+bool FlushFolderOf(const std::string& path) {
+  const Descriptor folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Get() < 0) return false;
+  return ::fsync(folder.Get()) == 0 || errno == EINVAL;  // EINVAL: folders cannot be flushed there
+}
+
+// The name of a temporary file of path: ".NAME." and six letters or digits, in path's folder.
+std::string TemporaryNamePattern(const std::string& path) {
+  return ExtractFilePath(path) + "." + ExtractFileName(path) + ".XXXXXX";
+}
+
+std::string RandomTemporaryName(const std::string& path) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 engine{std::random_device{}()};
+  std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+  std::string name = TemporaryNamePattern(path);
+  for (size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kLetters[pick(engine)];
+  return name;
+}
+
+// A named temporary file beside the target that replaces the target when committed and is
+// removed when dropped before.
+class NamedTemporary {
+ public:
+  NamedTemporary(const std::string& target, mode_t mode) : target_(target) {
+    std::string name = TemporaryNamePattern(target);
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) ThrowCreateFailure(target, errno);
+    name_ = std::move(name);
+    ::fchmod(fd_, mode);
+  }
+  ~NamedTemporary() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlink(name_.c_str());
+  }
+  NamedTemporary(const NamedTemporary&) = delete;
+  NamedTemporary& operator=(const NamedTemporary&) = delete;
+
+  void Write(std::string_view data) {
+    if (!WriteAll(fd_, data)) throw FileError(UnableToWriteText(target_));
+  }
+  void Commit(bool flushToDisk) {
+    const bool flushed = !flushToDisk || ::fdatasync(fd_) == 0;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!flushed || !closed || ::rename(name_.c_str(), target_.c_str()) != 0) {
+      throw FileError(UnableToWriteText(target_));
+    }
+    committed_ = true;
+    if (flushToDisk && !FlushFolderOf(target_)) throw FileError(UnableToWriteText(target_));
+  }
+
+ private:
+  const std::string target_;
+  std::string name_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+// An unnamed file in the folder of path (O_TMPFILE); -1 with errno set when none can be made.
+int OpenUnnamed(const std::string& path, mode_t mode) {
+  return ::open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+}
+
+// The errors of a file system or kernel without unnamed files.
+bool LacksUnnamedFiles(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Gives the unnamed file fd the name path; fails with EEXIST when the name is taken.
+bool LinkUnnamed(int fd, const std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  // Without /proc the descriptor itself is linked, which needs the right to do so.
+  return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// Names the complete unnamed file fd path, over an existing file too: linking refuses a taken
+// name, so then it gets a free temporary name first and that is renamed over the target.
+bool NameUnnamed(int fd, const std::string& path) {
+  if (LinkUnnamed(fd, path)) return true;
+  if (errno != EEXIST) return false;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary = RandomTemporaryName(path);
+    if (LinkUnnamed(fd, temporary)) {
+      if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+      ::unlink(temporary.c_str());
+      return false;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -121,50 +258,29 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 struct AtomicFileWriter::State {
+  State(std::string target, FileAccess access)
+      : path(std::move(target)), file(path, ReplacementMode(path, access)) {}
+
   std::string path;
-  std::string tempPath;
-  int fd = -1;
+  NamedTemporary file;
   std::string buffer;
-  bool committed = false;
 
   void Flush() {
-    if (!WriteAll(fd, buffer)) throw FileError(UnableToWriteText(path));
+    file.Write(buffer);
     buffer.clear();
   }
 };
 
-AtomicFileWriter::AtomicFileWriter(std::string path) : state_(std::make_unique<State>()) {
-  state_->path = std::move(path);
-  if (state_->path.empty() || state_->path.back() == kPathSeparator) {
-    throw FileError(CannotCreateFileText(state_->path));
-  }
-  // One look at the target: a folder or a read-only file is refused, a file keeps its mode.
-  struct stat target {};
-  const bool exists = StatPath(state_->path, target);
-  if (exists && (S_ISDIR(target.st_mode) || (target.st_mode & S_IWUSR) == 0)) {
-    throw FileError(UnableToWriteText(state_->path));
-  }
-  const mode_t mode = exists ? static_cast<mode_t>(target.st_mode & 07777) : NewFileMode();
-  std::string pattern = ExtractFilePath(state_->path) + "." + ExtractFileName(state_->path) + ".XXXXXX";
-  state_->fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (state_->fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) throw FileError(UnableToWriteText(state_->path));
-    throw FileError(CannotCreateFileText(state_->path));
-  }
-  ::fchmod(state_->fd, mode);
-  state_->tempPath = pattern;
-}
+AtomicFileWriter::AtomicFileWriter(std::string path, FileAccess access)
+    : state_(std::make_unique<State>(std::move(path), access)) {}
 
-AtomicFileWriter::~AtomicFileWriter() {
-  if (state_->fd >= 0) ::close(state_->fd);
-  if (!state_->committed && !state_->tempPath.empty()) ::unlink(state_->tempPath.c_str());
-}
+AtomicFileWriter::~AtomicFileWriter() = default;
 
 void AtomicFileWriter::Write(std::string_view data) {
   constexpr size_t kBufferBytes = 1u << 20;
   constexpr size_t kDirectBytes = 1u << 16;  // pieces this large go out without a copy
   if (state_->buffer.empty() && data.size() >= kDirectBytes) {
-    if (!WriteAll(state_->fd, data)) throw FileError(UnableToWriteText(state_->path));
+    state_->file.Write(data);
     return;
   }
   state_->buffer.append(data);
@@ -173,32 +289,51 @@ void AtomicFileWriter::Write(std::string_view data) {
 
 void AtomicFileWriter::Commit() {
   state_->Flush();
-  if (::close(state_->fd) != 0) {
-    state_->fd = -1;
-    throw FileError(UnableToWriteText(state_->path));
-  }
-  state_->fd = -1;
-  if (::rename(state_->tempPath.c_str(), state_->path.c_str()) != 0) {
-    throw FileError(UnableToWriteText(state_->path));
-  }
-  state_->committed = true;
+  state_->file.Commit(/*flushToDisk=*/true);
 }
 
-void WriteFileAtomic(const std::string& path, std::string_view data) {
-  AtomicFileWriter writer(path);
+void WriteFileAtomic(const std::string& path, std::string_view data, FileAccess access) {
+  AtomicFileWriter writer(path, access);
   writer.Write(data);
   writer.Commit();
 }
 
+void WriteFileAtomicUnflushed(const std::string& path, std::string_view data) {
+  const mode_t mode = ReplacementMode(path, FileAccess::kAsBefore);
+  Descriptor file(OpenUnnamed(path, mode));
+  if (file.Get() < 0) {
+    if (!LacksUnnamedFiles(errno)) ThrowCreateFailure(path, errno);
+    NamedTemporary named(path, mode);
+    named.Write(data);
+    named.Commit(/*flushToDisk=*/false);
+    return;
+  }
+  ::fchmod(file.Get(), mode);  // the mode exactly, whatever the umask
+  if (!WriteAll(file.Get(), data) || !NameUnnamed(file.Get(), path) || !file.Close()) {
+    throw FileError(UnableToWriteText(path));
+  }
+}
+
 void RemoveStaleTemporaryFiles(const std::string& target) {
-  const std::string folder = ExtractFilePath(target);
-  const std::string prefix = "." + ExtractFileName(target) + ".";
+  const std::string name = ExtractFileName(target);
+  RemoveStaleTemporaryFilesIn(ExtractFilePath(target),
+                              [&name](std::string_view candidate) { return candidate == name; });
+}
+
+void RemoveStaleTemporaryFilesIn(const std::string& folder,
+                                 const std::function<bool(std::string_view name)>& isTarget) {
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return;
+  const int dirFd = ::dirfd(dir);
   while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    const bool temporary = name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0;
-    if (temporary && FileExists(folder + name)) ::unlink((folder + name).c_str());
+    // ".NAME.XXXXXX": a dot, the name, a dot and six characters.
+    const std::string_view name = entry->d_name;
+    if (name.size() < 9 || name.front() != '.' || name[name.size() - 7] != '.') continue;
+    if (!isTarget(name.substr(1, name.size() - 8))) continue;
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      ::unlinkat(dirFd, entry->d_name, 0);
+    }
   }
   ::closedir(dir);
 }
@@ -212,32 +347,39 @@ void AppendToFile(const std::string& path, std::string_view data) {
   if (!ok) throw FileError(UnableToWriteText(path));
 }
 
-bool CopyFileNoOverwrite(const std::string& src, const std::string& dst) {
-  const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
+namespace {
+
+bool CopyAll(int in, int out) {
   char buf[65536];
-  bool ok = true;
   for (;;) {
     const ssize_t n = ::read(in, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    if (!WriteAll(out, std::string_view(buf, static_cast<size_t>(n)))) {
-      ok = false;
-      break;
-    }
+    if (n <= 0) return n == 0;
+    if (!WriteAll(out, std::string_view(buf, static_cast<size_t>(n)))) return false;
   }
-  ::close(in);
-  ::close(out);
-  if (!ok) ::unlink(dst.c_str());
-  return ok;
+}
+
+// Where there are no unnamed files: the copy is made under its name directly.
+bool CopyUnderTheName(int in, const std::string& dst) {
+  const Descriptor out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, NewFileMode()));
+  if (out.Get() < 0) return false;
+  if (CopyAll(in, out.Get())) return true;
+  ::unlink(dst.c_str());
+  return false;
+}
+
+}  // namespace
+
+// The copy is complete before it gets its name, so a process killed while copying leaves no
+// partial file under dst; linking refuses a taken name, which keeps an existing dst untouched.
+bool CopyFileNoOverwrite(const std::string& src, const std::string& dst) {
+  const Descriptor in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.Get() < 0 || FileExists(dst)) return false;
+  const mode_t mode = NewFileMode();
+  const Descriptor out(OpenUnnamed(dst, mode));
+  if (out.Get() < 0) return LacksUnnamedFiles(errno) && CopyUnderTheName(in.Get(), dst);
+  ::fchmod(out.Get(), mode);
+  return CopyAll(in.Get(), out.Get()) && LinkUnnamed(out.Get(), dst);
 }
 
 }  // namespace qm

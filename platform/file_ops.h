@@ -2,6 +2,7 @@
 // Paths are plain byte strings; kPathSeparator ends folder paths.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,21 +27,35 @@ std::string WithTrailingSeparator(const std::string& folder);
 // Whole content; throws FileError "Cannot open file <path>".
 std::string ReadWholeFile(const std::string& path);
 
-// Writes a file through a temporary file in the same folder renamed over the target, so the
-// target is either the old or the complete new content. Throws FileError: "Cannot create file
-// <path>" when the temporary file cannot be made, "Unable to write to <path>" when writing or
-// renaming fails or the target is read-only.
-void WriteFileAtomic(const std::string& path, std::string_view data);
+// Who may read a file that is written whole: kAsBefore gives a new file 0666 less the umask and
+// lets an existing file keep its mode; kOwnerOnly makes it 0600 either way (a file with a secret).
+enum class FileAccess { kAsBefore, kOwnerOnly };
 
-// The same for content produced piece by piece (a tile list of millions of lines).
+// Writes a file through a temporary file in the same folder renamed over the target, so the
+// target is either the old or the complete new content, also after a power loss: the content is
+// flushed to disk before the rename and the folder after it. Throws FileError: "Cannot create
+// file <path>" when the temporary file cannot be made, "Unable to write to <path>" when writing,
+// flushing or renaming fails or the target is read-only.
+void WriteFileAtomic(const std::string& path, std::string_view data,
+                     FileAccess access = FileAccess::kAsBefore);
+
+// For many small files that can be fetched again (tiles): the file is never seen half-written
+// and a process killed while writing leaves no name behind, because the content goes into an
+// unnamed file in the target's folder that gets its name once complete, replacing an existing
+// file. Nothing is flushed to disk. Where the file system has no unnamed files, a named temporary
+// file is used as by WriteFileAtomic. Throws FileError with the texts of WriteFileAtomic.
+void WriteFileAtomicUnflushed(const std::string& path, std::string_view data);
+
+// WriteFileAtomic for content produced piece by piece (a tile list of millions of lines).
 class AtomicFileWriter {
  public:
-  explicit AtomicFileWriter(std::string path);  // throws "Cannot create file <path>"
-  ~AtomicFileWriter();                          // removes the temporary file unless committed
+  // Throws "Cannot create file <path>".
+  explicit AtomicFileWriter(std::string path, FileAccess access = FileAccess::kAsBefore);
+  ~AtomicFileWriter();  // removes the temporary file unless committed
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
   void Write(std::string_view data);  // buffered; throws "Unable to write to <path>"
-  void Commit();                      // flushes and renames over the target
+  void Commit();                      // flushes to disk and renames over the target
 
  private:
   struct State;
@@ -49,6 +64,10 @@ class AtomicFileWriter {
 
 // Removes what an interrupted atomic write of target left behind (its temporary files).
 void RemoveStaleTemporaryFiles(const std::string& target);
+// Removes from folder the temporary files (".NAME.XXXXXX", regular files only) of interrupted
+// atomic writes of every file NAME that isTarget accepts.
+void RemoveStaleTemporaryFilesIn(const std::string& folder,
+                                 const std::function<bool(std::string_view name)>& isTarget);
 
 // Appends to a file (created when missing) in one write call; throws FileError.
 void AppendToFile(const std::string& path, std::string_view data);

@@ -168,6 +168,17 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
 }
 
 void IniFile::WriteStrings(std::string_view section, const std::vector<KeyValuePair>& values) {
+  Replace(section, values, FileAccess::kAsBefore);
+}
+
+void IniFile::WriteSecretString(std::string_view section, std::string_view key,
+                                std::string_view value) {
+  Replace(section, {{std::string(key), std::string(value)}},
+          value.empty() ? FileAccess::kAsBefore : FileAccess::kOwnerOnly);
+}
+
+void IniFile::Replace(std::string_view section, const std::vector<KeyValuePair>& values,
+                      FileAccess access) {
   // A line break inside a name or value would end its line early and add lines of its own.
   for (const auto& [key, value] : values) {
     if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
@@ -189,7 +200,7 @@ void IniFile::WriteStrings(std::string_view section, const std::vector<KeyValueP
   }
   for (const auto& [key, value] : values) content = WithValue(content, section, key, value);
   try {
-    WriteFileAtomic(path_, content);
+    WriteFileAtomic(path_, content, access);
   } catch (const FileError&) {
     throw FileError(UnableToWriteText(path_));
   }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "engine/project_loader.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
@@ -58,6 +60,29 @@ TEST(ControllerFailures, ContinuingATaskWhoseLogWasDeletedStopsWithTheFileError)
   EXPECT_FALSE(rig.controller.Running());
   EXPECT_EQ(rig.controller.RunningThreads(), 0);
   EXPECT_EQ(server.RequestCount(), requests);
+}
+
+TEST(ControllerFailures, StartRemovesTheTemporaryTilesAKilledRunLeft) {
+  TempDir dir;
+  TestServer server;
+  ControllerRig rig(dir, server);
+  const StartInputs in = ExampleInputs(dir);
+  const std::string tiles = in.Folder + "/newtask/";
+  std::filesystem::create_directories(tiles + ".kv_2412_3080_13.jpg.Folder");  // not a file
+  const std::vector<std::string> leftovers = {".kv_2413_3082_13.jpg.DPj8RH",
+                                              ".kv_7_9_12.jpg.a1B2c3"};
+  const std::vector<std::string> others = {".kv_1_2.jpg.DPj8RH", ".kv_1_2_x.jpg.DPj8RH",
+                                           ".kv_1_2_3.png.DPj8RH", ".notes.txt.DPj8RH",
+                                           ".kv_1_2_3.jpg.toolong", "kv_1_2_3.jpg.DPj8RH"};
+  for (const auto& names : {leftovers, others}) {
+    for (const std::string& name : names) qm::WriteFileAtomic(tiles + name, "");
+  }
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.RunToEnd());
+  for (const std::string& name : leftovers) EXPECT_FALSE(qm::PathExists(tiles + name)) << name;
+  for (const std::string& name : others) EXPECT_TRUE(qm::FileExists(tiles + name)) << name;
+  EXPECT_TRUE(qm::DirectoryExists(tiles + ".kv_2412_3080_13.jpg.Folder"));
+  EXPECT_TRUE(qm::FileExists(tiles + "kv_2413_3082_13.jpg"));
 }
 
 TEST(ControllerResume, OnlyTheSameMapTypeZoomAndFieldsContinue) {
@@ -145,17 +170,15 @@ TEST(ControllerExit, TicksWhileWaitingDoNotEndTheDownloadTwice) {
   EXPECT_FALSE(rig.view.timerEnabled);
 }
 
-TEST(ControllerFailures, AZoomOutsideTheGridIsRefused) {
+// Start refuses such a zoom before building a task; the task refuses it too, for any other caller.
+TEST(ControllerFailures, AZoomOutsideTheGridBuildsNoTask) {
   TempDir dir;
-  TestServer server;
-  ControllerRig rig(dir, server);
-  StartInputs in = ExampleInputs(dir);
-  in.Zoom = "31";
-  rig.controller.BitBtn1Click(in);
-  ASSERT_EQ(rig.view.messages.size(), 2u);
-  EXPECT_EQ(rig.view.messages[0], "The area holds no tiles at zoom 31.");
-  EXPECT_EQ(rig.view.messages[1], "Error: Create task failure.");
-  EXPECT_FALSE(rig.controller.Running());
+  TDownParams params;
+  params.SavePath = dir.Path();
+  params.TaskName = "t.qmtp";
+  params.Zoom = 31;
+  EXPECT_THROW(TDownTask task(&params), TaskError);
+  EXPECT_FALSE(qm::PathExists(dir.File("t")));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// File operations: atomic replacement, copies that never overwrite, folder and path helpers.
+// File operations: atomic replacement, tile writes that leave no name behind, copies that never
+// overwrite, folder and path helpers.
 #include "platform/file_ops.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,32 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Writes content to path with WriteFileAtomicUnflushed in a child process that dies of SIGXFSZ
+// once it has written limit bytes to the file, like a download killed in the middle of a tile.
+bool KilledWhileWriting(const std::string& path, const std::string& content, rlim_t limit) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    const rlimit small{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::signal(SIGXFSZ, SIG_DFL);
+    try {
+      qm::WriteFileAtomicUnflushed(path, content);
+    } catch (...) {
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
+}
 
 int FilesIn(const std::string& folder) {
   int n = 0;
@@ -104,6 +131,55 @@ TEST(AtomicWrite, LeftoversOfAnInterruptedWriteAreRemoved) {
   EXPECT_FALSE(qm::PathExists(dir.File(".newtask.qmtp.Ab12Cd")));
   EXPECT_TRUE(qm::PathExists(dir.File(".other.qmtp.Ab12Cd")));
   EXPECT_EQ(FilesIn(dir.Path()), 1);  // ".newtask.qmtp.backup" has the shape of a leftover too
+}
+
+TEST(UnflushedWrite, AProcessKilledMidwayLeavesNoNameBehind) {
+  TempDir dir;
+  const std::string tile = dir.File("kv_2413_3082_13.jpg");
+  const std::string body(64 * 1024, 'J');
+  ASSERT_TRUE(KilledWhileWriting(tile, body, 4096));
+  EXPECT_EQ(FilesIn(dir.Path()), 0);
+
+  qm::WriteFileAtomicUnflushed(tile, "earlier tile");
+  ASSERT_TRUE(KilledWhileWriting(tile, body, 4096));
+  EXPECT_EQ(qm::ReadWholeFile(tile), "earlier tile");
+  EXPECT_EQ(FilesIn(dir.Path()), 1);
+}
+
+TEST(UnflushedWrite, NewAndReplacedFilesGetTheirModeAndWholeContent) {
+  TempDir dir;
+  const mode_t mask = umask(022);
+  umask(mask);
+  const std::string tile = dir.File("kv_2412_3080_13.jpg");
+  qm::WriteFileAtomicUnflushed(tile, "first");
+  EXPECT_EQ(ModeOf(tile), 0666 & ~mask);
+  ASSERT_EQ(chmod(tile.c_str(), 0640), 0);
+  for (const std::string content : {"second, longer than the first", "3rd"}) {
+    qm::WriteFileAtomicUnflushed(tile, content);
+    EXPECT_EQ(qm::ReadWholeFile(tile), content);
+  }
+  EXPECT_EQ(ModeOf(tile), 0640u);
+  EXPECT_EQ(FilesIn(dir.Path()), 1);
+}
+
+TEST(UnflushedWrite, FailuresKeepTheMessagesOfTheAtomicWrite) {
+  TempDir dir;
+  const std::string missing = dir.File("nofolder/kv_1_1_1.jpg");
+  const std::string folderInPlace = dir.File("kv_1_2_1.jpg");
+  const std::string readOnly = dir.File("kv_1_3_1.jpg");
+  std::filesystem::create_directory(folderInPlace);
+  qm::WriteFileAtomicUnflushed(readOnly, "keep");
+  chmod(readOnly.c_str(), 0444);
+  for (const std::string& path : {missing, folderInPlace, readOnly}) {
+    try {
+      qm::WriteFileAtomicUnflushed(path, "x");
+      FAIL() << path;
+    } catch (const qm::FileError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+  }
+  EXPECT_EQ(qm::ReadWholeFile(readOnly), "keep");
+  EXPECT_EQ(FilesIn(dir.Path()), 2);
 }
 
 TEST(CopyNoOverwrite, CopiesOnlyToAFreeName) {

@@ -123,6 +123,29 @@ TEST(IniWrite, ValuesWithLineBreaksAreRefusedAndTheFileStaysAsItWas) {
   EXPECT_EQ(qm::ReadWholeFile(path), "[Proxy]\r\nProxyPassword=old\r\n");
 }
 
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(IniWrite, APasswordMakesTheFileOwnerOnly) {
+  TempDir dir;
+  const std::string created = dir.File("new.ini");
+  IniFile(created).WriteSecretString("Proxy", "ProxyPassword", "secret");
+  EXPECT_EQ(ModeOf(created), 0600u);
+
+  const std::string existing = dir.File("config.ini");
+  qm::WriteFileAtomic(existing, "[Proxy]\r\nProxyPassword=\r\n");
+  ASSERT_EQ(::chmod(existing.c_str(), 0644), 0);
+  IniFile(existing).WriteSecretString("Proxy", "ProxyPassword", "");
+  EXPECT_EQ(ModeOf(existing), 0644u);
+  IniFile(existing).WriteSecretString("Proxy", "ProxyPassword", "secret");
+  EXPECT_EQ(ModeOf(existing), 0600u);
+  IniFile(existing).WriteString("Proxy", "ProxyServer", "proxy.local");  // later writes keep it
+  EXPECT_EQ(ModeOf(existing), 0600u);
+  EXPECT_EQ(IniFile(existing).ReadString("Proxy", "ProxyPassword", ""), "secret");
+}
+
 TEST(IniRead, RandomBytesReadAsDefaultsWithoutCrashing) {
   TempDir dir;
   const std::string path = dir.File("junk.ini");
