@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "engine/tile_server_setting.h"
 #include "platform/ini_file.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
@@ -63,6 +64,9 @@ void TfrmOptions::BuildControls() {
   Edit12 = qm::PlaceEdit(Panel1, 126, 35, 166);
   Button3 = new QPushButton("...", Panel1);
   Button3->setGeometry(296, 32, 33, 25);
+  LabelTileServer = qm::PlaceLabel(Panel1, "Tile server:", 8, 66);
+  EditTileServer = qm::PlaceEdit(Panel1, 126, 61, 166);
+  EditTileServer->setToolTip("host or host:port of the tile server, e.g. localhost:8080");
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setGeometry(8, 112, 337, 177);
@@ -95,6 +99,7 @@ void TfrmOptions::showEvent(QShowEvent* event) {
 void TfrmOptions::FormShow() {
   const qm::IniFile config(ConfigFileName());
   Edit12->setText(Text(config.ReadString("IniParas", "DefaultPath", qm::DefaultDownloadPath())));
+  EditTileServer->setText(Text(config.ReadString("IniParas", "TileServer", kDefaultTileServer)));
   CheckBoxUseProxy->setChecked(config.ReadInteger("Proxy", "UseProxy", 0) == 1);
   EditProxyServer->setText(Text(config.ReadString("Proxy", "ProxyServer", "")));
   EditProxyPort->setText(Text(config.ReadString("Proxy", "ProxyPort", "")));
@@ -111,13 +116,20 @@ void TfrmOptions::Button1Click() {
   qm::RunGuarded([this] {
     // Each value goes to the file at once; a failed write leaves the earlier ones stored and the
     // dialog open.
+    // A tile server of the wrong form is refused before anything is written.
+    if (const auto problem = TileServerProblem(Text(EditTileServer))) {
+      qm::ShowMessage(*problem);
+      EditTileServer->setFocus();
+      return;
+    }
     qm::IniFile config(ConfigFileName());
     config.WriteString("IniParas", "DefaultPath", Text(Edit12));
+    config.WriteString("IniParas", "TileServer", Text(EditTileServer));
     config.WriteString("Proxy", "UseProxy", CheckBoxUseProxy->isChecked() ? "1" : "0");
     config.WriteString("Proxy", "ProxyServer", Text(EditProxyServer));
     config.WriteString("Proxy", "ProxyPort", Text(EditProxyPort));
     config.WriteString("Proxy", "ProxyUsername", Text(EditProxyUsername));
-    config.WriteString("Proxy", "ProxyPassword", Text(EditProxyPassword));
+    config.WriteSecretString("Proxy", "ProxyPassword", Text(EditProxyPassword));
     accept();
   });
 }

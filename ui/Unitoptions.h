@@ -41,6 +41,8 @@ class TfrmOptions : public QDialog {
   QLabel* Label1;
   QLineEdit* Edit12;
   QPushButton* Button3;
+  QLabel* LabelTileServer;
+  QLineEdit* EditTileServer;  // [IniParas] TileServer: host or host:port
   QGroupBox* GroupBox1;
   QCheckBox* CheckBoxUseProxy;
   QLabel* Label3;

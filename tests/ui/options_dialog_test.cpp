@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
@@ -53,6 +54,19 @@ TEST(OptionsDialogTest, OkStoresTheSixValuesAndReopeningShowsThem) {
   EXPECT_EQ(reopened.EditProxyPassword->echoMode(), QLineEdit::Normal);
 }
 
+TEST(OptionsDialogTest, APasswordMakesTheConfigurationReadableByItsOwnerOnly) {
+  ProgramFolderForTest folder;
+  folder.WriteConfig("[Proxy]\r\nProxyPassword=\r\n");
+  ASSERT_EQ(chmod(folder.ConfigPath().c_str(), 0644), 0);
+  TfrmOptions dialog(folder.Path());
+  dialog.show();
+  FillFields(dialog, true);
+  dialog.Button1->click();
+  struct stat st {};
+  ASSERT_EQ(stat(folder.ConfigPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 // Pasting inserts text with its line breaks; the fields drop them, so the file keeps its lines.
 TEST(OptionsDialogTest, PastedLineBreaksNeverReachTheFile) {
   ProgramFolderForTest folder;
@@ -68,7 +82,28 @@ TEST(OptionsDialogTest, PastedLineBreaksNeverReachTheFile) {
   const qm::IniFile config(folder.ConfigPath());
   EXPECT_EQ(config.ReadString("Proxy", "ProxyPassword", "?"), "secret");
   EXPECT_EQ(config.ReadString("Proxy", "ProxyServer", "?"), "proxy[IniParas]TileServer=elsewhere");
-  EXPECT_EQ(config.ReadString("IniParas", "TileServer", "none"), "none");
+  EXPECT_EQ(config.ReadString("IniParas", "TileServer", "none"), "localhost:8080");
+}
+
+TEST(OptionsDialogTest, TheTileServerIsShownCheckedAndStored) {
+  ProgramFolderForTest folder;
+  folder.WriteConfig("[IniParas]\r\nTileServer=tiles.example.org:81\r\n");
+  MessageBoxRecorder boxes;
+  TfrmOptions dialog(folder.Path());
+  dialog.show();
+  EXPECT_EQ(dialog.EditTileServer->text(), "tiles.example.org:81");
+  dialog.Edit12->setText("/data/elsewhere");
+  dialog.EditTileServer->setText("http://tiles.example.org");
+  dialog.Button1->click();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_NE(boxes.Calls()[0].text.toStdString().find("should be a host name or host:port"), std::string::npos);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(folder.ReadConfig(), "[IniParas]\r\nTileServer=tiles.example.org:81\r\n");  // nothing written
+
+  dialog.EditTileServer->setText("127.0.0.1:8081");
+  dialog.Button1->click();
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(qm::IniFile(folder.ConfigPath()).ReadString("IniParas", "TileServer", ""), "127.0.0.1:8081");
 }
 
 TEST(OptionsDialogTest, VersionSurvivesRepeatedOks) {

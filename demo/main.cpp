@@ -1,0 +1,76 @@
+// quillmere-tileserver: serves map tiles on the tile source's URLs, for trying the program
+// without an outside service, or to put a downloaded area back on the network.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "demo/http_tile_server.h"
+#include "demo/tile_provider.h"
+#include "platform/errors.h"
+
+namespace {
+
+constexpr const char* kBlueMarble = "/usr/share/xplanet/images/earth.jpg";
+constexpr size_t kCacheBytes = size_t{256} << 20;
+
+struct Options {
+  uint16_t port = 8080;
+  std::string bind = "127.0.0.1";
+  std::string image = kBlueMarble;
+  std::string tiles;
+};
+
+std::unique_ptr<TileProvider> MakeProvider(const Options& options) {
+  if (!options.tiles.empty()) return std::make_unique<FolderTiles>(options.tiles);
+  try {
+    return std::make_unique<RenderedTiles>(options.image, kCacheBytes);
+  } catch (const qm::FileError& e) {
+    if (options.image != kBlueMarble) throw;
+    throw std::runtime_error(std::string(e.what()) +
+                             ": install Debian's xplanet-images package, or name a world image with --image");
+  }
+}
+
+// Blocks SIGINT and SIGTERM in every thread (the server's threads inherit the mask) and waits
+// for one of them here.
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  Options options;
+  CLI::App app{"Serves 256x256 JPEG map tiles on the URLs that Quillmere requests."};
+  app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
+  app.add_option("--bind", options.bind, "IPv4 address to listen on")->capture_default_str();
+  auto* image = app.add_option("--image", options.image, "equirectangular world image (JPEG)")
+                    ->capture_default_str();
+  app.add_option("--tiles", options.tiles, "serve the kv_X_Y_Z.jpg files of this tile folder instead")
+      ->check(CLI::ExistingDirectory)
+      ->excludes(image);
+  CLI11_PARSE(app, argc, argv);
+
+  const sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  try {
+    const std::unique_ptr<TileProvider> provider = MakeProvider(options);
+    HttpTileServer server(*provider, options.bind, options.port);
+    std::printf("quillmere-tileserver: serving %s on http://%s:%u/ (Ctrl+C stops)\n",
+                provider->Description().c_str(), options.bind.c_str(), server.Port());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&signals, &received);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quillmere-tileserver: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

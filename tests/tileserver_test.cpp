@@ -1,0 +1,151 @@
+// quillmere-tileserver as a separate process: a download through the real path from its
+// rendered imagery, a tile folder served byte for byte, and its answers to bad requests.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "demo/jpeg_codec.h"
+#include "demo/tile_request.h"
+#include "engine/tile_source.h"
+#include "platform/file_ops.h"
+#include "platform/http_client.h"
+#include "tests/support/controller_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+// The server on a free loopback port, stopped with SIGTERM when the test ends.
+class TileServerProcess {
+ public:
+  explicit TileServerProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), {QUILLMERE_TILESERVER_PATH, "--port", "0"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    FILE* stream = fdopen(out[0], "r");
+    char line[512] = {};
+    if (stream != nullptr && std::fgets(line, sizeof line, stream) != nullptr) startLine_ = line;
+    if (stream != nullptr) std::fclose(stream);
+    const size_t colon = startLine_.find("127.0.0.1:");
+    if (colon != std::string::npos) port_ = std::stoi(startLine_.substr(colon + 10));
+  }
+  // SIGTERM, then the exit status (0 for a clean stop).
+  int Stop() {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  ~TileServerProcess() { Stop(); }
+
+  int Port() const { return port_; }
+  std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string Url(const std::string& path) const { return "http://" + HostPort() + path; }
+  const std::string& StartLine() const { return startLine_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string startLine_;
+};
+
+std::string TileUrlPath(int zoom, int32_t x, int32_t y) {
+  return std::string(kSatelliteTilePath) + std::to_string(zoom) + "/" + std::to_string(x) + "/" +
+         std::to_string(y) + std::string(kSatelliteTileSuffix);
+}
+
+// Sends raw bytes and returns the first line of the answer ("" when the server just closes).
+std::string RawAnswerLine(int port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
+    char buf[256];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n > 0) answer.assign(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return answer.substr(0, answer.find("\r\n"));
+}
+
+TEST(TileRequest, OnlyTileUrlsOfTheGridNameATile) {
+  EXPECT_EQ(ParseTileRequest(TileUrlPath(13, 2412, 3080)), (TileKey{13, 2412, 3080}));
+  EXPECT_EQ(ParseTileRequest(TileUrlPath(0, 0, 0)), (TileKey{0, 0, 0}));
+  EXPECT_EQ(ParseTileRequest(TileUrlPath(30, (1 << 30) - 1, 0)), (TileKey{30, (1 << 30) - 1, 0}));
+  for (const std::string& path :
+       {TileUrlPath(2, 4, 0), TileUrlPath(2, 0, 4), TileUrlPath(31, 0, 0), std::string("/"),
+        std::string(kSatelliteTilePath) + "13/+1/2/256/png8", std::string(kSatelliteTilePath) + "13/1/2",
+        std::string(kSatelliteTilePath) + "13/1/2/256/png8/", std::string(kSatelliteTilePath) + "99999999999/1/2/256/png8",
+        std::string(kSatelliteTilePath) + "13//2/256/png8"}) {
+    EXPECT_FALSE(ParseTileRequest(path)) << path;
+  }
+}
+
+TEST(DemoTileServer, ASmallAreaDownloadsAsValidTilesThroughTheRealPath) {
+  TileServerProcess server({});
+  ASSERT_GT(server.Port(), 0) << server.StartLine();
+  TempDir dir;
+  qmtest::ControllerRig rig(dir, server.HostPort(), DownloadPauses::Zero());
+  const StartInputs in = qmtest::ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.RunToEnd());
+  const TDownTask& task = *rig.controller.CurrentTask();
+  int tiles = 0;
+  for (int32_t x = task.MinX; x <= task.MaxX; ++x) {
+    for (int32_t y = task.MinY; y <= task.MaxY; ++y, ++tiles) {
+      const RgbImage image = DecodeJpeg(qm::ReadWholeFile(task.TileDir + SatelliteTileFileName(13, x, y)));
+      EXPECT_EQ(image.width, 256);
+      EXPECT_EQ(image.height, 256);
+    }
+  }
+  EXPECT_EQ(tiles, 12);
+  EXPECT_TRUE(rig.controller.Failed().Lines().empty());
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(DemoTileServer, ServesATileFolderByteForByteAndRefusesWhatIsNoTile) {
+  TempDir dir;
+  const std::string tile(std::string("\xFF\xD8 any bytes \0\r\n", 16) + std::string(100000, 'x'));
+  qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, 2412, 3080)), tile);
+  TileServerProcess server({"--tiles", dir.Path()});
+  ASSERT_GT(server.Port(), 0) << server.StartLine();
+  qm::HttpClient client;
+  std::string body;
+  ASSERT_TRUE(client.Get(server.Url(TileUrlPath(13, 2412, 3080)), body).ok);
+  EXPECT_EQ(body, tile);
+  EXPECT_EQ(client.Get(server.Url(TileUrlPath(13, 2412, 3081)), body).message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(client.Get(server.Url(TileUrlPath(13, 8192, 0)), body).message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(client.Get(server.Url("/kv_2412_3080_13.jpg"), body).message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(RawAnswerLine(server.Port(), "GET /x HTTP/1.1\r\nHost\r\n\r\n"), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(RawAnswerLine(server.Port(), "POST /x HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n\r\nz"),
+            "HTTP/1.1 405 Method Not Allowed");
+  ASSERT_TRUE(client.Get(server.Url(TileUrlPath(13, 2412, 3080)), body).ok);  // still serving
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+}  // namespace
