@@ -46,6 +46,17 @@ void TDownThread::SetLastPosition(int32_t x, int32_t y) {
                       static_cast<uint32_t>(y));
 }
 
+TileCounts TDownThread::Counts() const { return {stored_.load(), blank_.load(), failed_.load()}; }
+
+void TDownThread::CountOutcome(FetchOutcome outcome) {
+  TileCounts one;
+  one.Count(outcome);
+  stored_ += one.stored;
+  blank_ += one.blank;
+  failed_ += one.failed;
+  if (const WorkerEnd end = WorkerEndOf(outcome); end != WorkerEnd::kNone) end_.store(end);
+}
+
 void TDownThread::Execute() {
   const std::string n = std::to_string(ThreadIndex + 1);
   try {
@@ -119,6 +130,7 @@ void TDownThread::Walk() {
                     TileFileName(*Task, tile.x, tile.y),
                     TileFilePath(*Task, tile.x, tile.y)};
         FetchOutcome outcome = FetchTile(*this, settings, job);
+        CountOutcome(outcome);
         return EndsWorker(outcome) ? TileOutcome::Stop : TileOutcome::GoOn;
       });
 }

@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "download/download_progress.h"
 #include "download/pauses.h"
 #include "download/tile_fetch.h"
 #include "download/worker_host.h"
@@ -41,6 +42,11 @@ class TDownThread : private TileFetchWorker {
   // value, so the pair always belongs to one tile.
   std::pair<int32_t, int32_t> LastPosition() const;
 
+  // The tiles this worker finished so far by outcome, and why it left its walk early, if it did.
+  // Safe to read while the worker runs.
+  TileCounts Counts() const;
+  WorkerEnd End() const { return end_.load(); }
+
   const int32_t ThreadIndex;
 
  private:
@@ -67,7 +73,13 @@ class TDownThread : private TileFetchWorker {
   const DownloadPauses pauses_;
   const std::string programFolder_;
 
+  void CountOutcome(FetchOutcome outcome);
+
   std::atomic<uint64_t> lastPosition_{0};
+  std::atomic<int64_t> stored_{0};
+  std::atomic<int64_t> blank_{0};
+  std::atomic<int64_t> failed_{0};
+  std::atomic<WorkerEnd> end_{WorkerEnd::kNone};
   std::atomic<bool> terminated_{false};
   std::atomic<bool> aborted_{false};
   std::mutex clientMutex_;

@@ -18,4 +18,6 @@ class ControllerView {
   virtual void LogAppended(const std::string& line) = 0;
   virtual void FailedReplaced(const std::vector<std::string>& lines) = 0;
   virtual void FailedAppended(const std::string& line) = 0;
+  // Asks whether to go on with a large new download; the question holds its figures.
+  virtual bool ConfirmLargeDownload(const std::string& /*question*/) { return true; }
 };

@@ -1,10 +1,13 @@
 // Start/Stop, the monitoring timer and the end of a download.
 #include "download/download_controller.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <system_error>
 #include <thread>
 
+#include "engine/area_input.h"
 #include "engine/tile_source.h"
 #include "platform/date_time.h"
 #include "platform/errors.h"
@@ -20,30 +23,11 @@ std::string WithProjectExtension(const std::string& name) {
   return TaskExtension(name) == kProjectExtension ? name : name + kProjectExtension;
 }
 
-// A coordinate text with its decimal commas taken as points.
-std::optional<double> CoordinateFromText(std::string text) {
-  for (char& c : text) {
-    if (c == ',') c = '.';
-  }
-  return qm::StrictNumberFromText(text);
-}
-
 // A name whose stem is "." or ".." or that holds a separator would put the task's files and
 // tile folder outside the chosen folder.
 bool IsPlainTaskName(const std::string& taskName) {
   const std::string stem = TaskStem(taskName);
   return taskName.find(qm::kPathSeparator) == std::string::npos && stem != "." && stem != "..";
-}
-
-// The first range or order check that fails, or nothing.
-std::optional<std::string> RectangleError(const TDownParams& p) {
-  if (p.LeftLongitude < -180 || p.LeftLongitude > 180) return "Left Longitude should be between -180 and 180.";
-  if (p.RightLongitude < -180 || p.RightLongitude > 180) return "Right Longitude should be between -180 and 180.";
-  if (p.TopLatitude < -85 || p.TopLatitude > 85) return "Top Latitude should be between -85 and 85.";
-  if (p.BottomLatitude < -85 || p.BottomLatitude > 85) return "Bottom Latitude should be between -85 and 85.";
-  if (p.LeftLongitude > p.RightLongitude) return "Left Longitude should less than Right Longitude!";
-  if (p.TopLatitude < p.BottomLatitude) return "Bottom Latitude should less than Top Latitude!";
-  return std::nullopt;
 }
 
 // An existing project is continued only when it was made from exactly the same fields.
@@ -88,8 +72,10 @@ void DownloadController::BitBtn1Click(const StartInputs& inputs) {
 }
 
 void DownloadController::Start(const StartInputs& inputs) {
+  const bool folderExisted = qm::DirectoryExists(inputs.Folder);
   std::optional<TDownParams> params = ValidatedParams(inputs);
   if (!params) return;
+  if (!params->Resume && !ConfirmedLargeDownload(inputs, folderExisted)) return;
   currentParams_ = std::make_shared<TDownParams>(*params);
   if (!BuildTask(currentParams_)) return;
   try {
@@ -101,6 +87,8 @@ void DownloadController::Start(const StartInputs& inputs) {
   view_.SetTotalLabel("Total images: " + std::to_string(currentTask_->TotalCount));
   SetCaption("Stop");
   running_ = true;
+  stopRequested_ = false;
+  progress_.Begin(currentTask_->TotalCount, TilesFinishedBefore(*currentTask_), DownloadProgress::Clock::now());
   try {
     StartWorkers();
   } catch (const std::system_error& e) {
@@ -110,6 +98,19 @@ void DownloadController::Start(const StartInputs& inputs) {
   }
   timerTicks_ = 0;
   view_.SetTimerEnabled(true);
+}
+
+// A new task of many tiles (or a very large tile list) goes ahead only when the user agrees; a
+// folder that Start's checks created for it is removed again when the user does not.
+bool DownloadController::ConfirmedLargeDownload(const StartInputs& in, bool folderExisted) {
+  const AreaEstimateOrReason area =
+      EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
+  if (!area.estimate) return true;  // the task's own checks speak for it
+  const AreaEstimate& e = *area.estimate;
+  if (e.tiles <= kConfirmTiles && e.listBytes <= kConfirmListBytes) return true;
+  if (view_.ConfirmLargeDownload("This area holds " + EstimateText(e) + ".\n\nStart the download?")) return true;
+  if (!folderExisted) ::rmdir(in.Folder.c_str());
+  return false;
 }
 
 // Reads the settings and checks the fields in their fixed order; shows the first failure.
@@ -159,7 +160,7 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.RightLongitude = *right;
   p.TopLatitude = *top;
   p.BottomLatitude = *bottom;
-  if (const auto error = RectangleError(p)) {
+  if (const auto error = RectangleError({*left, *right, *top, *bottom})) {
     view_.ShowMessage(*error);
     return std::nullopt;
   }
@@ -218,6 +219,7 @@ void DownloadController::StartWorkers() {
 }
 
 void DownloadController::Stop() {
+  stopRequested_ = true;
   for (int i = 0; i < ThreadCount(); ++i) {
     if (!downThreads_[i]) continue;
     downThreads_[i]->Terminate();
@@ -233,6 +235,7 @@ void DownloadController::Timer1Timer() {
     ~TickEnd() { flag = false; }
   } tickEnd{inTick_};
   ++timerTicks_;
+  UpdateProgress();
   if (timerTicks_ % 5 == 0) {
     try {
       SaveProgress();
@@ -243,6 +246,32 @@ void DownloadController::Timer1Timer() {
     }
   }
   if (runningThreads_ == 0) EndDownload(true);
+}
+
+void DownloadController::UpdateProgress() {
+  TileCounts counts;
+  for (int i = 0; i < ThreadCount(); ++i) {
+    if (downThreads_[i]) counts += downThreads_[i]->Counts();
+  }
+  progress_.Update(counts, DownloadProgress::Clock::now());
+}
+
+// The first worker that left its walk early names the reason; otherwise the task is complete
+// when no tile is left, and was stopped when some are.
+DownloadEnd DownloadController::EndOfDownload() const {
+  for (int i = 0; i < ThreadCount(); ++i) {
+    switch (downThreads_[i] ? downThreads_[i]->End() : WorkerEnd::kNone) {
+      case WorkerEnd::kRefused:
+        return DownloadEnd::kRefused;
+      case WorkerEnd::kNetworkFailure:
+        return DownloadEnd::kNetworkFailure;
+      case WorkerEnd::kFileError:
+        return DownloadEnd::kFileError;
+      case WorkerEnd::kNone:
+        break;
+    }
+  }
+  return progress_.Left() == 0 ? DownloadEnd::kComplete : DownloadEnd::kStopped;
 }
 
 void DownloadController::SaveProgress() {
@@ -290,6 +319,8 @@ void DownloadController::EndDownload(bool showMessage) {
   } catch (const qm::FileError& e) {
     if (error.empty()) error = e.what();
   }
+  UpdateProgress();
+  lastEnd_ = EndOfDownload();
   for (int i = 0; i < ThreadCount(); ++i) downThreads_[i].reset();
   running_ = false;
   SetCaption("Start");

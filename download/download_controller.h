@@ -10,6 +10,7 @@
 
 #include "download/Unit3.h"
 #include "download/controller_view.h"
+#include "download/download_progress.h"
 #include "download/pauses.h"
 #include "download/worker_host.h"
 #include "download/working_copy.h"
@@ -51,6 +52,15 @@ class DownloadController : public WorkerHost {
   int RunningThreads() const { return runningThreads_; }
   int TimerTicks() const { return timerTicks_; }
   const WorkingCopy& Log() const { return log_; }
+  // The figures of the running or last download, read once a second by the window.
+  const DownloadProgress& Progress() const { return progress_; }
+  // Stop was pressed and workers are still finishing their tile.
+  bool Stopping() const { return running_ && stopRequested_; }
+  // How the last download ended; nothing before the first end.
+  std::optional<DownloadEnd> LastEnd() const { return lastEnd_; }
+  // A new task above either figure asks before it starts.
+  static constexpr int64_t kConfirmTiles = 100000;
+  static constexpr int64_t kConfirmListBytes = 1000000000;
   const WorkingCopy& Failed() const { return failed_; }
 
   // Worker reports, run on the user-interface thread.
@@ -65,6 +75,9 @@ class DownloadController : public WorkerHost {
   bool BuildTask(std::shared_ptr<TDownParams> params);
   void WriteTaskFilesAndLoadViews();
   void StartWorkers();
+  bool ConfirmedLargeDownload(const StartInputs& inputs, bool folderExisted);
+  void UpdateProgress();
+  DownloadEnd EndOfDownload() const;
   void SaveProgress();
   void SaveWorkerPositions();
   void SaveViews();
@@ -87,6 +100,9 @@ class DownloadController : public WorkerHost {
   bool inTick_ = false;        // a modal box inside a tick must not let another tick in
   bool shuttingDown_ = false;  // no tick may end the download while ShutDown waits
   std::string caption_ = "Start";
+  bool stopRequested_ = false;
+  DownloadProgress progress_;
+  std::optional<DownloadEnd> lastEnd_;
   WorkingCopy log_;
   WorkingCopy failed_;
   // Last, so the workers are gone before the task and records they read.

@@ -25,6 +25,10 @@ class RecordingView : public ControllerView {
   void LogAppended(const std::string& line) override { log.push_back(line); }
   void FailedReplaced(const std::vector<std::string>& lines) override { failed = lines; }
   void FailedAppended(const std::string& line) override { failed.push_back(line); }
+  bool ConfirmLargeDownload(const std::string& question) override {
+    questions.push_back(question);
+    return confirmAnswer;
+  }
 
   std::vector<std::string> messages;
   std::vector<std::string> errors;
@@ -33,6 +37,8 @@ class RecordingView : public ControllerView {
   bool timerEnabled = false;
   std::vector<std::string> log;
   std::vector<std::string> failed;
+  std::vector<std::string> questions;
+  bool confirmAnswer = true;
 };
 
 // The worked example's rectangle (zoom 13, 3 columns x 4 rows) in a folder "maps" of dir.

@@ -1,0 +1,110 @@
+// The figures of a download: the sliding-window rate, the estimate before Start, tiles finished
+// by an earlier run, the question before a large task, and how downloads ended.
+#include "download/download_progress.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/area_input.h"
+#include "platform/file_ops.h"
+#include "tests/support/controller_fixture.h"
+
+namespace {
+
+using qmtest::ControllerRig;
+using qmtest::ExampleInputs;
+using std::chrono::seconds;
+
+TEST(DownloadProgress, TheRateCoversTheLastMinuteNotTheWholeRun) {
+  DownloadProgress progress;
+  const auto t0 = DownloadProgress::Clock::time_point{} + seconds(1000);
+  progress.Begin(10000, 2000, t0);
+  EXPECT_FALSE(progress.SecondsLeft());
+  // Two minutes at 8 tiles a second, then one at 2.
+  for (int s = 1; s <= 180; ++s) {
+    const int64_t done = s <= 120 ? 8 * s : 960 + 2 * (s - 120);
+    progress.Update({done - done / 10, 0, done / 10}, t0 + seconds(s));
+  }
+  EXPECT_EQ(progress.Done(), 2000 + 1080);
+  EXPECT_EQ(progress.Left(), 10000 - 3080);
+  EXPECT_DOUBLE_EQ(progress.Rate(), 2.0);
+  EXPECT_DOUBLE_EQ(*progress.SecondsLeft(), (10000 - 3080) / 2.0);
+  EXPECT_DOUBLE_EQ(progress.ElapsedSeconds(), 180);
+  EXPECT_EQ(ProgressText(progress), "3,080 of 10,000 tiles · 2.0 tiles/s · 00:57:40 left");
+}
+
+TEST(AreaEstimate, CountsTimeAndTheExactTileListSize) {
+  TempDir dir;
+  for (const auto& [l, r, t, b, z] : {std::tuple{"-74.0", "-73.9", "40.7", "40.6", "13"},
+                                      std::tuple{"-180", "180", "85", "-85", "5"},
+                                      std::tuple{"9,5", "10.25", "1", "-1", "11"}}) {
+    const AreaEstimateOrReason area = EstimateArea(l, r, t, b, z);
+    ASSERT_TRUE(area.estimate) << area.reason;
+    ControllerRig rig(dir, "127.0.0.1:9", DownloadPauses::Zero());
+    StartInputs in = ExampleInputs(dir);
+    in.LeftLongitude = l, in.RightLongitude = r, in.TopLatitude = t, in.BottomLatitude = b, in.Zoom = z;
+    rig.controller.BitBtn1Click(in);
+    ASSERT_NE(rig.controller.CurrentTask(), nullptr);
+    EXPECT_EQ(area.estimate->tiles, rig.controller.CurrentTask()->TotalCount);
+    EXPECT_EQ(area.estimate->listBytes,
+              static_cast<int64_t>(qm::ReadWholeFile(rig.controller.CurrentTask()->ListFile).size()));
+    rig.controller.BitBtn1Click(in);  // Stop
+    ASSERT_TRUE(rig.RunToEnd());
+  }
+  const AreaEstimate world = *EstimateArea("-180", "180", "85", "-85", "15").estimate;
+  EXPECT_EQ(EstimateText(world), "1,070,268,416 tiles (32,768 x 32,662) · 37162:05:52 at 8 tiles/s · tile list 114.9 GB");
+  EXPECT_EQ(EstimateArea("1", "2", "3", "", "13").reason, "Type the four edges of the area in decimal degrees.");
+  EXPECT_EQ(EstimateArea("1", "2", "3", "4", "13").reason, "Bottom Latitude should less than Top Latitude!");
+  EXPECT_EQ(EstimateArea("1", "2", "4", "3", "31").reason, ZoomOutsideGridText(31));
+}
+
+TEST(DownloadProgressThroughTheController, AContinuedTaskCountsWhatWasFinishedBefore) {
+  TempDir dir;
+  qmtest::TestServer server;
+  ControllerRig rig(dir, server, DownloadPauses{0, 150, 0, 0, 0});
+  const StartInputs in = ExampleInputs(dir);
+  ASSERT_TRUE(rig.StartAndAwaitRequests(in, server, 6));
+  rig.controller.BitBtn1Click(in);  // Stop
+  EXPECT_TRUE(rig.controller.Stopping());
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(rig.controller.LastEnd(), DownloadEnd::kStopped);
+  const int64_t firstRun = rig.controller.Progress().Counts().Done();
+  const size_t firstRequests = server.RequestCount();
+
+  EXPECT_TRUE(rig.StartResumesAndEnds(in));
+  const DownloadProgress& progress = rig.controller.Progress();
+  EXPECT_EQ(progress.Done(), 12);
+  EXPECT_EQ(progress.Counts().stored, static_cast<int64_t>(server.RequestCount() - firstRequests));
+  EXPECT_LE(progress.Counts().Done(), 12 - firstRun);
+  EXPECT_EQ(rig.controller.LastEnd(), DownloadEnd::kComplete);
+  EXPECT_TRUE(rig.view.questions.empty());
+}
+
+TEST(DownloadProgressThroughTheController, ALargeNewTaskAsksFirstAndNoChangesNothing) {
+  TempDir dir;
+  ControllerRig rig(dir, "127.0.0.1:9", DownloadPauses::Zero());
+  StartInputs in = ExampleInputs(dir);
+  in.Folder = dir.File("new");
+  in.LeftLongitude = "0", in.RightLongitude = "40", in.TopLatitude = "60", in.BottomLatitude = "35";
+  rig.view.confirmAnswer = false;
+  rig.controller.BitBtn1Click(in);
+  ASSERT_EQ(rig.view.questions.size(), 1u);
+  EXPECT_NE(rig.view.questions[0].find("tiles ("), std::string::npos);
+  EXPECT_FALSE(rig.controller.Running());
+  EXPECT_FALSE(qm::PathExists(in.Folder));
+}
+
+TEST(DownloadProgressThroughTheController, ARefusedDownloadSaysSo) {
+  TempDir dir;
+  qmtest::TestServer server;
+  server.SetFallback(qmtest::ScriptedAnswer::Status(403));
+  ControllerRig rig(dir, server);
+  rig.controller.BitBtn1Click(ExampleInputs(dir));
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(rig.controller.LastEnd(), DownloadEnd::kRefused);
+  const std::string summary = SummaryText(*rig.controller.LastEnd(), rig.controller.Progress(),
+                                          rig.controller.CurrentTask()->FailedFile);
+  EXPECT_EQ(summary.substr(0, 40), "Refused by the server: 0 of 12 tiles (st");
+  EXPECT_NE(summary.find("newtask_failed.ftl"), std::string::npos);
+}
+
+}  // namespace
