@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QShowEvent>
@@ -27,6 +28,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "engine/area_input.h"
 #include "engine/project_loader.h"
 #include "platform/ini_file.h"
 #include "ui/Convert.h"
@@ -258,6 +260,12 @@ void TForm1::BuildStatusBar() {
   // A label of its own holds the fixed text (no command has a status tip that would cover it).
   StatusText = new QLabel("Download satellite images from Zelkova Maps!", StatusBar1);
   StatusBar1->addWidget(StatusText, 1);
+  DownloadProgressBar = new QProgressBar(StatusBar1);
+  DownloadProgressBar->setRange(0, 1000);
+  DownloadProgressBar->setFixedWidth(120);
+  DownloadProgressBar->setTextVisible(false);
+  DownloadProgressBar->hide();
+  StatusBar1->addPermanentWidget(DownloadProgressBar);
   setStatusBar(StatusBar1);
 }
 
@@ -270,6 +278,10 @@ void TForm1::ConnectHandlers() {
   for (QLineEdit* edit : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6}) {
     connect(edit, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
   }
+  for (QLineEdit* edit : {Edit1, Edit3, Edit2, Edit4, Edit5}) {
+    connect(edit, &QLineEdit::textEdited, this, &TForm1::ShowEstimate);
+  }
+  connect(UpDown1, &qm::UpDown::PositionChanged, this, &TForm1::ShowEstimate);
   connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
   connect(Options2, &QAction::triggered, this, &TForm1::Options2Click);
   connect(ConvertLongitudeorLatitudetodegreen1, &QAction::triggered, this,
@@ -311,6 +323,7 @@ void TForm1::FormShow() {
 
 void TForm1::BitBtn1Click() {
   qm::RunGuarded([this] { controller_->BitBtn1Click(ReadInputs()); });
+  RefreshStatus();
 }
 
 StartInputs TForm1::ReadInputs() const {
@@ -334,6 +347,42 @@ void TForm1::Button1Click() {
 
 void TForm1::Timer1Timer() {
   qm::RunGuarded([this] { controller_->Timer1Timer(); });
+  RefreshStatus();
+}
+
+void TForm1::RefreshStatus() {
+  const DownloadController& c = *controller_;
+  const DownloadProgress& progress = c.Progress();
+  DownloadProgressBar->setVisible(c.Running());
+  if (c.Running()) {
+    summaryPending_ = true;
+    const int64_t total = std::max<int64_t>(1, progress.Total());
+    DownloadProgressBar->setValue(static_cast<int>(progress.Done() * 1000 / total));
+    StatusText->setText(QString::fromStdString(
+        c.Stopping() ? "Stopping: " + std::to_string(c.RunningThreads()) + " of " +
+                           std::to_string(c.CurrentParams()->ThreadCount) + " workers are finishing their tile..."
+                     : ProgressText(progress)));
+    StatusText->setToolTip(QString::fromStdString(CountsText(progress.Counts())));
+  } else if (summaryPending_ && c.LastEnd() && c.CurrentTask() != nullptr) {
+    summaryPending_ = false;
+    const QString summary = QString::fromStdString(SummaryText(*c.LastEnd(), progress, c.CurrentTask()->FailedFile));
+    StatusText->setText(summary);
+    StatusText->setToolTip(summary);  // the whole text, where the bar cuts it off
+  }
+}
+
+// While the user edits the area, the status bar says what it amounts to or what is missing.
+void TForm1::ShowEstimate() {
+  if (controller_->Running()) return;
+  const StartInputs in = ReadInputs();
+  const AreaEstimateOrReason area =
+      EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
+  StatusText->setText(QString::fromStdString(area.estimate ? EstimateText(*area.estimate) : area.reason));
+  StatusText->setToolTip(QString());
+}
+
+bool TForm1::ConfirmLargeDownload(const std::string& question) {
+  return qm::AskYesNo(QString::fromStdString(question));
 }
 
 void TForm1::LoadParametersfromprojectfilel1Click() {

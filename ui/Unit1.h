@@ -22,6 +22,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -93,6 +94,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   QPlainTextEdit* Memo1;
   QStatusBar* StatusBar1;
   QLabel* StatusText;
+  QProgressBar* DownloadProgressBar;  // shown while a download runs
   QTimer* Timer1;
 
   QMenuBar* MainMenu1;
@@ -147,6 +149,10 @@ class TForm1 : public QMainWindow, public ControllerView {
   void ConnectHandlers();
   StartInputs ReadInputs() const;
   void ScheduleMemoFlush();
+  // The status bar: the figures of a running download, the stopping workers, the summary of the
+  // last download, or the estimate of the area being typed.
+  void RefreshStatus();
+  void ShowEstimate();
 
   // ControllerView
   void ShowMessage(const std::string& text) override;
@@ -158,6 +164,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   void LogAppended(const std::string& line) override;
   void FailedReplaced(const std::vector<std::string>& lines) override;
   void FailedAppended(const std::string& line) override;
+  bool ConfirmLargeDownload(const std::string& question) override;
 
   std::string programFolder_;
   qm::QtUiBridge bridge_;
@@ -165,6 +172,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   QStringList pendingLog_;
   QStringList pendingFailed_;
   bool flushScheduled_ = false;
+  bool summaryPending_ = false;  // a download ran whose summary the status bar has not shown
 };
 
 extern TForm1* Form1;

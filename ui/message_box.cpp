@@ -28,7 +28,26 @@ void Show(MessageBoxKind kind, const QString& text) {
   box.exec();
 }
 
+bool& SinkAnswer() {
+  static bool yes = true;
+  return yes;
+}
+
 }  // namespace
+
+bool AskYesNo(const QString& text) {
+  const MessageBoxCall call{MessageBoxKind::Question, QString::fromUtf8(kApplicationTitle), text};
+  if (Sink()) {
+    Sink()(call);
+    return SinkAnswer();
+  }
+  QMessageBox box(QMessageBox::Question, call.title, call.text, QMessageBox::Yes | QMessageBox::No,
+                  QApplication::activeWindow());
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void SetSinkAnswer(bool yes) { SinkAnswer() = yes; }
 
 MessageBoxSink SetMessageBoxSink(MessageBoxSink sink) {
   return std::exchange(Sink(), std::move(sink));

@@ -11,7 +11,7 @@ namespace qm {
 
 inline constexpr const char* kApplicationTitle = "Quillmere";
 
-enum class MessageBoxKind { Plain, Error };
+enum class MessageBoxKind { Plain, Error, Question };
 
 struct MessageBoxCall {
   MessageBoxKind kind;
@@ -28,6 +28,11 @@ MessageBoxSink SetMessageBoxSink(MessageBoxSink sink);
 // A plain box: the text, an OK button, the application's title.
 void ShowMessage(const QString& text);
 void ShowMessage(const std::string& text);
+
+// A question with Yes and No buttons, No being the default; true for Yes. Under a sink the call
+// is recorded and answered with the answer set here (Yes unless told otherwise).
+bool AskYesNo(const QString& text);
+void SetSinkAnswer(bool yes);
 
 // The standard error box: critical icon, OK button, the text with a period appended when it does
 // not end in one.
