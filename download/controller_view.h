@@ -2,6 +2,7 @@
 // caption, the tile count label, the timer and the two text views.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,4 +21,6 @@ class ControllerView {
   virtual void FailedAppended(const std::string& line) = 0;
   // Asks whether to go on with a large new download; the question holds its figures.
   virtual bool ConfirmLargeDownload(const std::string& /*question*/) { return true; }
+  // The tile list is being written (asked every few ten thousand tiles); false cancels the Start.
+  virtual bool ListProgress(int64_t /*tilesWritten*/, int64_t /*totalTiles*/) { return true; }
 };

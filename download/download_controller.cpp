@@ -77,9 +77,22 @@ void DownloadController::Start(const StartInputs& inputs) {
   if (!params) return;
   if (!params->Resume && !ConfirmedLargeDownload(inputs, folderExisted)) return;
   currentParams_ = std::make_shared<TDownParams>(*params);
-  if (!BuildTask(currentParams_)) return;
+  const bool tileDirExisted = qm::DirectoryExists(params->SavePath + TaskStem(params->TaskName));
+  std::unique_ptr<TDownTask> previousTask = std::move(currentTask_);
+  std::shared_ptr<TDownParams> previousParams = taskParams_;
+  if (!BuildTask(currentParams_)) {
+    currentTask_ = std::move(previousTask);
+    return;
+  }
   try {
-    WriteTaskFilesAndLoadViews();
+    if (!WriteTaskFilesAndLoadViews()) {
+      // Cancelled while the tile list was written: everything is as it was before Start.
+      if (!tileDirExisted) ::rmdir(currentTask_->TileDir.c_str());
+      if (!folderExisted) ::rmdir(inputs.Folder.c_str());
+      currentTask_ = std::move(previousTask);
+      taskParams_ = std::move(previousParams);
+      return;
+    }
   } catch (const qm::FileError& e) {
     view_.ShowError(e.what());
     return;
@@ -193,20 +206,25 @@ bool DownloadController::BuildTask(std::shared_ptr<TDownParams> params) {
   return true;
 }
 
-void DownloadController::WriteTaskFilesAndLoadViews() {
+// Returns false, having written no task file, when the user cancels the tile list.
+bool DownloadController::WriteTaskFilesAndLoadViews() {
   for (const std::string& file : {currentTask_->ProjectFile(), currentTask_->ListFile,
                                   currentTask_->LogFile, currentTask_->FailedFile}) {
     qm::RemoveStaleTemporaryFiles(file);
   }
   RemoveTileLeftovers(*currentTask_);
+  const int64_t total = currentTask_->TotalCount;
+  PendingTileList list(*currentTask_, [this, total](int64_t written) { return view_.ListProgress(written, total); });
+  if (list.Cancelled()) return false;
   WriteProjectFile(*currentTask_);
-  WriteListFile(*currentTask_);
+  list.Commit();
   WriteLogHeader(*currentTask_);
   CreateFailedList(*currentTask_);
   log_.LoadFromFile(currentTask_->LogFile);
   failed_.LoadFromFile(currentTask_->FailedFile);
   view_.LogReplaced(log_.Lines());
   view_.FailedReplaced(failed_.Lines());
+  return true;
 }
 
 void DownloadController::StartWorkers() {

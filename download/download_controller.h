@@ -73,7 +73,7 @@ class DownloadController : public WorkerHost {
   void Stop();
   std::optional<TDownParams> ValidatedParams(const StartInputs& inputs);
   bool BuildTask(std::shared_ptr<TDownParams> params);
-  void WriteTaskFilesAndLoadViews();
+  bool WriteTaskFilesAndLoadViews();
   void StartWorkers();
   bool ConfirmedLargeDownload(const StartInputs& inputs, bool folderExisted);
   void UpdateProgress();

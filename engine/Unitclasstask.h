@@ -3,9 +3,12 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/tile_server_setting.h"
+#include "platform/file_ops.h"
 
 // The inputs of one run, filled by Start and read-only once the task is built.
 struct TDownParams {
@@ -92,3 +95,20 @@ void WriteProjectFile(const TDownTask& task);
 void WriteListFile(const TDownTask& task);
 void WriteLogHeader(const TDownTask& task);
 void CreateFailedList(const TDownTask& task);
+
+// The tile list written in two steps, so that the project file can still come first while the
+// long part can be cancelled: Prepare streams the list into a temporary file beside ListFile,
+// asking keepGoing every so many tiles with the count so far; Commit gives it its name. A list
+// that is cancelled (keepGoing said false) or dropped before Commit leaves nothing behind.
+class PendingTileList {
+ public:
+  // Nothing to write when the task is continued.
+  PendingTileList(const TDownTask& task, const std::function<bool(int64_t tilesWritten)>& keepGoing);
+  ~PendingTileList();
+  bool Cancelled() const { return cancelled_; }
+  void Commit();
+
+ private:
+  std::unique_ptr<qm::AtomicFileWriter> file_;
+  bool cancelled_ = false;
+};

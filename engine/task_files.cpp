@@ -108,11 +108,20 @@ void WriteProjectFile(const TDownTask& task) {
   qm::WriteFileAtomic(task.ProjectFile(), ProjectFileText(task));
 }
 
-void WriteListFile(const TDownTask& task) {
+void WriteListFile(const TDownTask& task) { PendingTileList(task, nullptr).Commit(); }
+
+PendingTileList::PendingTileList(const TDownTask& task, const std::function<bool(int64_t)>& keepGoing) {
   if (task.Params->Resume) return;
-  qm::AtomicFileWriter file(task.ListFile);
-  StreamTileList(task, [&file](std::string_view piece) { file.Write(piece); });
-  file.Commit();
+  file_ = std::make_unique<qm::AtomicFileWriter>(task.ListFile);
+  cancelled_ = !StreamTileList(task, [this](std::string_view piece) { file_->Write(piece); }, keepGoing);
+  if (cancelled_) file_.reset();
+}
+
+PendingTileList::~PendingTileList() = default;
+
+void PendingTileList::Commit() {
+  if (file_) file_->Commit();
+  file_.reset();
 }
 
 void WriteLogHeader(const TDownTask& task) {

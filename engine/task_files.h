@@ -23,4 +23,9 @@ std::string ContinuedLogText(std::string existingLog, const std::string& nowText
 
 // Produces the tile list in pieces of bounded size, in tile sequence order; memory does not grow
 // with the number of tiles (only with the number of rows of the range).
-void StreamTileList(const TDownTask& task, const std::function<void(std::string_view)>& sink);
+// keepGoing, when given, is asked every kListProgressTiles tiles with the count so far; false
+// ends the list there and StreamTileList returns false.
+inline constexpr int64_t kListProgressTiles = 65536;
+using ListProgress = std::function<bool(int64_t tilesWritten)>;
+bool StreamTileList(const TDownTask& task, const std::function<void(std::string_view)>& sink,
+                    const ListProgress& keepGoing = nullptr);

@@ -89,7 +89,8 @@ ColumnPieces PiecesOf(const TDownTask& task, int32_t x, uint8_t zoom) {
 
 }  // namespace
 
-void StreamTileList(const TDownTask& task, const std::function<void(std::string_view)>& sink) {
+bool StreamTileList(const TDownTask& task, const std::function<void(std::string_view)>& sink,
+                    const ListProgress& keepGoing) {
   const auto zoom = static_cast<uint8_t>(task.Params->Zoom);
   const TileRange range = RangeOf(task);
   ChunkedOutput out(sink);
@@ -97,12 +98,13 @@ void StreamTileList(const TDownTask& task, const std::function<void(std::string_
   out.Append(kLineEnd);
   if (RangeTileCount(range) <= 0) {
     out.Flush();
-    return;
+    return true;
   }
   const RowEdgeTexts rows(range, zoom);
   ColumnPieces column = PiecesOf(task, range.MinX, zoom);
   int32_t columnX = range.MinX;
-  ForEachTileInOrder(range, [&](const SequencedTile& tile) {
+  const bool complete = ForEachTileInOrder(range, [&](const SequencedTile& tile) {
+    if (keepGoing && tile.sequence % kListProgressTiles == 0 && !keepGoing(tile.sequence)) return false;
     if (tile.x != columnX) {
       columnX = tile.x;
       column = PiecesOf(task, columnX, zoom);
@@ -117,4 +119,5 @@ void StreamTileList(const TDownTask& task, const std::function<void(std::string_
     return true;
   });
   out.Flush();
+  return complete;
 }

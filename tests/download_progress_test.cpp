@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/area_input.h"
+#include "engine/task_files.h"
 #include "platform/file_ops.h"
 #include "tests/support/controller_fixture.h"
 
@@ -91,6 +94,39 @@ TEST(DownloadProgressThroughTheController, ALargeNewTaskAsksFirstAndNoChangesNot
   EXPECT_NE(rig.view.questions[0].find("tiles ("), std::string::npos);
   EXPECT_FALSE(rig.controller.Running());
   EXPECT_FALSE(qm::PathExists(in.Folder));
+}
+
+// Cancelling the tile list of a new task leaves the earlier task's files and the controller as
+// they were before Start.
+TEST(DownloadProgressThroughTheController, ACancelledTileListLeavesEverythingAsBefore) {
+  TempDir dir;
+  ControllerRig rig(dir, "127.0.0.1:9", DownloadPauses::Zero());
+  StartInputs in = ExampleInputs(dir);
+  rig.controller.BitBtn1Click(in);
+  rig.controller.BitBtn1Click(in);  // Stop
+  ASSERT_TRUE(rig.RunToEnd());
+  const TDownTask* earlier = rig.controller.CurrentTask();
+  const std::string project = qm::ReadWholeFile(earlier->ProjectFile());
+  const std::string list = qm::ReadWholeFile(earlier->ListFile);
+
+  in.LeftLongitude = "0", in.RightLongitude = "40", in.TopLatitude = "60", in.BottomLatitude = "55";
+  in.TaskName = "big.qmtp";
+  const int64_t tiles = EstimateArea("0", "40", "60", "55", "13").estimate->tiles;
+  rig.view.cancelListAt = 2 * kListProgressTiles;
+  rig.controller.BitBtn1Click(in);
+  EXPECT_EQ(rig.view.questions.size(), 1u);
+  EXPECT_EQ(rig.view.listProgress.size(), 2u);
+  EXPECT_EQ(rig.view.listProgress.back(), std::make_pair(2 * kListProgressTiles, tiles));
+  EXPECT_FALSE(rig.controller.Running());
+  EXPECT_EQ(rig.controller.CurrentTask(), earlier);
+  for (const char* name : {"big.qmtp", "big_list.txt", "big_log.txt", "big_failed.ftl", "big"}) {
+    EXPECT_FALSE(qm::PathExists(in.Folder + "/" + name)) << name;
+  }
+  EXPECT_EQ(qm::ReadWholeFile(earlier->ProjectFile()), project);
+  EXPECT_EQ(qm::ReadWholeFile(earlier->ListFile), list);
+  for (const auto& entry : std::filesystem::directory_iterator(in.Folder)) {
+    EXPECT_NE(entry.path().filename().string().front(), '.') << "temporary file left: " << entry.path();
+  }
 }
 
 TEST(DownloadProgressThroughTheController, ARefusedDownloadSaysSo) {

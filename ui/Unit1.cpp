@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QShowEvent>
@@ -323,6 +324,8 @@ void TForm1::FormShow() {
 
 void TForm1::BitBtn1Click() {
   qm::RunGuarded([this] { controller_->BitBtn1Click(ReadInputs()); });
+  delete listDialog_;
+  listDialog_ = nullptr;
   RefreshStatus();
 }
 
@@ -381,6 +384,25 @@ void TForm1::ShowEstimate() {
   StatusText->setToolTip(QString());
 }
 
+// A tile list that takes more than half a second shows a dialog whose Cancel (or closing the
+// window) undoes the Start; events are handled meanwhile, so the window stays responsive.
+bool TForm1::ListProgress(int64_t tilesWritten, int64_t totalTiles) {
+  if (listDialog_ == nullptr) {
+    listDialog_ = new QProgressDialog(this);
+    listDialog_->setWindowTitle(QString::fromUtf8(qm::kApplicationTitle));
+    listDialog_->setWindowModality(Qt::WindowModal);
+    listDialog_->setRange(0, 1000);
+    listDialog_->setMinimumDuration(500);
+    listDialog_->setAutoReset(false);
+    listDialog_->setAutoClose(false);
+  }
+  listDialog_->setLabelText(QString::fromStdString("Writing the tile list: " + GroupedCount(tilesWritten) + " of " +
+                                                   GroupedCount(totalTiles) + " tiles..."));
+  listDialog_->setValue(static_cast<int>(tilesWritten * 1000 / std::max<int64_t>(1, totalTiles)));
+  QCoreApplication::processEvents();
+  return !listDialog_->wasCanceled() && !closing_;
+}
+
 bool TForm1::ConfirmLargeDownload(const std::string& question) {
   return qm::AskYesNo(QString::fromStdString(question));
 }
@@ -419,6 +441,7 @@ void TForm1::Viewlogfile1Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  closing_ = true;  // a tile list being written stops
   // Workers still running are stopped, their requests aborted, and everything is saved; their
   // last calls into this thread need the event loop, so it keeps running while we wait.
   qm::RunGuarded([this] {

@@ -23,6 +23,7 @@ class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
+class QProgressDialog;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -165,6 +166,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   void FailedReplaced(const std::vector<std::string>& lines) override;
   void FailedAppended(const std::string& line) override;
   bool ConfirmLargeDownload(const std::string& question) override;
+  bool ListProgress(int64_t tilesWritten, int64_t totalTiles) override;
 
   std::string programFolder_;
   qm::QtUiBridge bridge_;
@@ -172,7 +174,9 @@ class TForm1 : public QMainWindow, public ControllerView {
   QStringList pendingLog_;
   QStringList pendingFailed_;
   bool flushScheduled_ = false;
-  bool summaryPending_ = false;  // a download ran whose summary the status bar has not shown
+  bool summaryPending_ = false;
+  QProgressDialog* listDialog_ = nullptr;  // while Start writes a long tile list
+  bool closing_ = false;  // a download ran whose summary the status bar has not shown
 };
 
 extern TForm1* Form1;

@@ -39,6 +39,12 @@ class RecordingView : public ControllerView {
   std::vector<std::string> failed;
   std::vector<std::string> questions;
   bool confirmAnswer = true;
+  bool ListProgress(int64_t written, int64_t total) override {
+    listProgress.emplace_back(written, total);
+    return !cancelListAt || written < cancelListAt;
+  }
+  std::vector<std::pair<int64_t, int64_t>> listProgress;
+  int64_t cancelListAt = 0;  // the list is cancelled once this many tiles are written (0: never)
 };
 
 // The worked example's rectangle (zoom 13, 3 columns x 4 rows) in a folder "maps" of dir.
