@@ -19,7 +19,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QProgressDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QShowEvent>
@@ -37,6 +36,7 @@
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
 #include "ui/following_memo.h"
+#include "ui/list_progress_dialog.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
 
@@ -324,8 +324,7 @@ void TForm1::FormShow() {
 
 void TForm1::BitBtn1Click() {
   qm::RunGuarded([this] { controller_->BitBtn1Click(ReadInputs()); });
-  delete listDialog_;
-  listDialog_ = nullptr;
+  listDialog_.reset();
   RefreshStatus();
 }
 
@@ -387,20 +386,8 @@ void TForm1::ShowEstimate() {
 // A tile list that takes more than half a second shows a dialog whose Cancel (or closing the
 // window) undoes the Start; events are handled meanwhile, so the window stays responsive.
 bool TForm1::ListProgress(int64_t tilesWritten, int64_t totalTiles) {
-  if (listDialog_ == nullptr) {
-    listDialog_ = new QProgressDialog(this);
-    listDialog_->setWindowTitle(QString::fromUtf8(qm::kApplicationTitle));
-    listDialog_->setWindowModality(Qt::WindowModal);
-    listDialog_->setRange(0, 1000);
-    listDialog_->setMinimumDuration(500);
-    listDialog_->setAutoReset(false);
-    listDialog_->setAutoClose(false);
-  }
-  listDialog_->setLabelText(QString::fromStdString("Writing the tile list: " + GroupedCount(tilesWritten) + " of " +
-                                                   GroupedCount(totalTiles) + " tiles..."));
-  listDialog_->setValue(static_cast<int>(tilesWritten * 1000 / std::max<int64_t>(1, totalTiles)));
-  QCoreApplication::processEvents();
-  return !listDialog_->wasCanceled() && !closing_;
+  if (!listDialog_) listDialog_ = std::make_unique<ListProgressDialog>(this);
+  return listDialog_->Update(tilesWritten, totalTiles) && !closing_;
 }
 
 bool TForm1::ConfirmLargeDownload(const std::string& question) {

@@ -23,7 +23,7 @@ class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
-class QProgressDialog;
+class ListProgressDialog;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -175,7 +175,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   QStringList pendingFailed_;
   bool flushScheduled_ = false;
   bool summaryPending_ = false;
-  QProgressDialog* listDialog_ = nullptr;  // while Start writes a long tile list
+  std::unique_ptr<ListProgressDialog> listDialog_;  // while Start writes a long tile list
   bool closing_ = false;  // a download ran whose summary the status bar has not shown
 };
 
