@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
@@ -71,6 +72,22 @@ struct MainWindowDownload : ::testing::Test {
     return texts;
   }
 };
+
+// The status bar: the estimate while typing, the figures during the run, the summary after it.
+TEST_F(MainWindowDownload, TheStatusBarEstimatesFollowsAndSumsUp) {
+  window->Edit4->setText("40.6");
+  emit window->Edit4->textEdited("40.6");
+  EXPECT_EQ(window->StatusText->text(), "12 tiles (3 x 4) · 00:00:02 at 8 tiles/s · tile list 1.4 KB");
+  window->BitBtn1->click();
+  EXPECT_TRUE(window->DownloadProgressBar->isVisible());
+  EXPECT_TRUE(window->StatusText->text().contains(" of 12 tiles · ")) << window->StatusText->text().toStdString();
+  ASSERT_TRUE(FinishDownload());
+  EXPECT_FALSE(window->DownloadProgressBar->isVisible());
+  EXPECT_TRUE(window->StatusText->text().startsWith("Download complete: 12 of 12 tiles (stored 12 · blank 0 · "))
+      << window->StatusText->text().toStdString();
+  emit window->Edit1->textEdited("-74");
+  EXPECT_TRUE(window->StatusText->text().startsWith("12 tiles"));
+}
 
 TEST_F(MainWindowDownload, StartRunsTheDownloadAndTheTimerEndsIt) {
   window->BitBtn1->click();
