@@ -73,7 +73,7 @@ AreaEstimateOrReason EstimateArea(const std::string& left, const std::string& ri
   const int64_t minX = LonToTileX(area.left, z), maxX = LonToTileX(area.right, z);
   const int64_t northRow = LatToTileY(area.top, z), southRow = LatToTileY(area.bottom, z);
   const int64_t minY = std::min(northRow, southRow), maxY = std::max(northRow, southRow);
-  AreaEstimate e;
+  AreaEstimate e{minX, maxX, minY, maxY};
   e.columns = maxX - minX + 1;
   e.rows = maxY - minY + 1;
   e.tiles = e.columns * e.rows;

@@ -21,6 +21,7 @@ std::optional<std::string> RectangleError(const Rectangle& r);
 
 // What a download of the rectangle at a zoom amounts to, before anything is written.
 struct AreaEstimate {
+  int64_t minX = 0, maxX = 0, minY = 0, maxY = 0;  // the tile range
   int64_t columns = 0;
   int64_t rows = 0;
   int64_t tiles = 0;

@@ -1,0 +1,132 @@
+// Running the download controller without a window: a pumped bridge on the main thread, the
+// one-second timer, the stop signals, and the exit status from how the download ended.
+#include "cli/cli_commands.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/console_view.h"
+#include "cli/progress_report.h"
+#include "download/redownload_run.h"
+#include "engine/area_input.h"
+#include "engine/project_loader.h"
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+
+namespace {
+
+std::atomic<int> stopRequests{0};
+
+void OnStopSignal(int) { stopRequests.fetch_add(1); }
+
+int ExitStatusOf(const DownloadController& controller, const ConsoleView& view, bool stoppedBySignal) {
+  if (view.SawFileError() || controller.LastEnd() == DownloadEnd::kFileError) return kExitFileError;
+  if (stoppedBySignal) return kExitStoppedBySignal;
+  if (controller.LastEnd() == DownloadEnd::kRefused || controller.LastEnd() == DownloadEnd::kNetworkFailure) {
+    return kExitWorkerEnded;
+  }
+  if (controller.Progress().Counts().failed > 0) return kExitFailedTiles;
+  return controller.LastEnd() == DownloadEnd::kComplete ? kExitComplete : kExitStoppedBySignal;
+}
+
+// Ticks the controller once a second while it pumps the workers' calls, until the download ends.
+int RunDownload(const StartInputs& inputs, const CliOptions& options) {
+  ConsoleView view(stopRequests);
+  qm::PumpedBridge bridge;
+  DownloadController controller(view, bridge, options.configFile, options.pauses);
+  controller.BitBtn1Click(inputs);
+  if (!controller.Running()) return view.SawFileError() ? kExitFileError : kExitRefusedInput;
+
+  ProgressReport report(stderr, ::isatty(STDERR_FILENO) != 0, options.quiet);
+  auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  int handledSignals = 0;
+  while (controller.Running()) {
+    bridge.PumpUntil([&] { return stopRequests.load() != handledSignals || std::chrono::steady_clock::now() >= nextTick; },
+                     std::chrono::seconds(1));
+    if (stopRequests.load() >= 2) {
+      report.Finish();
+      controller.ShutDown([&] { bridge.Pump(); });
+      return kExitStoppedBySignal;
+    }
+    if (stopRequests.load() == 1 && handledSignals == 0) {
+      handledSignals = 1;
+      controller.BitBtn1Click(inputs);  // Stop: the workers finish their tile
+    }
+    if (std::chrono::steady_clock::now() >= nextTick) {
+      nextTick += std::chrono::seconds(1);
+      controller.Timer1Timer();
+      if (controller.Running()) report.Tick(controller.Progress(), std::chrono::steady_clock::now());
+    }
+  }
+  report.Tick(controller.Progress(), std::chrono::steady_clock::now());
+  report.Finish();
+  if (!options.quiet) {
+    std::fprintf(stderr, "%s\n",
+                 SummaryText(*controller.LastEnd(), controller.Progress(), controller.CurrentTask()->FailedFile).c_str());
+  }
+  return ExitStatusOf(controller, view, handledSignals > 0);
+}
+
+class PrintedEntries : public RedownloadView {
+ public:
+  void AddEntry(const std::string& entry) override { std::printf("%s\n", entry.c_str()); }
+  void ProcessEvents() override { std::fflush(stdout); }
+};
+
+}  // namespace
+
+void InstallStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int RunStart(const StartInputs& inputs, const CliOptions& options) { return RunDownload(inputs, options); }
+
+int RunResume(const std::string& projectFile, const CliOptions& options) {
+  if (!qm::FileExists(projectFile)) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", qm::CannotOpenFileText(projectFile).c_str());
+    return kExitRefusedInput;
+  }
+  const ProjectFields fields = ReadProjectFields(projectFile);
+  const StartInputs inputs{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
+                           std::to_string(fields.Zoom), fields.Folder, fields.TaskName};
+  return RunDownload(inputs, options);
+}
+
+int RunRedownload(const std::string& listFile, const std::string& folder) {
+  std::error_code error;
+  const std::string absoluteList = std::filesystem::absolute(listFile, error).string();
+  if (::chdir(folder.c_str()) != 0) {
+    std::fprintf(stderr, "quillmere-cli: Cannot open folder %s\n", folder.c_str());
+    return kExitRefusedInput;
+  }
+  PrintedEntries view;
+  try {
+    RunRedownload(absoluteList, view);
+  } catch (const qm::FileError& e) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", qm::ErrorBoxText(e.what()).c_str());
+    return kExitFileError;
+  }
+  return kExitComplete;
+}
+
+int RunEstimate(const StartInputs& in) {
+  const AreaEstimateOrReason area =
+      EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
+  if (!area.estimate) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", area.reason.c_str());
+    return kExitRefusedInput;
+  }
+  const AreaEstimate& e = *area.estimate;
+  std::printf("%s\ncolumns %lld to %lld, rows %lld to %lld\n", EstimateText(e).c_str(), static_cast<long long>(e.minX),
+              static_cast<long long>(e.maxX), static_cast<long long>(e.minY), static_cast<long long>(e.maxY));
+  return kExitComplete;
+}

@@ -1,0 +1,35 @@
+// The commands of quillmere-cli, each returning the program's exit status.
+#pragma once
+
+#include <string>
+
+#include "download/download_controller.h"
+#include "download/pauses.h"
+
+// Exit statuses: what a script can tell apart.
+enum ExitStatus {
+  kExitComplete = 0,       // every tile of the task stored (or a command that did its job)
+  kExitRefusedInput = 1,   // input refused or task not built
+  kExitStoppedBySignal = 2,
+  kExitFailedTiles = 3,    // ended with lines added to the failed-tile list
+  kExitWorkerEnded = 4,    // a worker ended early: refused by the server or a network failure
+  kExitFileError = 5,
+};
+
+struct CliOptions {
+  std::string configFile;  // the settings file (ini/config.ini)
+  bool quiet = false;      // no progress on standard error
+  DownloadPauses pauses;   // as the window uses them
+};
+
+// SIGINT and SIGTERM: the first stops like the Stop button, the second aborts like closing.
+void InstallStopSignals();
+
+int RunStart(const StartInputs& inputs, const CliOptions& options);
+// What "Open task ..." and Start do.
+int RunResume(const std::string& projectFile, const CliOptions& options);
+// The re-download of a failed-tile list, its entries on standard output; DIR is the working
+// folder, so paths in the list that are relative land there.
+int RunRedownload(const std::string& listFile, const std::string& folder);
+// Figures of the area, nothing written.
+int RunEstimate(const StartInputs& inputs);

@@ -1,0 +1,33 @@
+// The download controller's view on a terminal: message boxes become lines on standard error,
+// the log and failed-tile views stay in the controller (their files are the record), a large
+// task is not asked about, and a stop request cancels a tile list being written.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "download/controller_view.h"
+
+class ConsoleView : public ControllerView {
+ public:
+  explicit ConsoleView(const std::atomic<int>& stopRequests) : stopRequests_(stopRequests) {}
+
+  void ShowMessage(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+  void SetButtonCaption(const std::string&) override {}
+  void SetTotalLabel(const std::string&) override {}
+  void SetTimerEnabled(bool) override {}
+  void LogReplaced(const std::vector<std::string>&) override {}
+  void LogAppended(const std::string&) override {}
+  void FailedReplaced(const std::vector<std::string>&) override {}
+  void FailedAppended(const std::string&) override {}
+  bool ListProgress(int64_t, int64_t) override { return stopRequests_.load() == 0; }
+
+  // A file error was shown (the standard error box of the window).
+  bool SawFileError() const { return sawError_; }
+
+ private:
+  const std::atomic<int>& stopRequests_;
+  bool sawError_ = false;
+};

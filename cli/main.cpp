@@ -1,0 +1,59 @@
+// quillmere-cli: the download without a window, on the same controller the window drives.
+#include <CLI/CLI.hpp>
+
+#include "cli/cli_commands.h"
+#include "platform/file_ops.h"
+#include "platform/http_client.h"
+
+namespace {
+
+void AddArea(CLI::App& command, StartInputs& in) {
+  command.add_option("--left", in.LeftLongitude, "left longitude, as typed in the window")->required();
+  command.add_option("--right", in.RightLongitude, "right longitude")->required();
+  command.add_option("--top", in.TopLatitude, "top latitude")->required();
+  command.add_option("--bottom", in.BottomLatitude, "bottom latitude")->required();
+  command.add_option("--zoom", in.Zoom, "zoom level")->required();
+}
+
+void AddSettings(CLI::App& command, CliOptions& options) {
+  command.add_option("--config", options.configFile, "settings file")->capture_default_str();
+  command.add_flag("--quiet", options.quiet, "no progress on standard error");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  CLI::App app{"Downloads the map tiles of an area without a window (quillmere-cli COMMAND --help)."};
+  app.require_subcommand(1);
+  CliOptions options;
+  options.configFile = qm::ProgramFolder() + "ini" + qm::kPathSeparator + "config.ini";
+  StartInputs inputs;
+  inputs.TaskName = "newtask.qmtp";
+  std::string project, list, folder;
+
+  CLI::App* start = app.add_subcommand("start", "start (or continue) the download of an area");
+  AddArea(*start, inputs);
+  start->add_option("--folder", inputs.Folder, "folder of the task's files")->required();
+  start->add_option("--name", inputs.TaskName, "task name")->capture_default_str();
+  AddSettings(*start, options);
+  CLI::App* resume = app.add_subcommand("resume", "continue the download of a project file");
+  resume->add_option("project", project, "the task's .qmtp file")->required();
+  AddSettings(*resume, options);
+  CLI::App* redownload = app.add_subcommand("redownload", "fetch the tiles of a failed-tile list again");
+  redownload->add_option("list", list, "the task's _failed.ftl file")->required();
+  redownload->add_option("--folder", folder, "working folder")->required()->check(CLI::ExistingDirectory);
+  redownload->add_option("--config", options.configFile, "settings file (not used by the re-download)");
+  CLI::App* estimate = app.add_subcommand("estimate", "tile count, range, time and tile list size of an area");
+  AddArea(*estimate, inputs);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : kExitRefusedInput;
+  }
+
+  if (estimate->parsed()) return RunEstimate(inputs);
+  qm::HttpGlobalInit();
+  if (redownload->parsed()) return RunRedownload(list, folder);
+  InstallStopSignals();
+  return start->parsed() ? RunStart(inputs, options) : RunResume(project, options);
+}
