@@ -123,4 +123,23 @@ TEST_F(Cli, SigintStopsAndResumeCompletesTheTask) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "Log continue..."), 1);
 }
 
+// A second signal does not wait for the tiles in flight; positions stay as the last save left them.
+TEST_F(Cli, ASecondSignalAbortsAndRedownloadFetchesTheListAgain) {
+  server.SetFallback(ScriptedAnswer::Ok("slow").Delayed(3000));
+  const pid_t cli = SpawnCli(StartArgs(in, config));
+  ASSERT_GT(cli, 0);
+  for (int i = 0; i < 1000 && server.RequestCount() < 8; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  kill(cli, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(cli, SIGTERM);
+  const auto stopped = std::chrono::steady_clock::now();
+  EXPECT_EQ(ExitStatus(cli), 2);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(2500));
+
+  server.SetFallback(ScriptedAnswer::Ok("again"));
+  qm::WriteFileAtomic(dir.File("list.ftl"), "tile.jpg|" + server.Url("/tile.jpg") + "\r\n");
+  EXPECT_EQ(RunCli({"redownload", dir.File("list.ftl"), "--folder", dir.Path()}), 0);
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("tile.jpg")), "again");
+}
+
 }  // namespace
