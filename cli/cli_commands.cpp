@@ -43,6 +43,7 @@ int RunDownload(const StartInputs& inputs, const CliOptions& options) {
   if (!controller.Running()) return view.SawFileError() ? kExitFileError : kExitRefusedInput;
 
   ProgressReport report(stderr, ::isatty(STDERR_FILENO) != 0, options.quiet);
+  view.SetBeforeMessage([&report] { report.Finish(); });
   auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   int handledSignals = 0;
   while (controller.Running()) {
@@ -63,8 +64,7 @@ int RunDownload(const StartInputs& inputs, const CliOptions& options) {
       if (controller.Running()) report.Tick(controller.Progress(), std::chrono::steady_clock::now());
     }
   }
-  report.Tick(controller.Progress(), std::chrono::steady_clock::now());
-  report.Finish();
+  view.SetBeforeMessage(nullptr);
   if (!options.quiet) {
     std::fprintf(stderr, "%s\n",
                  SummaryText(*controller.LastEnd(), controller.Progress(), controller.CurrentTask()->FailedFile).c_str());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,13 @@ class ConsoleView : public ControllerView {
   void FailedAppended(const std::string&) override {}
   bool ListProgress(int64_t, int64_t) override { return stopRequests_.load() == 0; }
 
+  // Runs before every message, so a progress line being rewritten in place is ended first.
+  void SetBeforeMessage(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
   // A file error was shown (the standard error box of the window).
   bool SawFileError() const { return sawError_; }
 
  private:
   const std::atomic<int>& stopRequests_;
   bool sawError_ = false;
+  std::function<void()> beforeMessage_;
 };
