@@ -1,0 +1,67 @@
+// mapcombiner: one georeferenced map from a downloaded area. With a project and --output it runs
+// without a window (progress on standard error).
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "mosaic/mosaic_source.h"
+#include "mosaic/mosaic_writer.h"
+#include "platform/file_ops.h"
+
+namespace {
+
+int Combine(const std::string& project, const std::string& output, const std::string& format,
+            const std::string& fill) {
+  MosaicOptions options;
+  const auto chosen = MosaicFormatNamed(format);
+  if (!chosen) {
+    std::fprintf(stderr, "mapcombiner: unknown format \"%s\": use gtiff, vrt, mbtiles, png or jpeg.\n", format.c_str());
+    return 1;
+  }
+  options.format = *chosen;
+  if (!ParseFill(fill, options)) {
+    std::fprintf(stderr, "mapcombiner: --fill takes transparent or a colour as #RRGGBB, not \"%s\".\n", fill.c_str());
+    return 1;
+  }
+  options.blankTileFile = qm::ProgramFolder() + "blankimg" + qm::kPathSeparator + "blank.jpg";
+  const bool terminal = ::isatty(STDERR_FILENO) != 0;
+  try {
+    const MosaicSource source = ReadMosaicSource(project);
+    int lastPercent = -1;
+    const MosaicReport report = WriteMosaic(source, output, options, [&](int64_t done, int64_t total) {
+      const int percent = static_cast<int>(done * 100 / total);
+      // On a terminal each percent rewrites the line; elsewhere a line every ten percent.
+      const int step = terminal ? percent : percent / 10;
+      if (step != lastPercent) {
+        std::fprintf(stderr, terminal ? "\r%d%% of %lld tiles" : "%d%% of %lld tiles\n", percent,
+                     static_cast<long long>(total));
+        lastPercent = step;
+      }
+      return true;
+    });
+    if (terminal) std::fputc('\n', stderr);
+    std::fprintf(stderr, "%s: %lld tiles, %lld filled (missing %lld, blank %lld, not an image %lld)%s%s\n",
+                 output.c_str(), static_cast<long long>(report.tiles), static_cast<long long>(report.Filled()),
+                 static_cast<long long>(report.missing), static_cast<long long>(report.blank),
+                 static_cast<long long>(report.undecodable), report.missingList.empty() ? "" : "; listed in ",
+                 report.missingList.c_str());
+    return 0;
+  } catch (const MosaicError& e) {
+    std::fprintf(stderr, "\nmapcombiner: %s\n", e.what());
+    return 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  CLI::App app{"Joins the tiles of a downloaded area into one georeferenced map (Web Mercator, EPSG:3857)."};
+  std::string project, output, format = "gtiff", fill = "transparent";
+  app.add_option("project", project, "the task's .qmtp file")->required();
+  app.add_option("--output", output, "the map file to write")->required();
+  app.add_option("--format", format, "gtiff, vrt, mbtiles, png or jpeg")->capture_default_str();
+  app.add_option("--fill", fill, "transparent or #RRGGBB for missing tiles")->capture_default_str();
+  CLI11_PARSE(app, argc, argv);
+  return Combine(project, output, format, fill);
+}
