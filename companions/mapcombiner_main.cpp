@@ -1,10 +1,13 @@
 // mapcombiner: one georeferenced map from a downloaded area. With a project and --output it runs
-// without a window (progress on standard error).
+// without a window (progress on standard error); without arguments it opens its window.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include <QApplication>
+
+#include "companions/mapcombiner_window.h"
 #include "mosaic/mosaic_source.h"
 #include "mosaic/mosaic_writer.h"
 #include "platform/file_ops.h"
@@ -56,6 +59,12 @@ int Combine(const std::string& project, const std::string& output, const std::st
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (argc == 1) {
+    QApplication application(argc, argv);
+    MapCombinerWindow window(qm::ProgramFolder());
+    window.show();
+    return QApplication::exec();
+  }
   CLI::App app{"Joins the tiles of a downloaded area into one georeferenced map (Web Mercator, EPSG:3857)."};
   std::string project, output, format = "gtiff", fill = "transparent";
   app.add_option("project", project, "the task's .qmtp file")->required();

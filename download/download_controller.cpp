@@ -30,6 +30,15 @@ bool IsPlainTaskName(const std::string& taskName) {
   return taskName.find(qm::kPathSeparator) == std::string::npos && stem != "." && stem != "..";
 }
 
+// The companion programs open the last task built when they are started without arguments. A
+// settings file that cannot take the key only costs them that choice.
+void RecordLastProject(const std::string& configFile, const std::string& projectFile) {
+  try {
+    qm::IniFile(configFile).WriteString("IniParas", "LastProject", projectFile);
+  } catch (const qm::FileError&) {
+  }
+}
+
 // An existing project is continued only when it was made from exactly the same fields.
 bool ProjectMatches(const StartInputs& in, const std::string& savePath, const std::string& taskName,
                     int32_t zoom) {
@@ -97,6 +106,7 @@ void DownloadController::Start(const StartInputs& inputs) {
     view_.ShowError(e.what());
     return;
   }
+  RecordLastProject(configFileName_, currentTask_->ProjectFile());
   view_.SetTotalLabel("Total images: " + std::to_string(currentTask_->TotalCount));
   SetCaption("Stop");
   running_ = true;

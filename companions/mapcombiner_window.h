@@ -1,0 +1,51 @@
+// mapcombiner's window: the project (the last task built, to begin with), the output file, its
+// format and fill, a progress bar with Cancel, and at the end the counts and the output's folder.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include <QWidget>
+
+#include "mosaic/mosaic_writer.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class MapCombinerWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MapCombinerWindow(const std::string& programFolder, QWidget* parent = nullptr);
+  ~MapCombinerWindow() override;
+
+  QLineEdit* ProjectEdit;
+  QLineEdit* OutputEdit;
+  QComboBox* FormatBox;
+  QLineEdit* FillEdit;
+  QProgressBar* Progress;
+  QPushButton* CombineButton;
+  QPushButton* OpenFolderButton;
+  QLabel* ResultLabel;
+
+  void Combine();  // or Cancel, while a run goes on
+
+ protected:
+  void closeEvent(class QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void FormatChosen();
+  void RunFinished(const QString& text, bool ok);
+  void WaitForRun();
+
+  std::string programFolder_;
+  std::thread run_;
+  std::atomic<bool> cancel_{false};
+  bool running_ = false;
+};
