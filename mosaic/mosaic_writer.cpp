@@ -137,6 +137,8 @@ void WriteGeoTiff(const MosaicSource& source, const std::string& path, const Mos
                             1) != CE_None) {
       throw MosaicError(qm::UnableToWriteText(path));
     }
+    // Written blocks go to the file now, so memory stays at one row of tiles whatever the area.
+    GDALFlushCache(out);
   }
 }
 
@@ -225,6 +227,8 @@ void WriteMBTiles(const MosaicSource& source, const std::string& path, const Til
     throw MosaicError(qm::CannotCreateFileText(path));
   }
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
+  // The file is renamed into place only when complete, so SQLite's own journal adds nothing.
+  Exec(db, "PRAGMA page_size=65536; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;", path);
   Exec(db, "CREATE TABLE metadata (name TEXT, value TEXT);"
            "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
            "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
@@ -245,7 +249,7 @@ void WriteMBTiles(const MosaicSource& source, const std::string& path, const Til
       sqlite3_bind_int(insert, 1, source.zoom);
       sqlite3_bind_int64(insert, 2, x);
       sqlite3_bind_int64(insert, 3, flip - y);
-      sqlite3_bind_blob(insert, 4, tile.bytes.data(), static_cast<int>(tile.bytes.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_blob(insert, 4, tile.bytes.data(), static_cast<int>(tile.bytes.size()), SQLITE_STATIC);
       if (sqlite3_step(insert) != SQLITE_DONE) throw MosaicError(qm::UnableToWriteText(path));
       sqlite3_reset(insert);
     }
@@ -302,7 +306,7 @@ bool ParseFill(std::string_view text, MosaicOptions& options) {
 
 MosaicReport WriteMosaic(const MosaicSource& source, const std::string& output, const MosaicOptions& options,
                          const MosaicProgress& progress) {
-  GDALAllRegister();
+  if (options.format != MosaicFormat::kMBTiles) GDALAllRegister();  // MBTiles needs no raster driver
   const bool single = options.format == MosaicFormat::kPng || options.format == MosaicFormat::kJpeg;
   if (single && source.Columns() * source.Rows() * kTile * kTile > kMaxSingleImagePixels) {
     throw MosaicError("The area is " + std::to_string(source.Columns() * kTile) + " x " +

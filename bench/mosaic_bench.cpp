@@ -1,0 +1,134 @@
+// mapcombiner against GDAL's own tools on the same 10,000 tiles: a GeoTIFF from mapcombiner (at
+// 2,500 and 10,000 tiles, with the child's peak memory) and from gdalbuildvrt + gdal_translate
+// with the same creation options; MBTiles export against merely reading the tile files. The
+// programs run as child processes; set TMPDIR to a roomy disk (the GeoTIFFs are a few hundred MB).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "demo/jpeg_codec.h"
+#include "engine/tile_source.h"
+#include "mosaic/mosaic_writer.h"
+#include "platform/file_ops.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kZoom = 12, kMinX = 2000, kMinY = 1300, kSide = 100;
+
+// A project of side x side tiles (hard links of one gradient JPEG), with world files beside the
+// tiles for gdalbuildvrt.
+std::string MakeProject(const TempDir& dir, const std::string& name, int side) {
+  RgbImage image{256, 256, {}};
+  for (int i = 0; i < 256 * 256; ++i) image.pixels.insert(image.pixels.end(), {uint8_t(i % 256), uint8_t(i / 256), 90});
+  const std::string folder = dir.File(name + "/");
+  qm::CreateDirectory(folder);
+  const std::string first = folder + "first.jpg";
+  qm::WriteFileAtomic(first, EncodeJpeg(image, 85));
+  const double size = 2 * M_PI * 6378137.0 / (256.0 * (1 << kZoom));
+  for (int x = kMinX; x < kMinX + side; ++x) {
+    for (int y = kMinY; y < kMinY + side; ++y) {
+      const std::string tile = folder + SatelliteTileFileName(kZoom, x, y);
+      ::link(first.c_str(), tile.c_str());
+      const double west = x * 256 * size - M_PI * 6378137.0, north = M_PI * 6378137.0 - y * 256 * size;
+      char world[200];
+      std::snprintf(world, sizeof world, "%.10f\n0\n0\n%.10f\n%.10f\n%.10f\n", size, -size, west + size / 2, north - size / 2);
+      qm::WriteFileAtomic(tile.substr(0, tile.size() - 4) + ".jgw", world);
+    }
+  }
+  ::unlink(first.c_str());
+  const std::string project = dir.File(name + ".qmtp");
+  qm::WriteFileAtomic(project, "[Zoom]\r\nZoom=" + std::to_string(kZoom) + "\r\n[XY]\r\nMinX=" + std::to_string(kMinX) +
+                                   "\r\nMinY=" + std::to_string(kMinY) + "\r\nMaxX=" + std::to_string(kMinX + side - 1) +
+                                   "\r\nMaxY=" + std::to_string(kMinY + side - 1) + "\r\n");
+  return project;
+}
+
+// Runs a program (searched on PATH) and returns its peak memory in MB; -1 when it failed.
+double Run(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;  // the programs' progress stays out of the results
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (spawned != 0) return -1;
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss / 1024.0 : -1;
+}
+
+void BM_MapCombinerGeoTiff(benchmark::State& state) {
+  TempDir dir;
+  const int side = static_cast<int>(state.range(0));
+  const std::string project = MakeProject(dir, "area", side);
+  double peak = 0;
+  for (auto _ : state) peak = Run({QUILLMERE_MAPCOMBINER_PATH, project, "--output", dir.File("ours.tif")});
+  state.counters["tiles"] = side * side;
+  state.counters["peak_MB"] = peak;
+}
+
+void BM_GdalToolsGeoTiff(benchmark::State& state) {
+  TempDir dir;
+  MakeProject(dir, "area", kSide);
+  std::vector<std::string> build = {"gdalbuildvrt", "-q", "-addalpha", "-a_srs", "EPSG:3857", dir.File("tiles.vrt")};
+  for (int x = kMinX; x < kMinX + kSide; ++x) {
+    for (int y = kMinY; y < kMinY + kSide; ++y) build.push_back(dir.File("area/" + SatelliteTileFileName(kZoom, x, y)));
+  }
+  double peak = 0;
+  for (auto _ : state) {
+    if (Run(build) < 0) state.SkipWithError("gdalbuildvrt failed (is gdal-bin installed?)");
+    peak = Run({"gdal_translate", "-q", "-co", "TILED=YES", "-co", "BLOCKXSIZE=256", "-co", "BLOCKYSIZE=256", "-co",
+                "COMPRESS=DEFLATE", "-co", "BIGTIFF=IF_SAFER", dir.File("tiles.vrt"), dir.File("gdal.tif")});
+  }
+  state.counters["tiles"] = kSide * kSide;
+  state.counters["peak_MB"] = peak;
+}
+
+// In this process, like the reading it is compared with: the export itself, not a program start.
+void BM_MBTilesExport(benchmark::State& state) {
+  TempDir dir;
+  const MosaicSource source = ReadMosaicSource(MakeProject(dir, "area", kSide));
+  MosaicOptions options;
+  options.format = MosaicFormat::kMBTiles;
+  for (auto _ : state) {
+    ::unlink(dir.File("ours.mbtiles").c_str());
+    WriteMosaic(source, dir.File("ours.mbtiles"), options);
+  }
+  state.SetItemsProcessed(state.iterations() * kSide * kSide);
+}
+
+void BM_ReadingTheTiles(benchmark::State& state) {
+  TempDir dir;
+  MakeProject(dir, "area", kSide);
+  for (auto _ : state) {
+    for (int x = kMinX; x < kMinX + kSide; ++x) {
+      for (int y = kMinY; y < kMinY + kSide; ++y) {
+        benchmark::DoNotOptimize(qm::ReadWholeFile(dir.File("area/" + SatelliteTileFileName(kZoom, x, y))));
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kSide * kSide);
+}
+
+}  // namespace
+
+BENCHMARK(BM_MapCombinerGeoTiff)->Arg(50)->Arg(kSide)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_GdalToolsGeoTiff)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_MBTilesExport)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadingTheTiles)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_MAIN();
