@@ -40,7 +40,10 @@ int RunDownload(const StartInputs& inputs, const CliOptions& options) {
   qm::PumpedBridge bridge;
   DownloadController controller(view, bridge, options.configFile, options.pauses);
   controller.BitBtn1Click(inputs);
-  if (!controller.Running()) return view.SawFileError() ? kExitFileError : kExitRefusedInput;
+  if (!controller.Running()) {
+    if (view.SawFileError()) return kExitFileError;
+    return stopRequests.load() > 0 ? kExitStoppedBySignal : kExitRefusedInput;  // a signal cancelled the list
+  }
 
   ProgressReport report(stderr, ::isatty(STDERR_FILENO) != 0, options.quiet);
   view.SetBeforeMessage([&report] { report.Finish(); });
