@@ -3,16 +3,13 @@
 // killed. The goal is under 50 ms.
 #include <benchmark/benchmark.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
-
-extern char** environ;
 
 namespace {
 
@@ -25,13 +22,10 @@ void BM_CliStartToFirstRequest(benchmark::State& state) {
     std::vector<std::string> args = {QUILLMERE_CLI_PATH, "start", "--left=-74.0", "--right=-73.9", "--top=40.7",
                                      "--bottom=40.6", "--zoom=13", "--folder", dir.File("maps"), "--config", config,
                                      "--quiet"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     const size_t before = server.RequestCount();
     const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    const pid_t pid = qmtest::SpawnProgram(args);
+    if (pid <= 0) {
       state.SkipWithError("cannot start quillmere-cli");
       break;
     }
@@ -41,7 +35,7 @@ void BM_CliStartToFirstRequest(benchmark::State& state) {
     const auto first = server.RequestCount() > before ? server.Requests()[before].time : std::chrono::steady_clock::now();
     state.SetIterationTime(std::chrono::duration<double>(first - start).count());
     kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    qmtest::WaitForExit(pid);
   }
 }
 

@@ -3,10 +3,6 @@
 // with the same creation options; MBTiles export against merely reading the tile files. The
 // programs run as child processes; set TMPDIR to a roomy disk (the GeoTIFFs are a few hundred MB).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -18,9 +14,8 @@
 #include "engine/tile_source.h"
 #include "mosaic/mosaic_writer.h"
 #include "platform/file_ops.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -54,22 +49,11 @@ std::string MakeProject(const TempDir& dir, const std::string& name, int side) {
   return project;
 }
 
-// Runs a program (searched on PATH) and returns its peak memory in MB; -1 when it failed.
-double Run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t quiet;  // the programs' progress stays out of the results
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&quiet);
-  if (spawned != 0) return -1;
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss / 1024.0 : -1;
+// Runs a program (searched on PATH), its progress kept out of the results; its peak memory in
+// MB, or -1 when it failed.
+double Run(const std::vector<std::string>& args) {
+  long peakKb = 0;
+  return qmtest::WaitForExit(qmtest::SpawnProgram(args, -1, true), &peakKb) == 0 ? peakKb / 1024.0 : -1;
 }
 
 void BM_MapCombinerGeoTiff(benchmark::State& state) {

@@ -27,10 +27,7 @@ constexpr int kMinX = 2000, kMinY = 1300, kColumns = 20, kRows = 100;
 constexpr int kTiles = kColumns * kRows;
 constexpr size_t kCacheBytes = size_t{256} << 20;
 
-std::string TilePath(int x, int y) {
-  return std::string(kSatelliteTilePath) + std::to_string(kZoom) + "/" + std::to_string(x) + "/" +
-         std::to_string(y) + std::string(kSatelliteTileSuffix);
-}
+std::string TilePath(int x, int y) { return qmtest::TestServer::TilePath(kZoom, x, y); }
 
 // Each client takes every eighth tile on its own keep-alive connection.
 void FetchAll(const std::string& hostPort) {

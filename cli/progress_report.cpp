@@ -16,13 +16,10 @@ std::string ProgressLine(const DownloadProgress& p, bool withBar) {
     const int filled = p.Total() > 0 ? static_cast<int>(p.Done() * kBarWidth / p.Total()) : 0;
     line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
   }
-  char rate[32];
-  std::snprintf(rate, sizeof rate, "%.1f", p.Rate());
   const TileCounts& c = p.Counts();
-  const auto left = p.SecondsLeft();
   return line + GroupedCount(p.Done()) + " of " + GroupedCount(p.Total()) + " tiles (ok " + GroupedCount(c.stored) +
-         ", blank " + GroupedCount(c.blank) + ", failed " + GroupedCount(c.failed) + ") · " + rate + " tiles/s · " +
-         DurationText(p.ElapsedSeconds()) + " elapsed · " + (left ? DurationText(*left) : "--:--:--") + " left";
+         ", blank " + GroupedCount(c.blank) + ", failed " + GroupedCount(c.failed) + ") · " + RateText(p) + " · " +
+         DurationText(p.ElapsedSeconds()) + " elapsed · " + TimeLeftText(p);
 }
 
 void ProgressReport::Tick(const DownloadProgress& progress, std::chrono::steady_clock::time_point now) {

@@ -93,12 +93,20 @@ int64_t TilesFinishedBefore(const TDownTask& task) {
   return done;
 }
 
-std::string ProgressText(const DownloadProgress& p) {
+std::string RateText(const DownloadProgress& p) {
   char rate[32];
-  std::snprintf(rate, sizeof rate, "%.1f", p.Rate());
+  std::snprintf(rate, sizeof rate, "%.1f tiles/s", p.Rate());
+  return rate;
+}
+
+std::string TimeLeftText(const DownloadProgress& p) {
   const auto left = p.SecondsLeft();
-  return GroupedCount(p.Done()) + " of " + GroupedCount(p.Total()) + " tiles · " + rate + " tiles/s · " +
-         (left ? DurationText(*left) + " left" : std::string("--:--:-- left"));
+  return (left ? DurationText(*left) : std::string("--:--:--")) + " left";
+}
+
+std::string ProgressText(const DownloadProgress& p) {
+  return GroupedCount(p.Done()) + " of " + GroupedCount(p.Total()) + " tiles · " + RateText(p) + " · " +
+         TimeLeftText(p);
 }
 
 std::string CountsText(const TileCounts& c) {

@@ -66,6 +66,9 @@ int64_t TilesFinishedBefore(const TDownTask& task);
 
 // "1,234 of 5,000 tiles · 8.0 tiles/s · 00:07:51 left"
 std::string ProgressText(const DownloadProgress& progress);
+// Its pieces: "8.0 tiles/s" and "00:07:51 left" ("--:--:-- left" while no rate is known).
+std::string RateText(const DownloadProgress& progress);
+std::string TimeLeftText(const DownloadProgress& progress);
 // "stored 1,200 · blank 20 · failed 14"
 std::string CountsText(const TileCounts& counts);
 // The status after the end: how it ended, the counts and where the failed-tile list is.

@@ -2,8 +2,6 @@
 // controller's, byte for byte; every exit status comes from a real case; SIGINT then resume
 // completes the task.
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -15,9 +13,8 @@
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/text_lines.h"
+#include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
-
-extern char** environ;
 
 namespace {
 
@@ -28,18 +25,10 @@ using qmtest::TestServer;
 
 pid_t SpawnCli(std::vector<std::string> args) {
   args.insert(args.begin(), QUILLMERE_CLI_PATH);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+  return qmtest::SpawnProgram(args);
 }
 
-int ExitStatus(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int ExitStatus(pid_t pid) { return qmtest::WaitForExit(pid); }
 
 std::vector<std::string> StartArgs(const StartInputs& in, const std::string& config) {
   return {"start", "--left=" + in.LeftLongitude, "--right=" + in.RightLongitude, "--top=" + in.TopLatitude,
@@ -106,7 +95,7 @@ TEST_F(Cli, SigintStopsAndResumeCompletesTheTask) {
   server.SetFallback(ScriptedAnswer::Ok("slow").Delayed(400));
   const pid_t cli = SpawnCli(StartArgs(in, config));
   ASSERT_GT(cli, 0);
-  for (int i = 0; i < 1000 && server.RequestCount() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  server.WaitForRequests(3, std::chrono::seconds(5));
   kill(cli, SIGINT);
   EXPECT_EQ(ExitStatus(cli), 2);
   const size_t stored = std::distance(std::filesystem::directory_iterator(in.Folder + "/newtask"), {});
@@ -128,7 +117,7 @@ TEST_F(Cli, ASecondSignalAbortsAndRedownloadFetchesTheListAgain) {
   server.SetFallback(ScriptedAnswer::Ok("slow").Delayed(3000));
   const pid_t cli = SpawnCli(StartArgs(in, config));
   ASSERT_GT(cli, 0);
-  for (int i = 0; i < 1000 && server.RequestCount() < 8; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  server.WaitForRequests(8, std::chrono::seconds(5));
   kill(cli, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   kill(cli, SIGTERM);

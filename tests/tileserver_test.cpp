@@ -1,9 +1,8 @@
 // quillmere-tileserver as a separate process: a download through the real path from its
 // rendered imagery, a tile folder served byte for byte, and its answers to bad requests.
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -18,28 +17,21 @@
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
+#include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
 
-extern char** environ;
-
 namespace {
+
+using qmtest::TestServer;
 
 // The server on a free loopback port, stopped with SIGTERM when the test ends.
 class TileServerProcess {
  public:
   explicit TileServerProcess(std::vector<std::string> args) {
     args.insert(args.begin(), {QUILLMERE_TILESERVER_PATH, "--port", "0"});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    pid_ = qmtest::SpawnProgram(args, out[1]);
     close(out[1]);
     FILE* stream = fdopen(out[0], "r");
     char line[512] = {};
@@ -52,10 +44,9 @@ class TileServerProcess {
   int Stop() {
     if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    const int status = qmtest::WaitForExit(pid_);
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
   }
   ~TileServerProcess() { Stop(); }
 
@@ -69,11 +60,6 @@ class TileServerProcess {
   int port_ = 0;
   std::string startLine_;
 };
-
-std::string TileUrlPath(int zoom, int32_t x, int32_t y) {
-  return std::string(kSatelliteTilePath) + std::to_string(zoom) + "/" + std::to_string(x) + "/" +
-         std::to_string(y) + std::string(kSatelliteTileSuffix);
-}
 
 // Sends raw bytes and returns the first line of the answer ("" when the server just closes).
 std::string RawAnswerLine(int port, const std::string& request) {
@@ -94,11 +80,11 @@ std::string RawAnswerLine(int port, const std::string& request) {
 }
 
 TEST(TileRequest, OnlyTileUrlsOfTheGridNameATile) {
-  EXPECT_EQ(ParseTileRequest(TileUrlPath(13, 2412, 3080)), (TileKey{13, 2412, 3080}));
-  EXPECT_EQ(ParseTileRequest(TileUrlPath(0, 0, 0)), (TileKey{0, 0, 0}));
-  EXPECT_EQ(ParseTileRequest(TileUrlPath(30, (1 << 30) - 1, 0)), (TileKey{30, (1 << 30) - 1, 0}));
+  EXPECT_EQ(ParseTileRequest(TestServer::TilePath(13, 2412, 3080)), (TileKey{13, 2412, 3080}));
+  EXPECT_EQ(ParseTileRequest(TestServer::TilePath(0, 0, 0)), (TileKey{0, 0, 0}));
+  EXPECT_EQ(ParseTileRequest(TestServer::TilePath(30, (1 << 30) - 1, 0)), (TileKey{30, (1 << 30) - 1, 0}));
   for (const std::string& path :
-       {TileUrlPath(2, 4, 0), TileUrlPath(2, 0, 4), TileUrlPath(31, 0, 0), std::string("/"),
+       {TestServer::TilePath(2, 4, 0), TestServer::TilePath(2, 0, 4), TestServer::TilePath(31, 0, 0), std::string("/"),
         std::string(kSatelliteTilePath) + "13/+1/2/256/png8", std::string(kSatelliteTilePath) + "13/1/2",
         std::string(kSatelliteTilePath) + "13/1/2/256/png8/", std::string(kSatelliteTilePath) + "99999999999/1/2/256/png8",
         std::string(kSatelliteTilePath) + "13//2/256/png8"}) {
@@ -136,15 +122,15 @@ TEST(DemoTileServer, ServesATileFolderByteForByteAndRefusesWhatIsNoTile) {
   ASSERT_GT(server.Port(), 0) << server.StartLine();
   qm::HttpClient client;
   std::string body;
-  ASSERT_TRUE(client.Get(server.Url(TileUrlPath(13, 2412, 3080)), body).ok);
+  ASSERT_TRUE(client.Get(server.Url(TestServer::TilePath(13, 2412, 3080)), body).ok);
   EXPECT_EQ(body, tile);
-  EXPECT_EQ(client.Get(server.Url(TileUrlPath(13, 2412, 3081)), body).message, "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(client.Get(server.Url(TileUrlPath(13, 8192, 0)), body).message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(client.Get(server.Url(TestServer::TilePath(13, 2412, 3081)), body).message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(client.Get(server.Url(TestServer::TilePath(13, 8192, 0)), body).message, "HTTP/1.1 404 Not Found");
   EXPECT_EQ(client.Get(server.Url("/kv_2412_3080_13.jpg"), body).message, "HTTP/1.1 404 Not Found");
   EXPECT_EQ(RawAnswerLine(server.Port(), "GET /x HTTP/1.1\r\nHost\r\n\r\n"), "HTTP/1.1 400 Bad Request");
   EXPECT_EQ(RawAnswerLine(server.Port(), "POST /x HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n\r\nz"),
             "HTTP/1.1 405 Method Not Allowed");
-  ASSERT_TRUE(client.Get(server.Url(TileUrlPath(13, 2412, 3080)), body).ok);  // still serving
+  ASSERT_TRUE(client.Get(server.Url(TestServer::TilePath(13, 2412, 3080)), body).ok);  // still serving
   EXPECT_EQ(server.Stop(), 0);
 }
 

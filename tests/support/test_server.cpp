@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/tile_source.h"
 #include "tests/support/server_wire.h"
 
 namespace qmtest {
@@ -27,7 +28,6 @@ namespace {
 
 constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 constexpr std::size_t kMaxConnections = 64;
-constexpr const char* kTilePrefix = "/maptiler/v2/maptile/newest/satellite.day/";
 
 // Waits until fd is readable or the wake pipe fires; false when woken for shutdown.
 bool WaitReadable(int fd, int wakeFd) {
@@ -336,8 +336,8 @@ std::string TestServer::Url(const std::string& path) const {
 }
 
 std::string TestServer::TilePath(int zoom, int32_t x, int32_t y) {
-  return std::string(kTilePrefix) + std::to_string(zoom) + "/" + std::to_string(x) + "/" +
-         std::to_string(y) + "/256/png8";
+  return std::string(kSatelliteTilePath) + std::to_string(zoom) + "/" + std::to_string(x) + "/" +
+         std::to_string(y) + std::string(kSatelliteTileSuffix);
 }
 
 std::string TestServer::DefaultBody(const std::string& path) { return "body of " + path; }
