@@ -64,9 +64,11 @@ std::vector<std::pair<std::string, std::string>> RedownloadHeaders() {
           {"Connection", "Keep_Alive"}};
 }
 
-void RunRedownload(const std::string& listFile, RedownloadView& view) {
+void RunRedownload(const std::string& listFile, RedownloadView& view,
+                   const std::optional<qm::ProxySettings>& proxy) {
   qm::HttpClient client;
   client.SetHeaders(RedownloadHeaders());
+  if (proxy) client.SetProxy(*proxy);
   const std::vector<std::string> lines = qm::SplitTextLines(qm::ReadWholeFile(listFile));
   if (lines.empty()) {
     view.AddEntry("No failed files records.");
@@ -75,7 +77,7 @@ void RunRedownload(const std::string& listFile, RedownloadView& view) {
   view.AddEntry("Start...");
   view.ProcessEvents();
   for (const std::string& line : lines) {
-    if (!RedownloadLine(client, line, view)) break;
+    if (!view.KeepGoing() || !RedownloadLine(client, line, view)) break;
   }
   view.AddEntry("Download End.");
 }

@@ -2,9 +2,12 @@
 // the other, on the calling (user-interface) thread, and report each outcome as an entry.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/http_client.h"
 
 class RedownloadView {
  public:
@@ -12,6 +15,8 @@ class RedownloadView {
   virtual void AddEntry(const std::string& entry) = 0;
   // Lets the window show what it has so far (once, after "Start...").
   virtual void ProcessEvents() = 0;
+  // Asked before each line; false ends the run there.
+  virtual bool KeepGoing() { return true; }
 };
 
 // The request headers of the re-download client.
@@ -20,4 +25,6 @@ std::vector<std::pair<std::string, std::string>> RedownloadHeaders();
 // Reads listFile and requests each line's URL, saving successes to the line's path. Throws
 // qm::FileError "Cannot open file <list>" before any request when the list cannot be read, and
 // "Cannot create file <path>" when a tile cannot be written (the run ends at that line).
-void RunRedownload(const std::string& listFile, RedownloadView& view);
+// With a proxy, every request goes through it.
+void RunRedownload(const std::string& listFile, RedownloadView& view,
+                   const std::optional<qm::ProxySettings>& proxy = std::nullopt);

@@ -1,4 +1,5 @@
 // The tile source: file name, file path, extension and URL of a tile of the satellite map source.
+#include <cstdint>
 #include <string>
 
 #include "engine/Unitclasstask.h"
@@ -53,10 +54,13 @@ std::string TileFilePath(const TDownTask& task, int32_t x, int32_t y) {
 
 std::string TileExtension(const TDownTask&) { return kSatelliteExtension; }
 
+std::string SatelliteTileUrl(const std::string& tileServer, int zoom, int32_t x, int32_t y) {
+  return "http://" + tileServer + std::string(kSatelliteTilePath) + std::to_string(zoom) + "/" +
+         std::to_string(x) + "/" + std::to_string(y) + std::string(kSatelliteTileSuffix);
+}
+
 std::string TileUrl(const TDownTask& task, int32_t x, int32_t y) {
-  return "http://" + task.Params->TileServer + std::string(kSatelliteTilePath) +
-         std::to_string(task.Params->Zoom) + "/" + std::to_string(x) + "/" + std::to_string(y) +
-         std::string(kSatelliteTileSuffix);
+  return SatelliteTileUrl(task.Params->TileServer, task.Params->Zoom, x, y);
 }
 
 bool IsTileFileName(std::string_view name) {
@@ -66,6 +70,25 @@ bool IsTileFileName(std::string_view name) {
   name.remove_prefix(prefix.size());
   name.remove_suffix(suffix.size());
   return IsNumbersJoinedByUnderscores(name, 3);  // column, row, zoom
+}
+
+std::optional<TileFileNumbers> ParseTileFileName(std::string_view name) {
+  if (!IsTileFileName(name)) return std::nullopt;
+  name.remove_prefix(std::string_view(kSatellitePrefix).size() + 1);
+  int64_t numbers[3] = {0, 0, 0};
+  int index = 0;
+  for (const char c : name) {
+    if (c == '_') {
+      ++index;
+    } else if (c == '.') {
+      break;
+    } else {
+      numbers[index] = numbers[index] * 10 + (c - '0');
+      if (numbers[index] > INT32_MAX) return std::nullopt;
+    }
+  }
+  return TileFileNumbers{static_cast<int32_t>(numbers[0]), static_cast<int32_t>(numbers[1]),
+                         static_cast<int>(numbers[2])};
 }
 
 void RemoveTileLeftovers(const TDownTask& task) {

@@ -20,31 +20,6 @@ double MercatorY(double lat) { return kEarthRadius * std::log(std::tan(kPi / 4 +
 
 }  // namespace
 
-std::string MosaicSource::TilePath(int32_t x, int32_t y) const {
-  return tileFolder + SatelliteTileFileName(zoom, x, y);
-}
-
-MosaicSource ReadMosaicSource(const std::string& projectFile) {
-  if (!qm::FileExists(projectFile)) throw MosaicError("Cannot open file " + projectFile);
-  const qm::IniFile project(projectFile);
-  MosaicSource s;
-  s.zoom = project.ReadInteger("Zoom", "Zoom", -1);
-  s.minX = project.ReadInteger("XY", "MinX", -1);
-  s.minY = project.ReadInteger("XY", "MinY", -1);
-  s.maxX = project.ReadInteger("XY", "MaxX", -1);
-  s.maxY = project.ReadInteger("XY", "MaxY", -1);
-  const int64_t side = IsGridZoom(s.zoom) ? int64_t{1} << s.zoom : 0;
-  const auto inGrid = [side](int32_t v) { return v >= 0 && v < side; };
-  if (!inGrid(s.minX) || !inGrid(s.maxX) || !inGrid(s.minY) || !inGrid(s.maxY) || s.minX > s.maxX ||
-      s.minY > s.maxY) {
-    throw MosaicError(projectFile + " holds no tile range of a download (sections [Zoom] and [XY]).");
-  }
-  const std::string fileName = qm::ExtractFileName(projectFile);
-  s.name = TaskStem(fileName);
-  s.tileFolder = qm::ExtractFilePath(projectFile) + s.name + qm::kPathSeparator;
-  return s;
-}
-
 MercatorPlacement PlacementOf(const MosaicSource& s) {
   const auto zoom = static_cast<uint8_t>(s.zoom);
   const double worldPixels = kTilePixels * std::ldexp(1.0, s.zoom);

@@ -2,29 +2,14 @@
 // Web Mercator placement of that range.
 #pragma once
 
-#include <cstdint>
-#include <stdexcept>
 #include <string>
 
-class MosaicError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+#include "engine/project_area.h"
 
-struct MosaicSource {
-  int zoom = 0;
-  int32_t minX = 0, minY = 0, maxX = 0, maxY = 0;
-  std::string tileFolder;  // ends with the separator
-  std::string name;        // the task's stem
-
-  int64_t Columns() const { return int64_t{maxX} - minX + 1; }
-  int64_t Rows() const { return int64_t{maxY} - minY + 1; }
-  std::string TilePath(int32_t x, int32_t y) const;
-};
-
-// Reads the project file's range ([XY]), zoom and folder. Throws MosaicError with a message for
-// the user when the file is missing or holds no usable range.
-MosaicSource ReadMosaicSource(const std::string& projectFile);
+// A mosaic is made of a downloaded project's area.
+using MosaicError = ProjectAreaError;
+using MosaicSource = ProjectArea;
+inline MosaicSource ReadMosaicSource(const std::string& projectFile) { return ReadProjectArea(projectFile); }
 
 // Web Mercator (EPSG:3857) placement: the west and north edges in metres and the pixel size.
 struct MercatorPlacement {

@@ -1,0 +1,48 @@
+// mapviewer: shows a downloaded project's tiles as one map. Started without arguments (as the
+// main window's menu starts it) it opens the project of the last task built.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "companions/mapviewer_window.h"
+#include "platform/file_ops.h"
+
+namespace {
+
+// For timing: QUILLMERE_VIEWER_EXIT_AFTER=paint ends the program after the map's first paint,
+// =complete after the first paint that had every image it wanted, printing the time since start.
+void ExitAfterPaintWhenAsked(mapview::MapWidget* map, const QElapsedTimer& clock) {
+  const char* when = std::getenv("QUILLMERE_VIEWER_EXIT_AFTER");
+  if (!when) return;
+  const bool needComplete = std::strcmp(when, "complete") == 0;
+  QObject::connect(map, &mapview::MapWidget::painted, map, [&clock, needComplete](bool complete) {
+    if (needComplete && !complete) return;
+    std::fprintf(stderr, "%s after %lld ms\n", needComplete ? "complete view" : "first paint",
+                 static_cast<long long>(clock.elapsed()));
+    QApplication::exit(0);
+  });
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QElapsedTimer clock;
+  clock.start();
+  QApplication application(argc, argv);
+  const QStringList arguments = QApplication::arguments();
+  if (arguments.size() > 2 || (arguments.size() == 2 && arguments[1].startsWith("-"))) {
+    std::fprintf(stderr, "Usage: mapviewer [PROJECT.qmtp]\n");
+    return 1;
+  }
+  MapViewerWindow window(qm::ProgramFolder());
+  if (arguments.size() == 2) {
+    window.OpenProject(arguments[1].toStdString());
+  } else {
+    window.OpenLastProject();
+  }
+  ExitAfterPaintWhenAsked(window.Map(), clock);
+  window.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,48 @@
+// inotify, non-blocking.
+#include "mapview/folder_watch.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <set>
+#include <utility>
+
+namespace mapview {
+
+FolderWatch::FolderWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+FolderWatch::~FolderWatch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FolderWatch::Watch(const std::string& folder) {
+  if (fd_ < 0) return false;
+  const int wd = ::inotify_add_watch(fd_, folder.c_str(),
+                                     IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_MODIFY);
+  if (wd < 0) return false;
+  folders_[wd] = folder;
+  return true;
+}
+
+std::vector<FolderChange> FolderWatch::Changes(bool& overflowed) {
+  overflowed = false;
+  std::set<std::pair<std::string, std::string>> seen;
+  alignas(inotify_event) char buffer[64 * 1024];
+  while (fd_ >= 0) {
+    const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+    if (got <= 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->mask & IN_Q_OVERFLOW) overflowed = true;
+      const auto folder = folders_.find(event->wd);
+      if (folder == folders_.end() || event->len == 0) continue;
+      seen.emplace(folder->second, event->name);
+    }
+  }
+  std::vector<FolderChange> changes;
+  for (const auto& [folder, name] : seen) changes.push_back({folder, name});
+  return changes;
+}
+
+}  // namespace mapview

@@ -1,0 +1,35 @@
+// Which files of some folders were created, replaced, written or removed: inotify, read without
+// waiting whenever its descriptor is readable.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace mapview {
+
+struct FolderChange {
+  std::string folder;  // as given to Watch
+  std::string name;
+};
+
+class FolderWatch {
+ public:
+  FolderWatch();
+  ~FolderWatch();
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  // False when the folder cannot be watched (it does not exist, or inotify is not available).
+  bool Watch(const std::string& folder);
+  int Descriptor() const { return fd_; }
+  // The changes since the last call, each file once. overflowed is set when the kernel dropped
+  // events, and everything must be looked at again.
+  std::vector<FolderChange> Changes(bool& overflowed);
+
+ private:
+  int fd_ = -1;
+  std::unordered_map<int, std::string> folders_;
+};
+
+}  // namespace mapview

@@ -1,0 +1,257 @@
+// Painting and input of the map view.
+#include "mapview/map_widget.h"
+
+#include <cmath>
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include "mapview/overview_plan.h"
+#include "mapview/piece_cache.h"
+#include "mapview/piece_images.h"
+
+namespace mapview {
+
+namespace {
+
+const QColor kOutside(32, 36, 40);
+constexpr double kClickSlop = 4;  // pixels a press may move and still be a click
+
+}  // namespace
+
+QColor StateColour(TileState state) {
+  switch (state) {
+    case TileState::kBlank: return {70, 130, 230, 150};
+    case TileState::kMissing: return {240, 170, 30, 170};
+    case TileState::kFailed: return {225, 40, 40, 200};
+    case TileState::kUnknown: return {128, 128, 128, 70};
+    default: return {0, 0, 0, 0};
+  }
+}
+
+MapWidget::MapWidget(QWidget* parent) : QWidget(parent) {
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setMinimumSize(320, 240);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void MapWidget::SetArea(const CellRect& area, PieceCache* cache) {
+  area_ = area;
+  cache_ = cache;
+  if (cache_) connect(cache_, &PieceCache::arrived, this, qOverload<>(&QWidget::update), Qt::UniqueConnection);
+  FitArea();
+}
+
+void MapWidget::SetStates(TileStateGrid* states) {
+  states_ = states;
+  StatesChanged();
+}
+
+void MapWidget::StatesChanged() {
+  marksStale_ = true;
+  update();
+}
+
+void MapWidget::FitArea() {
+  SetView(mapview::FitArea(area_, width(), height()));
+  fitted_ = true;
+}
+
+void MapWidget::ZoomBy(double factor) { SetView(ZoomedAbout(view_, area_, factor, width() / 2.0, height() / 2.0)); }
+
+void MapWidget::SetView(const Viewport& view) {
+  view_ = view;
+  marksStale_ = true;
+  update();
+}
+
+QRectF MapWidget::ScreenRectOf(const CellRect& tiles) const {
+  return QRectF(QPointF(view_.ScreenX(tiles.x0), view_.ScreenY(tiles.y0)),
+                QPointF(view_.ScreenX(tiles.x1), view_.ScreenY(tiles.y1)));
+}
+
+void MapWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), kOutside);
+  if (area_.Empty()) return;
+  const bool complete = DrawImages(painter);
+  DrawMarks(painter);
+  painter.setPen(QPen(QColor(255, 255, 255, 160), 1));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(ScreenRectOf(area_));
+  if (drag_ == Drag::kSelect && moved_) {
+    painter.setPen(QPen(kSelectedColour, 2, Qt::DashLine));
+    painter.drawRect(ScreenRectOf(TilesBetween(pressAt_, lastAt_)));
+  }
+  emit painted(complete);
+}
+
+// The source rectangle, in a piece's pixels, of the tiles it covers.
+static QRectF SourceRect(const PieceKey& piece, const CellRect& tiles) {
+  const double perTile = kTilePixels / std::ldexp(1.0, piece.level < kFirstOverviewLevel ? 0 : piece.level);
+  const double x0 = piece.level < kFirstOverviewLevel ? piece.x : piece.x * std::ldexp(1.0, piece.level);
+  const double y0 = piece.level < kFirstOverviewLevel ? piece.y : piece.y * std::ldexp(1.0, piece.level);
+  return QRectF((tiles.x0 - x0) * perTile, (tiles.y0 - y0) * perTile, (tiles.x1 - tiles.x0) * perTile,
+                (tiles.y1 - tiles.y0) * perTile);
+}
+
+bool MapWidget::DrawImages(QPainter& painter) {
+  bool complete = true;
+  const std::vector<PieceKey> images = ImagesInView(view_, area_);
+  if (cache_) cache_->Want(images);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, view_.pixelsPerTile < kTilePixels);
+  for (const PieceKey& image : images) {
+    const CellRect tiles = TilesOfImage(image, area_);
+    const QImage* loaded = cache_ ? cache_->Find(image) : nullptr;
+    if (loaded && !loaded->isNull()) {
+      const QRectF whole(0, 0, loaded->width(), loaded->height());
+      painter.drawImage(ScreenRectOf(tiles), *loaded,
+                        image.level < kFirstOverviewLevel ? whole : SourceRect(image, tiles));
+    } else if (loaded || !DrawFromCoarser(painter, image)) {
+      painter.fillRect(ScreenRectOf(tiles), kNoTileColour);
+    }
+    complete = complete && loaded;
+  }
+  return complete;
+}
+
+// While an image loads, the part of a coarser one already in memory stands in for it.
+bool MapWidget::DrawFromCoarser(QPainter& painter, const PieceKey& image) {
+  const CellRect tiles = TilesOfImage(image, area_);
+  for (auto coarser = CoarserImage(image, area_); coarser; coarser = CoarserImage(*coarser, area_)) {
+    const QImage* loaded = cache_->Find(*coarser);
+    if (!loaded || loaded->isNull()) continue;
+    painter.drawImage(ScreenRectOf(tiles), *loaded, SourceRect(*coarser, tiles));
+    return true;
+  }
+  return false;
+}
+
+void MapWidget::DrawMarks(QPainter& painter) {
+  if (!states_) return;
+  CellRect covered;
+  const QImage& marks = Marks(covered);
+  if (marks.isNull()) return;
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(ScreenRectOf(covered), marks);
+}
+
+// One pixel a tile in view, or one a screen pixel when tiles are smaller than pixels.
+const QImage& MapWidget::Marks(CellRect& covered) {
+  const CellRect seen{static_cast<int64_t>(std::floor(view_.TileX(0))), static_cast<int64_t>(std::floor(view_.TileY(0))),
+                      static_cast<int64_t>(std::floor(view_.TileX(width()))) + 1,
+                      static_cast<int64_t>(std::floor(view_.TileY(height()))) + 1};
+  const CellRect tiles = Intersection(seen, area_);
+  covered = tiles;
+  if (!marksStale_ && tiles == marksTiles_) return marks_;
+  marksTiles_ = tiles;
+  marksStale_ = false;
+  if (tiles.Empty()) return marks_ = QImage();
+  const QRectF screen = ScreenRectOf(tiles);
+  const bool perTile = view_.pixelsPerTile >= 1;
+  const int w = perTile ? static_cast<int>(tiles.x1 - tiles.x0) : std::max(1, static_cast<int>(std::ceil(screen.width())));
+  const int h = perTile ? static_cast<int>(tiles.y1 - tiles.y0) : std::max(1, static_cast<int>(std::ceil(screen.height())));
+  marks_ = QImage(w, h, QImage::Format_ARGB32);
+  QRgb colours[kTileStateCount];
+  for (int s = 0; s < kTileStateCount; ++s) colours[s] = StateColour(static_cast<TileState>(s)).rgba();
+  for (int row = 0; row < h; ++row) {
+    auto* line = reinterpret_cast<QRgb*>(marks_.scanLine(row));
+    const int64_t y = perTile ? tiles.y0 + row : std::min<int64_t>(tiles.y1 - 1, tiles.y0 + static_cast<int64_t>((row + 0.5) * (tiles.y1 - tiles.y0) / h));
+    for (int column = 0; column < w; ++column) {
+      const int64_t x = perTile ? tiles.x0 + column : std::min<int64_t>(tiles.x1 - 1, tiles.x0 + static_cast<int64_t>((column + 0.5) * (tiles.x1 - tiles.x0) / w));
+      line[column] = states_->Selected(x, y) ? kSelectedColour.rgba() : colours[static_cast<int>(states_->At(x, y))];
+    }
+  }
+  return marks_;
+}
+
+CellRect MapWidget::TilesBetween(QPointF a, QPointF b) const {
+  const auto tx = [this](double s) { return static_cast<int64_t>(std::floor(view_.TileX(s))); };
+  const auto ty = [this](double s) { return static_cast<int64_t>(std::floor(view_.TileY(s))); };
+  return Intersection({std::min(tx(a.x()), tx(b.x())), std::min(ty(a.y()), ty(b.y())),
+                       std::max(tx(a.x()), tx(b.x())) + 1, std::max(ty(a.y()), ty(b.y())) + 1},
+                      area_);
+}
+
+void MapWidget::resizeEvent(QResizeEvent*) {
+  if (!fitted_) return;
+  view_.width = std::max(width(), 1);
+  view_.height = std::max(height(), 1);
+  SetView(view_);
+}
+
+void MapWidget::mousePressEvent(QMouseEvent* event) {
+  const bool select = event->button() == Qt::RightButton ||
+                      (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier));
+  if (event->button() != Qt::LeftButton && !select) return;
+  drag_ = select ? Drag::kSelect : Drag::kPan;
+  pressAt_ = lastAt_ = event->position();
+  moved_ = false;
+  if (drag_ == Drag::kPan) setCursor(Qt::ClosedHandCursor);
+}
+
+void MapWidget::mouseMoveEvent(QMouseEvent* event) {
+  const QPointF at = event->position();
+  emit hovered(view_.TileX(at.x()), view_.TileY(at.y()));
+  if (drag_ == Drag::kNone) return;
+  if ((at - pressAt_).manhattanLength() > kClickSlop) moved_ = true;
+  if (drag_ == Drag::kPan && moved_) SetView(Panned(view_, area_, at.x() - lastAt_.x(), at.y() - lastAt_.y()));
+  if (drag_ == Drag::kSelect) update();
+  lastAt_ = at;
+}
+
+void MapWidget::mouseReleaseEvent(QMouseEvent* event) {
+  const Drag drag = std::exchange(drag_, Drag::kNone);
+  unsetCursor();
+  if (drag == Drag::kNone || !states_) return;
+  const CellRect tiles = TilesBetween(pressAt_, event->position());
+  if (drag == Drag::kSelect && moved_) {
+    states_->SelectIn(tiles);
+  } else if (!moved_ && !tiles.Empty()) {
+    states_->Toggle(tiles.x0, tiles.y0);
+  } else {
+    update();
+    return;
+  }
+  StatesChanged();
+  emit selectionChanged();
+}
+
+void MapWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  SetView(ZoomedAbout(view_, area_, 2, event->position().x(), event->position().y()));
+}
+
+void MapWidget::wheelEvent(QWheelEvent* event) {
+  const double factor = std::pow(2.0, event->angleDelta().y() / 240.0);  // a notch zooms by √2
+  SetView(ZoomedAbout(view_, area_, factor, event->position().x(), event->position().y()));
+}
+
+void MapWidget::keyPressEvent(QKeyEvent* event) {
+  const double stepX = width() / 4.0, stepY = height() / 4.0;
+  switch (event->key()) {
+    case Qt::Key_Left: SetView(Panned(view_, area_, stepX, 0)); break;
+    case Qt::Key_Right: SetView(Panned(view_, area_, -stepX, 0)); break;
+    case Qt::Key_Up: SetView(Panned(view_, area_, 0, stepY)); break;
+    case Qt::Key_Down: SetView(Panned(view_, area_, 0, -stepY)); break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: ZoomBy(2); break;
+    case Qt::Key_Minus: ZoomBy(0.5); break;
+    case Qt::Key_Home: FitArea(); break;
+    case Qt::Key_Escape:
+      if (states_ && states_->SelectedCount() > 0) {
+        states_->ClearSelection();
+        StatesChanged();
+        emit selectionChanged();
+      }
+      break;
+    default: QWidget::keyPressEvent(event);
+  }
+}
+
+void MapWidget::leaveEvent(QEvent*) { emit hoverLeft(); }
+
+}  // namespace mapview

@@ -1,0 +1,83 @@
+// A pannable, zoomable map of one area of the tile grid: images from a PieceCache, the tile
+// states as coloured marks, and a selection drawn by dragging. Drag pans, the wheel zooms about
+// the cursor, Shift+drag (or a right-button drag) selects a rectangle of tiles, a click selects
+// one tile; the arrow keys pan, + and - zoom, Home fits the area, Esc clears the selection.
+#pragma once
+
+#include <optional>
+
+#include <QImage>
+#include <QPoint>
+#include <QWidget>
+
+#include "mapview/tile_states.h"
+#include "mapview/view_geometry.h"
+
+namespace mapview {
+
+class PieceCache;
+
+QColor StateColour(TileState state);
+inline const QColor kSelectedColour(0, 220, 255, 200);
+
+class MapWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MapWidget(QWidget* parent = nullptr);
+
+  // The area to show and where its images come from; the view fits the area.
+  void SetArea(const CellRect& area, PieceCache* cache);
+  // The marks to draw (none when null); StatesChanged redraws them after changes.
+  void SetStates(TileStateGrid* states);
+  void StatesChanged();
+  void FitArea();
+  void ZoomBy(double factor);
+  const Viewport& View() const { return view_; }
+  void SetView(const Viewport& view);
+
+ signals:
+  // The tile position under the cursor, in tiles with fractions; hoverLeft when it leaves.
+  void hovered(double tileX, double tileY);
+  void hoverLeft();
+  void selectionChanged();
+  // After each paint; complete when every image the view wanted was in memory.
+  void painted(bool complete);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  enum class Drag { kNone, kPan, kSelect };
+  QRectF ScreenRectOf(const CellRect& tiles) const;
+  bool DrawImages(QPainter& painter);
+  bool DrawFromCoarser(QPainter& painter, const PieceKey& image);
+  void DrawMarks(QPainter& painter);
+  const QImage& Marks(CellRect& covered);
+  CellRect TilesBetween(QPointF a, QPointF b) const;
+
+  CellRect area_;
+  PieceCache* cache_ = nullptr;
+  TileStateGrid* states_ = nullptr;
+  Viewport view_;
+  bool fitted_ = false;
+
+  Drag drag_ = Drag::kNone;
+  QPointF pressAt_, lastAt_;
+  bool moved_ = false;
+
+  // The marks image is built again only when the view or the states change.
+  QImage marks_;
+  CellRect marksTiles_;
+  bool marksStale_ = true;
+};
+
+}  // namespace mapview

@@ -1,0 +1,101 @@
+// The overview thread: a pyramid walk, interleaved with the pieces over changed tiles.
+#include "mapview/overview_builder.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "mapview/overview_plan.h"
+#include "mapview/piece_images.h"
+
+namespace mapview {
+
+OverviewBuilder::OverviewBuilder(const CellRect& area, std::string tileFolder, int zoom, OverviewStore& store,
+                                 PieceBuilt built)
+    : area_(area),
+      tileFolder_(std::move(tileFolder)),
+      zoom_(zoom),
+      topLevel_(OverviewTopLevel(area)),
+      store_(store),
+      onBuilt_(std::move(built)) {
+  for (int level = kFirstOverviewLevel; level <= topLevel_; ++level) total_ += PiecesOver(area_, level).Count();
+}
+
+OverviewBuilder::~OverviewBuilder() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void OverviewBuilder::Start() { thread_ = std::thread([this] { Run(); }); }
+
+void OverviewBuilder::TileChanged(int64_t x, int64_t y) {
+  if (!area_.Contains(x, y)) return;
+  const PieceKey piece{kFirstOverviewLevel, x >> kFirstOverviewLevel, y >> kFirstOverviewLevel};
+  {
+    std::lock_guard lock(mutex_);
+    if (std::find(changed_.begin(), changed_.end(), piece) == changed_.end()) changed_.push_back(piece);
+  }
+  wake_.notify_all();
+}
+
+void OverviewBuilder::Refresh(const PieceKey& piece) {
+  uint64_t stamp = 0;
+  if (piece.level == kFirstOverviewLevel) {
+    stamp = FirstLevelStamp(piece, area_, tileFolder_, zoom_);
+  } else {
+    std::vector<uint64_t> children;
+    for (const PieceKey& child : ChildrenOf(piece, area_)) children.push_back(store_.StampOf(child));
+    stamp = ParentStamp(children);
+  }
+  if (stamp == store_.StampOf(piece)) return;
+  if (stamp == 0) {
+    store_.Remove(piece);
+  } else {
+    const QImage image = piece.level == kFirstOverviewLevel
+                             ? ComposeFirstLevel(piece, area_, tileFolder_, zoom_)
+                             : ComposeFromChildren(piece, area_, [this](const PieceKey& k) { return store_.PathOf(k); });
+    if (!store_.Put(piece, stamp, EncodeJpeg(image))) return;
+  }
+  ++built_;
+  if (onBuilt_) onBuilt_(piece);
+}
+
+void OverviewBuilder::RefreshUpwards(PieceKey piece) {
+  for (;; piece = ParentOf(piece)) {
+    Refresh(piece);
+    if (piece.level >= topLevel_) return;
+  }
+}
+
+bool OverviewBuilder::NextChanged(PieceKey& piece) {
+  std::lock_guard lock(mutex_);
+  if (changed_.empty()) return false;
+  piece = changed_.front();
+  changed_.pop_front();
+  return true;
+}
+
+void OverviewBuilder::Run() {
+  PyramidWalk walk(area_);
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      if (walkFinished_) wake_.wait(lock, [this] { return stop_ || !changed_.empty(); });
+      if (stop_) return;
+    }
+    PieceKey piece;
+    if (NextChanged(piece)) {
+      RefreshUpwards(piece);
+    } else if (const auto next = walk.Next()) {
+      Refresh(*next);
+      ++done_;
+    } else {
+      walkFinished_ = true;
+    }
+  }
+}
+
+}  // namespace mapview

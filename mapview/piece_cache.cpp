@@ -1,0 +1,92 @@
+// The image cache of the map view.
+#include "mapview/piece_cache.h"
+
+#include <mutex>
+
+namespace mapview {
+
+struct PieceCache::Wanted {
+  std::mutex mutex;
+  std::unordered_set<PieceKey, PieceKeyHash> pieces;
+  bool Contains(const PieceKey& piece) {
+    std::lock_guard lock(mutex);
+    return pieces.contains(piece);
+  }
+};
+
+PieceCache::PieceCache(Loader loader, size_t budgetBytes, QObject* parent)
+    : QObject(parent), loader_(std::move(loader)), budget_(budgetBytes), wanted_(std::make_shared<Wanted>()) {
+  pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+}
+
+PieceCache::~PieceCache() {
+  pool_.clear();
+  pool_.waitForDone();
+}
+
+size_t PieceCache::CostOf(const QImage& image) {
+  return 1024 + static_cast<size_t>(image.sizeInBytes());
+}
+
+const QImage* PieceCache::Find(const PieceKey& piece) {
+  const auto it = entries_.find(piece);
+  if (it == entries_.end()) return nullptr;
+  uses_.splice(uses_.begin(), uses_, it->second.use);
+  return &it->second.image;
+}
+
+void PieceCache::Want(const std::vector<PieceKey>& pieces) {
+  {
+    std::lock_guard lock(wanted_->mutex);
+    wanted_->pieces.clear();
+    for (const PieceKey& piece : pieces) {
+      if (!entries_.contains(piece)) wanted_->pieces.insert(piece);
+    }
+  }
+  for (const PieceKey& piece : pieces) {
+    if (entries_.contains(piece) || !pending_.insert(piece).second) continue;
+    const std::shared_ptr<Wanted> wanted = wanted_;
+    pool_.start([this, wanted, piece] {
+      const bool load = wanted->Contains(piece);
+      QImage image = load ? loader_(piece) : QImage();
+      QMetaObject::invokeMethod(
+          this, [this, piece, image = std::move(image), load]() mutable { Arrive(piece, std::move(image), load); },
+          Qt::QueuedConnection);
+    });
+  }
+}
+
+void PieceCache::Arrive(const PieceKey& piece, QImage image, bool loaded) {
+  pending_.erase(piece);
+  if (forgotten_.erase(piece) > 0 || !loaded) return;
+  const auto [it, added] = entries_.try_emplace(piece);
+  if (!added) bytes_ -= CostOf(it->second.image);
+  else it->second.use = uses_.insert(uses_.begin(), piece);
+  it->second.image = std::move(image);
+  bytes_ += CostOf(it->second.image);
+  while (bytes_ > budget_ && uses_.size() > 1) {
+    const auto oldest = entries_.find(uses_.back());
+    bytes_ -= CostOf(oldest->second.image);
+    entries_.erase(oldest);
+    uses_.pop_back();
+  }
+  emit arrived();
+}
+
+void PieceCache::Forget(const PieceKey& piece) {
+  if (pending_.contains(piece)) forgotten_.insert(piece);
+  const auto it = entries_.find(piece);
+  if (it == entries_.end()) return;
+  bytes_ -= CostOf(it->second.image);
+  uses_.erase(it->second.use);
+  entries_.erase(it);
+}
+
+void PieceCache::Clear() {
+  for (const PieceKey& piece : pending_) forgotten_.insert(piece);
+  entries_.clear();
+  uses_.clear();
+  bytes_ = 0;
+}
+
+}  // namespace mapview

@@ -1,0 +1,92 @@
+// The per-tile states of an area and their counts, kept up to date with every change.
+#include "mapview/tile_states.h"
+
+#include <stdexcept>
+
+namespace mapview {
+
+TileStateGrid::TileStateGrid(const CellRect& area) : area_(area) {
+  if (area.Count() > kMaxSurveyTiles) throw std::length_error("area too large to survey");
+  cells_.assign(static_cast<size_t>(area.Count()), 0);
+  counts_[static_cast<int>(TileState::kUnknown)] = area.Count();
+}
+
+TileState TileStateGrid::Shown(uint8_t cell) {
+  switch (static_cast<FileState>(cell & kFileMask)) {
+    case FileState::kPresent: return TileState::kPresent;
+    case FileState::kBlank: return TileState::kBlank;
+    case FileState::kMissing: return (cell & kFailedBit) ? TileState::kFailed : TileState::kMissing;
+    default: return (cell & kFailedBit) ? TileState::kFailed : TileState::kUnknown;
+  }
+}
+
+bool TileStateGrid::Selectable(uint8_t cell) {
+  const TileState shown = Shown(cell);
+  return shown == TileState::kMissing || shown == TileState::kFailed;
+}
+
+void TileStateGrid::Replace(uint8_t& cell, uint8_t next) {
+  if ((next & kSelectedBit) && !Selectable(next)) next &= ~kSelectedBit;
+  --counts_[static_cast<int>(Shown(cell))];
+  ++counts_[static_cast<int>(Shown(next))];
+  selected_ += ((next & kSelectedBit) ? 1 : 0) - ((cell & kSelectedBit) ? 1 : 0);
+  cell = next;
+}
+
+void TileStateGrid::SetFile(int64_t x, int64_t y, FileState state) {
+  uint8_t& cell = cells_[Index(x, y)];
+  Replace(cell, static_cast<uint8_t>((cell & ~kFileMask) | static_cast<uint8_t>(state)));
+}
+
+void TileStateGrid::MarkUnseenMissing() {
+  for (uint8_t& cell : cells_) {
+    if ((cell & kFileMask) == 0) Replace(cell, static_cast<uint8_t>(cell | static_cast<uint8_t>(FileState::kMissing)));
+  }
+}
+
+void TileStateGrid::SetListedFailed(const std::vector<TileXY>& tiles) {
+  for (uint8_t& cell : cells_) {
+    if (cell & kFailedBit) Replace(cell, cell & ~kFailedBit);
+  }
+  for (const auto& [x, y] : tiles) {
+    if (!area_.Contains(x, y)) continue;
+    uint8_t& cell = cells_[Index(x, y)];
+    Replace(cell, cell | kFailedBit);
+  }
+}
+
+void TileStateGrid::Toggle(int64_t x, int64_t y) {
+  if (!area_.Contains(x, y)) return;
+  uint8_t& cell = cells_[Index(x, y)];
+  Replace(cell, cell ^ kSelectedBit);
+}
+
+void TileStateGrid::SelectIn(const CellRect& tiles) {
+  const CellRect r = Intersection(tiles, area_);
+  for (int64_t y = r.y0; y < r.y1; ++y) {
+    for (int64_t x = r.x0; x < r.x1; ++x) {
+      uint8_t& cell = cells_[Index(x, y)];
+      Replace(cell, cell | kSelectedBit);
+    }
+  }
+}
+
+void TileStateGrid::ClearSelection() {
+  if (selected_ == 0) return;
+  for (uint8_t& cell : cells_) cell &= ~kSelectedBit;
+  selected_ = 0;
+}
+
+std::vector<TileXY> TileStateGrid::SelectedTiles() const {
+  std::vector<TileXY> tiles;
+  tiles.reserve(static_cast<size_t>(selected_));
+  const int64_t columns = area_.x1 - area_.x0;
+  for (size_t i = 0; i < cells_.size() && static_cast<int64_t>(tiles.size()) < selected_; ++i) {
+    if (cells_[i] & kSelectedBit) {
+      tiles.emplace_back(area_.x0 + static_cast<int64_t>(i) % columns, area_.y0 + static_cast<int64_t>(i) / columns);
+    }
+  }
+  return tiles;
+}
+
+}  // namespace mapview
