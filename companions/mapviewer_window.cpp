@@ -145,7 +145,7 @@ bool MapViewerWindow::OpenProject(const std::string& projectFile) {
   try {
     session = std::make_unique<ViewerSession>(projectFile, blankBytes_);
   } catch (const std::exception& e) {
-    QMessageBox::warning(this, "Map Viewer", QString::fromStdString(e.what()));
+    Warn(QString::fromStdString(e.what()));
     return false;
   }
   fetch_.Stop();
@@ -243,7 +243,7 @@ void MapViewerWindow::FetchSelected() {
     qm::CreateDirectory(mapview::OverviewFolderFor(session_->ProjectFile()));
     fetch_.Start(session_->Area(), states->SelectedTiles(), settings, listFile);
   } catch (const std::exception& e) {
-    QMessageBox::warning(this, "Map Viewer", QString::fromStdString(e.what()));
+    Warn(QString::fromStdString(e.what()));
     return;
   }
   session_->WatchTileFolder();
@@ -256,6 +256,14 @@ void MapViewerWindow::FetchSelected() {
 void MapViewerWindow::FetchEnded(const QString& summary) {
   progress_->setText(summary);
   UpdateLegend();
+}
+
+void MapViewerWindow::Warn(const QString& text) {
+  if (warn_) {
+    warn_(text);
+  } else {
+    QMessageBox::warning(this, "Map Viewer", text);
+  }
 }
 
 void MapViewerWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -2,6 +2,7 @@
 // controls, and a status bar that names the place and the tile under the cursor.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,8 @@ class MapViewerWindow : public QMainWindow {
   mapview::MapWidget* Map() const { return map_; }
   ViewerSession* Session() const { return session_.get(); }
   QString LegendText() const;
+  // Where the window's warnings go instead of a message box (tests record them).
+  void SetWarningSink(std::function<void(const QString&)> sink) { warn_ = std::move(sink); }
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -44,6 +47,7 @@ class MapViewerWindow : public QMainWindow {
   void ShowHover(double tileX, double tileY);
   void FetchSelected();
   void FetchEnded(const QString& summary);
+  void Warn(const QString& text);
 
   const std::string programFolder_;
   std::string blankBytes_;
@@ -58,4 +62,5 @@ class MapViewerWindow : public QMainWindow {
   QLabel* hoverLabel_;
   QTimer* legendTimer_;
   FetchAgainRun fetch_;
+  std::function<void(const QString&)> warn_;
 };

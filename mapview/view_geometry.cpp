@@ -65,11 +65,10 @@ Viewport ZoomedAbout(const Viewport& view, const CellRect& area, double factor, 
 
 Viewport Panned(const Viewport& view, const CellRect& area, double dx, double dy) {
   Viewport next = view;
-  const double halfWidth = view.width / 2.0 / view.pixelsPerTile;
-  const double halfHeight = view.height / 2.0 / view.pixelsPerTile;
-  const double midX = (area.x0 + area.x1) / 2.0, midY = (area.y0 + area.y1) / 2.0;
-  next.centerX = std::clamp(view.centerX - dx / view.pixelsPerTile, midX - halfWidth, midX + halfWidth);
-  next.centerY = std::clamp(view.centerY - dy / view.pixelsPerTile, midY - halfHeight, midY + halfHeight);
+  next.centerX = std::clamp(view.centerX - dx / view.pixelsPerTile, static_cast<double>(area.x0),
+                            static_cast<double>(area.x1));
+  next.centerY = std::clamp(view.centerY - dy / view.pixelsPerTile, static_cast<double>(area.y0),
+                            static_cast<double>(area.y1));
   return next;
 }
 

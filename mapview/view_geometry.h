@@ -59,7 +59,7 @@ Viewport FitArea(const CellRect& area, int width, int height);
 // The view scaled by factor with the tile under the screen point kept in place; the scale stays
 // between MinPixelsPerTile and kMaxPixelsPerTile.
 Viewport ZoomedAbout(const Viewport& view, const CellRect& area, double factor, double screenX, double screenY);
-// The view moved by a screen distance; the area's centre never leaves the screen.
+// The view moved by a screen distance; the middle of the screen stays over the area.
 Viewport Panned(const Viewport& view, const CellRect& area, double dx, double dy);
 // The level whose pieces come nearest to 256 screen pixels at this scale, at most topLevel.
 int DetailLevel(double pixelsPerTile, int topLevel);

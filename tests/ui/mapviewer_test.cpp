@@ -1,0 +1,161 @@
+// The map viewer with real files: overviews built, kept and rebuilt from JPEG tiles, and the
+// window fetching selected tiles again from the local server, directly and through a proxy.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+
+#include "companions/mapviewer_window.h"
+#include "engine/tile_source.h"
+#include "mapview/overview_builder.h"
+#include "mapview/overview_plan.h"
+#include "mapview/piece_images.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+#include "tests/ui/ui_test_helpers.h"
+
+namespace {
+
+using namespace mapview;
+
+// Processes events until done() holds, for ten seconds at most.
+bool WaitFor(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+struct ViewerProject {
+  TempDir dir;
+  ProjectArea area;
+
+  ViewerProject(int32_t minX, int32_t minY, int32_t maxX, int32_t maxY) {
+    qm::IniFile project(dir.File("p.qmtp"));
+    project.WriteString("Zoom", "Zoom", "10");
+    project.WriteString("XY", "MinX", std::to_string(minX));
+    project.WriteString("XY", "MinY", std::to_string(minY));
+    project.WriteString("XY", "MaxX", std::to_string(maxX));
+    project.WriteString("XY", "MaxY", std::to_string(maxY));
+    area = ReadProjectArea(dir.File("p.qmtp"));
+    qm::CreateDirectory(area.tileFolder);
+  }
+  void Tile(int32_t x, int32_t y, const QColor& colour) {
+    QImage image(kTilePixels, kTilePixels, QImage::Format_RGB32);
+    image.fill(colour);
+    qm::WriteFileAtomic(area.TilePath(x, y), EncodeJpeg(image));
+  }
+};
+
+bool Near(QRgb pixel, const QColor& colour) {
+  return std::abs(qRed(pixel) - colour.red()) < 12 && std::abs(qGreen(pixel) - colour.green()) < 12 &&
+         std::abs(qBlue(pixel) - colour.blue()) < 12;
+}
+
+TEST(MapViewerOverviews, AreBuiltOnceKeptAndRebuiltAboveAChangedTile) {
+  ViewerProject project(5, 3, 24, 12);  // 20 by 10 tiles, not aligned to the pieces
+  for (int32_t y = 3; y <= 12; ++y) {
+    for (int32_t x = 5; x <= 24; ++x) project.Tile(x, y, Qt::darkGreen);
+  }
+  project.Tile(9, 4, Qt::red);
+  const CellRect area{5, 3, 25, 13};
+  const std::string folder = project.dir.File("p_overviews/");
+  OverviewStore store(folder);
+  {
+    OverviewBuilder builder(area, project.area.tileFolder, 10, store, nullptr);
+    builder.Start();
+    ASSERT_TRUE(WaitFor([&] { return builder.WalkFinished(); }));
+    EXPECT_EQ(builder.PiecesBuilt(), builder.PiecesTotal());
+  }
+  // The red tile (9, 4) sits in piece (1, 0) of level 3 at tile offset (1, 4): pixels 32..63, 128..159.
+  const QImage piece = DecodeTile(store.PathOf({3, 1, 0}), kTilePixels);
+  EXPECT_TRUE(Near(piece.pixel(48, 144), Qt::red));
+  EXPECT_TRUE(Near(piece.pixel(100, 144), Qt::darkGreen));
+  EXPECT_TRUE(Near(piece.pixel(8, 8), kNoTileColour)) << "column 8, row 0 is outside the area";
+
+  OverviewStore reopened(folder);
+  OverviewBuilder again(area, project.area.tileFolder, 10, reopened, nullptr);
+  again.Start();
+  ASSERT_TRUE(WaitFor([&] { return again.WalkFinished(); }));
+  EXPECT_EQ(again.PiecesBuilt(), 0) << "nothing changed since the last opening";
+
+  project.Tile(9, 4, Qt::blue);
+  again.TileChanged(9, 4);
+  const int64_t levels = OverviewTopLevel(area) - kFirstOverviewLevel + 1;
+  ASSERT_TRUE(WaitFor([&] { return again.PiecesBuilt() == levels; }));
+  EXPECT_TRUE(Near(DecodeTile(reopened.PathOf({3, 1, 0}), kTilePixels).pixel(48, 144), Qt::blue));
+}
+
+struct MapViewerFetch : ::testing::Test {
+  ProgramFolderForTest program;
+  qmtest::TestServer server;
+  ViewerProject project{100, 200, 101, 201};
+  std::vector<QString> warnings;
+
+  void Configure(bool throughProxy) {
+    std::string config = "[IniParas]\r\nTileServer=tiles.example.org:81\r\n";
+    if (throughProxy) {
+      config += "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=" + std::to_string(server.Port()) + "\r\n";
+    } else {
+      config = "[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n";
+    }
+    program.WriteConfig(config);
+    project.Tile(100, 200, Qt::green);
+    project.Tile(101, 200, Qt::green);
+    qm::WriteFileAtomic(project.area.failedList, project.area.TilePath(101, 201) + "|http://x/\r\n");
+  }
+
+  // Opens the project, selects every tile that can be fetched and presses the button.
+  void FetchEverythingMissing(MapViewerWindow& window) {
+    window.SetWarningSink([this](const QString& text) { warnings.push_back(text); });
+    ASSERT_TRUE(window.OpenProject(project.dir.File("p.qmtp")));
+    ASSERT_TRUE(WaitFor([&] { return !window.Session()->Surveying(); }));
+    TileStateGrid& states = *window.Session()->States();
+    EXPECT_EQ(states.Count(TileState::kPresent), 2);
+    EXPECT_EQ(states.Count(TileState::kMissing), 1);
+    EXPECT_EQ(states.Count(TileState::kFailed), 1);
+    states.SelectIn(window.Session()->Cells());
+    emit window.Map()->selectionChanged();
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+      if (button->text() == "Fetch selected again") button->click();
+    }
+    ASSERT_TRUE(WaitFor([&] { return states.Count(TileState::kPresent) == 4; })) << window.LegendText().toStdString();
+    EXPECT_EQ(states.SelectedCount(), 0);
+  }
+};
+
+TEST_F(MapViewerFetch, SelectedTilesArriveFromTheServerAndTheViewFollows) {
+  Configure(false);
+  MapViewerWindow window(program.Path());
+  FetchEverythingMissing(window);
+  EXPECT_TRUE(warnings.empty());
+  EXPECT_EQ(qm::ReadWholeFile(project.area.TilePath(100, 201)),
+            qmtest::TestServer::DefaultBody(qmtest::TestServer::TilePath(10, 100, 201)));
+  EXPECT_TRUE(server.WaitForRequests(2, std::chrono::seconds(5)));
+  for (const qmtest::RecordedRequest& request : server.Requests()) EXPECT_FALSE(request.proxyForm);
+}
+
+TEST_F(MapViewerFetch, GoesThroughTheProxyOfTheSettings) {
+  Configure(true);
+  MapViewerWindow window(program.Path());
+  FetchEverythingMissing(window);
+  ASSERT_TRUE(server.WaitForRequests(2, std::chrono::seconds(5)));
+  for (const qmtest::RecordedRequest& request : server.Requests()) {
+    EXPECT_TRUE(request.proxyForm);
+    EXPECT_TRUE(request.target.starts_with("http://tiles.example.org:81/")) << request.target;
+  }
+}
+
+TEST_F(MapViewerFetch, AProjectWithoutAnAreaIsRefusedWithItsReason) {
+  MapViewerWindow window(program.Path());
+  window.SetWarningSink([this](const QString& text) { warnings.push_back(text); });
+  qm::WriteFileAtomic(project.dir.File("empty.qmtp"), "[Zoom]\r\nZoom=10\r\n");
+  EXPECT_FALSE(window.OpenProject(project.dir.File("empty.qmtp")));
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_TRUE(warnings[0].contains("holds no tile range")) << warnings[0].toStdString();
+}
+
+}  // namespace
