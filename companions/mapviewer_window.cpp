@@ -30,9 +30,9 @@ struct LegendRow {
   const char* name;
 };
 constexpr LegendRow kLegendRows[] = {{mapview::TileState::kPresent, "Stored"},
-                                     {mapview::TileState::kBlank, "Blank (the server had none)"},
+                                     {mapview::TileState::kBlank, "Blank (server had none)"},
                                      {mapview::TileState::kMissing, "Missing"},
-                                     {mapview::TileState::kFailed, "Failed (in the failed-tile list)"},
+                                     {mapview::TileState::kFailed, "Failed (in failed-tile list)"},
                                      {mapview::TileState::kUnknown, "Not surveyed yet"}};
 
 // A stored tile carries no mark: its swatch is the colour of land imagery.

@@ -89,6 +89,44 @@ TEST(MapViewerOverviews, AreBuiltOnceKeptAndRebuiltAboveAChangedTile) {
   EXPECT_TRUE(Near(DecodeTile(reopened.PathOf({3, 1, 0}), kTilePixels).pixel(48, 144), Qt::blue));
 }
 
+// The window paints the tiles themselves up close and the overview pieces from afar.
+TEST(MapViewerWindowPaint, ShowsTilesUpCloseAndOverviewsFromAfar) {
+  ProgramFolderForTest program;
+  ViewerProject project(40, 30, 41, 31);
+  project.Tile(40, 30, Qt::red);
+  project.Tile(41, 30, Qt::darkGreen);
+  project.Tile(40, 31, Qt::darkGreen);
+  MapViewerWindow window(program.Path());
+  window.resize(900, 700);
+  window.show();
+  ASSERT_TRUE(window.OpenProject(project.dir.File("p.qmtp")));
+  mapview::MapWidget* map = window.Map();
+  bool complete = false;
+  QObject::connect(map, &mapview::MapWidget::painted, [&](bool c) { complete = c; });
+  const auto colourAt = [&](double tileX, double tileY) {
+    complete = false;
+    map->update();
+    EXPECT_TRUE(WaitFor([&] { return complete; }));
+    const Viewport& v = map->View();
+    return map->grab().toImage().pixel(static_cast<int>(v.ScreenX(tileX)), static_cast<int>(v.ScreenY(tileY)));
+  };
+  EXPECT_EQ(DetailLevel(map->View().pixelsPerTile, 3), 0);
+  EXPECT_TRUE(Near(colourAt(40.5, 30.5), Qt::red));
+  ASSERT_TRUE(WaitFor([&] { return !window.Session()->Surveying(); }));
+  const QColor mark = StateColour(TileState::kMissing);
+  const double a = mark.alphaF();
+  const QColor missing(static_cast<int>(kNoTileColour.red() * (1 - a) + mark.red() * a),
+                       static_cast<int>(kNoTileColour.green() * (1 - a) + mark.green() * a),
+                       static_cast<int>(kNoTileColour.blue() * (1 - a) + mark.blue() * a));
+  EXPECT_TRUE(Near(colourAt(41.5, 31.5), missing)) << "a missing tile, marked";
+  ASSERT_TRUE(WaitFor([&] { return window.Session()->Builder().WalkFinished(); }));
+  Viewport far = map->View();
+  far.pixelsPerTile = 12;  // overview pieces, no longer tiles
+  map->SetView(far);
+  EXPECT_TRUE(Near(colourAt(40.5, 30.5), Qt::red));
+  EXPECT_TRUE(Near(colourAt(41.5, 30.5), Qt::darkGreen));
+}
+
 struct MapViewerFetch : ::testing::Test {
   ProgramFolderForTest program;
   qmtest::TestServer server;
@@ -156,6 +194,66 @@ TEST_F(MapViewerFetch, AProjectWithoutAnAreaIsRefusedWithItsReason) {
   EXPECT_FALSE(window.OpenProject(project.dir.File("empty.qmtp")));
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_TRUE(warnings[0].contains("holds no tile range")) << warnings[0].toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+struct FetchRun : ::testing::Test {
+  qmtest::TestServer server;
+  ViewerProject project{0, 0, 9, 1};
+  FetchAgainRun run;
+  QString summary;
+  std::vector<mapview::TileXY> tiles;
+
+  void SetUp() override {
+    QObject::connect(&run, &FetchAgainRun::ended, [this](const QString& s) { summary = s; });
+    for (int64_t x = 0; x < 10; ++x) tiles.emplace_back(x, 0);
+  }
+  void Start() {
+    run.Start(project.area, tiles, {server.HostPort(), std::nullopt}, project.dir.File("fetch.ftl"));
+  }
+  std::string Path(int32_t x) const { return qmtest::TestServer::TilePath(10, x, 0); }
+};
+
+TEST_F(FetchRun, ARefusalEndsTheFetchAndTheSummarySaysSo) {
+  server.Script(Path(3), {qmtest::ScriptedAnswer::Status(403)});
+  server.Script(Path(1), {qmtest::ScriptedAnswer::Status(500)});
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return !summary.isEmpty(); }));
+  EXPECT_EQ(summary.toStdString(),
+            "Fetched 2 of 10 tiles; 2 failed (last: HTTP/1.1 403 Forbidden); the server refused us, so the fetch ended.");
+  EXPECT_TRUE(qm::FileExists(project.area.TilePath(2, 0)));
+  EXPECT_FALSE(qm::FileExists(project.area.TilePath(4, 0)));
+  EXPECT_FALSE(run.Running());
+}
+
+TEST_F(FetchRun, StopEndsAfterTheTileInHand) {
+  for (int32_t x = 0; x < 10; ++x) server.Script(Path(x), {qmtest::ScriptedAnswer::Ok("tile").Delayed(100)});
+  qint64 done = 0;
+  QObject::connect(&run, &FetchAgainRun::progressed, [&](qint64 d, qint64, qint64) {
+    done = d;
+    run.Stop();
+  });
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return !summary.isEmpty(); }));
+  EXPECT_LE(done, 3);
+  EXPECT_TRUE(summary.endsWith("; stopped.")) << summary.toStdString();
+  EXPECT_LT(server.RequestCount(), 5u);
+}
+
+TEST(FetchSettingsFile, AProxyPortThatIsNoPortIsRefusedWithItsText) {
+  ProgramFolderForTest program;
+  program.WriteConfig("[Proxy]\r\nUseProxy=1\r\nProxyServer=p\r\nProxyPort=80a\r\n");
+  try {
+    ReadFetchSettings(program.ConfigPath());
+    ADD_FAILURE() << "no refusal";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "The proxy port \"80a\" of the settings is not a port number (1 to 65535).");
+  }
+  program.WriteConfig("[Proxy]\r\nUseProxy=0\r\nProxyPort=80a\r\n");
+  EXPECT_FALSE(ReadFetchSettings(program.ConfigPath()).proxy) << "an unused proxy is not read";
 }
 
 }  // namespace
