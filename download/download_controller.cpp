@@ -146,6 +146,13 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.ProxyUsername = config.ReadString("Proxy", "ProxyUsername", "");
   p.ProxyPassword = config.ReadString("Proxy", "ProxyPassword", "");
   p.TileServer = config.ReadString("IniParas", "TileServer", kDefaultTileServer);
+  // A URL template is checked before anything else: a bad one would fail every tile.
+  if (IsTileUrlTemplate(p.TileServer)) {
+    if (const auto problem = TileUrlTemplateProblem(p.TileServer)) {
+      view_.ShowMessage(*problem);
+      return std::nullopt;
+    }
+  }
 
   const std::optional<int32_t> zoom = qm::IntegerFromText(in.Zoom);
   if (!zoom) {

@@ -1,6 +1,7 @@
 // The re-download run: list lines split at their first bar, resets repeated, refusals end the run.
 #include "download/redownload_run.h"
 
+#include "engine/tile_server_setting.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
@@ -42,15 +43,15 @@ bool RedownloadLine(qm::HttpClient& client, const std::string& line, RedownloadV
   const qm::HttpResult result = Fetch(client, url, body);
   if (result.ok) {
     SaveTile(path, body);
-    view.AddEntry(path + ":" + url + " ->OK");
+    view.AddEntry(path + ":" + MaskedUrl(url) + " ->OK");
     return true;
   }
-  view.AddEntry(result.message + "->" + url);
+  view.AddEntry(result.message + "->" + MaskedUrl(url));
   if (Contains(result.message, "302") || Contains(result.message, "403")) {
     view.AddEntry("Error: may be your IP is banned.\nPlease try again later.");
     return false;
   }
-  if (Contains(result.message, "404")) view.AddEntry(url + ":Error: the image is not found on server.");
+  if (Contains(result.message, "404")) view.AddEntry(MaskedUrl(url) + ":Error: the image is not found on server.");
   return true;
 }
 

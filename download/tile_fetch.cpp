@@ -1,6 +1,8 @@
 // The fetch of one tile: attempts, the failure table, and each outcome's lines and effects.
 #include "download/tile_fetch.h"
 
+#include "engine/tile_server_setting.h"
+
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 
@@ -93,7 +95,7 @@ FetchOutcome TileFetch::GiveUp(FailureRow row, const std::string& message) {
       FailureLines(message);
       return ReplaceWithBlank(FetchOutcome::kFailed);
     case FailureRow::kNoMessage:
-      worker_.AddLog(tile_.fileName + ":failed ->" + tile_.url);
+      worker_.AddLog(tile_.fileName + ":failed ->" + MaskedUrl(tile_.url));
       worker_.AddFailed(tile_.filePath + "|" + tile_.url);
       return ReplaceWithBlank(FetchOutcome::kFailedWithoutMessage);
   }
@@ -101,7 +103,7 @@ FetchOutcome TileFetch::GiveUp(FailureRow row, const std::string& message) {
 }
 
 void TileFetch::FailureLines(const std::string& message) {
-  worker_.AddLog("T" + n_ + " " + message + "->" + tile_.url);
+  worker_.AddLog("T" + n_ + " " + message + "->" + MaskedUrl(tile_.url));
   worker_.AddFailed(tile_.filePath + "|" + tile_.url);
 }
 

@@ -1,9 +1,12 @@
 // The project file and log texts, and the writers of the four task files.
 #include "engine/task_files.h"
 
+#include <sys/stat.h>
+
 #include <utility>
 
 #include "engine/Unitclasstask.h"
+#include "engine/tile_server_setting.h"
 #include "platform/date_time.h"
 #include "platform/file_ops.h"
 #include "platform/text_format.h"
@@ -134,6 +137,11 @@ void WriteLogHeader(const TDownTask& task) {
 }
 
 void CreateFailedList(const TDownTask& task) {
-  if (task.Params->Resume) return;
-  qm::WriteFileAtomic(task.FailedFile, "");
+  const bool secret = TileUrlsCarrySecrets(task.Params->TileServer);
+  if (task.Params->Resume) {
+    // A continued list gets the URLs of the present setting too.
+    if (secret) ::chmod(task.FailedFile.c_str(), 0600);
+    return;
+  }
+  qm::WriteFileAtomic(task.FailedFile, "", secret ? qm::FileAccess::kOwnerOnly : qm::FileAccess::kAsBefore);
 }

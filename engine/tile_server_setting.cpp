@@ -38,16 +38,88 @@ bool IsPort(std::string_view text) {
          ptr == text.data() + text.size() && port >= 1 && port <= 65535;
 }
 
-}  // namespace
-
-std::optional<std::string> TileServerProblem(std::string_view text) {
+bool IsHostAndPort(std::string_view text) {
   const size_t bracketEnd = text.rfind(']');
   const size_t colon = text.rfind(':');
   const bool hasPort = colon != std::string_view::npos && (bracketEnd == std::string_view::npos || colon > bracketEnd);
   const std::string_view host = hasPort ? text.substr(0, colon) : text;
-  if ((IsHostName(host) || IsBracketedIpv6(host)) && (!hasPort || IsPort(text.substr(colon + 1)))) {
-    return std::nullopt;
-  }
+  return (IsHostName(host) || IsBracketedIpv6(host)) && (!hasPort || IsPort(text.substr(colon + 1)));
+}
+
+constexpr std::string_view kPlaceholders[] = {"{z}", "{x}", "{y}"};
+
+}  // namespace
+
+std::optional<std::string> TileServerProblem(std::string_view text) {
+  if (IsTileUrlTemplate(text)) return TileUrlTemplateProblem(text);
+  if (IsHostAndPort(text)) return std::nullopt;
   return "The tile server \"" + std::string(text) +
          "\" should be a host name or host:port, such as localhost:8080 or tiles.example.org (port 1 to 65535).";
+}
+
+bool IsTileUrlTemplate(std::string_view setting) { return setting.find("://") != std::string_view::npos; }
+
+std::optional<std::string> TileUrlTemplateProblem(std::string_view text) {
+  const std::string quoted = "The tile server URL \"" + std::string(text) + "\" ";
+  if (text.find_first_of(" \t\r\n") != std::string_view::npos) {
+    return quoted + "holds a space or a line break; write a space in a URL as %20.";
+  }
+  const size_t schemeEnd = text.find("://");
+  const std::string_view scheme = text.substr(0, schemeEnd);
+  if (scheme != "http" && scheme != "https") return quoted + "should start with http:// or https://.";
+  const std::string_view rest = text.substr(schemeEnd + 3);
+  const size_t pathStart = rest.find_first_of("/?");
+  if (!IsHostAndPort(rest.substr(0, pathStart))) {
+    return quoted + "should name a host, or host:port, after " + std::string(scheme) + "://.";
+  }
+  std::string missing;
+  for (const std::string_view placeholder : kPlaceholders) {
+    if (pathStart == std::string_view::npos || rest.find(placeholder, pathStart) == std::string_view::npos) {
+      missing += (missing.empty() ? "" : ", ") + std::string(placeholder);
+    }
+  }
+  if (!missing.empty()) {
+    return quoted + "should hold {z}, {x} and {y} in its path or query for the zoom, column and row; " +
+           "it lacks " + missing + ".";
+  }
+  return std::nullopt;
+}
+
+std::string FilledTileUrl(std::string_view urlTemplate, int zoom, int32_t x, int32_t y) {
+  const std::string numbers[] = {std::to_string(zoom), std::to_string(x), std::to_string(y)};
+  std::string url;
+  url.reserve(urlTemplate.size() + 16);
+  for (size_t at = 0; at < urlTemplate.size();) {
+    bool filled = false;
+    for (size_t i = 0; i < 3 && !filled; ++i) {
+      if (urlTemplate.substr(at, 3) == kPlaceholders[i]) {
+        url += numbers[i];
+        at += 3;
+        filled = true;
+      }
+    }
+    if (!filled) url += urlTemplate[at++];
+  }
+  return url;
+}
+
+std::string MaskedUrl(std::string_view url) {
+  const size_t query = url.find('?');
+  if (query == std::string_view::npos) return std::string(url);
+  std::string masked(url.substr(0, query + 1));
+  bool inValue = false;
+  for (const char c : url.substr(query + 1)) {
+    if (c == '&') inValue = false;
+    if (inValue) continue;
+    masked += c;
+    if (c == '=') {
+      masked += "***";
+      inValue = true;
+    }
+  }
+  return masked;
+}
+
+bool TileUrlsCarrySecrets(std::string_view setting) {
+  return IsTileUrlTemplate(setting) && setting.find('?') != std::string_view::npos;
 }

@@ -1,6 +1,9 @@
-// The tile server setting ([IniParas] TileServer): "host" or "host:port".
+// The tile server setting ([IniParas] TileServer): "host" or "host:port", or a URL template such
+// as "https://tiles.example.org/imagery/{z}/{x}/{y}.jpg?key=abc" whose {z}, {x} and {y} are
+// filled with each tile's zoom, column and row.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,5 +12,21 @@
 inline constexpr const char* kDefaultTileServer = "localhost:8080";
 
 // Nothing when text is a plausible host or host:port (a host name, an IPv4 address or a
-// bracketed IPv6 address, and a port from 1 to 65535); otherwise the message to show.
+// bracketed IPv6 address, and a port from 1 to 65535), or a URL template as TileUrlTemplateProblem
+// accepts it; otherwise the message to show.
 std::optional<std::string> TileServerProblem(std::string_view text);
+
+// Whether the setting is a URL template rather than a host: it names a scheme ("...://").
+bool IsTileUrlTemplate(std::string_view setting);
+// Nothing when text is http:// or https://, a host as above, and a path (with an optional query)
+// holding {z}, {x} and {y}, without spaces or line breaks; otherwise the message to show.
+std::optional<std::string> TileUrlTemplateProblem(std::string_view text);
+// The template with every {z}, {x} and {y} replaced by the tile's numbers.
+std::string FilledTileUrl(std::string_view urlTemplate, int zoom, int32_t x, int32_t y);
+
+// The URL as the log shows it: each value of its query (an access key, often) replaced by "***".
+// A URL without a query is returned as it is.
+std::string MaskedUrl(std::string_view url);
+// Whether the tile URLs of the setting carry a query, which may hold a secret: the files that
+// keep whole URLs (the failed-tile list) are then readable by their owner only.
+bool TileUrlsCarrySecrets(std::string_view setting);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/Unitclasstask.h"
+#include "engine/tile_server_setting.h"
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 
@@ -55,6 +56,7 @@ std::string TileFilePath(const TDownTask& task, int32_t x, int32_t y) {
 std::string TileExtension(const TDownTask&) { return kSatelliteExtension; }
 
 std::string SatelliteTileUrl(const std::string& tileServer, int zoom, int32_t x, int32_t y) {
+  if (IsTileUrlTemplate(tileServer)) return FilledTileUrl(tileServer, zoom, x, y);
   return "http://" + tileServer + std::string(kSatelliteTilePath) + std::to_string(zoom) + "/" +
          std::to_string(x) + "/" + std::to_string(y) + std::string(kSatelliteTileSuffix);
 }

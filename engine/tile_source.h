@@ -30,5 +30,5 @@ inline constexpr std::string_view kSatelliteTilePath = "/maptiler/v2/maptile/new
 inline constexpr std::string_view kSatelliteTileSuffix = "/256/png8";
 // The file name of a tile of the map source at a zoom: kv_X_Y_Z.jpg.
 std::string SatelliteTileFileName(int zoom, int32_t x, int32_t y);
-// The URL of a tile of the map source on a tile server (host or host:port).
+// The URL of a tile of the map source on a tile server: a host or host:port, or a URL template.
 std::string SatelliteTileUrl(const std::string& tileServer, int zoom, int32_t x, int32_t y);

@@ -1,6 +1,9 @@
 // Start's checks in their order, task names, Stop lines and the tile count, through the controller.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "tests/support/controller_fixture.h"
 
@@ -161,6 +164,58 @@ TEST_F(Checks, StopAsksEveryWorkerAndWritesItsLine) {
   ASSERT_TRUE(slow.RunToEnd());
   EXPECT_EQ(slow.view.caption, "Start");
   EXPECT_EQ(slow.view.log, slow.controller.Log().Lines());
+}
+
+// A URL template names the whole tile URL; a malformed one is refused before anything is written.
+TEST(TileUrlTemplate, TilesComeFromTheTemplatesUrlsAndABadTemplateIsRefused) {
+  TempDir dir;
+  qmtest::TestServer server;
+  {
+    ControllerRig rig(dir, "https://tiles.example.org/{z}/{x}.jpg", DownloadPauses::Zero());
+    StartInputs in = ExampleInputs(dir);
+    in.Folder = dir.File("untouched");
+    rig.controller.BitBtn1Click(in);
+    ASSERT_EQ(rig.view.messages.size(), 1u);
+    EXPECT_NE(rig.view.messages[0].find("it lacks {y}"), std::string::npos) << rig.view.messages[0];
+    EXPECT_FALSE(qm::PathExists(in.Folder));
+  }
+  server.Script(qmtest::TestServer::TilePath(13, 0, 0), {});  // keeps the default answer of other paths
+  ControllerRig rig(dir, "http://" + server.HostPort() + "/imagery/{z}/{x}/{y}.jpg?key=abc", DownloadPauses::Zero());
+  StartInputs in = ExampleInputs(dir);
+  in.RightLongitude = in.LeftLongitude;  // one tile
+  in.BottomLatitude = in.TopLatitude;
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.view.messages.empty());
+  ASSERT_TRUE(rig.RunToEnd());
+  ASSERT_EQ(server.RequestCount(), 1u);
+  const std::string path = server.Requests()[0].path;
+  EXPECT_TRUE(path.starts_with("/imagery/13/") && path.ends_with(".jpg?key=abc")) << path;
+  const TDownTask* task = rig.controller.CurrentTask();
+  ASSERT_NE(task, nullptr);
+  EXPECT_EQ(qm::ReadWholeFile(TileFilePath(*task, task->MinX, task->MinY)), qmtest::TestServer::DefaultBody(path));
+  struct stat info {};
+  ASSERT_EQ(::stat(task->FailedFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "the list keeps URLs with their key";
+}
+
+// The log shows a failed tile's URL with the query's values masked; the failed-tile list keeps it whole.
+TEST(TileUrlTemplate, TheLogMasksTheKeyAndTheFailedListKeepsIt) {
+  TempDir dir;
+  qmtest::TestServer server;
+  ControllerRig rig(dir, "http://" + server.HostPort() + "/i/{z}/{x}/{y}.jpg?key=abc", DownloadPauses::Zero());
+  StartInputs in = ExampleInputs(dir);
+  in.RightLongitude = in.LeftLongitude;  // the one tile 2412, 3080 of zoom 13
+  in.BottomLatitude = in.TopLatitude;
+  server.Script("/i/13/2412/3080.jpg?key=abc", std::vector(10, qmtest::ScriptedAnswer::Status(500)));
+  rig.controller.BitBtn1Click(in);
+  const TDownTask* task = rig.controller.CurrentTask();
+  ASSERT_NE(task, nullptr);
+  const std::string url = TileUrl(*task, task->MinX, task->MinY);
+  ASSERT_TRUE(rig.RunToEnd());
+  const std::string log = qm::ReadWholeFile(task->LogFile);
+  EXPECT_EQ(log.find("key=abc"), std::string::npos) << log;
+  EXPECT_NE(log.find("key=***"), std::string::npos) << log;
+  EXPECT_NE(qm::ReadWholeFile(task->FailedFile).find(url), std::string::npos);
 }
 
 }  // namespace

@@ -66,7 +66,8 @@ void TfrmOptions::BuildControls() {
   Button3->setGeometry(296, 32, 33, 25);
   LabelTileServer = qm::PlaceLabel(Panel1, "Tile server:", 8, 66);
   EditTileServer = qm::PlaceEdit(Panel1, 126, 61, 166);
-  EditTileServer->setToolTip("host or host:port of the tile server, e.g. localhost:8080");
+  EditTileServer->setToolTip("host or host:port of the tile server, e.g. localhost:8080, or a URL template such as\n"
+                                  "https://tiles.example.org/imagery/{z}/{x}/{y}.jpg?key=abc");
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setGeometry(8, 112, 337, 177);
