@@ -5,12 +5,11 @@
 
 #include "download/redownload_run.h"
 #include "engine/tile_server_setting.h"
+#include "mapview/tile_states.h"
 #include "mapview/tile_survey.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
 #include "platform/text_format.h"
-
-namespace {
 
 // Counts the run's entries and hands them to the window's thread.
 class CountingView : public RedownloadView {
@@ -19,6 +18,7 @@ class CountingView : public RedownloadView {
       : run_(run), total_(total), stop_(stop) {}
 
   void AddEntry(const std::string& entry) override {
+    if (stop_.load()) return;  // the aborted request is no failure of the tile
     if (entry.ends_with(" ->OK")) {
       ++done_;
     } else if (entry.starts_with("Error: may be your IP is banned")) {
@@ -36,6 +36,7 @@ class CountingView : public RedownloadView {
   }
   void ProcessEvents() override {}
   bool KeepGoing() override { return !stop_.load(); }
+  void ClientInUse(qm::HttpClient* client) override { run_.SetClient(client); }
 
   QString Summary() const {
     QString text = QString("Fetched %1 of %2 tiles").arg(done_ - failed_).arg(total_);
@@ -53,6 +54,22 @@ class CountingView : public RedownloadView {
   bool refused_ = false;
   std::string lastFailure_;
 };
+
+namespace {
+
+// The list of the tiles as the re-download run reads it, written line by line.
+void WriteFetchList(const std::string& listFile, const ProjectArea& area, const std::string& tileServer,
+                    const std::vector<mapview::TileXY>& tiles) {
+  qm::AtomicFileWriter list(listFile, TileUrlsCarrySecrets(tileServer) ? qm::FileAccess::kOwnerOnly
+                                                                        : qm::FileAccess::kAsBefore);
+  constexpr size_t kLinesAWrite = 4096;
+  for (size_t at = 0; at < tiles.size(); at += kLinesAWrite) {
+    const size_t end = std::min(tiles.size(), at + kLinesAWrite);
+    list.Write(mapview::FetchListFor(area, tileServer, {tiles.begin() + static_cast<std::ptrdiff_t>(at),
+                                                        tiles.begin() + static_cast<std::ptrdiff_t>(end)}));
+  }
+  list.Commit();
+}
 
 }  // namespace
 
@@ -73,7 +90,7 @@ FetchSettings ReadFetchSettings(const std::string& configFile) {
 }
 
 FetchAgainRun::~FetchAgainRun() {
-  stop_ = true;
+  Stop();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -81,21 +98,33 @@ void FetchAgainRun::Start(const ProjectArea& area, const std::vector<mapview::Ti
                           const FetchSettings& settings, const std::string& listFile) {
   if (thread_.joinable()) thread_.join();
   qm::CreateDirectory(area.tileFolder);
-  qm::WriteFileAtomic(listFile, mapview::FetchListFor(area, settings.tileServer, tiles));
   stop_ = false;
   ended_ = false;
   const auto total = static_cast<int64_t>(tiles.size());
-  thread_ = std::thread([this, listFile, proxy = settings.proxy, total] {
+  thread_ = std::thread([this, area, tiles, settings, listFile, total] {
     CountingView view(*this, total, stop_);
     QString summary;
     try {
-      RunRedownload(listFile, view, proxy);
+      WriteFetchList(listFile, area, settings.tileServer, tiles);
+      RunRedownload(listFile, view, settings.proxy);
       summary = view.Summary();
     } catch (const std::exception& e) {
       summary = view.Summary() + " " + QString::fromStdString(e.what());
     }
     QMetaObject::invokeMethod(this, [this, summary] { Finish(summary); }, Qt::QueuedConnection);
   });
+}
+
+void FetchAgainRun::Stop() {
+  stop_ = true;
+  std::lock_guard lock(clientMutex_);
+  if (client_) client_->Abort();
+}
+
+void FetchAgainRun::SetClient(qm::HttpClient* client) {
+  std::lock_guard lock(clientMutex_);
+  client_ = client;
+  if (client_ && stop_) client_->Abort();
 }
 
 void FetchAgainRun::Finish(const QString& summary) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -31,10 +32,12 @@ class FetchAgainRun : public QObject {
   ~FetchAgainRun() override;  // stops after the tile being fetched
 
   bool Running() const { return thread_.joinable() && !ended_; }
-  // Writes the list of tiles into listFile and starts; throws qm::FileError when it cannot.
+  // Starts fetching the tiles; the thread writes their list into listFile first (a failure to
+  // write it ends the run with its message).
   void Start(const ProjectArea& area, const std::vector<mapview::TileXY>& tiles, const FetchSettings& settings,
              const std::string& listFile);
-  void Stop() { stop_ = true; }
+  // Ends the run now: the request in hand is aborted.
+  void Stop();
 
  signals:
   void progressed(qint64 done, qint64 total, qint64 failed);
@@ -44,7 +47,12 @@ class FetchAgainRun : public QObject {
  private:
   void Finish(const QString& summary);
 
+  friend class CountingView;
+  void SetClient(qm::HttpClient* client);
+
   std::atomic<bool> stop_{false};
+  std::mutex clientMutex_;
+  qm::HttpClient* client_ = nullptr;  // the run's client while it runs
   bool ended_ = false;
   std::thread thread_;
 };

@@ -153,7 +153,6 @@ bool MapViewerWindow::OpenProject(const std::string& projectFile) {
   session_ = std::move(session);
   connect(session_.get(), &ViewerSession::statesChanged, map_, &mapview::MapWidget::StatesChanged);
   connect(session_.get(), &ViewerSession::imagesChanged, map_, qOverload<>(&QWidget::update));
-  connect(session_.get(), &ViewerSession::lostTrack, this, &MapViewerWindow::Reopen, Qt::QueuedConnection);
   map_->SetArea(session_->Cells(), &session_->Cache());
   map_->SetStates(session_->States());
   session_->Start();
@@ -184,7 +183,7 @@ void MapViewerWindow::ChooseProject() {
 void MapViewerWindow::Reopen() {
   if (!session_) return;
   const mapview::Viewport view = map_->View();
-  if (OpenProject(session_->ProjectFile())) map_->SetView(view);
+  if (OpenProject(session_->ProjectFile())) map_->MoveTo(view);
 }
 
 void MapViewerWindow::UpdateLegend() {
@@ -241,12 +240,13 @@ void MapViewerWindow::FetchSelected() {
     const FetchSettings settings = ReadFetchSettings(programFolder_ + "ini" + qm::kPathSeparator + "config.ini");
     const std::string listFile = mapview::OverviewFolderFor(session_->ProjectFile()) + "fetch_again.ftl";
     qm::CreateDirectory(mapview::OverviewFolderFor(session_->ProjectFile()));
+    qm::CreateDirectory(session_->Area().tileFolder);
+    session_->WatchTileFolder();
     fetch_.Start(session_->Area(), states->SelectedTiles(), settings, listFile);
   } catch (const std::exception& e) {
     Warn(QString::fromStdString(e.what()));
     return;
   }
-  session_->WatchTileFolder();
   states->ClearSelection();
   map_->StatesChanged();
   progress_->setText("Fetching...");

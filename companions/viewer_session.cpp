@@ -42,8 +42,7 @@ ViewerSession::ViewerSession(const std::string& projectFile, std::string blankBy
 }
 
 ViewerSession::~ViewerSession() {
-  stopSurvey_ = true;
-  if (survey_.joinable()) survey_.join();
+  StopSurvey();
   builder_.reset();
   cache_.reset();
 }
@@ -56,33 +55,65 @@ void ViewerSession::Start() {
     connect(notifier_, &QSocketNotifier::activated, this, &ViewerSession::ReadChanges);
     watch_.Watch(qm::ExtractFilePath(projectFile_).empty() ? "." : qm::ExtractFilePath(projectFile_));
   }
-  WatchTileFolder();
+  watchingTiles_ = watch_.Watch(area_.tileFolder);
   builder_->Start();
-  if (!states_) return;
   ReadFailedList();
-  surveying_ = true;
-  survey_ = std::thread([this] { Survey(); });
+  StartSurvey();
 }
 
 void ViewerSession::WatchTileFolder() {
-  if (!watchingTiles_) watchingTiles_ = watch_.Watch(area_.tileFolder);
+  if (watchingTiles_ || !(watchingTiles_ = watch_.Watch(area_.tileFolder))) return;
+  Rescan();
+}
+
+void ViewerSession::Rescan() {
+  builder_->WalkAgain();
+  StopSurvey();
+  if (states_) states_->ForgetFiles();
+  StartSurvey();
+  emit statesChanged();
+}
+
+void ViewerSession::StartSurvey() {
+  if (!states_) return;
+  stopSurvey_ = false;
+  surveying_ = true;
+  filesSurveyed_ = 0;
+  changedDuringSurvey_.clear();
+  survey_ = std::thread([this] { Survey(); });
+}
+
+// Batches of a stopped survey that are still queued are dropped by TakeSurveyed's check.
+void ViewerSession::StopSurvey() {
+  stopSurvey_ = true;
+  if (survey_.joinable()) survey_.join();
+  surveying_ = false;
+  ++surveyRound_;
 }
 
 void ViewerSession::Survey() {
-  const bool completed = mapview::SurveyTileFolder(area_, blankBytes_, stopSurvey_, [this](std::vector<mapview::TileFile>&& files) {
-    QMetaObject::invokeMethod(this, [this, files = std::move(files)] { TakeSurveyed(files); }, Qt::QueuedConnection);
+  const int round = surveyRound_;
+  const bool completed = mapview::SurveyTileFolder(area_, blankBytes_, stopSurvey_, [this, round](std::vector<mapview::TileFile>&& files) {
+    QMetaObject::invokeMethod(this, [this, round, files = std::move(files)] { TakeSurveyed(round, files); }, Qt::QueuedConnection);
   });
-  QMetaObject::invokeMethod(this, [this, completed] { SurveyEnded(completed); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, [this, round, completed] { SurveyEnded(round, completed); }, Qt::QueuedConnection);
 }
 
-void ViewerSession::TakeSurveyed(std::vector<mapview::TileFile> files) {
-  for (const mapview::TileFile& file : files) states_->SetFile(file.x, file.y, file.state);
+int64_t ViewerSession::CellIndex(int64_t x, int64_t y) const { return (y - area_.minY) * area_.Columns() + (x - area_.minX); }
+
+void ViewerSession::TakeSurveyed(int round, const std::vector<mapview::TileFile>& files) {
+  if (round != surveyRound_) return;
+  for (const mapview::TileFile& file : files) {
+    if (!changedDuringSurvey_.contains(CellIndex(file.x, file.y))) states_->SetFile(file.x, file.y, file.state);
+  }
   filesSurveyed_ += static_cast<int64_t>(files.size());
   emit statesChanged();
 }
 
-void ViewerSession::SurveyEnded(bool completed) {
+void ViewerSession::SurveyEnded(int round, bool completed) {
+  if (round != surveyRound_) return;
   surveying_ = false;
+  changedDuringSurvey_.clear();
   if (completed) states_->MarkUnseenMissing();
   emit statesChanged();
 }
@@ -95,6 +126,8 @@ void ViewerSession::ReadChanges() {
     if (change.name == failedName) {
       ReadFailedList();
       statesTouched = true;
+    } else if (change.folder == area_.tileFolder && change.name.empty()) {
+      watchingTiles_ = false;  // the tile folder went away; a new one is watched when it comes
     } else if (change.name == area_.name) {
       WatchTileFolder();
     } else if (const auto tile = mapview::TileOfFileName(area_, change.name)) {
@@ -102,7 +135,7 @@ void ViewerSession::ReadChanges() {
       statesTouched = true;
     }
   }
-  if (overflowed) emit lostTrack();
+  if (overflowed) Rescan();
   if (statesTouched) {
     emit statesChanged();
     emit imagesChanged();
@@ -110,6 +143,7 @@ void ViewerSession::ReadChanges() {
 }
 
 void ViewerSession::TileChanged(int64_t x, int64_t y) {
+  if (surveying_) changedDuringSurvey_.insert(CellIndex(x, y));
   if (states_) {
     states_->SetFile(x, y, mapview::FileStateOf(area_.TilePath(static_cast<int32_t>(x), static_cast<int32_t>(y)), blankBytes_));
   }

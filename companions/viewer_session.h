@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 #include <QObject>
 
@@ -39,19 +40,23 @@ class ViewerSession : public QObject {
   int64_t FilesSurveyed() const { return filesSurveyed_; }
   // Starts the survey, the builder and the watch.
   void Start();
-  // Watches the tile folder once it exists (a fetch or a download may create it).
+  // Watches the tile folder once it exists (a fetch or a download may create it), surveying it
+  // again when the watch begins later than the survey.
   void WatchTileFolder();
+  // Surveys the tile folder anew and looks at every overview again (after changes went unseen).
+  void Rescan();
 
  signals:
   void statesChanged();
   void imagesChanged();
-  // The kernel dropped folder events: the project should be opened again.
-  void lostTrack();
 
  private:
+  void StartSurvey();
+  void StopSurvey();
   void Survey();
-  void TakeSurveyed(std::vector<mapview::TileFile> files);
-  void SurveyEnded(bool completed);
+  void TakeSurveyed(int round, const std::vector<mapview::TileFile>& files);
+  void SurveyEnded(int round, bool completed);
+  int64_t CellIndex(int64_t x, int64_t y) const;
   void ReadChanges();
   void TileChanged(int64_t x, int64_t y);
   void ReadFailedList();
@@ -68,6 +73,9 @@ class ViewerSession : public QObject {
   QSocketNotifier* notifier_ = nullptr;
   bool surveying_ = false;
   int64_t filesSurveyed_ = 0;
+  // Tiles the watch reported while a survey ran: the survey's older word on them is ignored.
+  std::unordered_set<int64_t> changedDuringSurvey_;
   std::atomic<bool> stopSurvey_{false};
+  std::atomic<int> surveyRound_{0};  // batches of earlier rounds are dropped
   std::thread survey_;
 };

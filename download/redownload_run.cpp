@@ -70,6 +70,11 @@ void RunRedownload(const std::string& listFile, RedownloadView& view,
   qm::HttpClient client;
   client.SetHeaders(RedownloadHeaders());
   if (proxy) client.SetProxy(*proxy);
+  struct InUse {
+    RedownloadView& view;
+    ~InUse() { view.ClientInUse(nullptr); }
+  } inUse{view};
+  view.ClientInUse(&client);
   const std::vector<std::string> lines = qm::SplitTextLines(qm::ReadWholeFile(listFile));
   if (lines.empty()) {
     view.AddEntry("No failed files records.");

@@ -17,6 +17,9 @@ class RedownloadView {
   virtual void ProcessEvents() = 0;
   // Asked before each line; false ends the run there.
   virtual bool KeepGoing() { return true; }
+  // The run's client before its first request, and nullptr before it goes away: while it is
+  // set, another thread may Abort() it.
+  virtual void ClientInUse(qm::HttpClient* /*client*/) {}
 };
 
 // The request headers of the re-download client.

@@ -1,4 +1,5 @@
 // The tile source: file name, file path, extension and URL of a tile of the satellite map source.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -77,17 +78,16 @@ bool IsTileFileName(std::string_view name) {
 std::optional<TileFileNumbers> ParseTileFileName(std::string_view name) {
   if (!IsTileFileName(name)) return std::nullopt;
   name.remove_prefix(std::string_view(kSatellitePrefix).size() + 1);
+  name = name.substr(0, name.rfind('.'));
   int64_t numbers[3] = {0, 0, 0};
-  int index = 0;
-  for (const char c : name) {
-    if (c == '_') {
-      ++index;
-    } else if (c == '.') {
-      break;
-    } else {
-      numbers[index] = numbers[index] * 10 + (c - '0');
-      if (numbers[index] > INT32_MAX) return std::nullopt;
-    }
+  for (int index = 0; index < 3; ++index) {
+    const std::string_view digits = name.substr(0, name.find('_'));
+    // A number written with a leading zero is another file than the tile's own name.
+    if (digits.size() > 1 && digits.front() == '0') return std::nullopt;
+    if (digits.size() > 10) return std::nullopt;
+    for (const char c : digits) numbers[index] = numbers[index] * 10 + (c - '0');
+    if (numbers[index] > INT32_MAX) return std::nullopt;
+    name.remove_prefix(std::min(name.size(), digits.size() + 1));
   }
   return TileFileNumbers{static_cast<int32_t>(numbers[0]), static_cast<int32_t>(numbers[1]),
                          static_cast<int>(numbers[2])};

@@ -36,8 +36,13 @@ std::vector<FolderChange> FolderWatch::Changes(bool& overflowed) {
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       if (event->mask & IN_Q_OVERFLOW) overflowed = true;
       const auto folder = folders_.find(event->wd);
-      if (folder == folders_.end() || event->len == 0) continue;
-      seen.emplace(folder->second, event->name);
+      if (folder == folders_.end()) continue;
+      if (event->mask & IN_IGNORED) {
+        seen.emplace(folder->second, "");
+        folders_.erase(folder);
+      } else if (event->len > 0) {
+        seen.emplace(folder->second, event->name);
+      }
     }
   }
   std::vector<FolderChange> changes;

@@ -10,7 +10,7 @@ namespace mapview {
 
 struct FolderChange {
   std::string folder;  // as given to Watch
-  std::string name;
+  std::string name;    // empty when the folder itself went away and is no longer watched
 };
 
 class FolderWatch {

@@ -57,10 +57,15 @@ void MapWidget::StatesChanged() {
 
 void MapWidget::FitArea() {
   SetView(mapview::FitArea(area_, width(), height()));
-  fitted_ = true;
+  userMoved_ = false;
 }
 
-void MapWidget::ZoomBy(double factor) { SetView(ZoomedAbout(view_, area_, factor, width() / 2.0, height() / 2.0)); }
+void MapWidget::ZoomBy(double factor) { MoveTo(ZoomedAbout(view_, area_, factor, width() / 2.0, height() / 2.0)); }
+
+void MapWidget::MoveTo(const Viewport& view) {
+  userMoved_ = true;
+  SetView(view);
+}
 
 void MapWidget::SetView(const Viewport& view) {
   view_ = view;
@@ -177,7 +182,10 @@ CellRect MapWidget::TilesBetween(QPointF a, QPointF b) const {
 }
 
 void MapWidget::resizeEvent(QResizeEvent*) {
-  if (!fitted_) return;
+  if (!userMoved_) {
+    FitArea();
+    return;
+  }
   view_.width = std::max(width(), 1);
   view_.height = std::max(height(), 1);
   SetView(view_);
@@ -188,6 +196,7 @@ void MapWidget::mousePressEvent(QMouseEvent* event) {
                       (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier));
   if (event->button() != Qt::LeftButton && !select) return;
   drag_ = select ? Drag::kSelect : Drag::kPan;
+  lastClickedTile_.reset();
   pressAt_ = lastAt_ = event->position();
   moved_ = false;
   if (drag_ == Drag::kPan) setCursor(Qt::ClosedHandCursor);
@@ -198,7 +207,7 @@ void MapWidget::mouseMoveEvent(QMouseEvent* event) {
   emit hovered(view_.TileX(at.x()), view_.TileY(at.y()));
   if (drag_ == Drag::kNone) return;
   if ((at - pressAt_).manhattanLength() > kClickSlop) moved_ = true;
-  if (drag_ == Drag::kPan && moved_) SetView(Panned(view_, area_, at.x() - lastAt_.x(), at.y() - lastAt_.y()));
+  if (drag_ == Drag::kPan && moved_) MoveTo(Panned(view_, area_, at.x() - lastAt_.x(), at.y() - lastAt_.y()));
   if (drag_ == Drag::kSelect) update();
   lastAt_ = at;
 }
@@ -212,6 +221,7 @@ void MapWidget::mouseReleaseEvent(QMouseEvent* event) {
     states_->SelectIn(tiles);
   } else if (!moved_ && !tiles.Empty()) {
     states_->Toggle(tiles.x0, tiles.y0);
+    lastClickedTile_ = std::pair{tiles.x0, tiles.y0};
   } else {
     update();
     return;
@@ -220,23 +230,30 @@ void MapWidget::mouseReleaseEvent(QMouseEvent* event) {
   emit selectionChanged();
 }
 
+// A double-click zooms in; the click before it toggled a tile, which is put back.
 void MapWidget::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  SetView(ZoomedAbout(view_, area_, 2, event->position().x(), event->position().y()));
+  if (states_ && lastClickedTile_) {
+    states_->Toggle(lastClickedTile_->first, lastClickedTile_->second);
+    lastClickedTile_.reset();
+    StatesChanged();
+    emit selectionChanged();
+  }
+  MoveTo(ZoomedAbout(view_, area_, 2, event->position().x(), event->position().y()));
 }
 
 void MapWidget::wheelEvent(QWheelEvent* event) {
   const double factor = std::pow(2.0, event->angleDelta().y() / 240.0);  // a notch zooms by √2
-  SetView(ZoomedAbout(view_, area_, factor, event->position().x(), event->position().y()));
+  MoveTo(ZoomedAbout(view_, area_, factor, event->position().x(), event->position().y()));
 }
 
 void MapWidget::keyPressEvent(QKeyEvent* event) {
   const double stepX = width() / 4.0, stepY = height() / 4.0;
   switch (event->key()) {
-    case Qt::Key_Left: SetView(Panned(view_, area_, stepX, 0)); break;
-    case Qt::Key_Right: SetView(Panned(view_, area_, -stepX, 0)); break;
-    case Qt::Key_Up: SetView(Panned(view_, area_, 0, stepY)); break;
-    case Qt::Key_Down: SetView(Panned(view_, area_, 0, -stepY)); break;
+    case Qt::Key_Left: MoveTo(Panned(view_, area_, stepX, 0)); break;
+    case Qt::Key_Right: MoveTo(Panned(view_, area_, -stepX, 0)); break;
+    case Qt::Key_Up: MoveTo(Panned(view_, area_, 0, stepY)); break;
+    case Qt::Key_Down: MoveTo(Panned(view_, area_, 0, -stepY)); break;
     case Qt::Key_Plus:
     case Qt::Key_Equal: ZoomBy(2); break;
     case Qt::Key_Minus: ZoomBy(0.5); break;

@@ -35,6 +35,8 @@ class MapWidget : public QWidget {
   void ZoomBy(double factor);
   const Viewport& View() const { return view_; }
   void SetView(const Viewport& view);
+  // A view the user chose: it is kept when the widget is resized.
+  void MoveTo(const Viewport& view);
 
  signals:
   // The tile position under the cursor, in tiles with fractions; hoverLeft when it leaves.
@@ -68,7 +70,8 @@ class MapWidget : public QWidget {
   PieceCache* cache_ = nullptr;
   TileStateGrid* states_ = nullptr;
   Viewport view_;
-  bool fitted_ = false;
+  bool userMoved_ = false;  // until the user pans or zooms, a resize fits the area again
+  std::optional<std::pair<int64_t, int64_t>> lastClickedTile_;
 
   Drag drag_ = Drag::kNone;
   QPointF pressAt_, lastAt_;

@@ -33,15 +33,26 @@ void OverviewBuilder::Start() { thread_ = std::thread([this] { Run(); }); }
 
 void OverviewBuilder::TileChanged(int64_t x, int64_t y) {
   if (!area_.Contains(x, y)) return;
-  const PieceKey piece{kFirstOverviewLevel, x >> kFirstOverviewLevel, y >> kFirstOverviewLevel};
+  Enqueue({kFirstOverviewLevel, x >> kFirstOverviewLevel, y >> kFirstOverviewLevel});
+}
+
+void OverviewBuilder::WalkAgain() {
   {
     std::lock_guard lock(mutex_);
-    if (std::find(changed_.begin(), changed_.end(), piece) == changed_.end()) changed_.push_back(piece);
+    walkAgain_ = true;
   }
   wake_.notify_all();
 }
 
-void OverviewBuilder::Refresh(const PieceKey& piece) {
+void OverviewBuilder::Enqueue(const PieceKey& piece) {
+  {
+    std::lock_guard lock(mutex_);
+    if (queued_.insert(piece).second) changed_.push_back(piece);
+  }
+  wake_.notify_all();
+}
+
+bool OverviewBuilder::RefreshPiece(const PieceKey& piece) {
   uint64_t stamp = 0;
   if (piece.level == kFirstOverviewLevel) {
     stamp = FirstLevelStamp(piece, area_, tileFolder_, zoom_);
@@ -50,24 +61,18 @@ void OverviewBuilder::Refresh(const PieceKey& piece) {
     for (const PieceKey& child : ChildrenOf(piece, area_)) children.push_back(store_.StampOf(child));
     stamp = ParentStamp(children);
   }
-  if (stamp == store_.StampOf(piece)) return;
+  if (stamp == store_.StampOf(piece)) return false;
   if (stamp == 0) {
     store_.Remove(piece);
   } else {
     const QImage image = piece.level == kFirstOverviewLevel
                              ? ComposeFirstLevel(piece, area_, tileFolder_, zoom_)
                              : ComposeFromChildren(piece, area_, [this](const PieceKey& k) { return store_.PathOf(k); });
-    if (!store_.Put(piece, stamp, EncodeJpeg(image))) return;
+    if (!store_.Put(piece, stamp, EncodeJpeg(image))) return false;
   }
   ++built_;
   if (onBuilt_) onBuilt_(piece);
-}
-
-void OverviewBuilder::RefreshUpwards(PieceKey piece) {
-  for (;; piece = ParentOf(piece)) {
-    Refresh(piece);
-    if (piece.level >= topLevel_) return;
-  }
+  return true;
 }
 
 bool OverviewBuilder::NextChanged(PieceKey& piece) {
@@ -75,22 +80,31 @@ bool OverviewBuilder::NextChanged(PieceKey& piece) {
   if (changed_.empty()) return false;
   piece = changed_.front();
   changed_.pop_front();
+  queued_.erase(piece);
   return true;
 }
 
+// Changed pieces and the walk take turns, so neither starves the other. A changed piece that
+// was built queues its parent behind the other changes, so a parent over many changed pieces is
+// built once after them.
 void OverviewBuilder::Run() {
   PyramidWalk walk(area_);
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      if (walkFinished_) wake_.wait(lock, [this] { return stop_ || !changed_.empty(); });
+      if (walkFinished_) wake_.wait(lock, [this] { return stop_ || walkAgain_ || !changed_.empty(); });
       if (stop_) return;
+      if (std::exchange(walkAgain_, false)) {
+        walk = PyramidWalk(area_);
+        done_ = 0;
+        walkFinished_ = false;
+      }
     }
     PieceKey piece;
-    if (NextChanged(piece)) {
-      RefreshUpwards(piece);
-    } else if (const auto next = walk.Next()) {
-      Refresh(*next);
+    if (NextChanged(piece) && RefreshPiece(piece) && piece.level < topLevel_) Enqueue(ParentOf(piece));
+    if (walkFinished_) continue;
+    if (const auto next = walk.Next()) {
+      RefreshPiece(*next);
       ++done_;
     } else {
       walkFinished_ = true;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 #include "mapview/overview_store.h"
 #include "mapview/view_geometry.h"
@@ -29,17 +30,19 @@ class OverviewBuilder {
   void Start();
   // The tile changed on disk: the pieces above it are looked at again.
   void TileChanged(int64_t x, int64_t y);
+  // Changes may have gone unseen: every piece is looked at again.
+  void WalkAgain();
   int64_t PiecesDone() const { return done_.load(); }
   int64_t PiecesTotal() const { return total_; }
   int64_t PiecesBuilt() const { return built_.load(); }
   bool WalkFinished() const { return walkFinished_.load(); }
 
-  // One piece brought up to date now, on the calling thread (the walk and tests use it).
-  void Refresh(const PieceKey& piece);
 
  private:
   void Run();
-  void RefreshUpwards(PieceKey piece);
+  // Returns whether the piece was built or removed.
+  bool RefreshPiece(const PieceKey& piece);
+  void Enqueue(const PieceKey& piece);
   bool NextChanged(PieceKey& piece);
 
   const CellRect area_;
@@ -54,7 +57,9 @@ class OverviewBuilder {
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<PieceKey> changed_;
+  std::deque<PieceKey> changed_;  // in the order they changed, each once
+  std::unordered_set<PieceKey, PieceKeyHash> queued_;
+  bool walkAgain_ = false;
   bool stop_ = false;
   std::thread thread_;
 };

@@ -36,6 +36,7 @@ const QImage* PieceCache::Find(const PieceKey& piece) {
 }
 
 void PieceCache::Want(const std::vector<PieceKey>& pieces) {
+  keepAtLeast_ = pieces.size();
   {
     std::lock_guard lock(wanted_->mutex);
     wanted_->pieces.clear();
@@ -58,13 +59,18 @@ void PieceCache::Want(const std::vector<PieceKey>& pieces) {
 
 void PieceCache::Arrive(const PieceKey& piece, QImage image, bool loaded) {
   pending_.erase(piece);
-  if (forgotten_.erase(piece) > 0 || !loaded) return;
+  // A result that is dropped still asks for a repaint, which asks again for what is in view.
+  if (forgotten_.erase(piece) > 0 || !loaded) {
+    emit arrived();
+    return;
+  }
   const auto [it, added] = entries_.try_emplace(piece);
   if (!added) bytes_ -= CostOf(it->second.image);
   else it->second.use = uses_.insert(uses_.begin(), piece);
   it->second.image = std::move(image);
   bytes_ += CostOf(it->second.image);
-  while (bytes_ > budget_ && uses_.size() > 1) {
+  // The images of the view in hand stay, even when they alone exceed the budget.
+  while (bytes_ > budget_ && uses_.size() > std::max<size_t>(keepAtLeast_, 1)) {
     const auto oldest = entries_.find(uses_.back());
     bytes_ -= CostOf(oldest->second.image);
     entries_.erase(oldest);

@@ -52,6 +52,7 @@ class PieceCache : public QObject {
   Loader loader_;
   size_t budget_;
   size_t bytes_ = 0;
+  size_t keepAtLeast_ = 0;  // the number of images the view asked for last
   std::list<PieceKey> uses_;  // most recent first
   std::unordered_map<PieceKey, Entry, PieceKeyHash> entries_;
   std::unordered_set<PieceKey, PieceKeyHash> pending_, forgotten_;

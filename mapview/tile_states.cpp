@@ -44,14 +44,21 @@ void TileStateGrid::MarkUnseenMissing() {
   }
 }
 
+void TileStateGrid::ForgetFiles() {
+  for (uint8_t& cell : cells_) Replace(cell, cell & ~kFileMask);
+}
+
 void TileStateGrid::SetListedFailed(const std::vector<TileXY>& tiles) {
-  for (uint8_t& cell : cells_) {
-    if (cell & kFailedBit) Replace(cell, cell & ~kFailedBit);
+  for (const auto& [x, y] : listedFailed_) {
+    uint8_t& cell = cells_[Index(x, y)];
+    Replace(cell, cell & ~kFailedBit);
   }
+  listedFailed_.clear();
   for (const auto& [x, y] : tiles) {
     if (!area_.Contains(x, y)) continue;
     uint8_t& cell = cells_[Index(x, y)];
     Replace(cell, cell | kFailedBit);
+    listedFailed_.emplace_back(x, y);
   }
 }
 

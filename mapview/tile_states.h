@@ -33,7 +33,10 @@ class TileStateGrid {
   void SetFile(int64_t x, int64_t y, FileState state);
   // Every tile not yet seen is missing: the folder survey has ended.
   void MarkUnseenMissing();
-  // The tiles of the failed-tile list, replacing the ones it named before.
+  // Every tile's file state unknown again, before the folder is surveyed anew.
+  void ForgetFiles();
+  // The tiles of the failed-tile list, replacing the ones it named before (only those cells are
+  // touched, so a list saved again and again costs its length, not the area's).
   void SetListedFailed(const std::vector<TileXY>& tiles);
 
   // Selection: only missing and failed tiles can be selected, and a tile that arrives leaves it.
@@ -55,6 +58,7 @@ class TileStateGrid {
 
   CellRect area_;
   std::vector<uint8_t> cells_;
+  std::vector<TileXY> listedFailed_;
   int64_t counts_[kTileStateCount] = {};
   int64_t selected_ = 0;
 };

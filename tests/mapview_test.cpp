@@ -77,7 +77,9 @@ TEST(MapView, PyramidWalkVisitsEveryPieceOnceAfterItsChildren) {
   std::set<std::tuple<int, int64_t, int64_t>> visited;
   PyramidWalk walk(area);
   while (const auto piece = walk.Next()) {
-    if (piece->level == kFirstOverviewLevel) EXPECT_FALSE(TilesOf(*piece, area).Empty());
+    if (piece->level == kFirstOverviewLevel) {
+      EXPECT_FALSE(TilesOf(*piece, area).Empty());
+    }
     for (const PieceKey& child : piece->level > kFirstOverviewLevel ? ChildrenOf(*piece, area) : std::vector<PieceKey>{}) {
       EXPECT_TRUE(visited.contains({child.level, child.x, child.y})) << "child after parent";
     }
@@ -127,6 +129,7 @@ TEST_F(ProjectOnDisk, TileStatesComeFromTheFolderTheBlankTileAndTheFailedList) {
   Tile(12, 20, "BLANK-TILE-BYTEZ");  // the blank tile's size, other bytes
   Tile(10, 21, "other zoom", 13);    // not this project's
   Tile(99, 20, "outside the area");
+  qm::WriteFileAtomic(area.tileFolder + "kv_011_21_12.jpg", "not tile 11, 21");
   qm::WriteFileAtomic(area.tileFolder + ".kv_13_22_12.jpg.a1b2c3", "leftover");
   qm::WriteFileAtomic(area.failedList, area.TilePath(13, 22) + "|http://h/12/13/22\r\n" + area.TilePath(10, 20) +
                                            "|http://h/12/10/20\r\nnot a line of a tile\r\n");

@@ -2,6 +2,8 @@
 // window fetching selected tiles again from the local server, directly and through a proxy.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -187,6 +189,22 @@ TEST_F(MapViewerFetch, GoesThroughTheProxyOfTheSettings) {
   }
 }
 
+TEST_F(MapViewerFetch, TilesAreFollowedIntoATileFolderMadeAgain) {
+  Configure(false);
+  MapViewerWindow window(program.Path());
+  ASSERT_TRUE(window.OpenProject(project.dir.File("p.qmtp")));
+  ASSERT_TRUE(WaitFor([&] { return !window.Session()->Surveying(); }));
+  const TileStateGrid& states = *window.Session()->States();
+  ASSERT_EQ(states.Count(TileState::kPresent), 2);
+  std::filesystem::remove_all(project.area.tileFolder);
+  ASSERT_TRUE(WaitFor([&] { return states.Count(TileState::kPresent) == 0; }));
+  qm::CreateDirectory(project.area.tileFolder);
+  project.Tile(100, 201, Qt::green);
+  ASSERT_TRUE(WaitFor([&] { return states.At(100, 201) == TileState::kPresent; }));
+  project.Tile(101, 201, Qt::green);
+  EXPECT_TRUE(WaitFor([&] { return states.At(101, 201) == TileState::kPresent; }));
+}
+
 TEST_F(MapViewerFetch, AProjectWithoutAnAreaIsRefusedWithItsReason) {
   MapViewerWindow window(program.Path());
   window.SetWarningSink([this](const QString& text) { warnings.push_back(text); });
@@ -241,6 +259,15 @@ TEST_F(FetchRun, StopEndsAfterTheTileInHand) {
   EXPECT_LE(done, 3);
   EXPECT_TRUE(summary.endsWith("; stopped.")) << summary.toStdString();
   EXPECT_LT(server.RequestCount(), 5u);
+}
+
+TEST_F(FetchRun, StopAbortsARequestThatHangs) {
+  server.Script(Path(0), {qmtest::ScriptedAnswer::Ok("tile").Delayed(30000)});
+  Start();
+  ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(5)));
+  run.Stop();
+  ASSERT_TRUE(WaitFor([&] { return !summary.isEmpty(); })) << "still waiting for the answer";
+  EXPECT_EQ(summary.toStdString(), "Fetched 0 of 10 tiles; stopped.");
 }
 
 TEST(FetchSettingsFile, AProxyPortThatIsNoPortIsRefusedWithItsText) {

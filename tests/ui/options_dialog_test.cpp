@@ -93,10 +93,13 @@ TEST(OptionsDialogTest, TheTileServerIsShownCheckedAndStored) {
   dialog.show();
   EXPECT_EQ(dialog.EditTileServer->text(), "tiles.example.org:81");
   dialog.Edit12->setText("/data/elsewhere");
+  dialog.EditTileServer->setText("tiles.example.org/x");
+  dialog.Button1->click();
   dialog.EditTileServer->setText("http://tiles.example.org");
   dialog.Button1->click();
-  ASSERT_EQ(boxes.Calls().size(), 1u);
+  ASSERT_EQ(boxes.Calls().size(), 2u);
   EXPECT_NE(boxes.Calls()[0].text.toStdString().find("should be a host name or host:port"), std::string::npos);
+  EXPECT_NE(boxes.Calls()[1].text.toStdString().find("it lacks {z}, {x}, {y}"), std::string::npos);
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(folder.ReadConfig(), "[IniParas]\r\nTileServer=tiles.example.org:81\r\n");  // nothing written
 
@@ -104,6 +107,14 @@ TEST(OptionsDialogTest, TheTileServerIsShownCheckedAndStored) {
   dialog.Button1->click();
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(qm::IniFile(folder.ConfigPath()).ReadString("IniParas", "TileServer", ""), "127.0.0.1:8081");
+
+  const char* urlTemplate = "https://tiles.example.org/i/{z}/{x}/{y}.jpg?key=abc";
+  TfrmOptions again(folder.Path());
+  again.show();
+  again.EditTileServer->setText(urlTemplate);
+  again.Button1->click();
+  EXPECT_FALSE(again.isVisible());
+  EXPECT_EQ(qm::IniFile(folder.ConfigPath()).ReadString("IniParas", "TileServer", ""), urlTemplate);
 }
 
 TEST(OptionsDialogTest, VersionSurvivesRepeatedOks) {
