@@ -81,14 +81,28 @@ sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
 
 }  // namespace
 
-HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port)
+HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls)
     : provider_(provider) {
   const sockaddr_in address = BindAddress(bind, port);
   const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
-  daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO, port, nullptr,
-                             nullptr, &Answer, &provider_, MHD_OPTION_SOCK_ADDR, &address,
-                             MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, 120u,
-                             MHD_OPTION_END);
+  const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
+  if (tls == nullptr) {
+    daemon_ = MHD_start_daemon(flags, port, nullptr, nullptr, &Answer, &provider_, MHD_OPTION_SOCK_ADDR, &address,
+                               MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, 120u,
+                               MHD_OPTION_END);
+  } else {
+    if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+      throw std::runtime_error("this build of libmicrohttpd has no TLS support, so --tls cannot be used");
+    }
+    daemon_ = MHD_start_daemon(flags | MHD_USE_TLS, port, nullptr, nullptr, &Answer, &provider_, MHD_OPTION_SOCK_ADDR,
+                               &address, MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, 120u,
+                               MHD_OPTION_HTTPS_MEM_CERT, tls->certificate.c_str(), MHD_OPTION_HTTPS_MEM_KEY,
+                               tls->key.c_str(), MHD_OPTION_END);
+    if (daemon_ == nullptr) {
+      throw std::runtime_error("Cannot listen on " + bind + ":" + std::to_string(port) +
+                               " over HTTPS (in use, or the certificate and key are not a PEM pair)");
+    }
+  }
   if (daemon_ == nullptr) {
     throw std::runtime_error("Cannot listen on " + bind + ":" + std::to_string(port) +
                              " (in use, or not an address of this machine)");

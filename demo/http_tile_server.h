@@ -8,10 +8,17 @@
 
 struct MHD_Daemon;
 
+// A certificate and its private key, both PEM, for answering over HTTPS.
+struct TlsIdentity {
+  std::string certificate;
+  std::string key;
+};
+
 class HttpTileServer {
  public:
-  // Listens on bind:port (port 0 picks a free one); throws std::runtime_error when it cannot.
-  HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port);
+  // Listens on bind:port (port 0 picks a free one), over HTTPS when tls is given; throws
+  // std::runtime_error when it cannot.
+  HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls = nullptr);
   ~HttpTileServer();
   HttpTileServer(const HttpTileServer&) = delete;
   HttpTileServer& operator=(const HttpTileServer&) = delete;

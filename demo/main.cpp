@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "demo/http_tile_server.h"
 #include "demo/tile_provider.h"
 #include "platform/errors.h"
+#include "platform/file_ops.h"
 
 namespace {
 
@@ -21,7 +25,13 @@ struct Options {
   std::string bind = "127.0.0.1";
   std::string image = kBlueMarble;
   std::string tiles;
+  std::vector<std::string> tls;  // certificate and key files
 };
+
+std::optional<TlsIdentity> ReadTls(const Options& options) {
+  if (options.tls.empty()) return std::nullopt;
+  return TlsIdentity{qm::ReadWholeFile(options.tls[0]), qm::ReadWholeFile(options.tls[1])};
+}
 
 std::unique_ptr<TileProvider> MakeProvider(const Options& options) {
   if (!options.tiles.empty()) return std::make_unique<FolderTiles>(options.tiles);
@@ -56,15 +66,19 @@ int main(int argc, char* argv[]) {
   app.add_option("--tiles", options.tiles, "serve the kv_X_Y_Z.jpg files of this tile folder instead")
       ->check(CLI::ExistingDirectory)
       ->excludes(image);
+  app.add_option("--tls", options.tls, "answer over HTTPS with this certificate and private key (PEM files)")
+      ->expected(2)
+      ->check(CLI::ExistingFile);
   CLI11_PARSE(app, argc, argv);
 
   const sigset_t signals = StopSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   try {
     const std::unique_ptr<TileProvider> provider = MakeProvider(options);
-    HttpTileServer server(*provider, options.bind, options.port);
-    std::printf("quillmere-tileserver: serving %s on http://%s:%u/ (Ctrl+C stops)\n",
-                provider->Description().c_str(), options.bind.c_str(), server.Port());
+    const std::optional<TlsIdentity> tls = ReadTls(options);
+    HttpTileServer server(*provider, options.bind, options.port, tls ? &*tls : nullptr);
+    std::printf("quillmere-tileserver: serving %s on %s://%s:%u/ (Ctrl+C stops)\n", provider->Description().c_str(),
+                tls ? "https" : "http", options.bind.c_str(), server.Port());
     std::fflush(stdout);
     int received = 0;
     sigwait(&signals, &received);

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "demo/jpeg_codec.h"
@@ -17,6 +19,7 @@
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
+#include "platform/ini_file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
 
@@ -132,6 +135,85 @@ TEST(DemoTileServer, ServesATileFolderByteForByteAndRefusesWhatIsNoTile) {
             "HTTP/1.1 405 Method Not Allowed");
   ASSERT_TRUE(client.Get(server.Url(TestServer::TilePath(13, 2412, 3080)), body).ok);  // still serving
   EXPECT_EQ(server.Stop(), 0);
+}
+
+// HTTPS: a throwaway self-signed certificate for 127.0.0.1, made with the openssl command.
+struct HttpsTiles : ::testing::Test {
+  TempDir dir;
+  std::string certificate = dir.File("cert.pem");
+  std::unique_ptr<TileServerProcess> server;
+
+  void SetUp() override {
+    const pid_t openssl = qmtest::SpawnProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                                "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                                                "-keyout", dir.File("key.pem"), "-out", certificate},
+                                               -1, true);
+    ASSERT_EQ(qmtest::WaitForExit(openssl), 0) << "the openssl command is needed";
+    server = std::make_unique<TileServerProcess>(std::vector<std::string>{"--tls", certificate, dir.File("key.pem")});
+    ASSERT_GT(server->Port(), 0) << server->StartLine();
+  }
+  void TearDown() override { ::unsetenv("QUILLMERE_CA_FILE"); }
+
+  std::string Template() const {
+    return "https://" + server->HostPort() + std::string(kSatelliteTilePath) + "{z}/{x}/{y}" +
+           std::string(kSatelliteTileSuffix) + "?key=k1";
+  }
+  // One tile of zoom 13 through the template; the task when it ran to its end.
+  const TDownTask* Download(qmtest::ControllerRig& rig) {
+    StartInputs in = qmtest::ExampleInputs(dir);
+    in.RightLongitude = in.LeftLongitude;
+    in.BottomLatitude = in.TopLatitude;
+    rig.controller.BitBtn1Click(in);
+    EXPECT_TRUE(rig.RunToEnd());
+    return rig.controller.CurrentTask();
+  }
+};
+
+TEST_F(HttpsTiles, AreStoredThroughATemplateFromATrustedServer) {
+  ::setenv("QUILLMERE_CA_FILE", certificate.c_str(), 1);
+  qmtest::ControllerRig rig(dir, Template(), DownloadPauses::Zero());
+  const TDownTask* task = Download(rig);
+  ASSERT_NE(task, nullptr);
+  const std::string tile = qm::ReadWholeFile(TileFilePath(*task, task->MinX, task->MinY));
+  EXPECT_EQ(DecodeJpeg(tile).width, 256);
+  EXPECT_TRUE(rig.controller.Failed().Lines().empty());
+}
+
+TEST_F(HttpsTiles, AnUntrustedCertificateIsAFailureLineThatSaysSo) {
+  qmtest::ControllerRig rig(dir, Template(), DownloadPauses::Zero());
+  const TDownTask* task = Download(rig);
+  ASSERT_NE(task, nullptr);
+  const std::string log = qm::ReadWholeFile(task->LogFile);
+  EXPECT_NE(log.find("the server's certificate could not be verified"), std::string::npos) << log;
+  EXPECT_EQ(log.find("key=k1"), std::string::npos);
+  ASSERT_EQ(rig.controller.Failed().Lines().size(), 1u);
+  EXPECT_NE(rig.controller.Failed().Lines()[0].find("?key=k1"), std::string::npos);
+  // As for any other failure, the tile holds the blank image, never an answer of the server.
+  EXPECT_EQ(qm::ReadWholeFile(TileFilePath(*task, task->MinX, task->MinY)),
+            qm::ReadWholeFile(qm::ProgramFolder() + "blankimg/blank.jpg"));
+}
+
+TEST_F(HttpsTiles, GoThroughTheProxyAsATunnelWithItsCredentials) {
+  ::setenv("QUILLMERE_CA_FILE", certificate.c_str(), 1);
+  TestServer proxy;
+  proxy.RequireProxyAuthorization("ann", "s3cret");
+  qmtest::ControllerRig rig(dir, Template(), DownloadPauses::Zero());
+  qm::IniFile config(dir.File("ini/config.ini"));
+  config.WriteString("Proxy", "UseProxy", "1");
+  config.WriteString("Proxy", "ProxyServer", "127.0.0.1");
+  config.WriteString("Proxy", "ProxyPort", std::to_string(proxy.Port()));
+  config.WriteString("Proxy", "ProxyUsername", "ann");
+  config.WriteString("Proxy", "ProxyPassword", "s3cret");
+  const TDownTask* task = Download(rig);
+  ASSERT_NE(task, nullptr);
+  EXPECT_EQ(DecodeJpeg(qm::ReadWholeFile(TileFilePath(*task, task->MinX, task->MinY))).width, 256);
+  const std::vector<qmtest::RecordedRequest> requests = proxy.Requests();
+  ASSERT_FALSE(requests.empty());
+  for (const qmtest::RecordedRequest& request : requests) {
+    EXPECT_EQ(request.method, "CONNECT");  // the tile's path and key never reach the proxy
+    EXPECT_EQ(request.target, server->HostPort());
+    EXPECT_EQ(request.answeredStatus, 200);
+  }
 }
 
 }  // namespace

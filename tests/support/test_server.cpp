@@ -168,6 +168,7 @@ struct TestServer::State {
   ScriptedAnswer Answer(const RequestHead& head, int connectionId);
   // Sends the answer; false when the connection is to be (or was) closed.
   bool Perform(int fd, const ScriptedAnswer& answer, const std::string& path, bool clientCloses);
+  void Tunnel(int fd, const RequestHead& head, int connectionId, const std::string& early);
 };
 
 void TestServer::State::ReapFinished() {
@@ -257,6 +258,55 @@ bool TestServer::State::Perform(int fd, const ScriptedAnswer& answer, const std:
   return sent && !close;
 }
 
+namespace {
+
+// A connection to 127.0.0.1:port of a CONNECT target "127.0.0.1:port"; -1 for another host.
+int ConnectToTarget(const std::string& target) {
+  const std::size_t colon = target.rfind(':');
+  if (colon == std::string::npos || target.substr(0, colon) != "127.0.0.1") return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::atoi(target.c_str() + colon + 1)));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Relays bytes both ways until one side closes or the server stops.
+void Relay(int client, int target, int wakeFd) {
+  char chunk[16 * 1024];
+  pollfd fds[3] = {{client, POLLIN, 0}, {target, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  while (poll(fds, 3, -1) > 0 && !(fds[2].revents & POLLIN)) {
+    for (int from = 0; from < 2; ++from) {
+      if (!(fds[from].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      const ssize_t n = recv(fds[from].fd, chunk, sizeof chunk, 0);
+      if (n <= 0 || !SendAll(fds[1 - from].fd, std::string(chunk, static_cast<std::size_t>(n)), wakeFd)) return;
+    }
+  }
+}
+
+}  // namespace
+
+// A CONNECT request opens a tunnel to a port of this machine, as an HTTP proxy does for HTTPS.
+void TestServer::State::Tunnel(int fd, const RequestHead& head, int connectionId, const std::string& early) {
+  const ScriptedAnswer answer = Answer(head, connectionId);
+  const int target = answer.status == 200 ? ConnectToTarget(head.target) : -1;
+  if (target < 0) {
+    SendAll(fd, AnswerHead(answer.status == 200 ? 502 : answer.status, answer.headers, 0, false, true), wakeRead);
+    return (void)close(fd);
+  }
+  if (SendAll(fd, "HTTP/1.1 200 Connection established\r\n\r\n", wakeRead) &&
+      (early.empty() || SendAll(target, early, wakeRead))) {
+    Relay(fd, target, wakeRead);
+  }
+  close(target);
+  close(fd);
+}
+
 void TestServer::State::Serve(int fd, int connectionId) {
   std::string buffer;
   char chunk[16 * 1024];
@@ -274,6 +324,7 @@ void TestServer::State::Serve(int fd, int connectionId) {
       SendAll(fd, AnswerHead(400, {}, 0, false, true), wakeRead);
       return (void)close(fd);
     }
+    if (head->method == "CONNECT") return Tunnel(fd, *head, connectionId, buffer);
     // A request body (none is expected from GET) is read and dropped.
     std::size_t bodyLength = 0;
     if (auto length = FindHeader(head->headers, "Content-Length")) {

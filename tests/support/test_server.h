@@ -1,5 +1,6 @@
 // A local HTTP/1.1 server on 127.0.0.1 for network tests: scripted answers per path, keep-alive,
-// proxy-form request lines with optional Proxy-Authorization, and a log of every request.
+// proxy-form request lines with optional Proxy-Authorization, CONNECT tunnels to ports of this
+// machine (recorded with their target), and a log of every request.
 #pragma once
 
 #include <chrono>
