@@ -3,6 +3,7 @@
 
 #include "cli/cli_commands.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 #include "platform/http_client.h"
 
 namespace {
@@ -26,7 +27,7 @@ int main(int argc, char* argv[]) {
   CLI::App app{"Downloads the map tiles of an area without a window (quillmere-cli COMMAND --help)."};
   app.require_subcommand(1);
   CliOptions options;
-  options.configFile = qm::ProgramFolder() + "ini" + qm::kPathSeparator + "config.ini";
+  options.configFile = qm::ConfigFilePath(qm::DataFolder());
   StartInputs inputs;
   inputs.TaskName = "newtask.qmtp";
   std::string project, list, folder;

@@ -11,6 +11,7 @@
 #include "mosaic/mosaic_source.h"
 #include "mosaic/mosaic_writer.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ int Combine(const std::string& project, const std::string& output, const std::st
     std::fprintf(stderr, "mapcombiner: --fill takes transparent or a colour as #RRGGBB, not \"%s\".\n", fill.c_str());
     return 1;
   }
-  options.blankTileFile = qm::ProgramFolder() + "blankimg" + qm::kPathSeparator + "blank.jpg";
+  options.blankTileFile = qm::DataFolder() + "blankimg" + qm::kPathSeparator + "blank.jpg";
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   try {
     const MosaicSource source = ReadMosaicSource(project);
@@ -61,7 +62,7 @@ int Combine(const std::string& project, const std::string& output, const std::st
 int main(int argc, char* argv[]) {
   if (argc == 1) {
     QApplication application(argc, argv);
-    MapCombinerWindow window(qm::ProgramFolder());
+    MapCombinerWindow window(qm::DataFolder());
     window.show();
     return QApplication::exec();
   }

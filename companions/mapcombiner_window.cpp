@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 #include "platform/ini_file.h"
 
 namespace {
@@ -50,7 +51,7 @@ MapCombinerWindow::MapCombinerWindow(const std::string& programFolder, QWidget* 
     : QWidget(parent), programFolder_(programFolder) {
   setWindowTitle("Map Combiner");
   BuildControls();
-  const qm::IniFile config(programFolder_ + "ini" + qm::kPathSeparator + "config.ini");
+  const qm::IniFile config(qm::ConfigFilePath(programFolder_));
   ProjectEdit->setText(QString::fromStdString(config.ReadString("IniParas", "LastProject", "")));
   FormatChosen();
 }

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "companions/mapviewer_window.h"
-#include "platform/file_ops.h"
+#include "platform/program_layout.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "Usage: mapviewer [PROJECT.qmtp]\n");
     return 1;
   }
-  MapViewerWindow window(qm::ProgramFolder());
+  MapViewerWindow window(qm::DataFolder());
   if (arguments.size() == 2) {
     window.OpenProject(arguments[1].toStdString());
   } else {

@@ -19,6 +19,7 @@
 #include "engine/tile_source.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 #include "platform/ini_file.h"
 
 namespace {
@@ -168,7 +169,7 @@ bool MapViewerWindow::OpenProject(const std::string& projectFile) {
 }
 
 void MapViewerWindow::OpenLastProject() {
-  const qm::IniFile config(programFolder_ + "ini" + qm::kPathSeparator + "config.ini");
+  const qm::IniFile config(qm::ConfigFilePath(programFolder_));
   const std::string last = config.ReadString("IniParas", "LastProject", "");
   if (!last.empty() && qm::FileExists(last)) OpenProject(last);
 }
@@ -237,7 +238,7 @@ void MapViewerWindow::FetchSelected() {
   mapview::TileStateGrid* states = session_ ? session_->States() : nullptr;
   if (!states || states->SelectedCount() == 0 || fetch_.Running()) return;
   try {
-    const FetchSettings settings = ReadFetchSettings(programFolder_ + "ini" + qm::kPathSeparator + "config.ini");
+    const FetchSettings settings = ReadFetchSettings(qm::ConfigFilePath(programFolder_));
     const std::string listFile = mapview::OverviewFolderFor(session_->ProjectFile()) + "fetch_again.ftl";
     qm::CreateDirectory(mapview::OverviewFolderFor(session_->ProjectFile()));
     qm::CreateDirectory(session_->Area().tileFolder);

@@ -17,6 +17,7 @@
 #include "download/worker_host.h"
 #include "engine/Unitclasstask.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 #include "platform/http_client.h"
 #include "platform/ui_bridge.h"
 
@@ -24,7 +25,7 @@ class TDownThread : private TileFetchWorker {
  public:
   // Starts running at once. task, host and bridge must outlive the worker.
   TDownThread(int threadIndex, const TDownTask* task, WorkerHost& host, qm::UiBridge& bridge,
-              DownloadPauses pauses = {}, std::string programFolder = qm::ProgramFolder());
+              DownloadPauses pauses = {}, std::string programFolder = qm::DataFolder());
   // Asks the worker to stop and waits for its thread. The user-interface thread must keep
   // running the bridge's calls until ThreadDone has been reported, or this waits forever.
   ~TDownThread() override;

@@ -12,6 +12,7 @@
 #include "platform/date_time.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 #include "platform/ini_file.h"
 #include "platform/text_format.h"
 
@@ -64,7 +65,7 @@ DownloadController::DownloadController(ControllerView& view, qm::UiBridge& bridg
       bridge_(bridge),
       configFileName_(std::move(configFileName)),
       pauses_(pauses),
-      programFolder_(programFolder.empty() ? qm::ProgramFolder() : std::move(programFolder)) {}
+      programFolder_(programFolder.empty() ? qm::DataFolder() : std::move(programFolder)) {}
 
 DownloadController::~DownloadController() {
   for (auto& worker : downThreads_) {

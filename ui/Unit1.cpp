@@ -464,9 +464,10 @@ void TForm1::Homepage1Click() { OpenInShell(HomePageUrl); }
 
 void TForm1::Usermanual1Click() { OpenInShell(HelpFileName); }
 
-void TForm1::Mapviewer1Click() { OpenInShell(programFolder_ + "mapviewer"); }
+// The companions lie beside this program's executable, in the build folder and when installed.
+void TForm1::Mapviewer1Click() { OpenInShell(qm::ProgramFolder() + "mapviewer"); }
 
-void TForm1::CombineImages1Click() { OpenInShell(programFolder_ + "mapcombiner"); }
+void TForm1::CombineImages1Click() { OpenInShell(qm::ProgramFolder() + "mapcombiner"); }
 
 // The controller's view: boxes, caption, label, timer and the two memos.
 

@@ -12,6 +12,7 @@
 #include "download/controller_view.h"
 #include "download/download_controller.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 #include "ui/qt_ui_bridge.h"
 
 class QAction;
@@ -41,7 +42,7 @@ class TForm1 : public QMainWindow, public ControllerView {
  public:
   // programFolder: the folder whose ini/, help/ and companion programs the window uses; the
   // program passes the executable's folder, tests a folder of their own.
-  explicit TForm1(std::string programFolder = qm::ProgramFolder(), QWidget* parent = nullptr);
+  explicit TForm1(std::string programFolder = qm::DataFolder(), QWidget* parent = nullptr);
 
   ~TForm1() override;
 

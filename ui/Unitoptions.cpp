@@ -20,10 +20,6 @@ TfrmOptions* frmOptions = nullptr;
 
 namespace qm {
 
-std::string ConfigFilePath(const std::string& programFolder) {
-  return WithTrailingSeparator(programFolder) + "ini" + kPathSeparator + "config.ini";
-}
-
 std::string DefaultDownloadPath() {
   return QDir::homePath().toStdString() + kPathSeparator + "Downloads";
 }

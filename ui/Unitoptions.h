@@ -8,6 +8,7 @@
 #include <QDialog>
 
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 
 class QCheckBox;
 class QFrame;
@@ -18,8 +19,6 @@ class QPushButton;
 
 namespace qm {
 
-// programFolder (ending with the separator) followed by ini/config.ini.
-std::string ConfigFilePath(const std::string& programFolder);
 // The folder offered for downloads until the user sets one: Downloads in the home folder.
 std::string DefaultDownloadPath();
 
@@ -32,7 +31,7 @@ class TfrmOptions : public QDialog {
   // Asks the user for a folder; an empty result means the user cancelled.
   using FolderPicker = std::function<QString(QWidget* parent, const QString& caption)>;
 
-  explicit TfrmOptions(std::string programFolder = qm::ProgramFolder(), QWidget* parent = nullptr);
+  explicit TfrmOptions(std::string programFolder = qm::DataFolder(), QWidget* parent = nullptr);
 
   std::string ConfigFileName() const;
   void SetFolderPicker(FolderPicker picker) { pickFolder_ = std::move(picker); }

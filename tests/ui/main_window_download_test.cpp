@@ -206,8 +206,9 @@ TEST_F(MainWindowDownload, MenuCommandsOpenTheirTargetsAndADoubleClickViewsTheLo
   window->Homepage1->trigger();
   window->Mapviewer1->trigger();
   window->CombineImages1->trigger();
+  // The help comes from the data folder; the companions lie beside the running executable.
   EXPECT_EQ(opened, (std::vector<std::string>{program.Path() + "help/help.html", "https://quillmere.example.org/",
-                                              program.Path() + "mapviewer", program.Path() + "mapcombiner"}));
+                                              qm::ProgramFolder() + "mapviewer", qm::ProgramFolder() + "mapcombiner"}));
   QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
                     Qt::NoModifier);
   QCoreApplication::sendEvent(window->Memo1->viewport(), &click);
