@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStandardPaths>
 
 #include "engine/tile_server_setting.h"
 #include "platform/ini_file.h"
@@ -20,8 +21,10 @@ TfrmOptions* frmOptions = nullptr;
 
 namespace qm {
 
+// Qt reads the XDG user-dirs file (XDG_DOWNLOAD_DIR) and falls back to ~/Downloads.
 std::string DefaultDownloadPath() {
-  return QDir::homePath().toStdString() + kPathSeparator + "Downloads";
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+  return folder.isEmpty() ? QDir::homePath().toStdString() + kPathSeparator + "Downloads" : folder.toStdString();
 }
 
 }  // namespace qm

@@ -19,7 +19,8 @@ class QPushButton;
 
 namespace qm {
 
-// The folder offered for downloads until the user sets one: Downloads in the home folder.
+// The folder offered for downloads until the user sets one: the XDG user-dirs download folder
+// when the user's user-dirs.dirs names one, otherwise Downloads in the home folder.
 std::string DefaultDownloadPath();
 
 }  // namespace qm

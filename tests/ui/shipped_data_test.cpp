@@ -1,4 +1,7 @@
 // The files the build lays beside the program: configuration, blank tile and user manual.
+#include <cstdlib>
+
+#include <QDir>
 #include <QImage>
 #include <QImageReader>
 #include <QLineEdit>
@@ -22,6 +25,16 @@ TEST(ShippedDataTest, ConfigurationGivesVersionTileServerAndDefaultFolder) {
   window.show();
   EXPECT_EQ(window.windowTitle(), "Quillmere 6.2");
   EXPECT_EQ(window.Edit6->text().toStdString(), qm::DefaultDownloadPath());
+}
+
+TEST(ShippedDataTest, TheDefaultDownloadFolderFollowsTheUserDirs) {
+  TempDir config;
+  const char* previous = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = previous ? previous : "";
+  ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  qm::WriteFileAtomic(config.File("user-dirs.dirs"), "XDG_DOWNLOAD_DIR=\"$HOME/Telechargements\"\n");
+  EXPECT_EQ(qm::DefaultDownloadPath(), QDir::homePath().toStdString() + "/Telechargements");
+  if (previous) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(ShippedDataTest, BlankTileIsA256PixelJpegAndTheManualIsThere) {
