@@ -73,22 +73,6 @@ void WriteFetchList(const std::string& listFile, const ProjectArea& area, const 
 
 }  // namespace
 
-FetchSettings ReadFetchSettings(const std::string& configFile) {
-  const qm::IniFile config(configFile);
-  FetchSettings settings;
-  settings.tileServer = config.ReadString("IniParas", "TileServer", kDefaultTileServer);
-  if (config.ReadInteger("Proxy", "UseProxy", 0) != 1) return settings;
-  const std::string portText = config.ReadString("Proxy", "ProxyPort", "");
-  const std::optional<int32_t> port = qm::IntegerFromText(portText);
-  if (!port || *port < 1 || *port > 65535) {
-    throw std::runtime_error("The proxy port \"" + portText + "\" of the settings is not a port number (1 to 65535).");
-  }
-  settings.proxy = qm::ProxySettings{config.ReadString("Proxy", "ProxyServer", ""), *port,
-                                     config.ReadString("Proxy", "ProxyUsername", ""),
-                                     config.ReadString("Proxy", "ProxyPassword", "")};
-  return settings;
-}
-
 FetchAgainRun::~FetchAgainRun() {
   Stop();
   if (thread_.joinable()) thread_.join();

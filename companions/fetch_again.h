@@ -12,17 +12,10 @@
 
 #include <QObject>
 
+#include "engine/fetch_settings.h"
 #include "engine/project_area.h"
 #include "mapview/tile_states.h"
 #include "platform/http_client.h"
-
-// What the fetch needs from the settings file: the tile server and the proxy when it is on.
-struct FetchSettings {
-  std::string tileServer;
-  std::optional<qm::ProxySettings> proxy;
-};
-// Throws std::runtime_error with a message for the user when the proxy port is not usable.
-FetchSettings ReadFetchSettings(const std::string& configFile);
 
 class FetchAgainRun : public QObject {
   Q_OBJECT

@@ -21,6 +21,22 @@ constexpr double kClickSlop = 4;  // pixels a press may move and still be a clic
 
 }  // namespace
 
+QImage CellImage(const CellRect& cells, const QRectF& screen, const std::function<QRgb(int64_t, int64_t)>& colourOf) {
+  const bool perCell = screen.width() >= static_cast<double>(cells.x1 - cells.x0);
+  const int w = perCell ? static_cast<int>(cells.x1 - cells.x0) : std::max(1, static_cast<int>(std::ceil(screen.width())));
+  const int h = perCell ? static_cast<int>(cells.y1 - cells.y0) : std::max(1, static_cast<int>(std::ceil(screen.height())));
+  QImage image(w, h, QImage::Format_ARGB32);
+  const auto cellAt = [perCell](int64_t first, int64_t count, int pixel, int pixels) {
+    return perCell ? first + pixel : std::min(first + count - 1, first + static_cast<int64_t>((pixel + 0.5) * count / pixels));
+  };
+  for (int row = 0; row < h; ++row) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(row));
+    const int64_t y = cellAt(cells.y0, cells.y1 - cells.y0, row, h);
+    for (int column = 0; column < w; ++column) line[column] = colourOf(cellAt(cells.x0, cells.x1 - cells.x0, column, w), y);
+  }
+  return image;
+}
+
 QColor StateColour(TileState state) {
   switch (state) {
     case TileState::kBlank: return {70, 130, 230, 150};
@@ -45,6 +61,12 @@ void MapWidget::SetArea(const CellRect& area, PieceCache* cache) {
   FitArea();
 }
 
+void MapWidget::UseWebTilePyramid() {
+  firstPieceLevel_ = 0;
+  coarserForMissing_ = true;
+  update();
+}
+
 void MapWidget::SetStates(TileStateGrid* states) {
   states_ = states;
   StatesChanged();
@@ -55,8 +77,13 @@ void MapWidget::StatesChanged() {
   update();
 }
 
+void MapWidget::SetHome(const CellRect& home) {
+  home_ = home;
+  FitArea();
+}
+
 void MapWidget::FitArea() {
-  SetView(mapview::FitArea(area_, width(), height()));
+  SetView(mapview::FitArea(home_.value_or(area_), width(), height()));
   userMoved_ = false;
 }
 
@@ -91,31 +118,33 @@ void MapWidget::paintEvent(QPaintEvent*) {
     painter.setPen(QPen(kSelectedColour, 2, Qt::DashLine));
     painter.drawRect(ScreenRectOf(TilesBetween(pressAt_, lastAt_)));
   }
+  DrawOverlay(painter);
   emit painted(complete);
 }
 
 // The source rectangle, in a piece's pixels, of the tiles it covers.
-static QRectF SourceRect(const PieceKey& piece, const CellRect& tiles) {
-  const double perTile = kTilePixels / std::ldexp(1.0, piece.level < kFirstOverviewLevel ? 0 : piece.level);
-  const double x0 = piece.level < kFirstOverviewLevel ? piece.x : piece.x * std::ldexp(1.0, piece.level);
-  const double y0 = piece.level < kFirstOverviewLevel ? piece.y : piece.y * std::ldexp(1.0, piece.level);
+static QRectF SourceRect(const PieceKey& piece, const CellRect& tiles, int firstPieceLevel) {
+  const bool single = piece.level < firstPieceLevel;
+  const double perTile = kTilePixels / std::ldexp(1.0, single ? 0 : piece.level);
+  const double x0 = single ? piece.x : piece.x * std::ldexp(1.0, piece.level);
+  const double y0 = single ? piece.y : piece.y * std::ldexp(1.0, piece.level);
   return QRectF((tiles.x0 - x0) * perTile, (tiles.y0 - y0) * perTile, (tiles.x1 - tiles.x0) * perTile,
                 (tiles.y1 - tiles.y0) * perTile);
 }
 
 bool MapWidget::DrawImages(QPainter& painter) {
   bool complete = true;
-  const std::vector<PieceKey> images = ImagesInView(view_, area_);
+  const std::vector<PieceKey> images = ImagesInView(view_, area_, firstPieceLevel_);
   if (cache_) cache_->Want(images);
   painter.setRenderHint(QPainter::SmoothPixmapTransform, view_.pixelsPerTile < kTilePixels);
   for (const PieceKey& image : images) {
-    const CellRect tiles = TilesOfImage(image, area_);
+    const CellRect tiles = TilesOfImage(image, area_, firstPieceLevel_);
     const QImage* loaded = cache_ ? cache_->Find(image) : nullptr;
     if (loaded && !loaded->isNull()) {
       const QRectF whole(0, 0, loaded->width(), loaded->height());
       painter.drawImage(ScreenRectOf(tiles), *loaded,
-                        image.level < kFirstOverviewLevel ? whole : SourceRect(image, tiles));
-    } else if (loaded || !DrawFromCoarser(painter, image)) {
+                        image.level < firstPieceLevel_ ? whole : SourceRect(image, tiles, firstPieceLevel_));
+    } else if ((loaded && !coarserForMissing_) || !DrawFromCoarser(painter, image)) {
       painter.fillRect(ScreenRectOf(tiles), kNoTileColour);
     }
     complete = complete && loaded;
@@ -125,11 +154,12 @@ bool MapWidget::DrawImages(QPainter& painter) {
 
 // While an image loads, the part of a coarser one already in memory stands in for it.
 bool MapWidget::DrawFromCoarser(QPainter& painter, const PieceKey& image) {
-  const CellRect tiles = TilesOfImage(image, area_);
-  for (auto coarser = CoarserImage(image, area_); coarser; coarser = CoarserImage(*coarser, area_)) {
+  const CellRect tiles = TilesOfImage(image, area_, firstPieceLevel_);
+  for (auto coarser = CoarserImage(image, area_, firstPieceLevel_); coarser;
+       coarser = CoarserImage(*coarser, area_, firstPieceLevel_)) {
     const QImage* loaded = cache_->Find(*coarser);
     if (!loaded || loaded->isNull()) continue;
-    painter.drawImage(ScreenRectOf(tiles), *loaded, SourceRect(*coarser, tiles));
+    painter.drawImage(ScreenRectOf(tiles), *loaded, SourceRect(*coarser, tiles, firstPieceLevel_));
     return true;
   }
   return false;
@@ -155,21 +185,11 @@ const QImage& MapWidget::Marks(CellRect& covered) {
   marksTiles_ = tiles;
   marksStale_ = false;
   if (tiles.Empty()) return marks_ = QImage();
-  const QRectF screen = ScreenRectOf(tiles);
-  const bool perTile = view_.pixelsPerTile >= 1;
-  const int w = perTile ? static_cast<int>(tiles.x1 - tiles.x0) : std::max(1, static_cast<int>(std::ceil(screen.width())));
-  const int h = perTile ? static_cast<int>(tiles.y1 - tiles.y0) : std::max(1, static_cast<int>(std::ceil(screen.height())));
-  marks_ = QImage(w, h, QImage::Format_ARGB32);
   QRgb colours[kTileStateCount];
   for (int s = 0; s < kTileStateCount; ++s) colours[s] = StateColour(static_cast<TileState>(s)).rgba();
-  for (int row = 0; row < h; ++row) {
-    auto* line = reinterpret_cast<QRgb*>(marks_.scanLine(row));
-    const int64_t y = perTile ? tiles.y0 + row : std::min<int64_t>(tiles.y1 - 1, tiles.y0 + static_cast<int64_t>((row + 0.5) * (tiles.y1 - tiles.y0) / h));
-    for (int column = 0; column < w; ++column) {
-      const int64_t x = perTile ? tiles.x0 + column : std::min<int64_t>(tiles.x1 - 1, tiles.x0 + static_cast<int64_t>((column + 0.5) * (tiles.x1 - tiles.x0) / w));
-      line[column] = states_->Selected(x, y) ? kSelectedColour.rgba() : colours[static_cast<int>(states_->At(x, y))];
-    }
-  }
+  marks_ = CellImage(tiles, ScreenRectOf(tiles), [this, &colours](int64_t x, int64_t y) {
+    return states_->Selected(x, y) ? kSelectedColour.rgba() : colours[static_cast<int>(states_->At(x, y))];
+  });
   return marks_;
 }
 

@@ -4,12 +4,14 @@
 // one tile; the arrow keys pan, + and - zoom, Home fits the area, Esc clears the selection.
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QImage>
 #include <QPoint>
 #include <QWidget>
 
+#include "mapview/overview_plan.h"
 #include "mapview/tile_states.h"
 #include "mapview/view_geometry.h"
 
@@ -18,6 +20,9 @@ namespace mapview {
 class PieceCache;
 
 QColor StateColour(TileState state);
+// An image of the cells (tiles) that will be drawn over the screen rectangle: one pixel a cell, or
+// one a screen pixel, sampling the cells, when cells are smaller than pixels.
+QImage CellImage(const CellRect& cells, const QRectF& screen, const std::function<QRgb(int64_t, int64_t)>& colourOf);
 inline const QColor kSelectedColour(0, 220, 255, 200);
 
 class MapWidget : public QWidget {
@@ -28,9 +33,14 @@ class MapWidget : public QWidget {
 
   // The area to show and where its images come from; the view fits the area.
   void SetArea(const CellRect& area, PieceCache* cache);
+  // Every level's images are whole pieces, as the tiles of a web map's lower zooms are, and an
+  // image that could not be had shows the coarser one in its place.
+  void UseWebTilePyramid();
   // The marks to draw (none when null); StatesChanged redraws them after changes.
   void SetStates(TileStateGrid* states);
   void StatesChanged();
+  // The part of the area that the first view and Home fit (the whole area unless set).
+  void SetHome(const CellRect& home);
   void FitArea();
   void ZoomBy(double factor);
   const Viewport& View() const { return view_; }
@@ -47,6 +57,11 @@ class MapWidget : public QWidget {
   void painted(bool complete);
 
  protected:
+  // Drawn over the images and marks, last.
+  virtual void DrawOverlay(QPainter&) {}
+  QRectF ScreenRectOf(const CellRect& tiles) const;
+  const CellRect& Area() const { return area_; }
+
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -59,7 +74,6 @@ class MapWidget : public QWidget {
 
  private:
   enum class Drag { kNone, kPan, kSelect };
-  QRectF ScreenRectOf(const CellRect& tiles) const;
   bool DrawImages(QPainter& painter);
   bool DrawFromCoarser(QPainter& painter, const PieceKey& image);
   void DrawMarks(QPainter& painter);
@@ -67,7 +81,10 @@ class MapWidget : public QWidget {
   CellRect TilesBetween(QPointF a, QPointF b) const;
 
   CellRect area_;
+  std::optional<CellRect> home_;
   PieceCache* cache_ = nullptr;
+  int firstPieceLevel_ = kFirstOverviewLevel;
+  bool coarserForMissing_ = false;
   TileStateGrid* states_ = nullptr;
   Viewport view_;
   bool userMoved_ = false;  // until the user pans or zooms, a resize fits the area again

@@ -101,9 +101,9 @@ uint64_t FirstLevelStamp(const PieceKey& piece, const CellRect& area, const std:
 
 namespace mapview {
 
-std::vector<PieceKey> ImagesInView(const Viewport& view, const CellRect& area) {
-  const int level = DetailLevel(view.pixelsPerTile, OverviewTopLevel(area));
-  const CellRect cells = VisiblePieces(view, area, level < kFirstOverviewLevel ? 0 : level);
+std::vector<PieceKey> ImagesInView(const Viewport& view, const CellRect& area, int firstPieceLevel) {
+  const int level = DetailLevel(view.pixelsPerTile, std::max(TopLevel(area), firstPieceLevel));
+  const CellRect cells = VisiblePieces(view, area, level < firstPieceLevel ? 0 : level);
   std::vector<PieceKey> images;
   images.reserve(static_cast<size_t>(cells.Count()));
   for (int64_t y = cells.y0; y < cells.y1; ++y) {
@@ -112,16 +112,16 @@ std::vector<PieceKey> ImagesInView(const Viewport& view, const CellRect& area) {
   return images;
 }
 
-CellRect TilesOfImage(const PieceKey& image, const CellRect& area) {
-  if (image.level < kFirstOverviewLevel) return Intersection({image.x, image.y, image.x + 1, image.y + 1}, area);
+CellRect TilesOfImage(const PieceKey& image, const CellRect& area, int firstPieceLevel) {
+  if (image.level < firstPieceLevel) return Intersection({image.x, image.y, image.x + 1, image.y + 1}, area);
   return TilesOf(image, area);
 }
 
-std::optional<PieceKey> CoarserImage(const PieceKey& image, const CellRect& area) {
-  if (image.level < kFirstOverviewLevel) {
-    return PieceKey{kFirstOverviewLevel, image.x >> kFirstOverviewLevel, image.y >> kFirstOverviewLevel};
+std::optional<PieceKey> CoarserImage(const PieceKey& image, const CellRect& area, int firstPieceLevel) {
+  if (image.level < firstPieceLevel) {
+    return PieceKey{firstPieceLevel, image.x >> firstPieceLevel, image.y >> firstPieceLevel};
   }
-  if (image.level >= OverviewTopLevel(area)) return std::nullopt;
+  if (image.level >= std::max(TopLevel(area), firstPieceLevel)) return std::nullopt;
   return ParentOf(image);
 }
 

@@ -55,13 +55,17 @@ uint64_t FirstLevelStamp(const PieceKey& piece, const CellRect& area,
 
 namespace mapview {
 
-// The images a view draws: below the first overview level the tiles in view, each keyed by the
-// level it is decoded at and its own column and row; from that level up the pieces in view.
-std::vector<PieceKey> ImagesInView(const Viewport& view, const CellRect& area);
+// The images a view draws: below firstPieceLevel the tiles in view, each keyed by the level it is
+// decoded at and its own column and row; from that level up the pieces in view. The viewer starts
+// its overview pieces at kFirstOverviewLevel; a web map, whose every level is a tile of a lower
+// zoom, starts them at 0.
+std::vector<PieceKey> ImagesInView(const Viewport& view, const CellRect& area,
+                                   int firstPieceLevel = kFirstOverviewLevel);
 // The tiles an image of ImagesInView covers, within the area.
-CellRect TilesOfImage(const PieceKey& image, const CellRect& area);
+CellRect TilesOfImage(const PieceKey& image, const CellRect& area, int firstPieceLevel = kFirstOverviewLevel);
 // The next coarser image holding the same place, to draw while an image is loading; none above
 // the top level.
-std::optional<PieceKey> CoarserImage(const PieceKey& image, const CellRect& area);
+std::optional<PieceKey> CoarserImage(const PieceKey& image, const CellRect& area,
+                                     int firstPieceLevel = kFirstOverviewLevel);
 
 }  // namespace mapview

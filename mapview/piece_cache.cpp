@@ -88,6 +88,8 @@ void PieceCache::Forget(const PieceKey& piece) {
   entries_.erase(it);
 }
 
+bool PieceCache::StillWanted(const PieceKey& piece) const { return wanted_->Contains(piece); }
+
 void PieceCache::Clear() {
   for (const PieceKey& piece : pending_) forgotten_.insert(piece);
   entries_.clear();

@@ -34,6 +34,10 @@ class PieceCache : public QObject {
   // Drops a piece so that it is loaded again the next time it is wanted.
   void Forget(const PieceKey& piece);
   void Clear();
+  // Whether the view still wants the piece loaded; safe from the loader's threads.
+  bool StillWanted(const PieceKey& piece) const;
+  // Loaders that mostly wait (on a network) may use more threads than the processor has.
+  void SetThreadCount(int threads) { pool_.setMaxThreadCount(threads); }
   size_t Bytes() const { return bytes_; }
   size_t Count() const { return entries_.size(); }
 

@@ -29,12 +29,17 @@
 #include <QVBoxLayout>
 
 #include "engine/area_input.h"
+#include "engine/fetch_settings.h"
 #include "engine/project_loader.h"
+#include "mapview/tile_disk_cache.h"
+#include "mapview/web_tile_source.h"
+#include "platform/file_ops.h"
 #include "platform/ini_file.h"
 #include "ui/Convert.h"
 #include "ui/Unit2.h"
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
+#include "ui/area_picker_dialog.h"
 #include "ui/following_memo.h"
 #include "ui/list_progress_dialog.h"
 #include "ui/form_widgets.h"
@@ -125,6 +130,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
                                         "Projects(*.qmtp)");
   };
   OpenInShell = OpenWithDesktop;
+  RunAreaPicker = [](AreaPickerDialog& dialog) { return dialog.exec(); };
 }
 
 TForm1::~TForm1() {
@@ -191,6 +197,8 @@ void TForm1::BuildInputPanel() {
   UpDown1->SetRange(1, 19);
   UpDown1->SetPosition(13);
   UpDown1->SetAssociate(Edit5);
+  PickOnMapButton = PlaceButton(GroupBox4, "Pick on map...", 199, 92, 111, 25);
+  PickOnMapButton->setToolTip("Draw the area on a map of the tile server's imagery");
 
   Label6 = qm::PlaceLabel(Panel2, "Path to save:", 6, 201);
   Edit6 = qm::PlaceEdit(Panel2, 79, 200, 194);
@@ -274,6 +282,7 @@ void TForm1::ConnectHandlers() {
   connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button4, &QPushButton::clicked, this, &TForm1::LoadParametersfromprojectfilel1Click);
+  connect(PickOnMapButton, &QPushButton::clicked, this, &TForm1::PickOnMapClick);
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   // Enter in any edit field presses the window's default button.
   for (QLineEdit* edit : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6}) {
@@ -338,6 +347,33 @@ StartInputs TForm1::ReadInputs() const {
   in.Folder = Edit6->text().toStdString();
   in.TaskName = EditTaskName->text().toStdString();
   return in;
+}
+
+// The picker starts from the fields as they are; OK writes its rectangle into them as typed
+// texts, and the zoom, and touches nothing else.
+void TForm1::PickOnMapClick() {
+  qm::RunGuarded([this] {
+    const std::string configFile = qm::ConfigFilePath(programFolder_);
+    AreaPickerInputs inputs;
+    inputs.settings = ReadFetchSettings(configFile);
+    const std::string lastProject = qm::IniFile(configFile).ReadString("IniParas", "LastProject", "");
+    inputs.projects = mapview::FindProjects(Edit6->text().toStdString(), {lastProject});
+    const std::string blankFile = programFolder_ + "blankimg" + qm::kPathSeparator + "blank.jpg";
+    if (qm::FileExists(blankFile)) inputs.blankBytes = qm::ReadWholeFile(blankFile);
+    inputs.cacheFolder = mapview::TileCacheFolder(inputs.settings.tileServer);
+    const StartInputs in = ReadInputs();
+    inputs.fields = {in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom};
+    AreaPickerDialog dialog(std::move(inputs), this);
+    if (RunAreaPicker(dialog) != QDialog::Accepted) return;
+    const std::optional<AreaTexts> texts = dialog.Texts();
+    if (!texts) return;
+    Edit1->setText(QString::fromStdString(texts->left));
+    Edit3->setText(QString::fromStdString(texts->right));
+    Edit2->setText(QString::fromStdString(texts->top));
+    Edit4->setText(QString::fromStdString(texts->bottom));
+    UpDown1->SetPosition(std::stoi(texts->zoom));
+    ShowEstimate();
+  });
 }
 
 void TForm1::Button1Click() {

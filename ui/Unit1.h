@@ -28,6 +28,7 @@ class ListProgressDialog;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+class AreaPickerDialog;
 
 namespace qm {
 class UpDown;
@@ -56,6 +57,8 @@ class TForm1 : public QMainWindow, public ControllerView {
   std::function<QString()> PickProjectFile;
   // Opens a file, program or URL with the desktop's default handler; tests replace it.
   std::function<void(const std::string&)> OpenInShell;
+  // Runs the area picker and returns its QDialog result; tests replace it.
+  std::function<int(AreaPickerDialog&)> RunAreaPicker;
   // Shows the lines that are waiting for the memos now (they are added in batches).
   void FlushMemos();
 
@@ -88,6 +91,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   QLabel* Label6;
   QLineEdit* Edit6;
   QPushButton* Button1;
+  QPushButton* PickOnMapButton;
   QLabel* LabelTotalxy;
   QPushButton* BitBtn1;
   QFrame* Panel3;
@@ -124,6 +128,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   void FormShow();
   void BitBtn1Click();
   void Button1Click();
+  void PickOnMapClick();
   void Timer1Timer();
   void LoadParametersfromprojectfilel1Click();
   void Viewlogfile1Click();

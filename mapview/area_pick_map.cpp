@@ -1,0 +1,193 @@
+// Drawing and adjusting the picker's rectangle; the projects drawn over the map.
+#include "mapview/area_pick_map.h"
+
+#include <cmath>
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "mapview/web_tile_source.h"
+
+namespace mapview {
+
+namespace {
+
+constexpr double kEdgeSlop = 6;  // screen pixels within which an edge is taken hold of
+constexpr double kHandleSize = 7;
+constexpr double kMinGridSpacing = 8;  // tile lines closer than this many pixels are left out
+const QColor kRectangleColour(0, 220, 255);
+const QColor kProjectColour(250, 210, 40);
+const QColor kStoredColour(60, 220, 90, 110);
+
+Qt::CursorShape CursorFor(int edges) {
+  switch (edges) {
+    case kLeft: case kRight: return Qt::SizeHorCursor;
+    case kTop: case kBottom: return Qt::SizeVerCursor;
+    case kLeft | kTop: case kRight | kBottom: return Qt::SizeFDiagCursor;
+    case kRight | kTop: case kLeft | kBottom: return Qt::SizeBDiagCursor;
+    case kInside: return Qt::SizeAllCursor;
+    default: return Qt::ArrowCursor;
+  }
+}
+
+}  // namespace
+
+AreaPickMap::AreaPickMap(QWidget* parent) : MapWidget(parent) {
+  UseWebTilePyramid();
+}
+
+void AreaPickMap::SetDownloadZoom(int zoom) {
+  zoom_ = std::clamp(zoom, 0, kWorldZoom);
+  update();
+  emit rectangleChanged();
+}
+
+void AreaPickMap::SetRectangle(const std::optional<WorldRect>& rect) {
+  rect_ = rect;
+  update();
+  emit rectangleChanged();
+}
+
+std::optional<TileRange> AreaPickMap::Range() const {
+  if (!rect_) return std::nullopt;
+  return RangeAt(*rect_, zoom_);
+}
+
+void AreaPickMap::SetDrawMode(bool on) {
+  drawMode_ = on;
+  setCursor(on ? Qt::CrossCursor : Qt::ArrowCursor);
+}
+
+void AreaPickMap::SetOverlays(std::vector<ProjectOverlay> overlays) {
+  overlays_ = std::move(overlays);
+  update();
+}
+
+void AreaPickMap::ShowOverlays(bool on) {
+  showOverlays_ = on;
+  update();
+}
+
+QPointF AreaPickMap::WorldAt(QPointF screen) const { return {View().TileX(screen.x()), View().TileY(screen.y())}; }
+
+void AreaPickMap::DrawOverlay(QPainter& painter) {
+  if (showOverlays_) DrawProjects(painter);
+  DrawRectangle(painter);
+}
+
+// Each project of the download zoom: its outline, its stored tiles tinted green and the others
+// in the viewer's colours for blank and missing tiles.
+void AreaPickMap::DrawProjects(QPainter& painter) {
+  const int level = kWorldZoom - zoom_;
+  for (const ProjectOverlay& overlay : overlays_) {
+    if (overlay.area.zoom != zoom_) continue;
+    const TileRange range{zoom_, overlay.area.minX, overlay.area.minY, overlay.area.maxX, overlay.area.maxY};
+    const CellRect cells = WorldCellsOf(range);
+    const CellRect tiles = VisiblePieces(View(), cells, level);
+    if (overlay.tiles && !tiles.Empty()) {
+      const CellRect shown{tiles.x0 << level, tiles.y0 << level, tiles.x1 << level, tiles.y1 << level};
+      const QRectF screen = ScreenRectOf(shown);
+      const TileStateGrid& grid = *overlay.tiles;
+      painter.setRenderHint(QPainter::SmoothPixmapTransform, false);  // sharp tile edges
+      painter.drawImage(screen, CellImage(tiles, screen, [&grid](int64_t x, int64_t y) {
+                          const TileState state = grid.At(x, y);
+                          return state == TileState::kPresent ? kStoredColour.rgba() : StateColour(state).rgba();
+                        }));
+    }
+    painter.setPen(QPen(kProjectColour, 1.5, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(ScreenRectOf(cells));
+    painter.drawText(ScreenRectOf(cells).topLeft() + QPointF(4, 14), QString::fromStdString(overlay.area.name));
+  }
+}
+
+void AreaPickMap::DrawRectangle(QPainter& painter) {
+  const std::optional<TileRange> range = Range();
+  if (!range) return;
+  const QRectF screen = ScreenRectOf(WorldCellsOf(*range));
+  QColor fill = kRectangleColour;
+  fill.setAlpha(40);
+  painter.fillRect(screen, fill);
+  const double tilePixels = screen.width() / static_cast<double>(range->maxX - range->minX + 1);
+  if (tilePixels >= kMinGridSpacing) {
+    painter.setPen(QPen(QColor(255, 255, 255, 90), 1));
+    for (double x = screen.left() + tilePixels; x < screen.right() - 1; x += tilePixels) {
+      painter.drawLine(QPointF(x, screen.top()), QPointF(x, screen.bottom()));
+    }
+    for (double y = screen.top() + tilePixels; y < screen.bottom() - 1; y += tilePixels) {
+      painter.drawLine(QPointF(screen.left(), y), QPointF(screen.right(), y));
+    }
+  }
+  painter.setPen(QPen(kRectangleColour, 2));
+  painter.drawRect(screen);
+  painter.setBrush(kRectangleColour);
+  painter.setPen(QPen(Qt::black, 1));
+  for (const double x : {screen.left(), screen.center().x(), screen.right()}) {
+    for (const double y : {screen.top(), screen.center().y(), screen.bottom()}) {
+      if (x == screen.center().x() && y == screen.center().y()) continue;
+      painter.drawRect(QRectF(x - kHandleSize / 2, y - kHandleSize / 2, kHandleSize, kHandleSize));
+    }
+  }
+}
+
+void AreaPickMap::mousePressEvent(QMouseEvent* event) {
+  const QPointF at = event->position();
+  const bool drawGesture = event->button() == Qt::RightButton ||
+                           (event->button() == Qt::LeftButton && (drawMode_ || (event->modifiers() & Qt::ShiftModifier)));
+  const int edges = Range() && event->button() == Qt::LeftButton
+                        ? EdgesNear(View(), WorldCellsOf(*Range()), at.x(), at.y(), kEdgeSlop)
+                        : kNoEdge;
+  pressWorld_ = WorldAt(at);
+  if (drawGesture) {
+    gesture_ = Gesture::kDraw;
+  } else if (edges != kNoEdge) {
+    gesture_ = edges == kInside ? Gesture::kMove : Gesture::kEdges;
+    edges_ = edges;
+    // Taken hold of, the rectangle is first brought onto the tiles it shows, so that an edge
+    // follows the pointer from where it is drawn.
+    const CellRect cells = WorldCellsOf(*Range());
+    SetRectangle(WorldRect{static_cast<double>(cells.x0), static_cast<double>(cells.y0),
+                           static_cast<double>(cells.x1), static_cast<double>(cells.y1)});
+    rectAtPress_ = *rect_;
+  } else {
+    MapWidget::mousePressEvent(event);
+  }
+}
+
+void AreaPickMap::mouseMoveEvent(QMouseEvent* event) {
+  const QPointF at = event->position();
+  const QPointF world = WorldAt(at);
+  switch (gesture_) {
+    case Gesture::kNone:
+      MapWidget::mouseMoveEvent(event);
+      ShowCursorFor(at);
+      return;
+    case Gesture::kDraw: SetRectangle(Spanned(pressWorld_.x(), pressWorld_.y(), world.x(), world.y())); break;
+    case Gesture::kEdges: SetRectangle(Dragged(*rect_, edges_, world.x(), world.y())); break;
+    case Gesture::kMove:
+      SetRectangle(Moved(rectAtPress_, world.x() - pressWorld_.x(), world.y() - pressWorld_.y()));
+      break;
+  }
+  emit hovered(world.x(), world.y());
+}
+
+void AreaPickMap::mouseReleaseEvent(QMouseEvent* event) {
+  const Gesture gesture = std::exchange(gesture_, Gesture::kNone);
+  if (gesture == Gesture::kNone) {
+    MapWidget::mouseReleaseEvent(event);
+    return;
+  }
+  if (gesture == Gesture::kDraw && drawMode_) {
+    SetDrawMode(false);
+    emit drawModeEnded();
+  }
+  ShowCursorFor(event->position());
+}
+
+void AreaPickMap::ShowCursorFor(QPointF at) {
+  if (drawMode_) return;
+  const int edges = Range() ? EdgesNear(View(), WorldCellsOf(*Range()), at.x(), at.y(), kEdgeSlop) : kNoEdge;
+  setCursor(CursorFor(edges));
+}
+
+}  // namespace mapview

@@ -1,0 +1,70 @@
+// The web map of the area picker: the map view's panning and zooming, plus a rectangle the user
+// draws (Shift+drag, a right-button drag, or any drag in draw mode) and adjusts by its edges and
+// corners or moves by its inside. The rectangle is shown as the tiles of the download zoom it
+// takes; downloaded projects of that zoom can be drawn over the map with their stored tiles.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "engine/project_area.h"
+#include "mapview/area_pick.h"
+#include "mapview/map_widget.h"
+
+namespace mapview {
+
+// A downloaded project and its tiles found stored (present) in its folder.
+struct ProjectOverlay {
+  ProjectArea area;
+  std::shared_ptr<const TileStateGrid> tiles;  // null while the folder is being listed
+};
+
+class AreaPickMap : public MapWidget {
+  Q_OBJECT
+
+ public:
+  explicit AreaPickMap(QWidget* parent = nullptr);
+
+  void SetDownloadZoom(int zoom);
+  int DownloadZoom() const { return zoom_; }
+  void SetRectangle(const std::optional<WorldRect>& rect);
+  const std::optional<WorldRect>& Rectangle() const { return rect_; }
+  // The download zoom's tiles under the rectangle.
+  std::optional<TileRange> Range() const;
+  // While on, a plain drag draws a rectangle (instead of panning); it ends after one.
+  void SetDrawMode(bool on);
+  bool DrawMode() const { return drawMode_; }
+  void SetOverlays(std::vector<ProjectOverlay> overlays);
+  void ShowOverlays(bool on);
+
+ signals:
+  void rectangleChanged();
+  void drawModeEnded();
+
+ protected:
+  void DrawOverlay(QPainter& painter) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  enum class Gesture { kNone, kDraw, kEdges, kMove };
+  void DrawProjects(QPainter& painter);
+  void DrawRectangle(QPainter& painter);
+  void ShowCursorFor(QPointF at);
+  QPointF WorldAt(QPointF screen) const;
+
+  int zoom_ = 13;
+  std::optional<WorldRect> rect_;
+  bool drawMode_ = false;
+  std::vector<ProjectOverlay> overlays_;
+  bool showOverlays_ = false;
+
+  Gesture gesture_ = Gesture::kNone;
+  int edges_ = kNoEdge;
+  QPointF pressWorld_;
+  WorldRect rectAtPress_;
+};
+
+}  // namespace mapview

@@ -1,0 +1,144 @@
+// Where a browsed tile comes from: a project, the disk cache or the tile server.
+#include "mapview/web_tile_source.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "engine/tile_source.h"
+#include "mapview/tile_survey.h"
+#include "platform/file_ops.h"
+
+namespace mapview {
+
+namespace {
+
+constexpr long kConnectSeconds = 10;
+constexpr long kStallSeconds = 20;
+
+// An answer worth keeping: the start of a JPEG, PNG, GIF or WebP file, not an error page.
+bool LooksLikeImage(const std::string& bytes) {
+  const auto starts = [&bytes](std::string_view magic) { return bytes.starts_with(magic); };
+  return starts("\xFF\xD8\xFF") || starts("\x89PNG") || starts("GIF8") ||
+         (starts("RIFF") && bytes.size() > 12 && bytes.compare(8, 4, "WEBP") == 0);
+}
+
+}  // namespace
+
+CellRect WorldCells() {
+  const int64_t side = int64_t{1} << kWorldZoom;
+  return {0, 0, side, side};
+}
+
+WebTile WebTileOf(const PieceKey& piece) { return {kWorldZoom - piece.level, piece.x, piece.y}; }
+
+std::vector<ProjectArea> FindProjects(const std::string& folder, const std::vector<std::string>& extraFiles) {
+  std::set<std::string> files;
+  for (const std::string& file : extraFiles) {
+    if (!file.empty()) files.insert(std::filesystem::path(file).lexically_normal().string());
+  }
+  std::error_code error;
+  if (!folder.empty()) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+      if (entry.path().extension() == ".qmtp") files.insert(entry.path().lexically_normal().string());
+    }
+  }
+  std::vector<ProjectArea> projects;
+  for (const std::string& file : files) {
+    try {
+      projects.push_back(ReadProjectArea(file));
+    } catch (const ProjectAreaError&) {
+      // A file that is no readable project holds no tiles to browse.
+    }
+  }
+  return projects;
+}
+
+WebTileSource::WebTileSource(FetchSettings settings, std::vector<ProjectArea> projects, std::string blankBytes,
+                             std::unique_ptr<TileDiskCache> cache)
+    : settings_(std::move(settings)),
+      projects_(std::move(projects)),
+      blankBytes_(std::move(blankBytes)),
+      cache_(std::move(cache)) {}
+
+WebTileSource::~WebTileSource() = default;
+
+std::optional<std::string> WebTileSource::Bytes(const WebTile& tile, const std::function<bool()>& stillWanted) {
+  const int64_t side = int64_t{1} << std::clamp(tile.zoom, 0, kWorldZoom);
+  if (tile.zoom < 0 || tile.zoom > kWorldZoom || tile.x < 0 || tile.y < 0 || tile.x >= side || tile.y >= side) {
+    return std::nullopt;
+  }
+  if (auto bytes = FromProjects(tile)) return bytes;
+  if (cache_) {
+    if (auto bytes = cache_->Get(tile.zoom, tile.x, tile.y)) return bytes;
+  }
+  if (aborted_.load() || !stillWanted() || !pacer_.Acquire() || !stillWanted()) return std::nullopt;
+  auto bytes = FromServer(tile);
+  if (bytes && cache_) cache_->Put(tile.zoom, tile.x, tile.y, *bytes);
+  return bytes;
+}
+
+std::optional<std::string> WebTileSource::FromProjects(const WebTile& tile) const {
+  for (const ProjectArea& project : projects_) {
+    if (project.zoom != tile.zoom || !project.Contains(tile.x, tile.y)) continue;
+    const std::string path = project.TilePath(static_cast<int32_t>(tile.x), static_cast<int32_t>(tile.y));
+    if (FileStateOf(path, blankBytes_) != FileState::kPresent) continue;
+    try {
+      return qm::ReadWholeFile(path);
+    } catch (const std::exception&) {
+      // A file that went away meanwhile: another source may have the tile.
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> WebTileSource::FromServer(const WebTile& tile) {
+  std::unique_ptr<qm::HttpClient> client = TakeClient();
+  std::string body;
+  ++requests_;
+  const qm::HttpResult result = client->Get(
+      SatelliteTileUrl(settings_.tileServer, tile.zoom, static_cast<int32_t>(tile.x), static_cast<int32_t>(tile.y)),
+      body);
+  GiveBack(std::move(client));
+  if (result.ok && LooksLikeImage(body)) return body;
+  ++failures_;
+  std::lock_guard lock(mutex_);
+  lastFailure_ = result.ok ? "The tile server answered with something other than an image." : result.message;
+  return std::nullopt;
+}
+
+std::unique_ptr<qm::HttpClient> WebTileSource::TakeClient() {
+  std::lock_guard lock(mutex_);
+  std::unique_ptr<qm::HttpClient> client;
+  if (!idle_.empty()) {
+    client = std::move(idle_.back());
+    idle_.pop_back();
+  } else {
+    client = std::make_unique<qm::HttpClient>();
+    client->SetTimeouts(kConnectSeconds, kStallSeconds);
+    if (settings_.proxy) client->SetProxy(*settings_.proxy);
+  }
+  if (aborted_.load()) client->Abort();
+  busy_.push_back(client.get());
+  return client;
+}
+
+void WebTileSource::GiveBack(std::unique_ptr<qm::HttpClient> client) {
+  std::lock_guard lock(mutex_);
+  busy_.erase(std::find(busy_.begin(), busy_.end(), client.get()));
+  idle_.push_back(std::move(client));
+}
+
+void WebTileSource::Abort() {
+  aborted_ = true;
+  pacer_.Cancel();
+  std::lock_guard lock(mutex_);
+  for (qm::HttpClient* client : busy_) client->Abort();
+}
+
+std::string WebTileSource::LastFailure() const {
+  std::lock_guard lock(mutex_);
+  return lastFailure_;
+}
+
+}  // namespace mapview

@@ -1,0 +1,152 @@
+// "Pick on map...": the dialog over a local tile server, drawing and adjusting the rectangle with
+// the mouse, and OK and Cancel in the main window.
+#include <QBuffer>
+#include <QDialogButtonBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "engine/area_input.h"
+#include "mapview/area_pick_map.h"
+#include "mapview/web_tile_source.h"
+#include "tests/support/test_server.h"
+#include "tests/ui/ui_test_helpers.h"
+#include "ui/Unit1.h"
+#include "ui/area_picker_dialog.h"
+
+namespace {
+
+using namespace mapview;
+
+std::string GreenJpeg() {
+  QImage image(256, 256, QImage::Format_RGB32);
+  image.fill(QColor(20, 160, 60));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "JPEG");
+  return bytes.toStdString();
+}
+
+// The browsing cache goes to a test folder, not the user's.
+struct CacheHome {
+  TempDir dir;
+  CacheHome() { setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1); }
+  ~CacheHome() { unsetenv("XDG_CACHE_HOME"); }
+};
+
+TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
+  qmtest::TestServer server;
+  server.SetFallback(qmtest::ScriptedAnswer::Ok(GreenJpeg()));
+  CacheHome cache;
+  AreaPickerInputs inputs;
+  inputs.settings.tileServer = server.HostPort();
+  inputs.cacheFolder = TileCacheFolder(server.HostPort());
+  AreaPickerDialog dialog(std::move(inputs));
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  AreaPickMap& map = dialog.Map();
+  QPushButton* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+  EXPECT_FALSE(ok->isEnabled());
+  EXPECT_FALSE(dialog.Texts()) << "no rectangle from empty fields";
+
+  // The world's tiles arrive from the server and are drawn.
+  bool complete = false;
+  QObject::connect(&map, &MapWidget::painted, [&complete](bool all) { complete = all; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return complete; }, 5000));
+  EXPECT_GT(dialog.Source().Requests(), 0);
+  EXPECT_NEAR(map.grab().toImage().pixelColor(map.width() / 2, map.height() / 2).green(), 160, 12);
+  const QColor middle = map.grab().toImage().pixelColor(map.width() / 2, map.height() / 2);
+  EXPECT_NEAR(middle.green(), 160, 12);
+
+  // "Draw area" is on: a plain drag draws, then the mode ends.
+  ASSERT_TRUE(map.DrawMode());
+  QTest::mousePress(&map, Qt::LeftButton, Qt::NoModifier, QPoint(map.width() / 2 - 40, map.height() / 2 - 30));
+  QTest::mouseMove(&map, QPoint(map.width() / 2 + 10, map.height() / 2));
+  QTest::mouseMove(&map, QPoint(map.width() / 2 + 40, map.height() / 2 + 30));
+  QTest::mouseRelease(&map, Qt::LeftButton, Qt::NoModifier, QPoint(map.width() / 2 + 40, map.height() / 2 + 30));
+  EXPECT_FALSE(map.DrawMode());
+  const std::optional<TileRange> drawn = map.Range();
+  ASSERT_TRUE(drawn);
+  EXPECT_LT(drawn->minX, int64_t{1} << (drawn->zoom - 1)) << "across the prime meridian";
+  EXPECT_GE(drawn->maxX, int64_t{1} << (drawn->zoom - 1));
+  EXPECT_TRUE(ok->isEnabled());
+
+  // The right edge taken by its handle and dragged further right takes more columns, same rows.
+  const QRectF shown(QPointF(map.View().ScreenX(WorldCellsOf(*drawn).x0), map.View().ScreenY(WorldCellsOf(*drawn).y0)),
+                     QPointF(map.View().ScreenX(WorldCellsOf(*drawn).x1), map.View().ScreenY(WorldCellsOf(*drawn).y1)));
+  const QPoint handle(static_cast<int>(shown.right()), static_cast<int>(shown.center().y()));
+  QTest::mousePress(&map, Qt::LeftButton, Qt::NoModifier, handle);
+  QTest::mouseMove(&map, handle + QPoint(20, 0));
+  QTest::mouseMove(&map, handle + QPoint(60, 0));
+  QTest::mouseRelease(&map, Qt::LeftButton, Qt::NoModifier, handle + QPoint(60, 0));
+  const TileRange wider = *map.Range();
+  EXPECT_EQ(wider.minX, drawn->minX);
+  EXPECT_GT(wider.maxX, drawn->maxX);
+  EXPECT_EQ(wider.minY, drawn->minY);
+  EXPECT_EQ(wider.maxY, drawn->maxY);
+
+  // The figures shown are those of the texts OK hands over.
+  const AreaTexts texts = *dialog.Texts();
+  const AreaEstimateOrReason area = EstimateArea(texts.left, texts.right, texts.top, texts.bottom, texts.zoom);
+  ASSERT_TRUE(area.estimate);
+  EXPECT_EQ(area.estimate->tiles, wider.Count());
+  bool figuresShown = false;
+  for (QLabel* label : dialog.findChildren<QLabel*>()) {
+    figuresShown = figuresShown || label->text().toStdString() == EstimateText(*area.estimate);
+  }
+  EXPECT_TRUE(figuresShown);
+}
+
+TEST(AreaPicker, OkFillsTheAreaAndZoomAsTypedAndCancelChangesNothing) {
+  qmtest::TestServer server;
+  server.SetFallback(qmtest::ScriptedAnswer::Ok(GreenJpeg()));
+  CacheHome cache;
+  ProgramFolderForTest folder;
+  folder.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n");
+  TForm1 window(folder.Path());
+  window.show();
+  for (auto [edit, text] : {std::pair{window.Edit1, "5.5"}, {window.Edit3, "6.25"}, {window.Edit2, "50"}, {window.Edit4, "49.5"}}) {
+    edit->setText(text);
+  }
+  window.EditTaskName->setText("alps.qmtp");
+  const QString pathBefore = window.Edit6->text();
+
+  // The dialog opens on the fields' area; OK after a new rectangle at zoom 11.
+  const TileRange picked{11, 1020, 700, 1030, 706};
+  window.RunAreaPicker = [&](AreaPickerDialog& dialog) {
+    const AreaEstimateOrReason typed = EstimateArea("5.5", "6.25", "50", "49.5", "13");
+    EXPECT_EQ(dialog.Map().Range(), (TileRange{13, typed.estimate->minX, typed.estimate->minY, typed.estimate->maxX,
+                                               typed.estimate->maxY}));
+    dialog.findChild<QSpinBox*>()->setValue(11);
+    const CellRect cells = WorldCellsOf(picked);
+    dialog.Map().SetRectangle(WorldRect{cells.x0 + 0.0, cells.y0 + 0.0, cells.x1 + 0.0, cells.y1 + 0.0});
+    return static_cast<int>(QDialog::Accepted);
+  };
+  window.PickOnMapButton->click();
+  const AreaTexts texts = TextsForTiles(11, picked.minX, picked.minY, picked.maxX, picked.maxY);
+  EXPECT_EQ(window.Edit1->text().toStdString(), texts.left);
+  EXPECT_EQ(window.Edit3->text().toStdString(), texts.right);
+  EXPECT_EQ(window.Edit2->text().toStdString(), texts.top);
+  EXPECT_EQ(window.Edit4->text().toStdString(), texts.bottom);
+  EXPECT_EQ(window.Edit5->text(), "11");
+  EXPECT_EQ(window.EditTaskName->text(), "alps.qmtp");
+  EXPECT_EQ(window.Edit6->text(), pathBefore);
+  EXPECT_TRUE(window.StatusText->text().startsWith("77 tiles (11 x 7)")) << window.StatusText->text().toStdString();
+
+  window.RunAreaPicker = [](AreaPickerDialog& dialog) {
+    dialog.Map().SetRectangle(WorldRect{0, 0, 1000, 1000});
+    return static_cast<int>(QDialog::Rejected);
+  };
+  window.PickOnMapButton->click();
+  EXPECT_EQ(window.Edit1->text().toStdString(), texts.left);
+  EXPECT_EQ(window.Edit2->text().toStdString(), texts.top);
+  EXPECT_EQ(window.Edit5->text(), "11");
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// "Pick on map": a dialog with a web map of the tile server's imagery on which the user draws
+// the download area. Its tiles come from downloaded projects, a disk cache or the server at no
+// more than eight requests a second. The chosen tile range comes back as the texts of the main
+// window's four coordinate fields and zoom.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QDialog>
+#include <QThreadPool>
+
+#include "engine/area_texts.h"
+#include "engine/fetch_settings.h"
+#include "engine/project_area.h"
+#include "mapview/area_pick_map.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+namespace mapview {
+class PieceCache;
+class WebTileSource;
+}  // namespace mapview
+
+struct AreaPickerInputs {
+  FetchSettings settings;
+  std::vector<ProjectArea> projects;  // downloaded projects, browsed offline and shown on request
+  std::string blankBytes;             // the blank tile, which is no imagery
+  std::string cacheFolder;            // the disk cache of browsed tiles (none when empty)
+  AreaTexts fields;                   // the main window's fields: the first rectangle, if they make one
+};
+
+class AreaPickerDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent = nullptr);
+  ~AreaPickerDialog() override;
+
+  mapview::AreaPickMap& Map() { return *map_; }
+  mapview::WebTileSource& Source() { return *source_; }
+  // The field texts of the rectangle drawn; nothing without one.
+  std::optional<AreaTexts> Texts() const;
+
+ private:
+  QWidget* BuildControls();
+  void StartRectangleFromFields(const AreaTexts& fields);
+  void SurveyProjects();
+  void ShowRange();
+  void ShowPlace(double worldX, double worldY);
+  void GoTo();
+
+  AreaPickerInputs inputs_;
+  std::unique_ptr<mapview::WebTileSource> source_;
+  mapview::PieceCache* pieces_ = nullptr;  // owned; deleted before source_
+  mapview::AreaPickMap* map_ = nullptr;
+  QSpinBox* zoom_ = nullptr;
+  QPushButton* draw_ = nullptr;
+  QCheckBox* overlay_ = nullptr;
+  QLineEdit* goLongitude_ = nullptr;
+  QLineEdit* goLatitude_ = nullptr;
+  QLabel* rangeText_ = nullptr;
+  QLabel* placeText_ = nullptr;
+  QString place_;  // the place last under the pointer
+  QPushButton* ok_ = nullptr;
+  std::vector<mapview::ProjectOverlay> overlays_;
+  std::atomic<bool> stopSurvey_{false};
+  QThreadPool surveys_;
+};
