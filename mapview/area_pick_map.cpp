@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -182,6 +183,18 @@ void AreaPickMap::mouseReleaseEvent(QMouseEvent* event) {
     emit drawModeEnded();
   }
   ShowCursorFor(event->position());
+}
+
+// Esc leaves draw mode; otherwise it is the dialog's (which closes).
+void AreaPickMap::keyPressEvent(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Escape) {
+    MapWidget::keyPressEvent(event);
+  } else if (drawMode_) {
+    SetDrawMode(false);
+    emit drawModeEnded();
+  } else {
+    event->ignore();
+  }
 }
 
 void AreaPickMap::ShowCursorFor(QPointF at) {

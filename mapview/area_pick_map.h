@@ -47,6 +47,7 @@ class AreaPickMap : public MapWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   enum class Gesture { kNone, kDraw, kEdges, kMove };

@@ -48,10 +48,12 @@ void PieceCache::Want(const std::vector<PieceKey>& pieces) {
     if (entries_.contains(piece) || !pending_.insert(piece).second) continue;
     const std::shared_ptr<Wanted> wanted = wanted_;
     pool_.start([this, wanted, piece] {
-      const bool load = wanted->Contains(piece);
-      QImage image = load ? loader_(piece) : QImage();
+      bool loaded = wanted->Contains(piece);
+      QImage image = loaded ? loader_(piece) : QImage();
+      // A loader may give up on a piece the view stopped wanting; that empty result is not kept.
+      loaded = loaded && (!image.isNull() || wanted->Contains(piece));
       QMetaObject::invokeMethod(
-          this, [this, piece, image = std::move(image), load]() mutable { Arrive(piece, std::move(image), load); },
+          this, [this, piece, image = std::move(image), loaded]() mutable { Arrive(piece, std::move(image), loaded); },
           Qt::QueuedConnection);
     });
   }
@@ -86,6 +88,18 @@ void PieceCache::Forget(const PieceKey& piece) {
   bytes_ -= CostOf(it->second.image);
   uses_.erase(it->second.use);
   entries_.erase(it);
+}
+
+void PieceCache::ForgetEmpty() {
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if (!it->second.image.isNull()) {
+      ++it;
+      continue;
+    }
+    bytes_ -= CostOf(it->second.image);
+    uses_.erase(it->second.use);
+    it = entries_.erase(it);
+  }
 }
 
 bool PieceCache::StillWanted(const PieceKey& piece) const { return wanted_->Contains(piece); }

@@ -34,6 +34,8 @@ class PieceCache : public QObject {
   // Drops a piece so that it is loaded again the next time it is wanted.
   void Forget(const PieceKey& piece);
   void Clear();
+  // Drops the pieces that came without an image, so they are asked for again when next wanted.
+  void ForgetEmpty();
   // Whether the view still wants the piece loaded; safe from the loader's threads.
   bool StillWanted(const PieceKey& piece) const;
   // Loaders that mostly wait (on a network) may use more threads than the processor has.

@@ -107,7 +107,13 @@ TileDiskCache::TileDiskCache(std::string folder, uint64_t maxBytes)
   std::error_code error;
   std::filesystem::create_directories(folder_, error);
   usable_ = std::filesystem::is_directory(folder_, error);
-  if (!usable_) return;
+}
+
+// The folder is listed at the first use rather than when the cache is made: a full cache holds
+// tens of thousands of files, and the first use comes from a loader thread, not the window's.
+void TileDiskCache::EnsureIndexedLocked() {
+  if (indexed_ || !usable_) return;
+  indexed_ = true;
   LoadIndex();
   TrimLocked();
 }
@@ -170,6 +176,7 @@ void TileDiskCache::TrimLocked() {
 
 std::optional<std::string> TileDiskCache::Get(int zoom, int64_t x, int64_t y) {
   const std::lock_guard lock(mutex_);
+  EnsureIndexedLocked();
   const auto it = entries_.find(Key{zoom, x, y});
   if (it == entries_.end()) return std::nullopt;
   // Read under the lock: a tile is small, and no other thread removes the file meanwhile.
@@ -192,8 +199,14 @@ void TileDiskCache::Put(int zoom, int64_t x, int64_t y, const std::string& bytes
   if (bytes.size() > maxBytes_) {
     // Not kept, and neither is an older content of the tile that it replaces.
     const std::lock_guard lock(mutex_);
+    EnsureIndexedLocked();
     if (const auto it = entries_.find(key); it != entries_.end()) Remove(it->second);
     return;
+  }
+  {
+    // Indexing removes leftover temporary files, so it comes before this write makes one.
+    const std::lock_guard lock(mutex_);
+    EnsureIndexedLocked();
   }
   // The bytes are written outside the lock so that other threads go on meanwhile; the rename
   // under it keeps the index in step with the folder.
@@ -208,13 +221,15 @@ void TileDiskCache::Put(int zoom, int64_t x, int64_t y, const std::string& bytes
   TrimLocked();
 }
 
-uint64_t TileDiskCache::Bytes() const {
+uint64_t TileDiskCache::Bytes() {
   const std::lock_guard lock(mutex_);
+  EnsureIndexedLocked();
   return bytes_;
 }
 
-size_t TileDiskCache::Count() const {
+size_t TileDiskCache::Count() {
   const std::lock_guard lock(mutex_);
+  EnsureIndexedLocked();
   return entries_.size();
 }
 

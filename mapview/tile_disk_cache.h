@@ -24,9 +24,9 @@ std::string TileCacheFolder(const std::string& serverSetting);
 // Safe to use from several threads at once.
 class TileDiskCache {
  public:
-  // Creates the folder (and parents) if needed, indexes the tile files already there and removes
-  // the least recently used until the total is within maxBytes. A folder that cannot be created
-  // leaves a cache that stores nothing.
+  // Creates the folder (and parents) if needed. At the first use, indexes the tile files already
+  // there and removes the least recently used until the total is within maxBytes. A folder that
+  // cannot be created leaves a cache that stores nothing.
   TileDiskCache(std::string folder, uint64_t maxBytes);
 
   // The stored bytes of the tile, or nullopt; a hit makes the tile the most recently used.
@@ -34,8 +34,8 @@ class TileDiskCache {
   // Stores the bytes (not when larger than the bound) and trims the cache to the bound. A tile
   // that cannot be written is just not stored.
   void Put(int zoom, int64_t x, int64_t y, const std::string& bytes);
-  uint64_t Bytes() const;  // total size of the cached tiles as indexed
-  size_t Count() const;    // number of cached tiles
+  uint64_t Bytes();  // total size of the cached tiles as indexed
+  size_t Count();    // number of cached tiles
 
  private:
   struct Key {
@@ -58,11 +58,13 @@ class TileDiskCache {
   void Drop(Order::iterator entry);           // from the index only
   void Remove(Order::iterator entry);         // the file and its entry
   void TrimLocked();
+  void EnsureIndexedLocked();
 
   const std::string folder_;  // ends with '/'
   const uint64_t maxBytes_;
   bool usable_ = false;  // the folder exists
-  mutable std::mutex mutex_;
+  bool indexed_ = false;
+  std::mutex mutex_;
   Order order_;
   std::unordered_map<Key, Order::iterator, KeyHash> entries_;
   uint64_t bytes_ = 0;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 
+#include "engine/tile_server_setting.h"
 #include "engine/tile_source.h"
 #include "mapview/tile_survey.h"
 #include "platform/file_ops.h"
@@ -59,6 +60,8 @@ WebTileSource::WebTileSource(FetchSettings settings, std::vector<ProjectArea> pr
     : settings_(std::move(settings)),
       projects_(std::move(projects)),
       blankBytes_(std::move(blankBytes)),
+      serverProblem_(IsTileUrlTemplate(settings_.tileServer) ? TileUrlTemplateProblem(settings_.tileServer)
+                                                              : std::nullopt),
       cache_(std::move(cache)) {}
 
 WebTileSource::~WebTileSource() = default;
@@ -72,7 +75,7 @@ std::optional<std::string> WebTileSource::Bytes(const WebTile& tile, const std::
   if (cache_) {
     if (auto bytes = cache_->Get(tile.zoom, tile.x, tile.y)) return bytes;
   }
-  if (aborted_.load() || !stillWanted() || !pacer_.Acquire() || !stillWanted()) return std::nullopt;
+  if (serverProblem_ || aborted_.load() || !stillWanted() || !pacer_.Acquire() || !stillWanted()) return std::nullopt;
   auto bytes = FromServer(tile);
   if (bytes && cache_) cache_->Put(tile.zoom, tile.x, tile.y, *bytes);
   return bytes;

@@ -51,6 +51,8 @@ class WebTileSource {
   // Waiting turns end and requests in flight fail; nothing is asked of the server afterwards.
   void Abort();
 
+  // Why the server is not asked at all (a malformed URL template), or nothing.
+  const std::optional<std::string>& ServerProblem() const { return serverProblem_; }
   int64_t Requests() const { return requests_.load(); }
   int64_t Failures() const { return failures_.load(); }
   std::string LastFailure() const;
@@ -64,6 +66,7 @@ class WebTileSource {
   const FetchSettings settings_;
   const std::vector<ProjectArea> projects_;
   const std::string blankBytes_;
+  const std::optional<std::string> serverProblem_;
   std::unique_ptr<TileDiskCache> cache_;
   qm::RequestPacer pacer_{kBrowsingRequestsPerSecond};
   std::atomic<bool> aborted_{false};

@@ -85,6 +85,13 @@ TEST(WebTiles, ProjectsServeTheirTilesAndNeitherBlanksNorErrorPagesPassForImager
   EXPECT_EQ(source->Bytes({12, 104, 200}, kAlways), std::nullopt);
   EXPECT_EQ(source->Bytes({12, 100, 200}, kAlways), stored) << "what is on disk stays at hand";
   EXPECT_EQ(server.RequestCount(), 3u);
+
+  // A malformed URL template asks nothing and says why; the projects still serve.
+  WebTileSource malformed({"gopher://" + server.HostPort() + "/{z}/{x}/{y}", std::nullopt}, {project}, "BLANK", nullptr);
+  ASSERT_TRUE(malformed.ServerProblem());
+  EXPECT_EQ(malformed.Bytes({12, 100, 200}, kAlways), stored);
+  EXPECT_EQ(malformed.Bytes({12, 104, 200}, kAlways), std::nullopt);
+  EXPECT_EQ(malformed.Requests(), 0);
 }
 
 }  // namespace

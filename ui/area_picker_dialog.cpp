@@ -6,10 +6,12 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "engine/area_input.h"
@@ -23,6 +25,7 @@ namespace {
 constexpr size_t kImageBudgetBytes = 96u * 1024 * 1024;
 constexpr int kLoaderThreads = 6;  // most of their time is spent waiting for turns and answers
 constexpr int kDefaultZoom = 13;
+constexpr int kRetryFailedMs = 15000;
 
 QImage DecodedTile(const std::optional<std::string>& bytes) {
   if (!bytes) return {};
@@ -74,7 +77,19 @@ AreaPickerDialog::AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent)
   connect(map_, &mapview::MapWidget::hovered, this, &AreaPickerDialog::ShowPlace);
   connect(pieces_, &mapview::PieceCache::arrived, this, [this] { ShowPlace(-1, -1); });
 
+  // Tiles that failed are asked for again now and then, so the map fills in when the server can
+  // be reached again; nothing is asked while nothing fails.
+  auto* retry = new QTimer(this);
+  retry->start(kRetryFailedMs);
+  connect(retry, &QTimer::timeout, this, [this] {
+    if (source_->Failures() == failuresRetried_) return;
+    failuresRetried_ = source_->Failures();
+    pieces_->ForgetEmpty();
+    map_->update();
+  });
+
   StartRectangleFromFields(inputs_.fields);
+  ShowPlace(-1, -1);
   resize(960, 720);
 }
 
@@ -105,10 +120,12 @@ QWidget* AreaPickerDialog::BuildControls() {
   row->addStretch(1);
   row->addWidget(new QLabel("Go to longitude:", controls));
   goLongitude_ = new QLineEdit(controls);
+  goLongitude_->setObjectName("goLongitude");
   goLongitude_->setFixedWidth(90);
   row->addWidget(goLongitude_);
   row->addWidget(new QLabel("latitude:", controls));
   goLatitude_ = new QLineEdit(controls);
+  goLatitude_->setObjectName("goLatitude");
   goLatitude_->setFixedWidth(90);
   row->addWidget(goLatitude_);
   auto* go = new QPushButton("Go", controls);
@@ -140,8 +157,6 @@ void AreaPickerDialog::StartRectangleFromFields(const AreaTexts& fields) {
     map_->SetRectangle(mapview::WorldRect{static_cast<double>(cells.x0), static_cast<double>(cells.y0),
                                           static_cast<double>(cells.x1), static_cast<double>(cells.y1)});
     map_->SetHome(cells);
-  } else {
-    draw_->setChecked(true);
   }
   ShowRange();
 }
@@ -177,11 +192,26 @@ void AreaPickerDialog::ShowPlace(double worldX, double worldY) {
                 .arg(static_cast<qint64>(std::floor(worldY)) >> shift)
                 .arg(zoom);
   }
+  if (const auto& problem = source_->ServerProblem()) {
+    placeText_->setText(place_ + "The tile server is not asked: " + QString::fromStdString(*problem));
+    return;
+  }
   QString asked = QString("%1 tiles asked of the server").arg(source_->Requests());
   if (source_->Failures() > 0) {
-    asked += QString(", %1 failed (%2)").arg(source_->Failures()).arg(QString::fromStdString(source_->LastFailure()));
+    const QString failure = QString::fromStdString(source_->LastFailure()).simplified();  // one line
+    asked += QString(", %1 failed (%2)").arg(source_->Failures()).arg(failure);
   }
   placeText_->setText(place_ + asked);
+}
+
+// Enter in a go-to field goes there; it does not also press OK.
+void AreaPickerDialog::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (focusWidget() == goLongitude_ || focusWidget() == goLatitude_)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void AreaPickerDialog::GoTo() {

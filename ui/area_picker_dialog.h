@@ -48,6 +48,9 @@ class AreaPickerDialog : public QDialog {
   // The field texts of the rectangle drawn; nothing without one.
   std::optional<AreaTexts> Texts() const;
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   QWidget* BuildControls();
   void StartRectangleFromFields(const AreaTexts& fields);
@@ -68,6 +71,7 @@ class AreaPickerDialog : public QDialog {
   QLabel* rangeText_ = nullptr;
   QLabel* placeText_ = nullptr;
   QString place_;  // the place last under the pointer
+  int64_t failuresRetried_ = 0;
   QPushButton* ok_ = nullptr;
   std::vector<mapview::ProjectOverlay> overlays_;
   std::atomic<bool> stopSurvey_{false};

@@ -64,7 +64,11 @@ TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
   const QColor middle = map.grab().toImage().pixelColor(map.width() / 2, map.height() / 2);
   EXPECT_NEAR(middle.green(), 160, 12);
 
-  // "Draw area" is on: a plain drag draws, then the mode ends.
+  // After "Draw area" a plain drag draws, then the mode ends.
+  EXPECT_FALSE(map.DrawMode());
+  for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+    if (button->text() == "Draw area") button->click();
+  }
   ASSERT_TRUE(map.DrawMode());
   QTest::mousePress(&map, Qt::LeftButton, Qt::NoModifier, QPoint(map.width() / 2 - 40, map.height() / 2 - 30));
   QTest::mouseMove(&map, QPoint(map.width() / 2 + 10, map.height() / 2));
@@ -101,6 +105,18 @@ TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
     figuresShown = figuresShown || label->text().toStdString() == EstimateText(*area.estimate);
   }
   EXPECT_TRUE(figuresShown);
+
+  // Enter in a go-to field moves the map there and leaves the dialog open.
+  auto* longitude = dialog.findChild<QLineEdit*>("goLongitude");
+  auto* latitude = dialog.findChild<QLineEdit*>("goLatitude");
+  longitude->setText("10,5");
+  latitude->setText("50");
+  latitude->setFocus();
+  QTest::keyClick(latitude, Qt::Key_Return);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), 0);
+  EXPECT_NEAR(map.View().centerX, WorldXOf(10.5), 1e-6);
+  EXPECT_NEAR(map.View().centerY, WorldYOf(50), 1e-6);
 }
 
 TEST(AreaPicker, OkFillsTheAreaAndZoomAsTypedAndCancelChangesNothing) {
