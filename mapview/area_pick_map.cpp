@@ -14,6 +14,7 @@ namespace mapview {
 namespace {
 
 constexpr double kEdgeSlop = 6;  // screen pixels within which an edge is taken hold of
+constexpr double kDragSlop = 4;  // pixels a press may move and still be a click
 constexpr double kHandleSize = 7;
 constexpr double kMinGridSpacing = 8;  // tile lines closer than this many pixels are left out
 const QColor kRectangleColour(0, 220, 255);
@@ -138,18 +139,19 @@ void AreaPickMap::mousePressEvent(QMouseEvent* event) {
   const int edges = Range() && event->button() == Qt::LeftButton
                         ? EdgesNear(View(), WorldCellsOf(*Range()), at.x(), at.y(), kEdgeSlop)
                         : kNoEdge;
+  pressAt_ = at;
   pressWorld_ = WorldAt(at);
+  moved_ = false;
   if (drawGesture) {
     gesture_ = Gesture::kDraw;
   } else if (edges != kNoEdge) {
     gesture_ = edges == kInside ? Gesture::kMove : Gesture::kEdges;
     edges_ = edges;
-    // Taken hold of, the rectangle is first brought onto the tiles it shows, so that an edge
-    // follows the pointer from where it is drawn.
+    // Taken hold of, the rectangle is brought onto the tiles it shows, so that an edge follows
+    // the pointer from where it is drawn.
     const CellRect cells = WorldCellsOf(*Range());
-    SetRectangle(WorldRect{static_cast<double>(cells.x0), static_cast<double>(cells.y0),
-                           static_cast<double>(cells.x1), static_cast<double>(cells.y1)});
-    rectAtPress_ = *rect_;
+    rectAtPress_ = {static_cast<double>(cells.x0), static_cast<double>(cells.y0), static_cast<double>(cells.x1),
+                    static_cast<double>(cells.y1)};
   } else {
     MapWidget::mousePressEvent(event);
   }
@@ -158,27 +160,31 @@ void AreaPickMap::mousePressEvent(QMouseEvent* event) {
 void AreaPickMap::mouseMoveEvent(QMouseEvent* event) {
   const QPointF at = event->position();
   const QPointF world = WorldAt(at);
-  switch (gesture_) {
-    case Gesture::kNone:
-      MapWidget::mouseMoveEvent(event);
-      ShowCursorFor(at);
-      return;
-    case Gesture::kDraw: SetRectangle(Spanned(pressWorld_.x(), pressWorld_.y(), world.x(), world.y())); break;
-    case Gesture::kEdges: SetRectangle(Dragged(*rect_, edges_, world.x(), world.y())); break;
-    case Gesture::kMove:
-      SetRectangle(Moved(rectAtPress_, world.x() - pressWorld_.x(), world.y() - pressWorld_.y()));
-      break;
+  if (gesture_ == Gesture::kNone) {
+    MapWidget::mouseMoveEvent(event);
+    if (event->buttons() == Qt::NoButton) ShowCursorFor(at);
+    return;
   }
   emit hovered(world.x(), world.y());
+  // A press that stays within a few pixels is a click, which changes nothing.
+  if (!moved_ && (at - pressAt_).manhattanLength() > kDragSlop) {
+    moved_ = true;
+    if (gesture_ == Gesture::kEdges) rect_ = rectAtPress_;
+  }
+  if (!moved_) return;
+  switch (gesture_) {
+    case Gesture::kDraw: SetRectangle(Spanned(pressWorld_.x(), pressWorld_.y(), world.x(), world.y())); break;
+    case Gesture::kEdges: SetRectangle(Dragged(*rect_, edges_, world.x(), world.y())); break;
+    case Gesture::kMove: SetRectangle(Moved(rectAtPress_, world.x() - pressWorld_.x(), world.y() - pressWorld_.y())); break;
+    case Gesture::kNone: break;
+  }
 }
 
 void AreaPickMap::mouseReleaseEvent(QMouseEvent* event) {
   const Gesture gesture = std::exchange(gesture_, Gesture::kNone);
   if (gesture == Gesture::kNone) {
     MapWidget::mouseReleaseEvent(event);
-    return;
-  }
-  if (gesture == Gesture::kDraw && drawMode_) {
+  } else if (gesture == Gesture::kDraw && drawMode_ && moved_) {
     SetDrawMode(false);
     emit drawModeEnded();
   }
@@ -198,7 +204,10 @@ void AreaPickMap::keyPressEvent(QKeyEvent* event) {
 }
 
 void AreaPickMap::ShowCursorFor(QPointF at) {
-  if (drawMode_) return;
+  if (drawMode_) {
+    setCursor(Qt::CrossCursor);
+    return;
+  }
   const int edges = Range() ? EdgesNear(View(), WorldCellsOf(*Range()), at.x(), at.y(), kEdgeSlop) : kNoEdge;
   setCursor(CursorFor(edges));
 }

@@ -64,7 +64,8 @@ class AreaPickMap : public MapWidget {
 
   Gesture gesture_ = Gesture::kNone;
   int edges_ = kNoEdge;
-  QPointF pressWorld_;
+  QPointF pressAt_, pressWorld_;
+  bool moved_ = false;
   WorldRect rectAtPress_;
 };
 

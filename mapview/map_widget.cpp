@@ -135,7 +135,13 @@ static QRectF SourceRect(const PieceKey& piece, const CellRect& tiles, int first
 bool MapWidget::DrawImages(QPainter& painter) {
   bool complete = true;
   const std::vector<PieceKey> images = ImagesInView(view_, area_, firstPieceLevel_);
-  if (cache_) cache_->Want(images);
+  if (cache_ && coarserForMissing_ && !images.empty()) {
+    std::vector<PieceKey> wanted = StandInsInView(view_, area_, images.front().level);
+    wanted.insert(wanted.end(), images.begin(), images.end());
+    cache_->Want(wanted);
+  } else if (cache_) {
+    cache_->Want(images);
+  }
   painter.setRenderHint(QPainter::SmoothPixmapTransform, view_.pixelsPerTile < kTilePixels);
   for (const PieceKey& image : images) {
     const CellRect tiles = TilesOfImage(image, area_, firstPieceLevel_);

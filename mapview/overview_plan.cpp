@@ -112,6 +112,18 @@ std::vector<PieceKey> ImagesInView(const Viewport& view, const CellRect& area, i
   return images;
 }
 
+std::vector<PieceKey> StandInsInView(const Viewport& view, const CellRect& area, int level) {
+  const int top = TopLevel(area);
+  std::vector<PieceKey> standIns;
+  for (int up = std::min(level + 4, top); up > level; up -= 2) {
+    const CellRect cells = VisiblePieces(view, area, up);
+    for (int64_t y = cells.y0; y < cells.y1; ++y) {
+      for (int64_t x = cells.x0; x < cells.x1; ++x) standIns.push_back({up, x, y});
+    }
+  }
+  return standIns;
+}
+
 CellRect TilesOfImage(const PieceKey& image, const CellRect& area, int firstPieceLevel) {
   if (image.level < firstPieceLevel) return Intersection({image.x, image.y, image.x + 1, image.y + 1}, area);
   return TilesOf(image, area);

@@ -61,6 +61,10 @@ namespace mapview {
 // zoom, starts them at 0.
 std::vector<PieceKey> ImagesInView(const Viewport& view, const CellRect& area,
                                    int firstPieceLevel = kFirstOverviewLevel);
+// For a pyramid whose every level is pieces: the pieces in view two and four levels above level
+// (or the top one), coarsest first; asked for before the view's own, they cover it quickly
+// while the finer images arrive.
+std::vector<PieceKey> StandInsInView(const Viewport& view, const CellRect& area, int level);
 // The tiles an image of ImagesInView covers, within the area.
 CellRect TilesOfImage(const PieceKey& image, const CellRect& area, int firstPieceLevel = kFirstOverviewLevel);
 // The next coarser image holding the same place, to draw while an image is loading; none above

@@ -31,6 +31,11 @@ CellRect WorldCells() {
   return {0, 0, side, side};
 }
 
+qm::RequestPacer& BrowsingPacer() {
+  static qm::RequestPacer pacer(kBrowsingRequestsPerSecond);
+  return pacer;
+}
+
 WebTile WebTileOf(const PieceKey& piece) { return {kWorldZoom - piece.level, piece.x, piece.y}; }
 
 std::vector<ProjectArea> FindProjects(const std::string& folder, const std::vector<std::string>& extraFiles) {
@@ -75,7 +80,8 @@ std::optional<std::string> WebTileSource::Bytes(const WebTile& tile, const std::
   if (cache_) {
     if (auto bytes = cache_->Get(tile.zoom, tile.x, tile.y)) return bytes;
   }
-  if (serverProblem_ || aborted_.load() || !stillWanted() || !pacer_.Acquire() || !stillWanted()) return std::nullopt;
+  if (serverProblem_ || aborted_.load() || !stillWanted() || !BrowsingPacer().Acquire(aborted_) ||
+      !stillWanted()) return std::nullopt;
   auto bytes = FromServer(tile);
   if (bytes && cache_) cache_->Put(tile.zoom, tile.x, tile.y, *bytes);
   return bytes;
@@ -134,7 +140,7 @@ void WebTileSource::GiveBack(std::unique_ptr<qm::HttpClient> client) {
 
 void WebTileSource::Abort() {
   aborted_ = true;
-  pacer_.Cancel();
+  BrowsingPacer().WakeAll();
   std::lock_guard lock(mutex_);
   for (qm::HttpClient* client : busy_) client->Abort();
 }

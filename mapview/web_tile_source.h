@@ -23,7 +23,9 @@ namespace mapview {
 
 // The deepest zoom a download takes, and the grid the web map is drawn over.
 inline constexpr int kWorldZoom = 19;
+// The pace of all browsing in the process together, however many maps are open.
 inline constexpr int kBrowsingRequestsPerSecond = 8;
+qm::RequestPacer& BrowsingPacer();
 CellRect WorldCells();
 
 struct WebTile {
@@ -68,7 +70,6 @@ class WebTileSource {
   const std::string blankBytes_;
   const std::optional<std::string> serverProblem_;
   std::unique_ptr<TileDiskCache> cache_;
-  qm::RequestPacer pacer_{kBrowsingRequestsPerSecond};
   std::atomic<bool> aborted_{false};
   std::atomic<int64_t> requests_{0}, failures_{0};
 

@@ -14,11 +14,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "engine/Unitclasstask.h"
 #include "engine/area_input.h"
 #include "mapview/area_pick_map.h"
 #include "mapview/piece_cache.h"
 #include "mapview/tile_survey.h"
 #include "mapview/web_tile_source.h"
+#include "platform/text_format.h"
+#include "ui/message_box.h"
 
 namespace {
 
@@ -66,6 +69,8 @@ AreaPickerDialog::AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent)
   column->addWidget(rangeText_);
   auto* bottom = new QHBoxLayout;
   placeText_ = new QLabel(this);
+  // A long failure message is cut off rather than widening the dialog; its tooltip holds it all.
+  placeText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   bottom->addWidget(placeText_, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
@@ -146,11 +151,15 @@ QWidget* AreaPickerDialog::BuildControls() {
 // Fields that describe an area give the first rectangle, and the view shows it; otherwise the
 // whole world is in view and the rectangle is still to be drawn.
 void AreaPickerDialog::StartRectangleFromFields(const AreaTexts& fields) {
-  const AreaEstimateOrReason area = EstimateArea(fields.left, fields.right, fields.top, fields.bottom, fields.zoom);
-  const int zoom = area.estimate ? std::stoi(fields.zoom) : kDefaultZoom;
+  // The zoom field is taken alone too; one the picker cannot show (a project's may lie outside
+  // 1 to 19) leaves the default.
+  const std::optional<int32_t> typedZoom = qm::IntegerFromText(fields.zoom);
+  const bool zoomUsable = typedZoom && *typedZoom >= 1 && *typedZoom <= mapview::kWorldZoom;
+  const int zoom = zoomUsable ? *typedZoom : kDefaultZoom;
   zoom_->setValue(zoom);
   map_->SetDownloadZoom(zoom);
-  if (area.estimate) {
+  const AreaEstimateOrReason area = EstimateArea(fields.left, fields.right, fields.top, fields.bottom, fields.zoom);
+  if (zoomUsable && area.estimate) {
     const mapview::TileRange range{zoom, area.estimate->minX, area.estimate->minY, area.estimate->maxX,
                                    area.estimate->maxY};
     const mapview::CellRect cells = mapview::WorldCellsOf(range);
@@ -176,7 +185,13 @@ void AreaPickerDialog::ShowRange() {
     return;
   }
   const AreaEstimateOrReason area = EstimateArea(texts->left, texts->right, texts->top, texts->bottom, texts->zoom);
-  rangeText_->setText(QString::fromStdString(area.estimate ? EstimateText(*area.estimate) : area.reason));
+  // An area Start would refuse cannot be handed over.
+  const bool tooLarge = area.estimate && area.estimate->tiles > kMaxTaskTiles;
+  ok_->setEnabled(area.estimate && !tooLarge);
+  const std::string text = !area.estimate ? area.reason
+                           : tooLarge     ? TooManyTilesText(area.estimate->tiles)
+                                          : EstimateText(*area.estimate);
+  rangeText_->setText(QString::fromStdString(text));
 }
 
 // The place under the pointer (kept when called without one), and what browsing has asked of the
@@ -202,6 +217,7 @@ void AreaPickerDialog::ShowPlace(double worldX, double worldY) {
     asked += QString(", %1 failed (%2)").arg(source_->Failures()).arg(failure);
   }
   placeText_->setText(place_ + asked);
+  placeText_->setToolTip(asked);
 }
 
 // Enter in a go-to field goes there; it does not also press OK.
@@ -218,7 +234,7 @@ void AreaPickerDialog::GoTo() {
   const std::optional<double> lon = CoordinateFromText(goLongitude_->text().toStdString());
   const std::optional<double> lat = CoordinateFromText(goLatitude_->text().toStdString());
   if (!lon || !lat || std::abs(*lon) > 180 || std::abs(*lat) > 85) {
-    placeText_->setText("Go to takes a longitude from -180 to 180 and a latitude from -85 to 85, in degrees.");
+    qm::ShowMessage(QString("Go to takes a longitude from -180 to 180 and a latitude from -85 to 85, in decimal degrees."));
     return;
   }
   mapview::Viewport view = map_->View();

@@ -36,8 +36,9 @@ std::string GreenJpeg() {
 // The browsing cache goes to a test folder, not the user's.
 struct CacheHome {
   TempDir dir;
+  std::optional<std::string> before = std::getenv("XDG_CACHE_HOME") ? std::optional<std::string>(std::getenv("XDG_CACHE_HOME")) : std::nullopt;
   CacheHome() { setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1); }
-  ~CacheHome() { unsetenv("XDG_CACHE_HOME"); }
+  ~CacheHome() { before ? setenv("XDG_CACHE_HOME", before->c_str(), 1) : unsetenv("XDG_CACHE_HOME"); }
 };
 
 TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
@@ -69,6 +70,9 @@ TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
   for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
     if (button->text() == "Draw area") button->click();
   }
+  ASSERT_TRUE(map.DrawMode());
+  QTest::mouseClick(&map, Qt::LeftButton, Qt::NoModifier, QPoint(map.width() / 2, map.height() / 2));
+  EXPECT_FALSE(map.Rectangle()) << "a click draws nothing";
   ASSERT_TRUE(map.DrawMode());
   QTest::mousePress(&map, Qt::LeftButton, Qt::NoModifier, QPoint(map.width() / 2 - 40, map.height() / 2 - 30));
   QTest::mouseMove(&map, QPoint(map.width() / 2 + 10, map.height() / 2));
@@ -163,6 +167,16 @@ TEST(AreaPicker, OkFillsTheAreaAndZoomAsTypedAndCancelChangesNothing) {
   EXPECT_EQ(window.Edit1->text().toStdString(), texts.left);
   EXPECT_EQ(window.Edit2->text().toStdString(), texts.top);
   EXPECT_EQ(window.Edit5->text(), "11");
+
+  // A zoom the picker cannot show (a project file may hold one) leaves its default zoom.
+  window.Edit5->setText("20");
+  window.RunAreaPicker = [](AreaPickerDialog& dialog) {
+    EXPECT_EQ(dialog.Map().DownloadZoom(), 13);
+    EXPECT_FALSE(dialog.Map().Rectangle());
+    return static_cast<int>(QDialog::Rejected);
+  };
+  window.PickOnMapButton->click();
+  EXPECT_EQ(window.Edit5->text(), "20");
 }
 
 }  // namespace
