@@ -6,6 +6,7 @@
 #include <numbers>
 #include <utility>
 
+#include "engine/Commonfunc.h"
 #include "engine/area_texts.h"
 #include "mapview/web_tile_source.h"
 
@@ -92,10 +93,8 @@ double WorldYOf(double latitude) {
   return (1.0 - std::asinh(std::tan(phi)) / std::numbers::pi) / 2.0 * WorldSide();
 }
 
-double LongitudeOf(double worldX) { return worldX / WorldSide() * 360.0 - 180.0; }
+double LongitudeOf(double worldX) { return TileXToLon(worldX, kWorldZoom); }
 
-double LatitudeOf(double worldY) {
-  return std::atan(std::sinh(std::numbers::pi * (1.0 - 2.0 * worldY / WorldSide()))) * 180.0 / std::numbers::pi;
-}
+double LatitudeOf(double worldY) { return TileYToLat(worldY, kWorldZoom); }
 
 }  // namespace mapview

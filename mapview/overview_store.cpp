@@ -13,6 +13,7 @@
 
 #include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 
 namespace mapview {
 
@@ -27,13 +28,6 @@ bool ParsePieceFileName(const char* name, PieceKey& piece, uint64_t& stamp) {
   return true;
 }
 
-std::string UserCacheFolder() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  if (cache && *cache == '/') return qm::WithTrailingSeparator(cache);
-  const char* home = std::getenv("HOME");
-  return qm::WithTrailingSeparator(home && *home ? home : "/tmp") + ".cache/";
-}
-
 }  // namespace
 
 std::string OverviewFolderFor(const std::string& projectFile) {
@@ -43,7 +37,7 @@ std::string OverviewFolderFor(const std::string& projectFile) {
   if (::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0) return folder + stem + "_overviews/";
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>()(std::filesystem::absolute(projectFile).lexically_normal().string()));
-  return UserCacheFolder() + "quillmere/overviews/" + stem + "-" + hash + "/";
+  return qm::UserCacheFolder() + "quillmere/overviews/" + stem + "-" + hash + "/";
 }
 
 OverviewStore::OverviewStore(std::string folder) : folder_(qm::WithTrailingSeparator(folder)) {

@@ -17,18 +17,13 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/program_layout.h"
 
 namespace mapview {
 
 namespace {
-
-std::string UserCacheFolder() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  if (cache && *cache == '/') return qm::WithTrailingSeparator(cache);
-  const char* home = std::getenv("HOME");
-  return qm::WithTrailingSeparator(home && *home ? home : "/tmp") + ".cache/";
-}
 
 uint64_t Fnv1a64(const std::string& text) {
   uint64_t hash = 0xcbf29ce484222325ull;
@@ -62,32 +57,13 @@ bool IsTileFileName(std::string_view name) {
 
 // The whole content of a file, marking it as just used; nullopt when it cannot be read.
 std::optional<std::string> ReadAndTouch(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char buffer[64 * 1024];
-  ssize_t got = 0;
-  while ((got = ::read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(got));
-  if (got == 0) ::futimens(fd, nullptr);  // a failure only costs the order after a restart
-  ::close(fd);
-  if (got < 0) return std::nullopt;
-  return bytes;
-}
-
-// Writes bytes to a new file named prefix plus six random characters; its path, or empty.
-std::string WriteTemporary(const std::string& prefix, const std::string& bytes) {
-  std::string path = prefix + "XXXXXX";
-  const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-  if (fd < 0) return {};
-  bool ok = true;
-  for (size_t done = 0; ok && done < bytes.size();) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    ok = wrote > 0;
-    if (ok) done += static_cast<size_t>(wrote);
+  try {
+    std::string bytes = qm::ReadWholeFile(path);
+    ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);  // a failure only costs the order after a restart
+    return bytes;
+  } catch (const qm::FileError&) {
+    return std::nullopt;
   }
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) ::unlink(path.c_str());
-  return ok ? path : std::string();
 }
 
 }  // namespace
@@ -95,7 +71,7 @@ std::string WriteTemporary(const std::string& prefix, const std::string& bytes) 
 std::string TileCacheFolder(const std::string& serverSetting) {
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016" PRIx64, Fnv1a64(serverSetting));
-  return UserCacheFolder() + "quillmere/tiles/" + hash + "/";
+  return qm::UserCacheFolder() + "quillmere/tiles/" + hash + "/";
 }
 
 size_t TileDiskCache::KeyHash::operator()(const Key& k) const {
@@ -196,27 +172,23 @@ void TileDiskCache::Put(int zoom, int64_t x, int64_t y, const std::string& bytes
   if (!usable_) return;
   const Key key{zoom, x, y};
   const std::string path = PathOf(key);
-  if (bytes.size() > maxBytes_) {
-    // Not kept, and neither is an older content of the tile that it replaces.
-    const std::lock_guard lock(mutex_);
-    EnsureIndexedLocked();
-    if (const auto it = entries_.find(key); it != entries_.end()) Remove(it->second);
-    return;
-  }
   {
-    // Indexing removes leftover temporary files, so it comes before this write makes one.
     const std::lock_guard lock(mutex_);
-    EnsureIndexedLocked();
+    EnsureIndexedLocked();  // indexing removes leftover temporary files: before this write makes one
+    if (bytes.size() > maxBytes_) {
+      // Not kept, and neither is an older content of the tile that it replaces.
+      if (const auto it = entries_.find(key); it != entries_.end()) Remove(it->second);
+      return;
+    }
   }
-  // The bytes are written outside the lock so that other threads go on meanwhile; the rename
-  // under it keeps the index in step with the folder.
-  const std::string temporary = WriteTemporary(folder_ + '.' + TileFileName(zoom, x, y) + '.', bytes);
-  if (temporary.empty()) return;
+  // The bytes are written outside the lock so that other threads go on meanwhile; the file gets
+  // its name only once complete.
+  try {
+    qm::WriteFileAtomicUnflushed(path, bytes);
+  } catch (const qm::FileError&) {
+    return;  // a tile that cannot be kept is fetched again next time
+  }
   const std::lock_guard lock(mutex_);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return;
-  }
   Index(key, bytes.size());
   TrimLocked();
 }

@@ -23,14 +23,20 @@ bool CanWriteSettings(const std::string& file) {
   return IsFolder(folder) ? ::access(folder.c_str(), W_OK) == 0 : ::access(ExtractFilePath(folder.substr(0, folder.size() - 1)).c_str(), W_OK) == 0;
 }
 
-std::string UserConfigFolder() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config && *config == '/') return WithTrailingSeparator(config);
+// An XDG base folder: the variable's value when it is an absolute path, else the default under
+// the home folder.
+std::string XdgFolder(const char* variable, const char* underHome) {
+  const char* value = std::getenv(variable);
+  if (value && *value == '/') return WithTrailingSeparator(value);
   const char* home = std::getenv("HOME");
-  return WithTrailingSeparator(home && *home ? home : "/tmp") + ".config/";
+  return WithTrailingSeparator(home && *home ? home : "/tmp") + underHome;
 }
 
+std::string UserConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config/"); }
+
 }  // namespace
+
+std::string UserCacheFolder() { return XdgFolder("XDG_CACHE_HOME", ".cache/"); }
 
 std::string DataFolder() {
   const std::string programFolder = ProgramFolder();

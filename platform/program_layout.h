@@ -16,4 +16,8 @@ std::string DataFolder();
 // copy of the shipped file.
 std::string ConfigFilePath(const std::string& dataFolder);
 
+// The user's cache folder: $XDG_CACHE_HOME when it is absolute, else ~/.cache/. Ends with the
+// separator.
+std::string UserCacheFolder();
+
 }  // namespace qm

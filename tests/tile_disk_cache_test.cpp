@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -26,14 +27,6 @@ uint64_t FolderBytes(const std::string& folder) {
   for (const auto& item : fs::directory_iterator(folder)) total += item.file_size();
   return total;
 }
-
-// Restores an environment variable when the test ends.
-struct SavedEnv {
-  const char* name;
-  std::optional<std::string> value = std::getenv(name) ? std::optional<std::string>(std::getenv(name))
-                                                       : std::nullopt;
-  ~SavedEnv() { value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name); }
-};
 
 TEST(TileDiskCache, StaysWithinTheBoundRemovingTheLeastRecentlyUsedFirst) {
   TempDir dir;
@@ -97,17 +90,17 @@ TEST(TileDiskCache, ReopenedWithASmallerBoundKeepsTheRecentlyUsedAndLeavesOtherF
 }
 
 TEST(TileDiskCache, FolderLiesInTheUserCacheFolderOneForEachServer) {
-  const SavedEnv savedCache{"XDG_CACHE_HOME"}, savedHome{"HOME"};
-  ::setenv("XDG_CACHE_HOME", "/cache/of/user", 1);
+  const ScopedEnv cache("XDG_CACHE_HOME", "/cache/of/user");
+  const ScopedEnv home("HOME");
   const std::string a = TileCacheFolder("https://a.example/{z}/{x}/{y}.png");
   EXPECT_EQ(a, TileCacheFolder("https://a.example/{z}/{x}/{y}.png"));
   EXPECT_NE(a, TileCacheFolder("https://b.example/{z}/{x}/{y}.png"));
   // "a" hashes to af63dc4c8601ec8c, the published FNV-1a 64-bit test vector.
   EXPECT_EQ(TileCacheFolder("a"), "/cache/of/user/quillmere/tiles/af63dc4c8601ec8c/");
-  ::setenv("HOME", "/home/someone", 1);
-  ::setenv("XDG_CACHE_HOME", "relative/cache", 1);
+  home.Set("/home/someone");
+  cache.Set("relative/cache");
   EXPECT_EQ(TileCacheFolder("a"), "/home/someone/.cache/quillmere/tiles/af63dc4c8601ec8c/");
-  ::unsetenv("XDG_CACHE_HOME");
+  cache.Unset();
   EXPECT_EQ(TileCacheFolder("a"), "/home/someone/.cache/quillmere/tiles/af63dc4c8601ec8c/");
 }
 

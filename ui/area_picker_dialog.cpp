@@ -61,6 +61,22 @@ AreaPickerDialog::AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent)
 
   map_ = new mapview::AreaPickMap(this);
   map_->SetArea(mapview::WorldCells(), pieces_);
+  BuildLayout();
+  StartRetryingFailures();
+  StartRectangleFromFields(inputs_.fields);
+  ShowPlace(-1, -1);
+  resize(960, 720);
+}
+
+AreaPickerDialog::~AreaPickerDialog() {
+  stopSurvey_ = true;
+  source_->Abort();
+  surveys_.waitForDone();
+  delete map_;
+  delete pieces_;
+}
+
+void AreaPickerDialog::BuildLayout() {
   auto* column = new QVBoxLayout(this);
   column->addWidget(BuildControls());
   column->addWidget(map_, 1);
@@ -81,9 +97,11 @@ AreaPickerDialog::AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent)
   connect(map_, &mapview::AreaPickMap::rectangleChanged, this, &AreaPickerDialog::ShowRange);
   connect(map_, &mapview::MapWidget::hovered, this, &AreaPickerDialog::ShowPlace);
   connect(pieces_, &mapview::PieceCache::arrived, this, [this] { ShowPlace(-1, -1); });
+}
 
-  // Tiles that failed are asked for again now and then, so the map fills in when the server can
-  // be reached again; nothing is asked while nothing fails.
+// Tiles that failed are asked for again now and then, so the map fills in when the server can be
+// reached again; nothing is asked while nothing fails.
+void AreaPickerDialog::StartRetryingFailures() {
   auto* retry = new QTimer(this);
   retry->start(kRetryFailedMs);
   connect(retry, &QTimer::timeout, this, [this] {
@@ -92,18 +110,6 @@ AreaPickerDialog::AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent)
     pieces_->ForgetEmpty();
     map_->update();
   });
-
-  StartRectangleFromFields(inputs_.fields);
-  ShowPlace(-1, -1);
-  resize(960, 720);
-}
-
-AreaPickerDialog::~AreaPickerDialog() {
-  stopSurvey_ = true;
-  source_->Abort();
-  surveys_.waitForDone();
-  delete map_;
-  delete pieces_;
 }
 
 QWidget* AreaPickerDialog::BuildControls() {

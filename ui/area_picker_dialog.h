@@ -52,7 +52,9 @@ class AreaPickerDialog : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void BuildLayout();
   QWidget* BuildControls();
+  void StartRetryingFailures();
   void StartRectangleFromFields(const AreaTexts& fields);
   void SurveyProjects();
   void ShowRange();

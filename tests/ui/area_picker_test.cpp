@@ -14,6 +14,7 @@
 #include "engine/area_input.h"
 #include "mapview/area_pick_map.h"
 #include "mapview/web_tile_source.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/test_server.h"
 #include "tests/ui/ui_test_helpers.h"
 #include "ui/Unit1.h"
@@ -36,9 +37,7 @@ std::string GreenJpeg() {
 // The browsing cache goes to a test folder, not the user's.
 struct CacheHome {
   TempDir dir;
-  std::optional<std::string> before = std::getenv("XDG_CACHE_HOME") ? std::optional<std::string>(std::getenv("XDG_CACHE_HOME")) : std::nullopt;
-  CacheHome() { setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1); }
-  ~CacheHome() { before ? setenv("XDG_CACHE_HOME", before->c_str(), 1) : unsetenv("XDG_CACHE_HOME"); }
+  ScopedEnv variable{"XDG_CACHE_HOME", dir.Path()};
 };
 
 TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -10,17 +9,11 @@
 
 #include "mapview/map_widget.h"
 #include "mapview/piece_cache.h"
+#include "tests/ui/ui_test_helpers.h"
 
 namespace {
 
 using namespace mapview;
-
-bool WaitUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
 
 struct MapWidgetInput : ::testing::Test {
   const CellRect area{0, 0, 8, 6};

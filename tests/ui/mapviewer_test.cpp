@@ -4,8 +4,6 @@
 
 #include <filesystem>
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QPushButton>
 
 #include "companions/mapviewer_window.h"
@@ -22,14 +20,6 @@
 namespace {
 
 using namespace mapview;
-
-// Processes events until done() holds, for ten seconds at most.
-bool WaitFor(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
 
 struct ViewerProject {
   TempDir dir;
@@ -69,7 +59,7 @@ TEST(MapViewerOverviews, AreBuiltOnceKeptAndRebuiltAboveAChangedTile) {
   {
     OverviewBuilder builder(area, project.area.tileFolder, 10, store, nullptr);
     builder.Start();
-    ASSERT_TRUE(WaitFor([&] { return builder.WalkFinished(); }));
+    ASSERT_TRUE(WaitUntil([&] { return builder.WalkFinished(); }));
     EXPECT_EQ(builder.PiecesBuilt(), builder.PiecesTotal());
   }
   // The red tile (9, 4) sits in piece (1, 0) of level 3 at tile offset (1, 4): pixels 32..63, 128..159.
@@ -81,13 +71,13 @@ TEST(MapViewerOverviews, AreBuiltOnceKeptAndRebuiltAboveAChangedTile) {
   OverviewStore reopened(folder);
   OverviewBuilder again(area, project.area.tileFolder, 10, reopened, nullptr);
   again.Start();
-  ASSERT_TRUE(WaitFor([&] { return again.WalkFinished(); }));
+  ASSERT_TRUE(WaitUntil([&] { return again.WalkFinished(); }));
   EXPECT_EQ(again.PiecesBuilt(), 0) << "nothing changed since the last opening";
 
   project.Tile(9, 4, Qt::blue);
   again.TileChanged(9, 4);
   const int64_t levels = OverviewTopLevel(area) - kFirstOverviewLevel + 1;
-  ASSERT_TRUE(WaitFor([&] { return again.PiecesBuilt() == levels; }));
+  ASSERT_TRUE(WaitUntil([&] { return again.PiecesBuilt() == levels; }));
   EXPECT_TRUE(Near(DecodeTile(reopened.PathOf({3, 1, 0}), kTilePixels).pixel(48, 144), Qt::blue));
 }
 
@@ -108,20 +98,20 @@ TEST(MapViewerWindowPaint, ShowsTilesUpCloseAndOverviewsFromAfar) {
   const auto colourAt = [&](double tileX, double tileY) {
     complete = false;
     map->update();
-    EXPECT_TRUE(WaitFor([&] { return complete; }));
+    EXPECT_TRUE(WaitUntil([&] { return complete; }));
     const Viewport& v = map->View();
     return map->grab().toImage().pixel(static_cast<int>(v.ScreenX(tileX)), static_cast<int>(v.ScreenY(tileY)));
   };
   EXPECT_EQ(DetailLevel(map->View().pixelsPerTile, 3), 0);
   EXPECT_TRUE(Near(colourAt(40.5, 30.5), Qt::red));
-  ASSERT_TRUE(WaitFor([&] { return !window.Session()->Surveying(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !window.Session()->Surveying(); }));
   const QColor mark = StateColour(TileState::kMissing);
   const double a = mark.alphaF();
   const QColor missing(static_cast<int>(kNoTileColour.red() * (1 - a) + mark.red() * a),
                        static_cast<int>(kNoTileColour.green() * (1 - a) + mark.green() * a),
                        static_cast<int>(kNoTileColour.blue() * (1 - a) + mark.blue() * a));
   EXPECT_TRUE(Near(colourAt(41.5, 31.5), missing)) << "a missing tile, marked";
-  ASSERT_TRUE(WaitFor([&] { return window.Session()->Builder().WalkFinished(); }));
+  ASSERT_TRUE(WaitUntil([&] { return window.Session()->Builder().WalkFinished(); }));
   Viewport far = map->View();
   far.pixelsPerTile = 12;  // overview pieces, no longer tiles
   map->SetView(far);
@@ -152,7 +142,7 @@ struct MapViewerFetch : ::testing::Test {
   void FetchEverythingMissing(MapViewerWindow& window) {
     window.SetWarningSink([this](const QString& text) { warnings.push_back(text); });
     ASSERT_TRUE(window.OpenProject(project.dir.File("p.qmtp")));
-    ASSERT_TRUE(WaitFor([&] { return !window.Session()->Surveying(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !window.Session()->Surveying(); }));
     TileStateGrid& states = *window.Session()->States();
     EXPECT_EQ(states.Count(TileState::kPresent), 2);
     EXPECT_EQ(states.Count(TileState::kMissing), 1);
@@ -162,7 +152,7 @@ struct MapViewerFetch : ::testing::Test {
     for (QPushButton* button : window.findChildren<QPushButton*>()) {
       if (button->text() == "Fetch selected again") button->click();
     }
-    ASSERT_TRUE(WaitFor([&] { return states.Count(TileState::kPresent) == 4; })) << window.LegendText().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return states.Count(TileState::kPresent) == 4; })) << window.LegendText().toStdString();
     EXPECT_EQ(states.SelectedCount(), 0);
   }
 };
@@ -193,16 +183,16 @@ TEST_F(MapViewerFetch, TilesAreFollowedIntoATileFolderMadeAgain) {
   Configure(false);
   MapViewerWindow window(program.Path());
   ASSERT_TRUE(window.OpenProject(project.dir.File("p.qmtp")));
-  ASSERT_TRUE(WaitFor([&] { return !window.Session()->Surveying(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !window.Session()->Surveying(); }));
   const TileStateGrid& states = *window.Session()->States();
   ASSERT_EQ(states.Count(TileState::kPresent), 2);
   std::filesystem::remove_all(project.area.tileFolder);
-  ASSERT_TRUE(WaitFor([&] { return states.Count(TileState::kPresent) == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return states.Count(TileState::kPresent) == 0; }));
   qm::CreateDirectory(project.area.tileFolder);
   project.Tile(100, 201, Qt::green);
-  ASSERT_TRUE(WaitFor([&] { return states.At(100, 201) == TileState::kPresent; }));
+  ASSERT_TRUE(WaitUntil([&] { return states.At(100, 201) == TileState::kPresent; }));
   project.Tile(101, 201, Qt::green);
-  EXPECT_TRUE(WaitFor([&] { return states.At(101, 201) == TileState::kPresent; }));
+  EXPECT_TRUE(WaitUntil([&] { return states.At(101, 201) == TileState::kPresent; }));
 }
 
 TEST_F(MapViewerFetch, AProjectWithoutAnAreaIsRefusedWithItsReason) {
@@ -239,7 +229,7 @@ TEST_F(FetchRun, ARefusalEndsTheFetchAndTheSummarySaysSo) {
   server.Script(Path(3), {qmtest::ScriptedAnswer::Status(403)});
   server.Script(Path(1), {qmtest::ScriptedAnswer::Status(500)});
   Start();
-  ASSERT_TRUE(WaitFor([&] { return !summary.isEmpty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !summary.isEmpty(); }));
   EXPECT_EQ(summary.toStdString(),
             "Fetched 2 of 10 tiles; 2 failed (last: HTTP/1.1 403 Forbidden); the server refused us, so the fetch ended.");
   EXPECT_TRUE(qm::FileExists(project.area.TilePath(2, 0)));
@@ -255,7 +245,7 @@ TEST_F(FetchRun, StopEndsAfterTheTileInHand) {
     run.Stop();
   });
   Start();
-  ASSERT_TRUE(WaitFor([&] { return !summary.isEmpty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !summary.isEmpty(); }));
   EXPECT_LE(done, 3);
   EXPECT_TRUE(summary.endsWith("; stopped.")) << summary.toStdString();
   EXPECT_LT(server.RequestCount(), 5u);
@@ -266,7 +256,7 @@ TEST_F(FetchRun, StopAbortsARequestThatHangs) {
   Start();
   ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(5)));
   run.Stop();
-  ASSERT_TRUE(WaitFor([&] { return !summary.isEmpty(); })) << "still waiting for the answer";
+  ASSERT_TRUE(WaitUntil([&] { return !summary.isEmpty(); })) << "still waiting for the answer";
   EXPECT_EQ(summary.toStdString(), "Fetched 0 of 10 tiles; stopped.");
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
+#include "tests/support/scoped_env.h"
 #include "tests/ui/ui_test_helpers.h"
 #include "ui/Unit1.h"
 #include "ui/Unitoptions.h"
@@ -29,12 +30,9 @@ TEST(ShippedDataTest, ConfigurationGivesVersionTileServerAndDefaultFolder) {
 
 TEST(ShippedDataTest, TheDefaultDownloadFolderFollowsTheUserDirs) {
   TempDir config;
-  const char* previous = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved = previous ? previous : "";
-  ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  const ScopedEnv configHome("XDG_CONFIG_HOME", config.Path());
   qm::WriteFileAtomic(config.File("user-dirs.dirs"), "XDG_DOWNLOAD_DIR=\"$HOME/Telechargements\"\n");
   EXPECT_EQ(qm::DefaultDownloadPath(), QDir::homePath().toStdString() + "/Telechargements");
-  if (previous) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(ShippedDataTest, BlankTileIsA256PixelJpegAndTheManualIsThere) {

@@ -2,6 +2,7 @@
 #include "tests/ui/ui_test_helpers.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QWidget>
 
@@ -16,6 +17,13 @@ void PressKey(QWidget* widget, int key, const QString& text) {
 
 void TypeText(QWidget* widget, const QString& text) {
   for (const QChar c : text) PressKey(widget, c.unicode(), QString(c));
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
 }
 
 ProgramFolderForTest::ProgramFolderForTest(bool withIniFolder) {

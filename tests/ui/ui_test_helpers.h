@@ -2,6 +2,7 @@
 // recorder of the message boxes that would have been shown.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ class QWidget;
 void PressKey(QWidget* widget, int key, const QString& text = QString());
 // Types each character of text into the widget.
 void TypeText(QWidget* widget, const QString& text);
+// Handles events until done() holds, for ten seconds at most; whether it holds.
+bool WaitUntil(const std::function<bool()>& done);
 
 // A program folder of its own: ini/ exists unless asked otherwise.
 class ProgramFolderForTest {
