@@ -46,14 +46,17 @@ void TDownThread::SetLastPosition(int32_t x, int32_t y) {
                       static_cast<uint32_t>(y));
 }
 
-TileCounts TDownThread::Counts() const { return {stored_.load(), blank_.load(), failed_.load()}; }
+TileCounts TDownThread::Counts() const {
+  return {stored_.load(), blank_.load(), failed_.load(), notImages_.load()};
+}
 
-void TDownThread::CountOutcome(FetchOutcome outcome) {
+void TDownThread::TileEnded(FetchOutcome outcome, bool answerIsImage) {
   TileCounts one;
   one.Count(outcome);
   stored_ += one.stored;
   blank_ += one.blank;
   failed_ += one.failed;
+  if (outcome == FetchOutcome::kStored && !answerIsImage) ++notImages_;
   if (const WorkerEnd end = WorkerEndOf(outcome); end != WorkerEnd::kNone) end_.store(end);
 }
 
@@ -129,9 +132,7 @@ void TDownThread::Walk() {
                     TileUrl(*Task, tile.x, tile.y),
                     TileFileName(*Task, tile.x, tile.y),
                     TileFilePath(*Task, tile.x, tile.y)};
-        FetchOutcome outcome = FetchTile(*this, settings, job);
-        CountOutcome(outcome);
-        return EndsWorker(outcome) ? TileOutcome::Stop : TileOutcome::GoOn;
+        return EndsWorker(FetchTile(*this, settings, job)) ? TileOutcome::Stop : TileOutcome::GoOn;
       });
 }
 

@@ -65,6 +65,7 @@ class TDownThread : private TileFetchWorker {
   void Pause(int ms) override;
   bool Aborted() const override { return aborted_.load(); }
   void SetLastPosition(int32_t x, int32_t y) override;
+  void TileEnded(FetchOutcome outcome, bool answerIsImage) override;
 
   const TDownTask* Task;
   std::string LogText;
@@ -74,12 +75,11 @@ class TDownThread : private TileFetchWorker {
   const DownloadPauses pauses_;
   const std::string programFolder_;
 
-  void CountOutcome(FetchOutcome outcome);
-
   std::atomic<uint64_t> lastPosition_{0};
   std::atomic<int64_t> stored_{0};
   std::atomic<int64_t> blank_{0};
   std::atomic<int64_t> failed_{0};
+  std::atomic<int64_t> notImages_{0};
   std::atomic<WorkerEnd> end_{WorkerEnd::kNone};
   std::atomic<bool> terminated_{false};
   std::atomic<bool> aborted_{false};

@@ -21,6 +21,9 @@ class ControllerView {
   virtual void FailedAppended(const std::string& line) = 0;
   // Asks whether to go on with a large new download; the question holds its figures.
   virtual bool ConfirmLargeDownload(const std::string& /*question*/) { return true; }
+  // The status changed outside the timer's tick: the last worker ended, or the download ended
+  // and its message box is about to open.
+  virtual void StatusChanged() {}
   // The tile list is being written (asked every few ten thousand tiles); false cancels the Start.
   virtual bool ListProgress(int64_t /*tilesWritten*/, int64_t /*totalTiles*/) { return true; }
 };

@@ -9,6 +9,7 @@
 
 #include "engine/area_input.h"
 #include "engine/tile_source.h"
+#include "platform/ca_file.h"
 #include "platform/date_time.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -112,6 +113,7 @@ void DownloadController::Start(const StartInputs& inputs) {
   SetCaption("Stop");
   running_ = true;
   stopRequested_ = false;
+  failedListed_ = 0;
   progress_.Begin(currentTask_->TotalCount, TilesFinishedBefore(*currentTask_), DownloadProgress::Clock::now());
   try {
     StartWorkers();
@@ -131,6 +133,8 @@ bool DownloadController::ConfirmedLargeDownload(const StartInputs& in, bool fold
       EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
   if (!area.estimate) return true;  // the task's own checks speak for it
   const AreaEstimate& e = *area.estimate;
+  // An area beyond one task's limit is refused by the task itself: nothing to ask.
+  if (e.tiles > kMaxTaskTiles) return true;
   if (e.tiles <= kConfirmTiles && e.listBytes <= kConfirmListBytes) return true;
   if (view_.ConfirmLargeDownload("This area holds " + EstimateText(e) + ".\n\nStart the download?")) return true;
   if (!folderExisted) ::rmdir(in.Folder.c_str());
@@ -147,13 +151,7 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.ProxyUsername = config.ReadString("Proxy", "ProxyUsername", "");
   p.ProxyPassword = config.ReadString("Proxy", "ProxyPassword", "");
   p.TileServer = config.ReadString("IniParas", "TileServer", kDefaultTileServer);
-  // A URL template is checked before anything else: a bad one would fail every tile.
-  if (IsTileUrlTemplate(p.TileServer)) {
-    if (const auto problem = TileUrlTemplateProblem(p.TileServer)) {
-      view_.ShowMessage(*problem);
-      return std::nullopt;
-    }
-  }
+  if (SettingsRefused(p)) return std::nullopt;
 
   const std::optional<int32_t> zoom = qm::IntegerFromText(in.Zoom);
   if (!zoom) {
@@ -204,6 +202,19 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.TaskName = WithProjectExtension(in.TaskName);
   p.Resume = ProjectMatches(in, p.SavePath, p.TaskName, *zoom);
   return p;
+}
+
+// Settings that would fail every tile are refused before anything else: a malformed URL
+// template, a proxy turned on without a server, an unreadable certificate authority file.
+bool DownloadController::SettingsRefused(const TDownParams& p) {
+  std::optional<std::string> problem;
+  if (IsTileUrlTemplate(p.TileServer)) problem = TileUrlTemplateProblem(p.TileServer);
+  if (!problem && p.UseProxy && p.ProxyServer.empty()) {
+    problem = "The proxy is turned on but no proxy server is set: set one in Options, or turn the proxy off.";
+  }
+  if (!problem) problem = qm::CaFileProblem();
+  if (problem) view_.ShowMessage(*problem);
+  return problem.has_value();
 }
 
 bool DownloadController::BuildTask(std::shared_ptr<TDownParams> params) {
@@ -360,6 +371,7 @@ void DownloadController::EndDownload(bool showMessage) {
   for (int i = 0; i < ThreadCount(); ++i) downThreads_[i].reset();
   running_ = false;
   SetCaption("Start");
+  view_.StatusChanged();
   if (!error.empty()) view_.ShowError(error);
   if (showMessage) view_.ShowMessage("Task stoped!" + std::string(20, ' '));
 }
@@ -385,11 +397,23 @@ void DownloadController::AddLog(const std::string& line) {
 }
 
 void DownloadController::AddFailed(const std::string& line) {
+  if (running_) ++failedListed_;
   failed_.Append(line);
   view_.FailedAppended(line);
 }
 
-void DownloadController::ThreadDone(int /*threadIndex*/) { --runningThreads_; }
+void DownloadController::ThreadDone(int /*threadIndex*/) {
+  --runningThreads_;
+  if (running_ && runningThreads_ == 0) {
+    UpdateProgress();
+    view_.StatusChanged();
+  }
+}
+
+RunSummary DownloadController::Summary() const {
+  const DownloadEnd end = running_ ? EndOfDownload() : lastEnd_.value_or(DownloadEnd::kStopped);
+  return SummaryOf(end, progress_, failedListed_, currentTask_ ? currentTask_->FailedFile : "");
+}
 
 void DownloadController::SetCaption(const std::string& caption) {
   caption_ = caption;

@@ -11,6 +11,7 @@
 #include "download/Unit3.h"
 #include "download/controller_view.h"
 #include "download/download_progress.h"
+#include "download/download_summary.h"
 #include "download/pauses.h"
 #include "download/worker_host.h"
 #include "download/working_copy.h"
@@ -55,9 +56,15 @@ class DownloadController : public WorkerHost {
   // The figures of the running or last download, read once a second by the window.
   const DownloadProgress& Progress() const { return progress_; }
   // Stop was pressed and workers are still finishing their tile.
-  bool Stopping() const { return running_ && stopRequested_; }
+  bool Stopping() const { return running_ && stopRequested_ && runningThreads_ > 0; }
+  // Every worker has ended; the next tick ends the download.
+  bool WorkersEnded() const { return running_ && runningThreads_ == 0; }
   // How the last download ended; nothing before the first end.
   std::optional<DownloadEnd> LastEnd() const { return lastEnd_; }
+  // The summary of the last download, or of the running one once its workers have ended.
+  RunSummary Summary() const;
+  // Tiles the running or last download added to the failed-tile list.
+  int64_t FailedListed() const { return failedListed_; }
   // A new task above either figure asks before it starts.
   static constexpr int64_t kConfirmTiles = 100000;
   static constexpr int64_t kConfirmListBytes = 1000000000;
@@ -76,6 +83,7 @@ class DownloadController : public WorkerHost {
   bool WriteTaskFilesAndLoadViews();
   void StartWorkers();
   bool ConfirmedLargeDownload(const StartInputs& inputs, bool folderExisted);
+  bool SettingsRefused(const TDownParams& params);
   void UpdateProgress();
   DownloadEnd EndOfDownload() const;
   void SaveProgress();
@@ -103,6 +111,7 @@ class DownloadController : public WorkerHost {
   bool stopRequested_ = false;
   DownloadProgress progress_;
   std::optional<DownloadEnd> lastEnd_;
+  int64_t failedListed_ = 0;
   WorkingCopy log_;
   WorkingCopy failed_;
   // Last, so the workers are gone before the task and records they read.

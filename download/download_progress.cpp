@@ -12,6 +12,7 @@ TileCounts& TileCounts::operator+=(const TileCounts& other) {
   stored += other.stored;
   blank += other.blank;
   failed += other.failed;
+  notImages += other.notImages;
   return *this;
 }
 
@@ -112,16 +113,4 @@ std::string ProgressText(const DownloadProgress& p) {
 std::string CountsText(const TileCounts& c) {
   return "stored " + GroupedCount(c.stored) + " · blank " + GroupedCount(c.blank) + " · failed " +
          GroupedCount(c.failed);
-}
-
-std::string SummaryText(DownloadEnd end, const DownloadProgress& p, const std::string& failedFile) {
-  static const char* const kHow[] = {"Download complete", "Download stopped", "Refused by the server",
-                                     "Ended by a network failure", "Ended by a file error"};
-  std::string text = std::string(kHow[static_cast<int>(end)]) + ": " + GroupedCount(p.Done()) + " of " +
-                     GroupedCount(p.Total()) + " tiles (" + CountsText(p.Counts()) + ") in " +
-                     DurationText(p.ElapsedSeconds());
-  if (p.Counts().failed > 0 || end == DownloadEnd::kRefused || end == DownloadEnd::kNetworkFailure) {
-    text += " · failed tiles listed in " + failedFile;
-  }
-  return text;
 }

@@ -20,6 +20,7 @@ struct TileCounts {
   int64_t stored = 0;
   int64_t blank = 0;
   int64_t failed = 0;
+  int64_t notImages = 0;  // stored answers that do not start like an image (also in stored)
   int64_t Done() const { return stored + blank + failed; }
   TileCounts& operator+=(const TileCounts& other);
   // Counts the outcome of one tile; outcomes that leave the tile unfinished count nowhere.
@@ -44,6 +45,8 @@ class DownloadProgress {
 
   const TileCounts& Counts() const { return counts_; }
   int64_t Total() const { return total_; }
+  // Tiles that earlier runs of a continued task finished.
+  int64_t DoneBefore() const { return doneBefore_; }
   int64_t Done() const { return doneBefore_ + counts_.Done(); }
   int64_t Left() const { return std::max<int64_t>(0, total_ - Done()); }
   double ElapsedSeconds() const;
@@ -71,5 +74,3 @@ std::string RateText(const DownloadProgress& progress);
 std::string TimeLeftText(const DownloadProgress& progress);
 // "stored 1,200 · blank 20 · failed 14"
 std::string CountsText(const TileCounts& counts);
-// The status after the end: how it ended, the counts and where the failed-tile list is.
-std::string SummaryText(DownloadEnd end, const DownloadProgress& progress, const std::string& failedFile);

@@ -1,6 +1,7 @@
 // The fetch of one tile: attempts, the failure table, and each outcome's lines and effects.
 #include "download/tile_fetch.h"
 
+#include "engine/image_signature.h"
 #include "engine/tile_server_setting.h"
 
 #include "platform/errors.h"
@@ -108,6 +109,7 @@ void TileFetch::FailureLines(const std::string& message) {
 }
 
 FetchOutcome TileFetch::Store(std::string& body) {
+  const bool image = LooksLikeImage(body);
   try {
     qm::WriteFileAtomicUnflushed(tile_.filePath, body);
     std::string().swap(body);  // the answer is released before the lines and the pause
@@ -116,6 +118,7 @@ FetchOutcome TileFetch::Store(std::string& body) {
     FailureLines(e.what());
     return FetchOutcome::kStoreFailed;
   }
+  worker_.TileEnded(FetchOutcome::kStored, image);
   worker_.AddLog("T" + n_ + ":seq=" + std::to_string(tile_.sequence) + "," + tile_.fileName +
                  " OK");
   worker_.SetLastPosition(tile_.x, tile_.y);
@@ -167,5 +170,7 @@ bool EndsWorker(FetchOutcome outcome) {
 
 FetchOutcome FetchTile(TileFetchWorker& worker, const TileFetchSettings& settings,
                        const TileJob& tile) {
-  return TileFetch(worker, settings, tile).Run();
+  const FetchOutcome outcome = TileFetch(worker, settings, tile).Run();
+  if (outcome != FetchOutcome::kStored) worker.TileEnded(outcome, false);
+  return outcome;
 }

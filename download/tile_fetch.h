@@ -51,6 +51,9 @@ class TileFetchWorker {
   virtual void Pause(int ms) = 0;  // returns early once the worker's requests are aborted
   virtual bool Aborted() const = 0;
   virtual void SetLastPosition(int32_t x, int32_t y) = 0;
+  // How the tile ended, once per tile: a stored tile is told before its log line and its pause,
+  // so a count kept here never lags behind the log.
+  virtual void TileEnded(FetchOutcome /*outcome*/, bool /*answerIsImage*/) {}
 };
 
 struct TileJob {

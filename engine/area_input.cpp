@@ -89,8 +89,12 @@ std::string GroupedCount(int64_t value) {
 }
 
 std::string DurationText(double seconds) {
-  const auto total = static_cast<int64_t>(std::llround(std::max(0.0, seconds)));
+  constexpr double kLongest = 1e15;  // far beyond any download; keeps the conversion defined
+  const auto total = static_cast<int64_t>(std::llround(std::clamp(seconds, 0.0, kLongest)));
   const auto two = [](int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  if (total >= 100 * 3600) {
+    return GroupedCount(total / 86400) + " d " + std::to_string(total / 3600 % 24) + " h";
+  }
   return two(total / 3600) + ":" + two(total / 60 % 60) + ":" + two(total % 60);
 }
 
@@ -108,6 +112,9 @@ std::string ByteSizeText(int64_t bytes) {
 }
 
 std::string EstimateText(const AreaEstimate& e) {
-  return GroupedCount(e.tiles) + " tiles (" + GroupedCount(e.columns) + " x " + GroupedCount(e.rows) + ") · " +
-         DurationText(e.secondsAtFullSpeed) + " at 8 tiles/s · tile list " + ByteSizeText(e.listBytes);
+  std::string text = GroupedCount(e.tiles) + " tiles (" + GroupedCount(e.columns) + " x " + GroupedCount(e.rows) +
+                     ") · " + DurationText(e.secondsAtFullSpeed) + " at 8 tiles/s · tile list " +
+                     ByteSizeText(e.listBytes);
+  if (e.tiles > kMaxTaskTiles) text += " · too large: one task holds at most " + GroupedCount(kMaxTaskTiles) + " tiles";
+  return text;
 }

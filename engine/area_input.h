@@ -40,7 +40,7 @@ AreaEstimateOrReason EstimateArea(const std::string& left, const std::string& ri
 // "978,118 tiles (1,234 x 793) · 33:57:45 at 8 tiles/s · tile list 107.3 MB"
 std::string EstimateText(const AreaEstimate& estimate);
 
-// Plain texts of figures: "1,234,567"; "00:07:51" (hours grow past 99); "107.3 MB".
+// Plain texts of figures: "1,234,567"; "00:07:51", or "96 d 18 h" from 100 hours on; "107.3 MB".
 std::string GroupedCount(int64_t value);
 std::string DurationText(double seconds);
 std::string ByteSizeText(int64_t bytes);

@@ -51,10 +51,15 @@ constexpr std::string_view kPlaceholders[] = {"{z}", "{x}", "{y}"};
 }  // namespace
 
 std::optional<std::string> TileServerProblem(std::string_view text) {
+  if (text.size() > kMaxTileServerLength) {
+    return "The tile server setting is " + std::to_string(text.size()) + " characters long; the settings file keeps " +
+           "at most " + std::to_string(kMaxTileServerLength) + ".";
+  }
   if (IsTileUrlTemplate(text)) return TileUrlTemplateProblem(text);
   if (IsHostAndPort(text)) return std::nullopt;
   return "The tile server \"" + std::string(text) +
-         "\" should be a host name or host:port, such as localhost:8080 or tiles.example.org (port 1 to 65535).";
+         "\" should be a host name or host:port, such as localhost:8080 or tiles.example.org (port 1 to 65535), " +
+         "or a URL template with {z}, {x} and {y}, such as https://tiles.example.org/{z}/{x}/{y}.jpg.";
 }
 
 bool IsTileUrlTemplate(std::string_view setting) { return setting.find("://") != std::string_view::npos; }

@@ -3,6 +3,7 @@
 // filled with each tile's zoom, column and row.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,9 @@
 
 // The tile server used while the settings name none.
 inline constexpr const char* kDefaultTileServer = "localhost:8080";
+
+// The settings file keeps values up to this many characters; a longer setting would be cut.
+inline constexpr size_t kMaxTileServerLength = 2047;
 
 // Nothing when text is a plausible host or host:port (a host name, an IPv4 address or a
 // bracketed IPv6 address, and a port from 1 to 65535), or a URL template as TileUrlTemplateProblem

@@ -5,6 +5,8 @@
 
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/controller_fixture.h"
 
 namespace {
@@ -138,6 +140,7 @@ TEST_F(Checks, TooManyTilesAreRefusedAndNothingIsWritten) {
   in.BottomLatitude = "-85";
   in.Zoom = "17";
   rig.controller.BitBtn1Click(in);
+  EXPECT_TRUE(rig.view.questions.empty()) << "a task that cannot be built is not offered";
   ASSERT_EQ(rig.view.messages.size(), 2u);
   EXPECT_NE(rig.view.messages[0].find("2147483647"), std::string::npos);
   EXPECT_EQ(rig.view.messages[1], "Error: Create task failure.");
@@ -146,6 +149,25 @@ TEST_F(Checks, TooManyTilesAreRefusedAndNothingIsWritten) {
   EXPECT_FALSE(qm::PathExists(in.Folder + "/newtask.qmtp"));
   EXPECT_FALSE(qm::PathExists(in.Folder + "/newtask"));
   EXPECT_EQ(rig.view.caption, "Start");
+}
+
+TEST_F(Checks, SettingsThatWouldFailEveryTileAreRefusedBeforeAnythingIsWritten) {
+  const StartInputs in = ExampleInputs(dir);
+  {
+    qm::IniFile config(qmtest::WriteConfig(dir, server));
+    config.WriteString("Proxy", "UseProxy", "1");
+    EXPECT_EQ(StartWith(in), "The proxy is turned on but no proxy server is set: set one in Options, or turn the proxy off.");
+    config.WriteString("Proxy", "UseProxy", "0");
+  }
+  {
+    ScopedEnv ca("QUILLMERE_CA_FILE", dir.File("missing.pem"));
+    EXPECT_EQ(StartWith(in), "The certificate authority file that QUILLMERE_CA_FILE names cannot be read: " +
+                                 dir.File("missing.pem") + " (No such file or directory).");
+    ca.Set(dir.Path());
+    EXPECT_NE(StartWith(in).find("(not a regular file)."), std::string::npos);
+  }
+  EXPECT_FALSE(qm::PathExists(in.Folder));
+  EXPECT_FALSE(rig.controller.Running());
 }
 
 TEST_F(Checks, StopAsksEveryWorkerAndWritesItsLine) {

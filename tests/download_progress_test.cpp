@@ -1,6 +1,7 @@
 // The figures of a download: the sliding-window rate, the estimate before Start, tiles finished
 // by an earlier run, the question before a large task, and how downloads ended.
 #include "download/download_progress.h"
+#include "download/status_line.h"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +55,13 @@ TEST(AreaEstimate, CountsTimeAndTheExactTileListSize) {
     ASSERT_TRUE(rig.RunToEnd());
   }
   const AreaEstimate world = *EstimateArea("-180", "180", "85", "-85", "15").estimate;
-  EXPECT_EQ(EstimateText(world), "1,070,268,416 tiles (32,768 x 32,662) · 37162:05:52 at 8 tiles/s · tile list 114.9 GB");
+  EXPECT_EQ(EstimateText(world), "1,070,268,416 tiles (32,768 x 32,662) · 1,548 d 10 h at 8 tiles/s · tile list 114.9 GB");
+  EXPECT_EQ(DurationText(99 * 3600 + 59 * 60 + 59), "99:59:59");
+  EXPECT_EQ(DurationText(2322 * 3600 + 46 * 60 + 24), "96 d 18 h");
+  // Beyond one task's limit the estimate says so.
+  const AreaEstimate tooLarge = *EstimateArea("-180", "180", "85", "-85", "19").estimate;
+  EXPECT_NE(EstimateText(tooLarge).find(" · too large: one task holds at most 2,147,483,647 tiles"), std::string::npos);
+
   EXPECT_EQ(EstimateArea("1", "2", "3", "", "13").reason, "Type the four edges of the area in decimal degrees.");
   EXPECT_EQ(EstimateArea("1", "2", "3", "4", "13").reason, "Bottom Latitude should less than Top Latitude!");
   EXPECT_EQ(EstimateArea("1", "2", "4", "3", "31").reason, ZoomOutsideGridText(31));
@@ -78,6 +85,12 @@ TEST(DownloadProgressThroughTheController, AContinuedTaskCountsWhatWasFinishedBe
   EXPECT_EQ(progress.Done(), 12);
   EXPECT_EQ(progress.Counts().stored, static_cast<int64_t>(server.RequestCount() - firstRequests));
   EXPECT_LE(progress.Counts().Done(), 12 - firstRun);
+  EXPECT_EQ(progress.DoneBefore() + progress.Counts().Done(), 12);
+  EXPECT_NE(SummaryText(rig.controller.Summary())
+                .find("Download complete: 12 of 12 tiles: " + std::to_string(progress.DoneBefore()) +
+                      " before this run; this run stored " + std::to_string(progress.Counts().stored) + " · blank 0"),
+            std::string::npos)
+      << SummaryText(rig.controller.Summary());
   EXPECT_EQ(rig.controller.LastEnd(), DownloadEnd::kComplete);
   EXPECT_TRUE(rig.view.questions.empty());
 }
@@ -129,7 +142,7 @@ TEST(DownloadProgressThroughTheController, ACancelledTileListLeavesEverythingAsB
   }
 }
 
-TEST(DownloadProgressThroughTheController, ARefusedDownloadSaysSo) {
+TEST(DownloadProgressThroughTheController, ARefusedDownloadCountsEveryTileItListed) {
   TempDir dir;
   qmtest::TestServer server;
   server.SetFallback(qmtest::ScriptedAnswer::Status(403));
@@ -137,10 +150,58 @@ TEST(DownloadProgressThroughTheController, ARefusedDownloadSaysSo) {
   rig.controller.BitBtn1Click(ExampleInputs(dir));
   ASSERT_TRUE(rig.RunToEnd());
   EXPECT_EQ(rig.controller.LastEnd(), DownloadEnd::kRefused);
-  const std::string summary = SummaryText(*rig.controller.LastEnd(), rig.controller.Progress(),
-                                          rig.controller.CurrentTask()->FailedFile);
-  EXPECT_EQ(summary.substr(0, 40), "Refused by the server: 0 of 12 tiles (st");
+  // Each worker gave up its first tile: listed, though not finished.
+  ASSERT_EQ(rig.view.failed.size(), 8u);
+  EXPECT_EQ(rig.controller.FailedListed(), 8);
+  const std::string summary = SummaryText(rig.controller.Summary());
+  EXPECT_EQ(summary.substr(0, 70), "Refused by the server: 0 of 12 tiles (stored 0 · blank 0 · failed 8)");
   EXPECT_NE(summary.find("newtask_failed.ftl"), std::string::npos);
+}
+
+TEST(DownloadProgressThroughTheController, AServerThatHasNoTilesOrSendsPagesIsPointedOut) {
+  TempDir dir;
+  qmtest::TestServer server;
+  server.SetFallback(qmtest::ScriptedAnswer::Status(404));
+  ControllerRig rig(dir, server);
+  rig.controller.BitBtn1Click(ExampleInputs(dir));
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_NE(SummaryText(rig.controller.Summary())
+                .find("Download complete: 12 of 12 tiles (stored 0 · blank 12 · failed 0) in "),
+            std::string::npos);
+  EXPECT_NE(SummaryText(rig.controller.Summary())
+                .find(" · 12 of 12 tiles were not found on the server: check Options → Tile server"),
+            std::string::npos);
+
+  TempDir other;
+  qmtest::TestServer pages;
+  pages.SetFallback(qmtest::ScriptedAnswer::Ok("<html><body>Sign in</body></html>"));
+  ControllerRig second(other, pages);
+  second.controller.BitBtn1Click(ExampleInputs(other));
+  ASSERT_TRUE(second.RunToEnd());
+  const std::string summary = SummaryText(second.controller.Summary());
+  EXPECT_NE(summary.find("12 stored answers are not an image: check Options → Tile server"), std::string::npos)
+      << summary;
+  // The answers are still stored as they came.
+  EXPECT_EQ(qm::ReadWholeFile(second.controller.CurrentTask()->TileDir + "kv_2412_3080_13.jpg"),
+            "<html><body>Sign in</body></html>");
+}
+
+TEST(DownloadProgressThroughTheController, TheSummaryShowsOnceTheLastWorkerHasEndedAndStoppingOnlyAfterStop) {
+  TempDir dir;
+  qmtest::TestServer server;
+  server.SetFallback(qmtest::ScriptedAnswer::Reset());
+  ControllerRig rig(dir, server);
+  rig.controller.BitBtn1Click(ExampleInputs(dir));
+  EXPECT_EQ(DownloadStatusLine(rig.controller).text.substr(0, 13), "0 of 12 tiles");
+  // Network failures end every worker; no tick has run, nobody pressed Stop.
+  ASSERT_TRUE(rig.bridge.PumpUntil([&] { return rig.controller.RunningThreads() == 0; }, std::chrono::seconds(30)));
+  EXPECT_TRUE(rig.controller.Running());
+  EXPECT_FALSE(rig.controller.Stopping());
+  EXPECT_EQ(DownloadStatusLine(rig.controller).text.substr(0, 39), "Ended by a network failure: 0 of 12 til");
+  EXPECT_NE(DownloadStatusLine(rig.controller).text.find("failed 8)"), std::string::npos);
+  rig.controller.Timer1Timer();
+  EXPECT_FALSE(rig.controller.Running());
+  EXPECT_EQ(rig.controller.LastEnd(), DownloadEnd::kNetworkFailure);
 }
 
 }  // namespace

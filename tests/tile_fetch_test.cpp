@@ -53,8 +53,18 @@ class FakeWorker : public TileFetchWorker {
   void Pause(int ms) override { pauses.push_back(ms); }
   bool Aborted() const override { return aborted; }
   void SetLastPosition(int32_t x, int32_t y) override { last = {x, y}; }
+  struct Ended {
+    FetchOutcome outcome;
+    bool image;
+    size_t logLinesThen;
+    size_t pausesThen;
+  };
+  void TileEnded(FetchOutcome outcome, bool image) override {
+    ended.push_back({outcome, image, log.size(), pauses.size()});
+  }
 
   bool aborted = false;
+  std::vector<Ended> ended;
 };
 
 class TileFetchTest : public ::testing::Test {
@@ -225,6 +235,20 @@ TEST_F(TileFetchTest, AbortedRequestEndsTheTileSilently) {
   EXPECT_TRUE(worker.failed.empty());
   EXPECT_EQ(worker.last, std::make_pair(0, 0));
   EXPECT_TRUE(EndsWorker(FetchOutcome::kAborted));
+}
+
+TEST_F(TileFetchTest, EachTileEndsOnceAndAStoredOneBeforeItsLogLineAndPause) {
+  EXPECT_EQ(Run({Ok("\xFF\xD8\xFF\xE0 jpeg")}), FetchOutcome::kStored);
+  EXPECT_EQ(Run({Ok("<html>Sign in</html>")}), FetchOutcome::kStored);
+  EXPECT_EQ(Run({Fail("HTTP/1.1 404 Not Found"), Fail("HTTP/1.1 404 Not Found"), Fail("HTTP/1.1 404 Not Found")}),
+            FetchOutcome::kNotFound);
+  ASSERT_EQ(worker.ended.size(), 3u);
+  EXPECT_EQ(worker.ended[0].outcome, FetchOutcome::kStored);
+  EXPECT_TRUE(worker.ended[0].image);
+  EXPECT_EQ(worker.ended[0].logLinesThen, 0u);
+  EXPECT_EQ(worker.ended[0].pausesThen, 0u);
+  EXPECT_FALSE(worker.ended[1].image);
+  EXPECT_EQ(worker.ended[2].outcome, FetchOutcome::kNotFound);
 }
 
 }  // namespace

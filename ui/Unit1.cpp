@@ -6,10 +6,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -19,15 +17,14 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QProcess>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
+#include "download/status_line.h"
 #include "engine/area_input.h"
 #include "engine/fetch_settings.h"
 #include "engine/project_loader.h"
@@ -40,6 +37,8 @@
 #include "ui/Unitftl.h"
 #include "ui/Unitoptions.h"
 #include "ui/area_picker_dialog.h"
+#include "ui/desktop_open.h"
+#include "ui/elided_label.h"
 #include "ui/following_memo.h"
 #include "ui/list_progress_dialog.h"
 #include "ui/form_widgets.h"
@@ -54,6 +53,7 @@ constexpr int kWindowWidth = 588;
 constexpr int kWindowHeight = 342;
 constexpr int kPanel1Width = 329;
 constexpr int kStatusBarHeight = 19;
+constexpr int kMinimumLogWidth = 120;
 // The memos show at most this many lines; the working copies, and so the files, keep them all.
 constexpr int kMemoMaxLines = 200000;
 constexpr int kMemoFlushDelayMs = 100;
@@ -71,20 +71,6 @@ QString DisplayText(const std::vector<std::string>& lines) {
   shown.reserve(static_cast<qsizetype>(lines.size()));
   for (const std::string& line : lines) shown << DisplayText(line);
   return shown.join('\n');
-}
-
-// Opens a file, program or URL as the desktop would: a program is started, anything else goes to
-// its default application. Nothing is reported when that fails.
-void OpenWithDesktop(const std::string& target) {
-  const QString text = QString::fromStdString(target);
-  const QFileInfo file(text);
-  if (file.isFile() && file.isExecutable()) {
-    QProcess::startDetached(file.absoluteFilePath(), {}, file.absolutePath());
-    return;
-  }
-  const QUrl url =
-      text.contains("://") || text.startsWith("mailto:") ? QUrl(text) : QUrl::fromLocalFile(text);
-  QDesktopServices::openUrl(url);
 }
 
 QPushButton* PlaceButton(QWidget* parent, const QString& text, int x, int y, int width,
@@ -123,13 +109,17 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
   Timer1->setInterval(1000);
   ConnectHandlers();
   resize(kWindowWidth, kWindowHeight);
+  // The input panel and its Start button always stay whole; the log gets what is left.
+  setMinimumSize(kPanel1Width + kMinimumLogWidth, kWindowHeight);
   SetDownloadPauses(DownloadPauses{});
   PickFolder = [this] { return QFileDialog::getExistingDirectory(this, "Select path to save"); };
   PickProjectFile = [this] {
     return QFileDialog::getOpenFileName(this, "Open project file:", QString::fromStdString(DefaultPath),
                                         "Projects(*.qmtp)");
   };
-  OpenInShell = OpenWithDesktop;
+  OpenInShell = [this](const std::string& target) {
+    OpenWithDesktop(target, [this](const QString& reason) { qm::ShowMessage(reason.toStdString()); });
+  };
   RunAreaPicker = [](AreaPickerDialog& dialog) { return dialog.exec(); };
 }
 
@@ -267,7 +257,7 @@ void TForm1::BuildStatusBar() {
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setFixedHeight(kStatusBarHeight);
   // A label of its own holds the fixed text (no command has a status tip that would cover it).
-  StatusText = new QLabel("Download satellite images from Zelkova Maps!", StatusBar1);
+  StatusText = new ElidedLabel("Download satellite images from Zelkova Maps!", StatusBar1);
   StatusBar1->addWidget(StatusText, 1);
   DownloadProgressBar = new QProgressBar(StatusBar1);
   DownloadProgressBar->setRange(0, 1000);
@@ -390,24 +380,22 @@ void TForm1::Timer1Timer() {
 
 void TForm1::RefreshStatus() {
   const DownloadController& c = *controller_;
-  const DownloadProgress& progress = c.Progress();
   DownloadProgressBar->setVisible(c.Running());
   if (c.Running()) {
     summaryPending_ = true;
-    const int64_t total = std::max<int64_t>(1, progress.Total());
-    DownloadProgressBar->setValue(static_cast<int>(progress.Done() * 1000 / total));
-    StatusText->setText(QString::fromStdString(
-        c.Stopping() ? "Stopping: " + std::to_string(c.RunningThreads()) + " of " +
-                           std::to_string(c.CurrentParams()->ThreadCount) + " workers are finishing their tile..."
-                     : ProgressText(progress)));
-    StatusText->setToolTip(QString::fromStdString(CountsText(progress.Counts())));
-  } else if (summaryPending_ && c.LastEnd() && c.CurrentTask() != nullptr) {
+    const int64_t total = std::max<int64_t>(1, c.Progress().Total());
+    DownloadProgressBar->setValue(static_cast<int>(c.Progress().Done() * 1000 / total));
+  } else if (!summaryPending_ || !c.LastEnd() || c.CurrentTask() == nullptr) {
+    return;  // the estimate or the last summary stays
+  } else {
     summaryPending_ = false;
-    const QString summary = QString::fromStdString(SummaryText(*c.LastEnd(), progress, c.CurrentTask()->FailedFile));
-    StatusText->setText(summary);
-    StatusText->setToolTip(summary);  // the whole text, where the bar cuts it off
   }
+  const StatusLine line = DownloadStatusLine(c);
+  StatusText->setText(QString::fromStdString(line.text));
+  StatusText->setToolTip(QString::fromStdString(line.tooltip));
 }
+
+void TForm1::StatusChanged() { RefreshStatus(); }
 
 // While the user edits the area, the status bar says what it amounts to or what is missing.
 void TForm1::ShowEstimate() {
@@ -427,7 +415,10 @@ bool TForm1::ListProgress(int64_t tilesWritten, int64_t totalTiles) {
 }
 
 bool TForm1::ConfirmLargeDownload(const std::string& question) {
-  return qm::AskYesNo(QString::fromStdString(question));
+  // A rate stays on one line however the box wraps the question.
+  QString text = QString::fromStdString(question);
+  text.replace(" tiles/s", QChar(0x00A0) + QString("tiles/s"));
+  return qm::AskYesNo(text);
 }
 
 void TForm1::LoadParametersfromprojectfilel1Click() {
@@ -443,6 +434,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     EditTaskName->setText(QString::fromStdString(fields.TaskName));
     UpDown1->SetPosition(fields.Zoom);
     Edit5->setText(QString::number(fields.Zoom));  // as stored, even outside the spinner's range
+    ShowEstimate();
   });
 }
 

@@ -173,6 +173,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   void FailedAppended(const std::string& line) override;
   bool ConfirmLargeDownload(const std::string& question) override;
   bool ListProgress(int64_t tilesWritten, int64_t totalTiles) override;
+  void StatusChanged() override;
 
   std::string programFolder_;
   qm::QtUiBridge bridge_;

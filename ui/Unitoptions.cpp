@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStandardPaths>
+#include <QToolButton>
 
 #include "engine/tile_server_setting.h"
 #include "platform/ini_file.h"
@@ -34,6 +35,8 @@ namespace {
 constexpr int kClientWidth = 360;
 constexpr int kClientHeight = 342;
 constexpr int kProxyFieldWidth = 159;
+constexpr int kTileServerLeft = 72;
+constexpr int kTileServerWidth = 257;
 
 
 QString PickFolderWithDialog(QWidget* parent, const QString& caption) {
@@ -63,8 +66,9 @@ void TfrmOptions::BuildControls() {
   Edit12 = qm::PlaceEdit(Panel1, 126, 35, 166);
   Button3 = new QPushButton("...", Panel1);
   Button3->setGeometry(296, 32, 33, 25);
+  // The tile server takes the panel's whole width after its label: URL templates are long.
   LabelTileServer = qm::PlaceLabel(Panel1, "Tile server:", 8, 66);
-  EditTileServer = qm::PlaceEdit(Panel1, 126, 61, 166);
+  EditTileServer = qm::PlaceEdit(Panel1, kTileServerLeft, 61, kTileServerWidth);
   EditTileServer->setToolTip("host or host:port of the tile server, e.g. localhost:8080, or a URL template such as\n"
                                   "https://tiles.example.org/imagery/{z}/{x}/{y}.jpg?key=abc");
 
@@ -81,6 +85,15 @@ void TfrmOptions::BuildControls() {
   EditProxyUsername = qm::PlaceEdit(GroupBox1, 138, 111, kProxyFieldWidth);
   Label6 = qm::PlaceLabel(GroupBox1, "Proxy Password", 16, 144);
   EditProxyPassword = qm::PlaceEdit(GroupBox1, 138, 144, kProxyFieldWidth);
+  EditProxyPassword->setEchoMode(QLineEdit::Password);
+  ShowPassword = new QToolButton(GroupBox1);
+  ShowPassword->setText("Show");
+  ShowPassword->setCheckable(true);
+  ShowPassword->setToolTip("Show the password as typed");
+  ShowPassword->setGeometry(300, 144, 32, 21);
+  connect(ShowPassword, &QToolButton::toggled, this, [this](bool shown) {
+    EditProxyPassword->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+  });
 
   Button1 = new QPushButton("OK", this);
   Button1->setGeometry(168, 304, 75, 25);
@@ -105,6 +118,7 @@ void TfrmOptions::FormShow() {
   EditProxyPort->setText(Text(config.ReadString("Proxy", "ProxyPort", "")));
   EditProxyUsername->setText(Text(config.ReadString("Proxy", "ProxyUsername", "")));
   EditProxyPassword->setText(Text(config.ReadString("Proxy", "ProxyPassword", "")));
+  ShowPassword->setChecked(false);
 }
 
 void TfrmOptions::Button3Click() {

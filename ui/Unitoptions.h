@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 
 namespace qm {
 
@@ -53,6 +54,7 @@ class TfrmOptions : public QDialog {
   QLineEdit* EditProxyUsername;
   QLabel* Label6;
   QLineEdit* EditProxyPassword;
+  QToolButton* ShowPassword;  // shows the password as typed while pressed in
   QPushButton* Button1;
   QPushButton* Button2;
 
