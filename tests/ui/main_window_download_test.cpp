@@ -20,6 +20,7 @@
 #include "tests/support/test_server.h"
 #include "tests/ui/ui_test_helpers.h"
 #include "ui/Unit1.h"
+#include "ui/elided_label.h"
 #include "ui/form_widgets.h"
 
 namespace {
@@ -118,6 +119,30 @@ TEST_F(MainWindowDownload, StopWritesOneLinePerWorkerAndTheEndComesLater) {
   EXPECT_EQ(Memo1Lines().filter(" Finished.").size(), 8);
 }
 
+TEST_F(MainWindowDownload, TheSummaryShowsWhenTheWorkersEndAndNeverWidensTheWindow) {
+  server.SetFallback(qmtest::ScriptedAnswer::Ok("tile").Delayed(100));
+  window->Edit6->setText(QString::fromStdString(maps.Path() + "a-folder-with-a-long-name-" + std::string(150, 'x')));
+  const int width = window->width();
+  window->BitBtn1->click();
+  window->BitBtn1->click();  // Stop
+  EXPECT_TRUE(window->StatusText->text().startsWith("Stopping: 8 of 8 workers")) << window->StatusText->text().toStdString();
+  ASSERT_TRUE(ProcessUntil([&] { return window->Controller().RunningThreads() == 0; }));
+  EXPECT_TRUE(window->StatusText->text().startsWith("Download stopped: ")) << window->StatusText->text().toStdString();
+  QString statusAtTheBox;
+  const qm::MessageBoxSink recorder = qm::SetMessageBoxSink([&](const qm::MessageBoxCall& call) {
+    statusAtTheBox = window->StatusText->text();
+    recorder(call);
+  });
+  window->Timer1Timer();
+  qm::SetMessageBoxSink(recorder);
+  EXPECT_TRUE(statusAtTheBox.startsWith("Download stopped: ")) << statusAtTheBox.toStdString();
+  EXPECT_EQ(BoxTexts(), std::vector<QString>{"Task stoped!" + QString(20, ' ')});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window->width(), width);
+  EXPECT_TRUE(static_cast<ElidedLabel*>(window->StatusText)->Elided());
+  EXPECT_EQ(window->StatusText->toolTip(), window->StatusText->text());
+}
+
 TEST_F(MainWindowDownload, FolderPickerFillsThePathAndCancelKeepsIt) {
   window->PickFolder = [] { return QString("/chosen/folder"); };
   window->Button1->click();
@@ -153,10 +178,14 @@ TEST_F(MainWindowDownload, OpenTaskFillsTheFieldsAndStartContinuesIt) {
 TEST_F(MainWindowDownload, OpenTaskShowsTheStoredZoomEvenOutOfRangeAndZeroWhenMissing) {
   const std::string zoom25 = maps.Path() + "z.qmtp";
   qm::WriteFileAtomic(zoom25, "[Zoom]\r\nZoom=25\r\n");
+  emit window->Edit1->textEdited("-74");
+  EXPECT_TRUE(window->StatusText->text().startsWith("12 tiles"));
   window->PickProjectFile = [&] { return QString::fromStdString(zoom25); };
   window->Button4->click();
   EXPECT_EQ(window->Edit5->text(), "25");
   EXPECT_EQ(window->Edit1->text(), "");
+  // The estimate of the fields as they were does not stay.
+  EXPECT_EQ(window->StatusText->text(), "Type the four edges of the area in decimal degrees.");
   const std::string notProject = maps.Path() + "notes.txt";
   qm::WriteFileAtomic(notProject, "hello\r\n");
   window->PickProjectFile = [&] { return QString::fromStdString(notProject); };

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -51,7 +52,7 @@ TEST(OptionsDialogTest, OkStoresTheSixValuesAndReopeningShowsThem) {
   EXPECT_EQ(reopened.EditProxyServer->text(), "proxy.local");
   EXPECT_EQ(reopened.EditProxyPort->text(), "80a");
   EXPECT_EQ(reopened.EditProxyPassword->text(), "p=w;d");
-  EXPECT_EQ(reopened.EditProxyPassword->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(reopened.EditProxyPassword->echoMode(), QLineEdit::Password);  // shown only on request
 }
 
 TEST(OptionsDialogTest, APasswordMakesTheConfigurationReadableByItsOwnerOnly) {
@@ -99,6 +100,7 @@ TEST(OptionsDialogTest, TheTileServerIsShownCheckedAndStored) {
   dialog.Button1->click();
   ASSERT_EQ(boxes.Calls().size(), 2u);
   EXPECT_NE(boxes.Calls()[0].text.toStdString().find("should be a host name or host:port"), std::string::npos);
+  EXPECT_NE(boxes.Calls()[0].text.toStdString().find("or a URL template with {z}, {x} and {y}"), std::string::npos);
   EXPECT_NE(boxes.Calls()[1].text.toStdString().find("it lacks {z}, {x}, {y}"), std::string::npos);
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(folder.ReadConfig(), "[IniParas]\r\nTileServer=tiles.example.org:81\r\n");  // nothing written
@@ -115,6 +117,29 @@ TEST(OptionsDialogTest, TheTileServerIsShownCheckedAndStored) {
   again.Button1->click();
   EXPECT_FALSE(again.isVisible());
   EXPECT_EQ(qm::IniFile(folder.ConfigPath()).ReadString("IniParas", "TileServer", ""), urlTemplate);
+
+  // A setting longer than the settings file keeps is refused, not cut.
+  TfrmOptions third(folder.Path());
+  third.show();
+  third.EditTileServer->setText(QString("https://tiles.example.org/{z}/{x}/{y}.jpg?key=") + QString(2047, 'k'));
+  third.Button1->click();
+  EXPECT_TRUE(third.isVisible());
+  EXPECT_NE(boxes.Calls().back().text.toStdString().find("the settings file keeps at most 2047"), std::string::npos);
+  EXPECT_EQ(qm::IniFile(folder.ConfigPath()).ReadString("IniParas", "TileServer", ""), urlTemplate);
+}
+
+TEST(OptionsDialogTest, ThePasswordIsMaskedUntilShowIsPressed) {
+  ProgramFolderForTest folder;
+  folder.WriteConfig("[Proxy]\r\nProxyPassword=secret\r\n");
+  TfrmOptions dialog(folder.Path());
+  dialog.show();
+  EXPECT_EQ(dialog.EditProxyPassword->echoMode(), QLineEdit::Password);
+  dialog.ShowPassword->click();
+  EXPECT_EQ(dialog.EditProxyPassword->echoMode(), QLineEdit::Normal);
+  dialog.hide();
+  dialog.show();  // shown again: masked again
+  EXPECT_EQ(dialog.EditProxyPassword->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(dialog.EditProxyPassword->text(), "secret");
 }
 
 TEST(OptionsDialogTest, VersionSurvivesRepeatedOks) {
