@@ -115,6 +115,7 @@ std::string EstimateText(const AreaEstimate& e) {
   std::string text = GroupedCount(e.tiles) + " tiles (" + GroupedCount(e.columns) + " x " + GroupedCount(e.rows) +
                      ") · " + DurationText(e.secondsAtFullSpeed) + " at 8 tiles/s · tile list " +
                      ByteSizeText(e.listBytes);
-  if (e.tiles > kMaxTaskTiles) text += " · too large: one task holds at most " + GroupedCount(kMaxTaskTiles) + " tiles";
+  // Said first, where a narrow status bar still shows it.
+  if (e.tiles > kMaxTaskTiles) return "Too large for one task (at most " + GroupedCount(kMaxTaskTiles) + " tiles): " + text;
   return text;
 }
