@@ -8,10 +8,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 
 #include "cli/console_view.h"
 #include "cli/progress_report.h"
+#include "cli/start_checks.h"
 #include "download/redownload_run.h"
 #include "engine/area_input.h"
 #include "engine/project_loader.h"
@@ -30,36 +32,42 @@ int ExitStatusOf(const DownloadController& controller, const ConsoleView& view, 
   if (controller.LastEnd() == DownloadEnd::kRefused || controller.LastEnd() == DownloadEnd::kNetworkFailure) {
     return kExitWorkerEnded;
   }
-  if (controller.Progress().Counts().failed > 0) return kExitFailedTiles;
-  return controller.LastEnd() == DownloadEnd::kComplete ? kExitComplete : kExitStoppedBySignal;
+  if (controller.FailedListed() > 0) return kExitFailedTiles;
+  // Tiles left without a stop request: the workers ended before their share was done.
+  return controller.LastEnd() == DownloadEnd::kComplete ? kExitComplete : kExitWorkerEnded;
 }
 
-// Ticks the controller once a second while it pumps the workers' calls, until the download ends.
-int RunDownload(const StartInputs& inputs, const CliOptions& options) {
-  ConsoleView view(stopRequests);
-  qm::PumpedBridge bridge;
-  DownloadController controller(view, bridge, options.configFile, options.pauses);
-  controller.BitBtn1Click(inputs);
-  if (!controller.Running()) {
-    if (view.SawFileError()) return kExitFileError;
-    return stopRequests.load() > 0 ? kExitStoppedBySignal : kExitRefusedInput;  // a signal cancelled the list
+// An exception leaving the download must not leave workers waiting for calls nobody pumps.
+struct ShutDownWhenThrown {
+  DownloadController& controller;
+  qm::PumpedBridge& bridge;
+  ~ShutDownWhenThrown() {
+    if (std::uncaught_exceptions() == 0) return;
+    try {
+      controller.ShutDown([this] { bridge.Pump(); });
+    } catch (...) {
+      // The exception on its way out is the one to report.
+    }
   }
+};
 
-  ProgressReport report(stderr, ::isatty(STDERR_FILENO) != 0, options.quiet);
-  view.SetBeforeMessage([&report] { report.Finish(); });
+// Ticks the controller once a second while it pumps the workers' calls, until the download
+// ends: the first stop signal stops like the Stop button, the second aborts like closing the
+// window. Returns whether a signal stopped it.
+bool PumpToEnd(DownloadController& controller, qm::PumpedBridge& bridge, ProgressReport& report) {
   auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   int handledSignals = 0;
   while (controller.Running()) {
     bridge.PumpUntil([&] { return stopRequests.load() != handledSignals || std::chrono::steady_clock::now() >= nextTick; },
                      std::chrono::seconds(1));
     if (stopRequests.load() >= 2) {
-      report.Finish();
+      report.Clear();
       controller.ShutDown([&] { bridge.Pump(); });
-      return kExitStoppedBySignal;
+      return true;
     }
     if (stopRequests.load() == 1 && handledSignals == 0) {
       handledSignals = 1;
-      controller.BitBtn1Click(inputs);  // Stop: the workers finish their tile
+      controller.BitBtn1Click({});  // Stop: the workers finish their tile
     }
     if (std::chrono::steady_clock::now() >= nextTick) {
       nextTick += std::chrono::seconds(1);
@@ -67,12 +75,31 @@ int RunDownload(const StartInputs& inputs, const CliOptions& options) {
       if (controller.Running()) report.Tick(controller.Progress(), std::chrono::steady_clock::now());
     }
   }
-  view.SetBeforeMessage(nullptr);
-  if (!options.quiet) {
-    std::fprintf(stderr, "%s\n",
-                 SummaryText(*controller.LastEnd(), controller.Progress(), controller.CurrentTask()->FailedFile).c_str());
+  return handledSignals > 0;
+}
+
+int RunDownload(const StartInputs& inputs, const CliOptions& options) {
+  if (const auto refusal = StartRefusal(inputs, options.configFile)) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", refusal->c_str());
+    return kExitRefusedInput;
   }
-  return ExitStatusOf(controller, view, handledSignals > 0);
+  ConsoleView view(stopRequests);
+  qm::PumpedBridge bridge;
+  DownloadController controller(view, bridge, options.configFile, options.pauses);
+  ProgressReport report(stderr, ::isatty(STDERR_FILENO) != 0 ? STDERR_FILENO : -1, options.quiet);
+  ShutDownWhenThrown guard{controller, bridge};  // last, so the report outlives its messages
+  controller.BitBtn1Click(inputs);
+  if (!controller.Running()) {
+    if (view.SawFileError()) return kExitFileError;
+    return stopRequests.load() > 0 ? kExitStoppedBySignal : kExitRefusedInput;  // a signal cancelled the list
+  }
+
+  view.SetBeforeMessage([&report] { report.Clear(); });
+  const bool stoppedBySignal = PumpToEnd(controller, bridge, report);
+  report.Clear();
+  view.SetBeforeMessage(nullptr);
+  if (!options.quiet) std::fprintf(stderr, "%s\n", SummaryText(controller.Summary()).c_str());
+  return ExitStatusOf(controller, view, stoppedBySignal);
 }
 
 class PrintedEntries : public RedownloadView {
@@ -83,7 +110,8 @@ class PrintedEntries : public RedownloadView {
 
 }  // namespace
 
-void InstallStopSignals() {
+void InstallSignals() {
+  InstallResizeSignal();
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -98,7 +126,10 @@ int RunResume(const std::string& projectFile, const CliOptions& options) {
     std::fprintf(stderr, "quillmere-cli: %s\n", qm::CannotOpenFileText(projectFile).c_str());
     return kExitRefusedInput;
   }
-  const ProjectFields fields = ReadProjectFields(projectFile);
+  // A project named without its folder lies in the current folder; its fields name that folder.
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(projectFile, error);
+  const ProjectFields fields = ReadProjectFields(error ? projectFile : absolute.lexically_normal().string());
   const StartInputs inputs{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
                            std::to_string(fields.Zoom), fields.Folder, fields.TaskName};
   return RunDownload(inputs, options);
@@ -112,13 +143,20 @@ int RunRedownload(const std::string& listFile, const std::string& folder) {
     return kExitRefusedInput;
   }
   PrintedEntries view;
+  RedownloadTally tally;
   try {
-    RunRedownload(absoluteList, view);
+    tally = RunRedownload(absoluteList, view, std::nullopt, RedownloadRules{"."});
   } catch (const qm::FileError& e) {
+    std::fflush(stdout);
     std::fprintf(stderr, "quillmere-cli: %s\n", qm::ErrorBoxText(e.what()).c_str());
     return kExitFileError;
   }
-  return kExitComplete;
+  std::fflush(stdout);
+  if (tally.failed + tally.refused == 0) return kExitComplete;
+  std::fprintf(stderr, "quillmere-cli: %lld stored, %lld failed, %lld refused%s\n",
+               static_cast<long long>(tally.stored), static_cast<long long>(tally.failed),
+               static_cast<long long>(tally.refused), tally.serverRefused ? " (the server refused us: run ended)" : "");
+  return tally.serverRefused ? kExitWorkerEnded : kExitFailedTiles;
 }
 
 int RunEstimate(const StartInputs& in) {

@@ -13,7 +13,7 @@ enum ExitStatus {
   kExitStoppedBySignal = 2,
   kExitFailedTiles = 3,    // ended with lines added to the failed-tile list
   kExitWorkerEnded = 4,    // a worker ended early: refused by the server or a network failure
-  kExitFileError = 5,
+  kExitFileError = 5,      // also when the program cannot go on: memory ran out (a file too large to read)
 };
 
 struct CliOptions {
@@ -23,13 +23,15 @@ struct CliOptions {
 };
 
 // SIGINT and SIGTERM: the first stops like the Stop button, the second aborts like closing.
-void InstallStopSignals();
+// SIGWINCH: the progress line follows the terminal's width.
+void InstallSignals();
 
 int RunStart(const StartInputs& inputs, const CliOptions& options);
 // What "Open task ..." and Start do.
 int RunResume(const std::string& projectFile, const CliOptions& options);
 // The re-download of a failed-tile list, its entries on standard output; DIR is the working
-// folder, so paths in the list that are relative land there.
+// folder, so paths in the list that are relative land there, and only tile files inside it are
+// written. Exit status 3 when a line failed or was refused, 4 when the server refused us.
 int RunRedownload(const std::string& listFile, const std::string& folder);
 // Figures of the area, nothing written.
 int RunEstimate(const StartInputs& inputs);

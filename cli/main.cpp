@@ -1,7 +1,13 @@
 // quillmere-cli: the download without a window, on the same controller the window drives.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
 #include "cli/cli_commands.h"
+#include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
 #include "platform/http_client.h"
@@ -18,12 +24,10 @@ void AddArea(CLI::App& command, StartInputs& in) {
 
 void AddSettings(CLI::App& command, CliOptions& options) {
   command.add_option("--config", options.configFile, "settings file")->capture_default_str();
-  command.add_flag("--quiet", options.quiet, "no progress on standard error");
+  command.add_flag("--quiet", options.quiet, "print errors only: no progress, no summary");
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+int Run(int argc, char* argv[]) {
   CLI::App app{"Downloads the map tiles of an area without a window (quillmere-cli COMMAND --help)."};
   app.require_subcommand(1);
   CliOptions options;
@@ -42,7 +46,9 @@ int main(int argc, char* argv[]) {
   AddSettings(*resume, options);
   CLI::App* redownload = app.add_subcommand("redownload", "fetch the tiles of a failed-tile list again");
   redownload->add_option("list", list, "the task's _failed.ftl file")->required();
-  redownload->add_option("--folder", folder, "working folder")->required()->check(CLI::ExistingDirectory);
+  redownload->add_option("--folder", folder, "working folder: only tile files inside it are written")
+      ->required()
+      ->check(CLI::ExistingDirectory);
   redownload->add_option("--config", options.configFile, "settings file (not used by the re-download)");
   CLI::App* estimate = app.add_subcommand("estimate", "tile count, range, time and tile list size of an area");
   AddArea(*estimate, inputs);
@@ -55,6 +61,31 @@ int main(int argc, char* argv[]) {
   if (estimate->parsed()) return RunEstimate(inputs);
   qm::HttpGlobalInit();
   if (redownload->parsed()) return RunRedownload(list, folder);
-  InstallStopSignals();
+  InstallSignals();
   return start->parsed() ? RunStart(inputs, options) : RunResume(project, options);
+}
+
+constexpr const char* kOutOfMemory = "Out of memory: a file may be too large to read.";
+
+int Failed(const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "quillmere-cli: %s\n", text.c_str());
+  return kExitFileError;
+}
+
+}  // namespace
+
+// Whatever goes wrong ends with a sentence and a status, never with an abort.
+int main(int argc, char* argv[]) {
+  try {
+    return Run(argc, argv);
+  } catch (const qm::FileError& e) {
+    return Failed(qm::ErrorBoxText(e.what()));
+  } catch (const std::bad_alloc&) {
+    return Failed(kOutOfMemory);
+  } catch (const std::length_error&) {
+    return Failed(kOutOfMemory);
+  } catch (const std::exception& e) {
+    return Failed(std::string("Stopped by an unexpected error: ") + e.what());
+  }
 }

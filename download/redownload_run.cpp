@@ -1,7 +1,12 @@
 // The re-download run: list lines split at their first bar, resets repeated, refusals end the run.
 #include "download/redownload_run.h"
 
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
 #include "engine/tile_server_setting.h"
+#include "engine/tile_source.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
@@ -9,8 +14,12 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A reset connection is asked again at once, this many times at most for one line.
 constexpr int kMaxResetRepeats = 10;
+
+enum class LineEnd { kStored, kFailed, kRefusedLine, kServerRefused };
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
@@ -34,25 +43,77 @@ qm::HttpResult Fetch(qm::HttpClient& client, const std::string& url, std::string
   }
 }
 
-// Returns false when the server refused us and the run must end.
-bool RedownloadLine(qm::HttpClient& client, const std::string& line, RedownloadView& view) {
+// The path with symbolic links and ".." resolved, so that neither can lead out of a folder.
+std::optional<fs::path> Resolved(const std::string& path) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(path, error);
+  if (error) return std::nullopt;
+  fs::path resolved = fs::weakly_canonical(absolute, error);
+  if (error) return std::nullopt;
+  return resolved;
+}
+
+bool IsInside(const fs::path& folder, const fs::path& file) {
+  const fs::path relative = file.lexically_relative(folder);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+// Why the rules refuse to write a line's path; nothing when it may be written. The resolved file
+// must carry a tile's name too: a tile name may be a link to another file.
+std::optional<std::string> RefusalOf(const RedownloadRules& rules, size_t bar, const std::string& path) {
+  if (rules.confineToFolder.empty()) return std::nullopt;
+  if (bar == std::string::npos) return "no \"|\" between the tile's path and its URL";
+  if (!ParseTileFileName(fs::path(path).filename().string())) return "not a tile file name (kv_X_Y_Z.jpg)";
+  const std::optional<fs::path> folder = Resolved(rules.confineToFolder);
+  const std::optional<fs::path> file = Resolved(path);
+  if (!folder || !file || !IsInside(*folder, *file) || !ParseTileFileName(file->filename().string())) {
+    return "outside the folder " + (folder ? folder->string() : rules.confineToFolder);
+  }
+  return std::nullopt;
+}
+
+LineEnd RedownloadLine(qm::HttpClient& client, const std::string& line, RedownloadView& view,
+                       const RedownloadRules& rules) {
   const size_t bar = line.find('|');
   const std::string path = bar == std::string::npos ? "" : line.substr(0, bar);
   const std::string url = bar == std::string::npos ? line : line.substr(bar + 1);
+  if (const auto refusal = RefusalOf(rules, bar, path)) {
+    view.AddEntry((bar == std::string::npos ? MaskedUrl(line) : path + ":" + MaskedUrl(url)) + " ->refused: " +
+                  *refusal);
+    return LineEnd::kRefusedLine;
+  }
   std::string body;
   const qm::HttpResult result = Fetch(client, url, body);
   if (result.ok) {
     SaveTile(path, body);
     view.AddEntry(path + ":" + MaskedUrl(url) + " ->OK");
-    return true;
+    return LineEnd::kStored;
   }
   view.AddEntry(result.message + "->" + MaskedUrl(url));
   if (Contains(result.message, "302") || Contains(result.message, "403")) {
     view.AddEntry("Error: may be your IP is banned.\nPlease try again later.");
-    return false;
+    return LineEnd::kServerRefused;
   }
   if (Contains(result.message, "404")) view.AddEntry(MaskedUrl(url) + ":Error: the image is not found on server.");
-  return true;
+  return LineEnd::kFailed;
+}
+
+void Count(RedownloadTally& tally, LineEnd end) {
+  switch (end) {
+    case LineEnd::kStored:
+      ++tally.stored;
+      break;
+    case LineEnd::kFailed:
+      ++tally.failed;
+      break;
+    case LineEnd::kRefusedLine:
+      ++tally.refused;
+      break;
+    case LineEnd::kServerRefused:
+      ++tally.failed;
+      tally.serverRefused = true;
+      break;
+  }
 }
 
 }  // namespace
@@ -65,8 +126,8 @@ std::vector<std::pair<std::string, std::string>> RedownloadHeaders() {
           {"Connection", "Keep_Alive"}};
 }
 
-void RunRedownload(const std::string& listFile, RedownloadView& view,
-                   const std::optional<qm::ProxySettings>& proxy) {
+RedownloadTally RunRedownload(const std::string& listFile, RedownloadView& view,
+                              const std::optional<qm::ProxySettings>& proxy, const RedownloadRules& rules) {
   qm::HttpClient client;
   client.SetHeaders(RedownloadHeaders());
   if (proxy) client.SetProxy(*proxy);
@@ -76,14 +137,19 @@ void RunRedownload(const std::string& listFile, RedownloadView& view,
   } inUse{view};
   view.ClientInUse(&client);
   const std::vector<std::string> lines = qm::SplitTextLines(qm::ReadWholeFile(listFile));
+  RedownloadTally tally;
   if (lines.empty()) {
     view.AddEntry("No failed files records.");
-    return;
+    return tally;
   }
   view.AddEntry("Start...");
   view.ProcessEvents();
   for (const std::string& line : lines) {
-    if (!view.KeepGoing() || !RedownloadLine(client, line, view)) break;
+    if (!view.KeepGoing()) break;
+    if (line.empty() && !rules.confineToFolder.empty()) continue;
+    Count(tally, RedownloadLine(client, line, view, rules));
+    if (tally.serverRefused) break;
   }
   view.AddEntry("Download End.");
+  return tally;
 }

@@ -2,6 +2,7 @@
 // the other, on the calling (user-interface) thread, and report each outcome as an entry.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +23,22 @@ class RedownloadView {
   virtual void ClientInUse(qm::HttpClient* /*client*/) {}
 };
 
+// A list from elsewhere must not choose where files are written. With a folder set, a line is
+// fetched only when its path names a tile file (kv_X_Y_Z.jpg) inside that folder (relative paths
+// count from the current folder); any other line, one without a bar included, is reported as
+// refused and skipped, and blank lines are passed over.
+struct RedownloadRules {
+  std::string confineToFolder;  // empty: every line's path is written as it stands
+};
+
+// How the lines of a run ended.
+struct RedownloadTally {
+  int64_t stored = 0;
+  int64_t failed = 0;   // answered with a failure
+  int64_t refused = 0;  // not fetched: the rules refused the line
+  bool serverRefused = false;  // a refusal by the server ended the run
+};
+
 // The request headers of the re-download client.
 std::vector<std::pair<std::string, std::string>> RedownloadHeaders();
 
@@ -29,5 +46,6 @@ std::vector<std::pair<std::string, std::string>> RedownloadHeaders();
 // qm::FileError "Cannot open file <list>" before any request when the list cannot be read, and
 // "Cannot create file <path>" when a tile cannot be written (the run ends at that line).
 // With a proxy, every request goes through it.
-void RunRedownload(const std::string& listFile, RedownloadView& view,
-                   const std::optional<qm::ProxySettings>& proxy = std::nullopt);
+RedownloadTally RunRedownload(const std::string& listFile, RedownloadView& view,
+                              const std::optional<qm::ProxySettings>& proxy = std::nullopt,
+                              const RedownloadRules& rules = {});

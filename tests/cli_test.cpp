@@ -1,13 +1,19 @@
 // quillmere-cli as a process against the local test server: the files it writes are the
 // controller's, byte for byte; every exit status comes from a real case; SIGINT then resume
-// completes the task.
+// completes the task; what it tells on standard error and on a terminal.
+#include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "engine/tile_source.h"
@@ -37,6 +43,45 @@ std::vector<std::string> StartArgs(const StartInputs& in, const std::string& con
 }
 
 int RunCli(const std::vector<std::string>& args) { return ExitStatus(SpawnCli(args)); }
+
+// Starts args[0] with its standard error on errFd, in the folder cwd when one is given.
+pid_t SpawnWithErrors(std::vector<std::string> args, int errFd, const std::string& cwd = "") {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  pid_t pid = -1;
+  const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return started ? pid : -1;
+}
+
+struct Outcome {
+  int status;
+  std::string errors;  // standard error
+};
+
+Outcome RunWithErrors(const TempDir& dir, const std::vector<std::string>& argv, const std::string& cwd = "") {
+  const std::string errorFile = dir.File("stderr.txt");
+  const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const pid_t pid = SpawnWithErrors(argv, fd, cwd);
+  ::close(fd);
+  const int status = ExitStatus(pid);
+  return {status, qm::ReadWholeFile(errorFile)};
+}
+
+Outcome RunCliWithErrors(const TempDir& dir, std::vector<std::string> args, const std::string& cwd = "") {
+  args.insert(args.begin(), QUILLMERE_CLI_PATH);
+  return RunWithErrors(dir, args, cwd);
+}
+
+std::vector<std::string> WithoutQuiet(std::vector<std::string> args) {
+  args.erase(std::find(args.begin(), args.end(), "--quiet"));
+  return args;
+}
 
 // The log's lines in order, without those that carry the time of day (workers interleave).
 std::vector<std::string> SortedLinesWithoutTimes(const std::string& path) {
@@ -126,9 +171,167 @@ TEST_F(Cli, ASecondSignalAbortsAndRedownloadFetchesTheListAgain) {
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(2500));
 
   server.SetFallback(ScriptedAnswer::Ok("again"));
-  qm::WriteFileAtomic(dir.File("list.ftl"), "tile.jpg|" + server.Url("/tile.jpg") + "\r\n");
+  qm::WriteFileAtomic(dir.File("list.ftl"), "kv_1_1_1.jpg|" + server.Url("/tile.jpg") + "\r\n");
   EXPECT_EQ(RunCli({"redownload", dir.File("list.ftl"), "--folder", dir.Path()}), 0);
-  EXPECT_EQ(qm::ReadWholeFile(dir.File("tile.jpg")), "again");
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("kv_1_1_1.jpg")), "again");
+}
+
+TEST_F(Cli, InputThatCannotWorkIsRefusedWithItsReason) {
+  StartInputs zoom = in;
+  zoom.Zoom = "abc";
+  const Outcome notANumber = RunCliWithErrors(dir, StartArgs(zoom, config));
+  EXPECT_EQ(notANumber.status, 1);
+  EXPECT_EQ(notANumber.errors, "quillmere-cli: 'abc' is not a valid integer value.\n");
+
+  for (const char* port : {"x1", "0", "65536"}) {
+    const Outcome proxy = RunCliWithErrors(dir, StartArgs(in, qmtest::WriteConfig(dir, server, port)));
+    EXPECT_EQ(proxy.status, 1) << port;
+    EXPECT_NE(proxy.errors.find(std::string("The proxy port ") + (port[0] == 'x' ? "'x1'" : port)), std::string::npos)
+        << proxy.errors;
+  }
+  EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+// The end box of the window is not printed; the summary is, unless --quiet; why tiles failed is
+// told once per kind either way.
+TEST_F(Cli, QuietTellsOnlyWhyTilesFailedAndTheSummaryStandsForTheEndBox) {
+  for (int32_t y : {3080, 3081}) {
+    server.Script(TestServer::TilePath(13, 2412, y), std::vector<ScriptedAnswer>(3, ScriptedAnswer::Status(500)));
+  }
+  const Outcome quiet = RunCliWithErrors(dir, StartArgs(in, config));
+  EXPECT_EQ(quiet.status, 3);
+  EXPECT_EQ(quiet.errors, "quillmere-cli: a tile failed: HTTP/1.1 500 Internal Server Error\n");
+
+  StartInputs again = in;
+  again.TaskName = "again.qmtp";
+  const Outcome told = RunCliWithErrors(dir, WithoutQuiet(StartArgs(again, config)));
+  EXPECT_EQ(told.status, 0);
+  EXPECT_NE(told.errors.find("Download complete"), std::string::npos) << told.errors;
+  EXPECT_EQ(told.errors.find("Task stoped!"), std::string::npos) << told.errors;
+}
+
+TEST_F(Cli, ResumeFindsAProjectNamedWithoutItsFolderInTheCurrentFolder) {
+  ASSERT_EQ(RunCli(StartArgs(in, config)), 0);
+  const Outcome resumed = RunCliWithErrors(dir, {"resume", "newtask.qmtp", "--config", config, "--quiet"}, in.Folder);
+  EXPECT_EQ(resumed.status, 0) << resumed.errors;
+  const auto log = qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/newtask_log.txt"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Log continue..."), 1);
+}
+
+// A list from elsewhere: relative tile names land in the folder, anything else is refused, and a
+// line that failed or was refused makes the status 3.
+TEST_F(Cli, RedownloadWritesOnlyTilesInsideItsFolder) {
+  const std::string folder = dir.File("tiles");
+  qm::CreateDirectory(folder);
+  server.Script("/broken.jpg", {ScriptedAnswer::Status(500)});
+  const std::string url = server.Url("/tile.jpg");
+  qm::WriteFileAtomic(dir.File("list.ftl"), "kv_1_2_3.jpg|" + url + "\r\n../kv_1_2_4.jpg|" + url + "\r\n" + url +
+                                                "\r\nkv_1_2_5.jpg|" + server.Url("/broken.jpg") + "\r\nkv_1_2_6.jpg|" +
+                                                url + "\r\n");
+  const Outcome run = RunCliWithErrors(dir, {"redownload", dir.File("list.ftl"), "--folder", folder});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.errors, "quillmere-cli: 2 stored, 1 failed, 2 refused\n");
+  EXPECT_TRUE(qm::FileExists(folder + "/kv_1_2_3.jpg"));
+  EXPECT_TRUE(qm::FileExists(folder + "/kv_1_2_6.jpg"));
+  EXPECT_FALSE(qm::PathExists(dir.File("kv_1_2_4.jpg")));
+}
+
+// Whatever fails, the program ends with a sentence and a status: here memory runs out while a
+// list far larger than the memory allowed is read.
+TEST_F(Cli, AListTooLargeToReadEndsWithStatusFive) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer reserves more address space than the limit allows";
+#endif
+  const std::string list = dir.File("huge.ftl");
+  qm::WriteFileAtomic(list, "");
+  std::filesystem::resize_file(list, 3ULL << 30);  // sparse: no disk space used
+  const Outcome run = RunWithErrors(dir, {"/bin/sh", "-c", "ulimit -v 1000000 && exec \"$@\"", "sh", QUILLMERE_CLI_PATH,
+                                          "redownload", list, "--folder", dir.Path()});
+  EXPECT_EQ(run.status, 5);
+  EXPECT_EQ(run.errors, "quillmere-cli: Out of memory: a file may be too large to read.\n");
+}
+
+// The progress line on a terminal: what the terminal shows between line ends and returns.
+std::vector<std::string> ProgressLines(const std::string& shown) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (size_t at = 0; at <= shown.size(); ++at) {
+    if (at == shown.size() || shown[at] == '\r' || shown[at] == '\n') {
+      if (line.find(" left") != std::string::npos && line.find("quillmere-cli") == std::string::npos) {
+        lines.push_back(line);
+      }
+      line.clear();
+    } else if (shown.compare(at, 3, "\x1b[K") == 0) {
+      at += 2;
+    } else {
+      line += shown[at];
+    }
+  }
+  return lines;
+}
+
+size_t Columns(const std::string& text) {
+  return std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+void SetColumns(int terminal, unsigned short columns) {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  ::ioctl(terminal, TIOCSWINSZ, &size);
+}
+
+// Reads what the program writes to the terminal until done(everything so far) holds; false
+// when it does not within the bound.
+bool ReadUntil(int terminal, std::string& shown, const std::function<bool(const std::string&)>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done(shown)) {
+    pollfd ready{terminal, POLLIN, 0};
+    if (std::chrono::steady_clock::now() > deadline || ::poll(&ready, 1, 200) < 0) return false;
+    char buffer[4096];
+    const ssize_t n = (ready.revents & POLLIN) != 0 ? ::read(terminal, buffer, sizeof buffer) : 0;
+    if (n < 0) return false;
+    shown.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+TEST_F(Cli, TheProgressLineFitsTheTerminalAndFollowsItsWidth) {
+  server.SetFallback(ScriptedAnswer::Ok("slow").Delayed(30000));
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  SetColumns(terminal, 100);
+  const int screen = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(screen, 0);
+  std::vector<std::string> args = WithoutQuiet(StartArgs(in, config));
+  args.insert(args.begin(), QUILLMERE_CLI_PATH);
+  const pid_t cli = SpawnWithErrors(args, screen);
+  ::close(screen);
+  ASSERT_GT(cli, 0);
+
+  // Two updates on 100 columns, then the terminal narrows to 40 until an update fits it.
+  std::string shown;
+  const bool twoLines = ReadUntil(terminal, shown, [](const std::string& s) { return ProgressLines(s).size() >= 2; });
+  const std::string before = shown;
+  SetColumns(terminal, 40);
+  kill(cli, SIGWINCH);
+  const bool narrowed = ReadUntil(terminal, shown, [](const std::string& s) {
+    const auto lines = ProgressLines(s);
+    return !lines.empty() && Columns(lines.back()) < 40;
+  });
+  kill(cli, SIGKILL);
+  ExitStatus(cli);
+  ::close(terminal);
+
+  ASSERT_TRUE(twoLines) << shown;
+  for (const std::string& line : ProgressLines(before)) {
+    EXPECT_EQ(line.substr(0, 1), "[") << line;
+    EXPECT_LT(Columns(line), 100u) << line;
+  }
+  EXPECT_EQ(std::count(before.begin(), before.end(), '\n'), 0);  // each update rewrote the one line
+  EXPECT_TRUE(narrowed) << shown;
 }
 
 }  // namespace
