@@ -1,10 +1,20 @@
 // quillmere-tileserver's throughput: 2,000 tiles to 8 keep-alive clients with no pauses, while
 // it renders them (empty cache) and once they are cached, next to the same clients reading
 // tiles of the same size from the static local test server, and 8 threads reading the same
-// tiles from disk.
+// tiles from disk. Then 40,000 cached tiles to 256 keep-alive connections at once, which
+// reports an error instead of a time when answers stop coming.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -64,7 +74,7 @@ void BM_TileServerCached(benchmark::State& state) { RunRendered(state, true); }
 // A tile of typical size for the static server and the disk reads.
 std::string TypicalTile() {
   RenderedTiles provider(kWorldImage, kCacheBytes);
-  return *provider.Tile({kZoom, kMinX + kColumns / 2, kMinY + kRows / 2});
+  return *provider.Tile({kZoom, kMinX + kColumns / 2, kMinY + kRows / 2}).bytes;
 }
 
 void BM_StaticServer(benchmark::State& state) {
@@ -93,10 +103,89 @@ void BM_DiskReads(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kTiles);
 }
 
+// One keep-alive connection of the many: sends a tile request, reads the whole answer, again.
+struct LoadConnection {
+  int fd = -1;
+  bool closed = false;
+  std::string received;
+
+  bool Open(uint16_t port) {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    return fd >= 0 && (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 || errno == EINPROGRESS);
+  }
+  bool Send(int tile) {
+    const int t = tile % kTiles;
+    const std::string request = "GET " + TilePath(kMinX + t / kRows, kMinY + t % kRows) + " HTTP/1.1\r\nHost: l\r\n\r\n";
+    return send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+  }
+  // Reads what is there; true once a whole answer is in (and dropped).
+  bool ReadAnswer() {
+    char buf[65536];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) received.append(buf, static_cast<size_t>(n));
+    closed = n == 0;
+    const size_t headEnd = received.find("\r\n\r\n");
+    const size_t length = received.find("Content-Length: ");
+    if (headEnd == std::string::npos || length == std::string::npos) return false;
+    const size_t total = headEnd + 4 + std::stoul(received.substr(length + 16));
+    if (received.size() < total) return false;
+    received.erase(0, total);
+    return true;
+  }
+};
+
+// Runs `requests` requests over `connections` connections at once; stops when for 10 s no
+// answer came. What went wrong, or "" when every request was answered.
+std::string ManyKeepAliveClients(uint16_t port, int connections, int requests) {
+  std::vector<LoadConnection> load(static_cast<size_t>(connections));
+  std::vector<pollfd> polled(load.size());
+  int sent = 0, answered = 0, waiting = 0, closed = 0;
+  for (size_t c = 0; c < load.size(); ++c) {
+    if (!load[c].Open(port)) return "cannot connect";
+    polled[c] = {load[c].fd, POLLOUT, 0};
+  }
+  while (answered < requests && poll(polled.data(), polled.size(), 10000) > 0) {
+    for (size_t c = 0; c < load.size(); ++c) {
+      if (polled[c].revents == 0) continue;
+      const bool answer = polled[c].events == POLLIN && load[c].ReadAnswer();
+      if (polled[c].events == POLLIN && !answer) {
+        if (load[c].closed) polled[c].fd = -1, ++closed;
+        continue;
+      }
+      answered += answer;
+      polled[c].events = sent < requests && load[c].Send(sent++) ? POLLIN : 0;
+    }
+  }
+  for (const pollfd& p : polled) waiting += p.fd >= 0 && p.events == POLLIN;
+  for (LoadConnection& connection : load) close(connection.fd);
+  if (answered == requests) return "";
+  return std::to_string(closed) + " connections closed, " + std::to_string(waiting) + " without an answer for 10 s";
+}
+
+void BM_TileServer256KeepAlive(benchmark::State& state) {
+  qm::HttpGlobalInit();
+  constexpr int kConnections = 256, kRequests = 40000;
+  RenderedTiles provider(kWorldImage, kCacheBytes);
+  HttpTileServer server(provider, "127.0.0.1", 0);
+  FetchAll("127.0.0.1:" + std::to_string(server.Port()));
+  for (auto _ : state) {
+    if (const std::string fault = ManyKeepAliveClients(server.Port(), kConnections, kRequests); !fault.empty()) {
+      state.SkipWithError(fault.c_str());
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kRequests);
+}
+
 }  // namespace
 
 BENCHMARK(BM_TileServerRendering)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TileServerCached)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StaticServer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DiskReads)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TileServer256KeepAlive)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
 BENCHMARK_MAIN();

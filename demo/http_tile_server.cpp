@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +13,14 @@
 #include <thread>
 
 namespace {
+
+// TLS 1.2 and 1.3 only, with key exchanges that keep past sessions secret (ephemeral
+// elliptic-curve Diffie-Hellman) and authenticated ciphers.
+constexpr const char* kTlsPriorities =
+    "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA:"
+    "-CIPHER-ALL:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305";
+// Descriptors kept free beside the connections: listening socket, wake-up pipes, tile files.
+constexpr unsigned kSpareDescriptors = 64;
 
 MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& body, const char* type) {
   MHD_Response* response =
@@ -27,20 +36,44 @@ MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* t
   return Queue(connection, status, std::string(text) + "\n", "text/plain");
 }
 
-// The tile's bytes stay alive through the response by a reference held until it is freed.
-MHD_Result QueueTile(MHD_Connection* connection, TileCache::Bytes bytes) {
-  auto* holder = new TileCache::Bytes(std::move(bytes));
-  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-      (*holder)->size(), const_cast<char*>((*holder)->data()), [](void* cls) { delete static_cast<TileCache::Bytes*>(cls); },
-      holder);
-  if (response == nullptr) {
-    delete holder;
-    return MHD_NO;
-  }
+MHD_Result QueueJpeg(MHD_Connection* connection, MHD_Response* response) {
+  if (response == nullptr) return MHD_NO;
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "image/jpeg");
   const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
   MHD_destroy_response(response);
   return result;
+}
+
+// Bytes in memory stay alive through the response by a reference held until it is freed; a
+// file is sent from its descriptor, which the response closes.
+MHD_Result QueueTile(MHD_Connection* connection, TileBody body) {
+  if (body.file.IsOpen()) {
+    MHD_Response* response = MHD_create_response_from_fd(body.file.Size(), body.file.Fd());
+    if (response != nullptr) body.file.Release();
+    return QueueJpeg(connection, response);
+  }
+  auto* holder = new TileCache::Bytes(std::move(body.bytes));
+  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+      (*holder)->size(), const_cast<char*>((*holder)->data()), [](void* cls) { delete static_cast<TileCache::Bytes*>(cls); },
+      holder);
+  if (response == nullptr) delete holder;
+  return QueueJpeg(connection, response);
+}
+
+MHD_Result AnswerRequest(TileProvider& provider, MHD_Connection* connection, const char* url, const char* method) {
+  if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
+    return QueueError(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET is served here.");
+  }
+  const std::optional<TileKey> key = ParseTileRequest(url);
+  if (!key) return QueueError(connection, MHD_HTTP_NOT_FOUND, "Not a tile of the grid.");
+  TileBody body;
+  try {
+    body = provider.Tile(*key);
+  } catch (const std::exception& e) {
+    return QueueError(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, e.what());
+  }
+  if (body.Empty()) return QueueError(connection, MHD_HTTP_NOT_FOUND, "No such tile.");
+  return QueueTile(connection, std::move(body));
 }
 
 MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
@@ -54,19 +87,32 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
     *uploadSize = 0;
     return MHD_YES;
   }
-  if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
-    return QueueError(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET is served here.");
-  }
-  const std::optional<TileKey> key = ParseTileRequest(url);
-  if (!key) return QueueError(connection, MHD_HTTP_NOT_FOUND, "Not a tile of the grid.");
-  TileCache::Bytes bytes;
+  // Nothing may leave a callback of the C library as an exception: out of memory, the
+  // connection is dropped instead.
   try {
-    bytes = static_cast<TileProvider*>(cls)->Tile(*key);
-  } catch (const std::exception& e) {
-    return QueueError(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, e.what());
+    return AnswerRequest(*static_cast<TileProvider*>(cls), connection, url, method);
+  } catch (const std::exception&) {
+    return MHD_NO;
   }
-  if (!bytes) return QueueError(connection, MHD_HTTP_NOT_FOUND, "No such tile.");
-  return QueueTile(connection, std::move(bytes));
+}
+
+MHD_Result Admit(void* cls, const sockaddr* /*address*/, socklen_t /*length*/) {
+  const auto* count = static_cast<const ConnectionCount*>(cls);
+  return count->open.load() < count->max ? MHD_YES : MHD_NO;
+}
+
+void Count(void* cls, MHD_Connection* /*connection*/, void** /*context*/, MHD_ConnectionNotificationCode what) {
+  auto* count = static_cast<ConnectionCount*>(cls);
+  if (what == MHD_CONNECTION_NOTIFY_STARTED) ++count->open;
+  if (what == MHD_CONNECTION_NOTIFY_CLOSED) --count->open;
+}
+
+// At most as many connections as there are descriptors to spare for them.
+unsigned FittingConnections(unsigned wanted) {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return wanted;
+  const rlim_t spare = files.rlim_cur > 2 * kSpareDescriptors ? files.rlim_cur - kSpareDescriptors : files.rlim_cur / 2;
+  return static_cast<unsigned>(std::min<rlim_t>(wanted, spare));
 }
 
 sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
@@ -81,31 +127,37 @@ sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
 
 }  // namespace
 
-HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls)
+HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls,
+                               ConnectionLimits limits)
     : provider_(provider) {
+  connections_.max = std::max(1u, FittingConnections(limits.maxConnections));
   const sockaddr_in address = BindAddress(bind, port);
   const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
-  const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO;
-  if (tls == nullptr) {
-    daemon_ = MHD_start_daemon(flags, port, nullptr, nullptr, &Answer, &provider_, MHD_OPTION_SOCK_ADDR, &address,
-                               MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, 120u,
-                               MHD_OPTION_END);
-  } else {
-    if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
-      throw std::runtime_error("this build of libmicrohttpd has no TLS support, so --tls cannot be used");
-    }
-    daemon_ = MHD_start_daemon(flags | MHD_USE_TLS, port, nullptr, nullptr, &Answer, &provider_, MHD_OPTION_SOCK_ADDR,
-                               &address, MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, 120u,
-                               MHD_OPTION_HTTPS_MEM_CERT, tls->certificate.c_str(), MHD_OPTION_HTTPS_MEM_KEY,
-                               tls->key.c_str(), MHD_OPTION_END);
-    if (daemon_ == nullptr) {
-      throw std::runtime_error("Cannot listen on " + bind + ":" + std::to_string(port) +
-                               " over HTTPS (in use, or the certificate and key are not a PEM pair)");
-    }
+  // poll(), not epoll: when one epoll wait of libmicrohttpd returns a full batch of 128 ready
+  // sockets, it waits again, up to the nearest connection timeout, before serving that batch;
+  // with every client waiting for its answer nothing ends that wait.
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL;
+  if (tls != nullptr && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+    throw std::runtime_error("this build of libmicrohttpd has no TLS support, so --tls cannot be used");
   }
+  if (tls != nullptr) flags |= MHD_USE_TLS;
+  // libmicrohttpd's own limit, shared out among the threads, stays above ours so that it keeps
+  // accepting and our policy can close the connections beyond it at once.
+  const unsigned libraryLimit = connections_.max + 16 * threads;
+  MHD_OptionItem tlsOptions[] = {
+      {MHD_OPTION_HTTPS_MEM_CERT, 0, tls != nullptr ? const_cast<char*>(tls->certificate.c_str()) : nullptr},
+      {MHD_OPTION_HTTPS_MEM_KEY, 0, tls != nullptr ? const_cast<char*>(tls->key.c_str()) : nullptr},
+      {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)},
+      {MHD_OPTION_END, 0, nullptr}};
+  daemon_ = MHD_start_daemon(flags, port, &Admit, &connections_, &Answer, &provider_, MHD_OPTION_SOCK_ADDR, &address,
+                             MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, limits.idleSeconds,
+                             MHD_OPTION_CONNECTION_LIMIT, libraryLimit, MHD_OPTION_NOTIFY_CONNECTION, &Count,
+                             &connections_, MHD_OPTION_ARRAY, tls != nullptr ? tlsOptions : tlsOptions + 3,
+                             MHD_OPTION_END);
   if (daemon_ == nullptr) {
     throw std::runtime_error("Cannot listen on " + bind + ":" + std::to_string(port) +
-                             " (in use, or not an address of this machine)");
+                             (tls != nullptr ? " over HTTPS (in use, or the certificate and key are not a PEM pair)"
+                                             : " (in use, or not an address of this machine)"));
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
   port_ = info != nullptr ? info->port : port;

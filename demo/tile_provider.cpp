@@ -1,9 +1,13 @@
 // The two tile providers.
 #include "demo/tile_provider.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
 #include "demo/tile_renderer.h"
 #include "engine/tile_source.h"
-#include "platform/errors.h"
 #include "platform/file_ops.h"
 
 namespace {
@@ -11,29 +15,30 @@ constexpr int kJpegQuality = 85;
 }
 
 RenderedTiles::RenderedTiles(const std::string& imageFile, size_t cacheBytes)
-    : imageFile_(imageFile), world_(DecodeJpeg(qm::ReadWholeFile(imageFile))), cache_(cacheBytes) {}
+    : imageFile_(imageFile), world_(DecodeJpeg(ReadSmallRegularFile(imageFile, kMaxImageBytes))), cache_(cacheBytes) {}
 
-TileCache::Bytes RenderedTiles::Tile(const TileKey& key) {
-  if (TileCache::Bytes cached = cache_.Find(key)) return cached;
+TileBody RenderedTiles::Tile(const TileKey& key) {
+  if (TileCache::Bytes cached = cache_.Find(key)) return {cached, {}};
   auto bytes = std::make_shared<const std::string>(EncodeJpeg(RenderTile(world_, key), kJpegQuality));
   cache_.Store(key, bytes);
-  return bytes;
+  return {bytes, {}};
 }
 
 std::string RenderedTiles::Description() const {
   return "tiles of " + imageFile_ + " (" + std::to_string(world_.width) + "x" + std::to_string(world_.height) + ")";
 }
 
-FolderTiles::FolderTiles(std::string folder) : folder_(qm::WithTrailingSeparator(folder)) {}
+FolderTiles::FolderTiles(std::string folder)
+    : folder_(qm::WithTrailingSeparator(folder)), folderFd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  if (folderFd_ < 0) throw std::runtime_error("Cannot open the tile folder " + folder);
+}
 
-TileCache::Bytes FolderTiles::Tile(const TileKey& key) {
-  const std::string file = folder_ + SatelliteTileFileName(key.zoom, key.x, key.y);
-  if (!qm::FileExists(file)) return nullptr;
-  try {
-    return std::make_shared<const std::string>(qm::ReadWholeFile(file));
-  } catch (const qm::FileError&) {
-    return nullptr;
-  }
+FolderTiles::~FolderTiles() { close(folderFd_); }
+
+TileBody FolderTiles::Tile(const TileKey& key) {
+  OpenRefusal refusal = OpenRefusal::kNone;
+  return {nullptr, OpenRegularFile(folderFd_, SatelliteTileFileName(key.zoom, key.x, key.y), Links::kRefuse,
+                                   kMaxTileBytes, refusal)};
 }
 
 std::string FolderTiles::Description() const { return "the tile files of " + folder_; }

@@ -5,14 +5,21 @@
 #include <string>
 
 #include "demo/jpeg_codec.h"
+#include "demo/regular_file.h"
 #include "demo/tile_cache.h"
 #include "demo/tile_request.h"
+
+// A tile's JPEG: bytes in memory, or a file to answer from; neither when there is no such tile.
+struct TileBody {
+  TileCache::Bytes bytes;
+  OpenedFile file;
+  bool Empty() const { return !bytes && !file.IsOpen(); }
+};
 
 class TileProvider {
  public:
   virtual ~TileProvider() = default;
-  // The tile's JPEG bytes, or nullptr when there is no such tile.
-  virtual TileCache::Bytes Tile(const TileKey& key) = 0;
+  virtual TileBody Tile(const TileKey& key) = 0;
   // What the start message says is served.
   virtual std::string Description() const = 0;
 };
@@ -20,9 +27,12 @@ class TileProvider {
 // Tiles reprojected from an equirectangular world image, kept in a bounded cache once rendered.
 class RenderedTiles : public TileProvider {
  public:
-  // Throws JpegError or FileError when the image cannot be read.
+  static constexpr uint64_t kMaxImageBytes = uint64_t{512} << 20;
+
+  // Throws JpegError, or std::runtime_error when the image is no regular file of at most
+  // kMaxImageBytes.
   RenderedTiles(const std::string& imageFile, size_t cacheBytes);
-  TileCache::Bytes Tile(const TileKey& key) override;
+  TileBody Tile(const TileKey& key) override;
   std::string Description() const override;
 
  private:
@@ -31,13 +41,21 @@ class RenderedTiles : public TileProvider {
   TileCache cache_;
 };
 
-// The kv_X_Y_Z.jpg files of a tile folder, byte for byte.
+// The kv_X_Y_Z.jpg files of a tile folder, byte for byte: regular files of at most
+// kMaxTileBytes only, never links, so nothing outside the folder is served.
 class FolderTiles : public TileProvider {
  public:
+  static constexpr uint64_t kMaxTileBytes = uint64_t{16} << 20;
+
+  // Throws std::runtime_error when the folder cannot be opened.
   explicit FolderTiles(std::string folder);
-  TileCache::Bytes Tile(const TileKey& key) override;
+  ~FolderTiles() override;
+  FolderTiles(const FolderTiles&) = delete;
+  FolderTiles& operator=(const FolderTiles&) = delete;
+  TileBody Tile(const TileKey& key) override;
   std::string Description() const override;
 
  private:
   std::string folder_;
+  int folderFd_ = -1;
 };

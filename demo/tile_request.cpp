@@ -8,11 +8,13 @@
 
 namespace {
 
-// A plain decimal number of at most ten digits up to the next "/", which is consumed.
+// A plain decimal number of at most ten digits, no sign, up to the next "/", which is consumed.
 std::optional<int64_t> TakeNumber(std::string_view& rest) {
   const size_t end = rest.find('/');
   const std::string_view digits = rest.substr(0, end);
-  if (digits.empty() || digits.size() > 10) return std::nullopt;
+  if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
   int64_t value = 0;
   const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
   if (ec != std::errc() || ptr != digits.data() + digits.size()) return std::nullopt;

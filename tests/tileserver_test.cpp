@@ -3,18 +3,24 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "demo/http_tile_server.h"
 #include "demo/jpeg_codec.h"
+#include "demo/regular_file.h"
+#include "demo/tile_provider.h"
 #include "demo/tile_request.h"
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
@@ -82,6 +88,51 @@ std::string RawAnswerLine(int port, const std::string& request) {
   return answer.substr(0, answer.find("\r\n"));
 }
 
+// A keep-alive connection driven by hand; every wait on it ends after 60 s at most.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    const timeval bound{60, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawConnection() { close(fd_); }
+
+  // Asks for path and reads the whole answer; its status line, "closed" when the server closed
+  // the connection instead, "timeout" when nothing came.
+  std::string Get(const std::string& path) {
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: a\r\n\r\n";
+    if (!connected_ || send(fd_, request.data(), request.size(), MSG_NOSIGNAL) < 0) return "closed";
+    std::string answer;
+    size_t headEnd = std::string::npos, length = 0;
+    while (headEnd == std::string::npos || answer.size() < headEnd + 4 + length) {
+      const std::string more = Receive();
+      if (more == "closed" || more == "timeout") return more;
+      answer += more;
+      if (headEnd != std::string::npos) continue;
+      headEnd = answer.find("\r\n\r\n");
+      const size_t field = answer.find("Content-Length: ");
+      if (headEnd != std::string::npos && field < headEnd) length = std::stoul(answer.substr(field + 16));
+    }
+    return answer.substr(0, answer.find("\r\n"));
+  }
+  // Waits for the server's next move: "closed" when it closes the connection.
+  std::string Receive() {
+    char buf[65536];
+    const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    if (n > 0) return std::string(buf, static_cast<size_t>(n));
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? "timeout" : "closed";
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
 TEST(TileRequest, OnlyTileUrlsOfTheGridNameATile) {
   EXPECT_EQ(ParseTileRequest(TestServer::TilePath(13, 2412, 3080)), (TileKey{13, 2412, 3080}));
   EXPECT_EQ(ParseTileRequest(TestServer::TilePath(0, 0, 0)), (TileKey{0, 0, 0}));
@@ -90,7 +141,8 @@ TEST(TileRequest, OnlyTileUrlsOfTheGridNameATile) {
        {TestServer::TilePath(2, 4, 0), TestServer::TilePath(2, 0, 4), TestServer::TilePath(31, 0, 0), std::string("/"),
         std::string(kSatelliteTilePath) + "13/+1/2/256/png8", std::string(kSatelliteTilePath) + "13/1/2",
         std::string(kSatelliteTilePath) + "13/1/2/256/png8/", std::string(kSatelliteTilePath) + "99999999999/1/2/256/png8",
-        std::string(kSatelliteTilePath) + "13//2/256/png8"}) {
+        std::string(kSatelliteTilePath) + "13//2/256/png8", std::string(kSatelliteTilePath) + "3/-1/0/256/png8",
+        std::string(kSatelliteTilePath) + "-999999999/1/1/256/png8", std::string(kSatelliteTilePath) + "3/0/-0/256/png8"}) {
     EXPECT_FALSE(ParseTileRequest(path)) << path;
   }
 }
@@ -137,6 +189,76 @@ TEST(DemoTileServer, ServesATileFolderByteForByteAndRefusesWhatIsNoTile) {
   EXPECT_EQ(server.Stop(), 0);
 }
 
+TEST(DemoTileServer, ServesOnlyTheFolderOwnRegularFilesUpToTheirLimit) {
+  TempDir dir, outside;
+  qm::WriteFileAtomic(outside.File("secret"), "not a tile");
+  const auto file = [&dir](int x) { return dir.File(SatelliteTileFileName(13, x, 0)); };
+  qm::WriteFileAtomic(file(0), "tile");
+  ASSERT_EQ(symlink(outside.File("secret").c_str(), file(1).c_str()), 0);
+  ASSERT_EQ(symlink("/dev/zero", file(2).c_str()), 0);
+  ASSERT_EQ(mkfifo(file(3).c_str(), 0600), 0);  // opened for reading, it would wait for a writer
+  const auto sized = [&file](int x, off_t bytes) {
+    qm::WriteFileAtomic(file(x), "");
+    return truncate(file(x).c_str(), bytes) == 0;
+  };
+  ASSERT_TRUE(sized(4, FolderTiles::kMaxTileBytes + 1));
+  ASSERT_TRUE(sized(5, FolderTiles::kMaxTileBytes));
+  TileServerProcess server({"--tiles", dir.Path()});
+  ASSERT_GT(server.Port(), 0) << server.StartLine();
+  RawConnection connection(server.Port());
+  for (int x = 1; x <= 4; ++x) EXPECT_EQ(connection.Get(TestServer::TilePath(13, x, 0)), "HTTP/1.1 404 Not Found") << x;
+  EXPECT_EQ(connection.Get(TestServer::TilePath(13, 5, 0)), "HTTP/1.1 200 OK");
+  qm::HttpClient client;
+  std::string body;
+  ASSERT_TRUE(client.Get(server.Url(TestServer::TilePath(13, 0, 0)), body).ok);
+  EXPECT_EQ(body, "tile");
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(DemoTileServer, ClosesIdleConnectionsAndRefusesThoseBeyondItsLimitAtOnce) {
+  TempDir dir;
+  qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, 0, 0)), "tile");
+  const std::string tile = TestServer::TilePath(13, 0, 0);
+  FolderTiles tiles(dir.Path());
+  {
+    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 60, .maxConnections = 3});
+    std::vector<std::unique_ptr<RawConnection>> served;
+    for (int c = 0; c < 3; ++c) {
+      served.push_back(std::make_unique<RawConnection>(server.Port()));
+      ASSERT_EQ(served.back()->Get(tile), "HTTP/1.1 200 OK");
+    }
+    RawConnection beyond(server.Port());
+    EXPECT_EQ(beyond.Receive(), "closed");
+    for (auto& connection : served) EXPECT_EQ(connection->Get(tile), "HTTP/1.1 200 OK");
+  }
+  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 1, .maxConnections = 3});
+  RawConnection silent(server.Port()), afterAnAnswer(server.Port());
+  EXPECT_EQ(afterAnAnswer.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(silent.Receive(), "closed");
+  EXPECT_EQ(afterAnAnswer.Receive(), "closed");
+}
+
+TEST(DemoTileServer, ReadsOnlySmallRegularFilesForItsCertificateAndImage) {
+  TempDir dir;
+  qm::WriteFileAtomic(dir.File("cert.pem"), std::string(1000, 'c'));
+  EXPECT_EQ(ReadSmallRegularFile(dir.File("cert.pem"), 1000), std::string(1000, 'c'));
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/zero"), dir.File("fifo"), dir.File("missing")}) {
+    EXPECT_THROW(ReadSmallRegularFile(path, 1000), std::runtime_error) << path;
+  }
+  try {
+    ReadSmallRegularFile(dir.File("cert.pem"), 999);
+    ADD_FAILURE() << "a file beyond the limit was read";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), dir.File("cert.pem") + " is larger than 999 bytes");
+  }
+  TileServerProcess endlessCertificate({"--tls", "/dev/zero", dir.File("cert.pem")});
+  EXPECT_EQ(endlessCertificate.Port(), 0);
+  EXPECT_EQ(endlessCertificate.Stop(), 1);
+  TileServerProcess endlessImage({"--image", "/dev/zero"});
+  EXPECT_EQ(endlessImage.Stop(), 1);
+}
+
 // HTTPS: a throwaway self-signed certificate for 127.0.0.1, made with the openssl command.
 struct HttpsTiles : ::testing::Test {
   TempDir dir;
@@ -168,6 +290,30 @@ struct HttpsTiles : ::testing::Test {
     return rig.controller.CurrentTask();
   }
 };
+
+// Whether a TLS handshake with the server succeeds with the client held to one protocol version
+// and to the cipher suites named (OpenSSL's names; the default, at security level 0, lets the
+// client offer the old versions at all).
+bool Handshakes(const std::string& url, long version, const char* suites = "DEFAULT@SECLEVEL=0") {
+  CURL* curl = curl_easy_init();
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSLVERSION, version | (version << 16));  // minimum and maximum
+  curl_easy_setopt(curl, CURLOPT_SSL_CIPHER_LIST, suites);
+  const CURLcode result = curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  return result == CURLE_OK;
+}
+
+TEST_F(HttpsTiles, OfferTls12And13WithForwardSecretSuitesOnly) {
+  const std::string url = "https://" + server->HostPort() + TestServer::TilePath(1, 0, 0);
+  EXPECT_TRUE(Handshakes(url, CURL_SSLVERSION_TLSv1_3));
+  EXPECT_TRUE(Handshakes(url, CURL_SSLVERSION_TLSv1_2, "ECDHE-RSA-AES128-GCM-SHA256"));
+  EXPECT_FALSE(Handshakes(url, CURL_SSLVERSION_TLSv1_2, "AES128-GCM-SHA256:AES256-SHA"));  // RSA key exchange
+  EXPECT_FALSE(Handshakes(url, CURL_SSLVERSION_TLSv1_1));
+  EXPECT_FALSE(Handshakes(url, CURL_SSLVERSION_TLSv1_0));
+}
 
 TEST_F(HttpsTiles, AreStoredThroughATemplateFromATrustedServer) {
   ::setenv("QUILLMERE_CA_FILE", certificate.c_str(), 1);
