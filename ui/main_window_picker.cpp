@@ -1,0 +1,39 @@
+// "Pick on map...": the area picker started from the fields, its result written back into them.
+#include <QLineEdit>
+
+#include "engine/fetch_settings.h"
+#include "mapview/tile_disk_cache.h"
+#include "mapview/web_tile_source.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "ui/Unit1.h"
+#include "ui/area_picker_dialog.h"
+#include "ui/form_widgets.h"
+#include "ui/message_box.h"
+
+// The picker starts from the fields as they are; OK writes its rectangle into them as typed
+// texts, and the zoom, and touches nothing else.
+void TForm1::PickOnMapClick() {
+  qm::RunGuarded([this] {
+    const std::string configFile = qm::ConfigFilePath(programFolder_);
+    AreaPickerInputs inputs;
+    inputs.settings = ReadFetchSettings(configFile);
+    const std::string lastProject = qm::IniFile(configFile).ReadString("IniParas", "LastProject", "");
+    inputs.projects = mapview::FindProjects(Edit6->text().toStdString(), {lastProject});
+    const std::string blankFile = programFolder_ + "blankimg" + qm::kPathSeparator + "blank.jpg";
+    if (qm::FileExists(blankFile)) inputs.blankBytes = qm::ReadWholeFile(blankFile);
+    inputs.cacheFolder = mapview::TileCacheFolder(inputs.settings.tileServer);
+    const StartInputs in = ReadInputs();
+    inputs.fields = {in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom};
+    AreaPickerDialog dialog(std::move(inputs), this);
+    if (RunAreaPicker(dialog) != QDialog::Accepted) return;
+    const std::optional<AreaTexts> texts = dialog.Texts();
+    if (!texts) return;
+    Edit1->setText(QString::fromStdString(texts->left));
+    Edit3->setText(QString::fromStdString(texts->right));
+    Edit2->setText(QString::fromStdString(texts->top));
+    Edit4->setText(QString::fromStdString(texts->bottom));
+    UpDown1->SetPosition(std::stoi(texts->zoom));
+    ShowEstimate();
+  });
+}
