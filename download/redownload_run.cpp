@@ -136,7 +136,7 @@ RedownloadTally RunRedownload(const std::string& listFile, RedownloadView& view,
     ~InUse() { view.ClientInUse(nullptr); }
   } inUse{view};
   view.ClientInUse(&client);
-  const std::vector<std::string> lines = qm::SplitTextLines(qm::ReadWholeFile(listFile));
+  const std::vector<std::string> lines = qm::ReadTextFileLines(listFile);
   RedownloadTally tally;
   if (lines.empty()) {
     view.AddEntry("No failed files records.");

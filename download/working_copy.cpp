@@ -31,7 +31,7 @@ WorkingCopy::FileStamp WorkingCopy::StampOf(const std::string& path) {
 }
 
 void WorkingCopy::LoadFromFile(const std::string& path) {
-  lines_ = qm::SplitTextLines(qm::ReadWholeFile(path));
+  lines_ = qm::ReadTextFileLines(path);
   savedPath_.clear();
   savedLines_ = 0;
   saved_ = {};

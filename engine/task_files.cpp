@@ -10,6 +10,7 @@
 #include "platform/date_time.h"
 #include "platform/file_ops.h"
 #include "platform/text_format.h"
+#include "platform/text_lines.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ void PendingTileList::Commit() {
 
 void WriteLogHeader(const TDownTask& task) {
   if (task.Params->Resume) {
-    std::string existing = qm::ReadWholeFile(task.LogFile);
+    std::string existing = qm::ReadFileUpTo(task.LogFile, qm::kMaxListFileBytes);
     qm::WriteFileAtomic(task.LogFile, ContinuedLogText(std::move(existing), qm::NowDateTimeText()));
     return;
   }

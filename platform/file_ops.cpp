@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -235,26 +238,37 @@ std::string WithTrailingSeparator(const std::string& folder) {
   return folder + kPathSeparator;
 }
 
+FileTooLarge::FileTooLarge(const std::string& path) : FileError("File too large: " + path) {}
+
 std::string ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || DirectoryExists(path)) {
-    if (fd >= 0) ::close(fd);
+  return ReadFileUpTo(path, std::numeric_limits<std::size_t>::max() - 1);
+}
+
+std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes) {
+  // Opened without blocking, so that a pipe nobody writes to reads as empty instead of waiting;
+  // reading itself blocks again, as a pipe that is being written needs.
+  const Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (in.Get() < 0 || ::fstat(in.Get(), &st) != 0 || S_ISDIR(st.st_mode)) {
     throw FileError(CannotOpenFileText(path));
   }
+  ::fcntl(in.Get(), F_SETFL, ::fcntl(in.Get(), F_GETFL) & ~O_NONBLOCK);
+  const bool regular = S_ISREG(st.st_mode);
+  if (regular && static_cast<std::uint64_t>(st.st_size) > maxBytes) throw FileTooLarge(path);
   std::string content;
+  if (regular) content.reserve(static_cast<std::size_t>(st.st_size));
   char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+  // One byte beyond the limit tells a file that is too large (or endless, as /dev/zero) from one
+  // that just fits.
+  while (content.size() <= maxBytes) {
+    const std::size_t want = std::min(sizeof buf, maxBytes - content.size() + 1);
+    const ssize_t n = ::read(in.Get(), buf, want);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      throw FileError(CannotOpenFileText(path));
-    }
-    if (n == 0) break;
+    if (n < 0) throw FileError(CannotOpenFileText(path));
+    if (n == 0) return content;
     content.append(buf, static_cast<size_t>(n));
   }
-  ::close(fd);
-  return content;
+  throw FileTooLarge(path);
 }
 
 struct AtomicFileWriter::State {

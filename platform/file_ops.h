@@ -2,10 +2,13 @@
 // Paths are plain byte strings; kPathSeparator ends folder paths.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/errors.h"
 
 namespace qm {
 
@@ -26,6 +29,14 @@ std::string WithTrailingSeparator(const std::string& folder);
 
 // Whole content; throws FileError "Cannot open file <path>".
 std::string ReadWholeFile(const std::string& path);
+// Whole content of a file that holds at most maxBytes; throws FileError "Cannot open file <path>",
+// or FileTooLarge "File too large: <path>" when it holds more. Devices and pipes are read too: an
+// endless one (/dev/zero) is too large, a pipe without a writer is empty.
+std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes);
+class FileTooLarge : public FileError {
+ public:
+  explicit FileTooLarge(const std::string& path);  // "File too large: <path>"
+};
 
 // Who may read a file that is written whole: kAsBefore gives a new file 0666 less the umask and
 // lets an existing file keep its mode; kOwnerOnly makes it 0600 either way (a file with a secret).

@@ -1,21 +1,22 @@
 // The blocking HTTP/1.1 client over libcurl and the wording of its failures.
-#include <algorithm>
 #include "platform/http_client.h"
 
 #include <curl/curl.h>
 
-#include <cstdlib>
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 namespace qm {
 namespace {
 
 const char* const kClosedGracefully = "Connection Closed Gracefully.";
-const char* const kBodyTooLarge = "Answer body exceeds the limit of 64 MiB.";
+const std::string kBodyTooLarge = "Answer body exceeds the limit of " +
+                                  std::to_string(HttpClient::kMaxBodyBytes >> 20) + " MiB.";
 const char* const kAborted = "Request aborted.";
 
 struct WinsockError {
@@ -93,6 +94,7 @@ struct HttpClient::Impl {
   std::vector<std::pair<std::string, std::string>> headers;
   long connectTimeout = kConnectTimeoutSeconds;
   long stallTimeout = kStallTimeoutSeconds;
+  long requestTimeLimit = kRequestTimeLimitSeconds;
 
   // State of the request in flight.
   std::string* body = nullptr;
@@ -104,6 +106,7 @@ struct HttpClient::Impl {
   int requestsSent = 0;
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
+  bool MakeRoomForAnnouncedBody();
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   static int OnDebug(CURL*, curl_infotype type, char*, size_t, void* self);
@@ -114,10 +117,24 @@ struct HttpClient::Impl {
   std::string SocketFailure(CURLcode code) const;
 };
 
+// Before the first bytes of a body: an announced length over the limit fails at once, one within
+// it is reserved in the caller's buffer so that the body is never copied while it grows.
+bool HttpClient::Impl::MakeRoomForAnnouncedBody() {
+  curl_off_t announced = -1;
+  if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
+      announced < 0) {
+    return true;
+  }
+  if (static_cast<std::uint64_t>(announced) > kMaxBodyBytes) return false;
+  body->reserve(body->size() + static_cast<std::size_t>(announced));
+  return true;
+}
+
 size_t HttpClient::Impl::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* impl = static_cast<Impl*>(self);
   std::size_t n = size * count;
-  if (n > kMaxBodyBytes - impl->bodyBytes) {
+  const bool fits = impl->bodyBytes > 0 || impl->MakeRoomForAnnouncedBody();
+  if (!fits || n > kMaxBodyBytes - impl->bodyBytes) {
     impl->bodyTooLarge = true;
     return 0;  // anything but n fails the transfer
   }
@@ -175,6 +192,7 @@ void HttpClient::Impl::SetOptions(const std::string& url, curl_slist* headerList
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallTimeout);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, requestTimeLimit);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
@@ -254,9 +272,10 @@ void HttpClient::SetProxy(const ProxySettings& proxy) {
   impl_->proxy = proxy;
 }
 
-void HttpClient::SetTimeouts(long connectSeconds, long stallSeconds) {
+void HttpClient::SetTimeouts(long connectSeconds, long stallSeconds, long requestSeconds) {
   impl_->connectTimeout = connectSeconds;
   impl_->stallTimeout = stallSeconds;
+  impl_->requestTimeLimit = requestSeconds;
 }
 
 void HttpClient::SetHeaders(std::vector<std::pair<std::string, std::string>> headers) {

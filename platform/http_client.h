@@ -25,7 +25,8 @@ struct ProxySettings {
 //   not found, ...);
 // - a connection closed without an answer, or in the middle of one: "Connection Closed
 //   Gracefully.".
-// A body over kMaxBodyBytes fails with a message of its own.
+// A request still unfinished after its time limit fails as a time-out (10060), however steadily
+// bytes arrive. A body over kMaxBodyBytes fails with a message of its own.
 struct HttpResult {
   bool ok = false;
   std::string message;
@@ -37,9 +38,13 @@ struct HttpResult {
 
 class HttpClient {
  public:
-  static constexpr std::size_t kMaxBodyBytes = 64u * 1024u * 1024u;
+  // No tile comes near this; a larger answer is not a tile.
+  static constexpr std::size_t kMaxBodyBytes = 8u * 1024u * 1024u;
   static constexpr long kConnectTimeoutSeconds = 30;
   static constexpr long kStallTimeoutSeconds = 60;
+  // A whole request, connecting included: a server that drips bytes never trips the stall
+  // limit, so this ends it.
+  static constexpr long kRequestTimeLimitSeconds = 120;
 
   HttpClient();
   ~HttpClient();
@@ -48,14 +53,17 @@ class HttpClient {
 
   void SetProxy(const ProxySettings& proxy);
   // Shorter limits for tests; the program keeps the defaults above.
-  void SetTimeouts(long connectSeconds, long stallSeconds);
+  void SetTimeouts(long connectSeconds, long stallSeconds,
+                   long requestSeconds = kRequestTimeLimitSeconds);
   // Request headers sent with every GET (name, value), in the order given.
   void SetHeaders(std::vector<std::pair<std::string, std::string>> headers);
 
-  // GETs url and appends the answer's body (error pages included) to body.
+  // GETs url and appends the answer's body (error pages included) to body, reserving room once
+  // when the answer announces its length.
   HttpResult Get(const std::string& url, std::string& body);
 
-  // Safe from any thread: the transfer in flight fails at once and so does every later one.
+  // Safe from any thread: the transfer in flight fails within about a second, whether it waits
+  // or receives, and every later one fails at once.
   void Abort();
 
  private:

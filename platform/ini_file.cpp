@@ -1,8 +1,12 @@
 // Ini-file reading with defaults and in-place writing that keeps every other line byte for byte.
 #include "platform/ini_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/errors.h"
@@ -14,6 +18,7 @@ namespace qm {
 namespace {
 
 constexpr size_t kMaxValueLength = 2047;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -21,11 +26,22 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool SameName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return lower(x) == lower(y);
-  });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::string Lowered(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
+
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
+  return text;
 }
 
 // Lines with their terminators (CR LF, LF or CR) kept, so untouched lines are rewritten as read.
@@ -98,10 +114,38 @@ KeyPlace FindKey(const std::vector<std::string_view>& lines, std::string_view se
   return place;
 }
 
+// Identifies one version of a file: an atomic replace gives a new inode, an edit in place a new
+// size or time stamp.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+  timespec changed{};
+
+  bool operator==(const FileStamp& o) const {
+    auto same = [](timespec a, timespec b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    return device == o.device && inode == o.inode && size == o.size && same(modified, o.modified) &&
+           same(changed, o.changed);
+  }
+};
+
+// The stamp of a regular file; nothing for a missing file or a device or pipe, which has no
+// version to remember.
+std::optional<FileStamp> StampOfRegularFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+// The content of an existing file, or nothing for a missing or unreadable one; a file over the
+// limit is refused.
 std::optional<std::string> ReadFileIfAny(const std::string& path) {
   if (!FileExists(path)) return std::nullopt;
   try {
-    return ReadWholeFile(path);
+    return ReadFileUpTo(path, IniFile::kMaxFileBytes);
+  } catch (const FileTooLarge&) {
+    throw;
   } catch (const FileError&) {
     return std::nullopt;
   }
@@ -119,7 +163,9 @@ std::string Joined(const std::vector<std::string_view>& lines) {
 // or the section added at the end; every other line stays byte for byte.
 std::string WithValue(const std::string& content, std::string_view section, std::string_view key,
                       std::string_view value) {
-  std::vector<std::string_view> lines = SplitKeepingEnds(content);
+  const std::string_view text = WithoutByteOrderMark(content);
+  const std::string_view mark(content.data(), content.size() - text.size());
+  std::vector<std::string_view> lines = SplitKeepingEnds(text);
   const std::string newLine = std::string(key) + "=" + std::string(value) + "\r\n";
   const std::string newSection = "[" + std::string(section) + "]\r\n" + newLine;
   const KeyPlace place = FindKey(lines, section, key);
@@ -139,22 +185,60 @@ std::string WithValue(const std::string& content, std::string_view section, std:
     terminateLast(lines.size());
     lines.push_back(newSection);
   }
-  return Joined(lines);
+  return std::string(mark) + Joined(lines);
 }
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 }  // namespace
 
+// Every key's value, under its section's and its own lower-case name.
+struct IniFile::Snapshot {
+  std::optional<FileStamp> stamp;
+  std::unordered_map<std::string, std::string> values;
+
+  static std::string Name(std::string_view section, std::string_view key) {
+    return Lowered(section) + '\n' + Lowered(key);
+  }
+
+  // Lookups behave as FindKey does: the first section of a name, the first key in it.
+  void Parse(std::string_view text) {
+    std::unordered_set<std::string> sectionsSeen;
+    std::optional<std::string> section;
+    for (std::string_view line : SplitKeepingEnds(WithoutByteOrderMark(text))) {
+      if (auto name = SectionName(line)) {
+        section = Lowered(*name);
+        if (!sectionsSeen.insert(*section).second) section.reset();
+        continue;
+      }
+      auto kv = section ? KeyValue(line) : std::nullopt;
+      if (!kv) continue;
+      values.try_emplace(*section + '\n' + Lowered(kv->first),
+                         kv->second.substr(0, std::min(kv->second.size(), kMaxValueLength)));
+    }
+  }
+};
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+IniFile::~IniFile() = default;
+
+std::shared_ptr<const IniFile::Snapshot> IniFile::Current() const {
+  std::lock_guard lock(mutex_);
+  const std::optional<FileStamp> stamp = StampOfRegularFile(path_);
+  if (snapshot_ && stamp && snapshot_->stamp == stamp) return snapshot_;
+  auto fresh = std::make_shared<Snapshot>();
+  fresh->stamp = stamp;
+  if (const auto content = ReadFileIfAny(path_)) fresh->Parse(*content);
+  snapshot_ = std::move(fresh);
+  return snapshot_;
+}
+
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-  const auto content = ReadFileIfAny(path_);
-  if (!content) return std::string(defaultValue);
-  const auto lines = SplitKeepingEnds(*content);
-  const KeyPlace place = FindKey(lines, section, key);
-  if (!place.keyLine) return std::string(defaultValue);
-  const std::string_view value = KeyValue(lines[*place.keyLine])->second;
-  return std::string(value.substr(0, std::min(value.size(), kMaxValueLength)));
+  const auto snapshot = Current();
+  const auto found = snapshot->values.find(Snapshot::Name(section, key));
+  return found == snapshot->values.end() ? std::string(defaultValue) : found->second;
 }
 
 int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
@@ -193,7 +277,9 @@ void IniFile::Replace(std::string_view section, const std::vector<KeyValuePair>&
   std::string content;
   if (PathExists(path_)) {
     try {
-      content = ReadWholeFile(path_);
+      content = ReadFileUpTo(path_, kMaxFileBytes);
+    } catch (const FileTooLarge&) {
+      throw;
     } catch (const FileError&) {
       throw FileError(UnableToWriteText(path_));
     }

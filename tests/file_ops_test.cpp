@@ -215,4 +215,29 @@ TEST(Append, AddsToTheEnd) {
   EXPECT_EQ(qm::ReadWholeFile(dir.File("log.txt")), "a\r\nb\r\n");
 }
 
+TEST(BoundedRead, LimitsHoldForFilesDevicesAndPipes) {
+  TempDir dir;
+  const std::string file = dir.File("ten.txt");
+  qm::WriteFileAtomic(file, "0123456789");
+  EXPECT_EQ(qm::ReadFileUpTo(file, 10), "0123456789");
+  try {
+    qm::ReadFileUpTo(file, 9);
+    FAIL() << "no error raised";
+  } catch (const qm::FileTooLarge& e) {
+    EXPECT_EQ(std::string(e.what()), "File too large: " + file);
+  }
+  EXPECT_THROW(qm::ReadFileUpTo("/dev/zero", 4096), qm::FileTooLarge);
+  EXPECT_EQ(qm::ReadFileUpTo("/dev/null", 4096), "");
+  // A pipe that nobody writes to reads as empty instead of waiting for a writer.
+  const std::string pipe = dir.File("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(qm::ReadFileUpTo(pipe, 4096), "");
+  try {
+    qm::ReadFileUpTo(dir.Path(), 4096);
+    FAIL() << "no error raised";
+  } catch (const qm::FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.Path());
+  }
+}
+
 }  // namespace

@@ -118,6 +118,16 @@ TEST(HttpClientTest, StalledAnswerTimesOutAs10060) {
             "Socket Error # 10060\r\nConnection timed out.");
 }
 
+TEST(HttpClientTest, DrippingAnswerEndsAtTheRequestTimeLimitAs10060) {
+  // A byte every 100 ms never trips the stall limit; the whole answer would take 100 s.
+  TestServer server;
+  server.Script(kPath, {ScriptedAnswer::Dripping(std::string(1000, 'd'), 100)});
+  HttpClient client;
+  client.SetTimeouts(30, 60, 1);
+  EXPECT_EQ(Fetch(client, server.Url(kPath)).message,
+            "Socket Error # 10060\r\nConnection timed out.");
+}
+
 TEST(HttpClientTest, ConnectionClosedWhileIdleIsReopenedTransparently) {
   TestServer server;
   server.Script(kPath, {ScriptedAnswer::Ok("a"), ScriptedAnswer::CloseWithoutAnswer(),
@@ -145,18 +155,23 @@ TEST(HttpClientTest, ManyRequestsOnOneHandleSurviveRepeatedReconnects) {
   }
 }
 
-TEST(HttpClientTest, BodyLimitHoldsForPlainAndChunkedBodies) {
+TEST(HttpClientTest, BodyLimitHoldsForPlainChunkedAndAnnouncedBodies) {
   TestServer server;
   std::string atLimit(HttpClient::kMaxBodyBytes, 'a');
   std::string overLimit(HttpClient::kMaxBodyBytes + 1, 'b');
+  // The last answer announces more than the limit and sends one byte: it fails at that byte.
   server.Script(kPath, {ScriptedAnswer::Ok(atLimit), ScriptedAnswer::Ok(overLimit),
-                        ScriptedAnswer::Ok(overLimit).Chunked()});
+                        ScriptedAnswer::Ok(overLimit).Chunked(),
+                        ScriptedAnswer::PartialBody("c", HttpClient::kMaxBodyBytes + 1)});
   HttpClient client;
   std::string body;
   EXPECT_TRUE(Fetch(client, server.Url(kPath), &body).ok);
   EXPECT_EQ(body.size(), HttpClient::kMaxBodyBytes);
-  EXPECT_EQ(Fetch(client, server.Url(kPath)).message, "Answer body exceeds the limit of 64 MiB.");
-  EXPECT_EQ(Fetch(client, server.Url(kPath)).message, "Answer body exceeds the limit of 64 MiB.");
+  const std::string tooLarge = "Answer body exceeds the limit of 8 MiB.";
+  EXPECT_EQ(Fetch(client, server.Url(kPath)).message, tooLarge);
+  EXPECT_EQ(Fetch(client, server.Url(kPath)).message, tooLarge);
+  EXPECT_EQ(Fetch(client, server.Url(kPath), &body).message, tooLarge);
+  EXPECT_EQ(body, "");
 }
 
 TEST(HttpClientTest, ProxyGetsAbsoluteUrlAndCredentials) {
@@ -219,19 +234,23 @@ TEST(HttpClientTest, OnlyHttpUrlsAreFetched) {
 }
 
 TEST(HttpClientTest, AbortFromAnotherThreadEndsTheTransferAndLaterOnes) {
-  TestServer server;
-  server.Script(kPath, {ScriptedAnswer::Ok("late").Delayed(20000)});
-  HttpClient client;
-  std::thread aborter([&] {
-    server.WaitForRequests(1, std::chrono::seconds(10));
-    client.Abort();
-  });
-  HttpResult result = Fetch(client, server.Url(kPath));
-  aborter.join();
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, "Request aborted.");
-  EXPECT_EQ(Fetch(client, server.Url(kPath)).message, "Request aborted.");
-  EXPECT_EQ(server.RequestCount(), 1u);
+  // One answer that sends nothing for 20 s, one that drips a byte every 100 ms for 100 s.
+  for (const ScriptedAnswer& answer : {ScriptedAnswer::Ok("late").Delayed(20000),
+                                       ScriptedAnswer::Dripping(std::string(1000, 'd'), 100)}) {
+    TestServer server;
+    server.Script(kPath, {answer});
+    HttpClient client;
+    std::thread aborter([&] {
+      server.WaitForRequests(1, std::chrono::seconds(10));
+      client.Abort();
+    });
+    HttpResult result = Fetch(client, server.Url(kPath));
+    aborter.join();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Request aborted.");
+    EXPECT_EQ(Fetch(client, server.Url(kPath)).message, "Request aborted.");
+    EXPECT_EQ(server.RequestCount(), 1u);
+  }
 }
 
 }  // namespace

@@ -163,4 +163,51 @@ TEST(IniRead, RandomBytesReadAsDefaultsWithoutCrashing) {
   }
 }
 
+TEST(IniRead, OversizedFilesAndEndlessDevicesAreRefusedWithTheirName) {
+  TempDir dir;
+  const std::string padded = dir.File("padded.qmtp");
+  const std::string head = "[Zoom]\r\nZoom=13\r\n";
+  qm::WriteFileAtomic(padded, head + std::string(IniFile::kMaxFileBytes - head.size(), '\n'));
+  EXPECT_EQ(IniFile(padded).ReadInteger("Zoom", "Zoom", 0), 13);  // just within the limit
+
+  const std::string tooLarge = head + std::string(IniFile::kMaxFileBytes, '\n');
+  qm::WriteFileAtomic(padded, tooLarge);
+  try {
+    (void)IniFile(padded).ReadInteger("Zoom", "Zoom", 0);
+    FAIL() << "no error raised";
+  } catch (const qm::FileTooLarge& e) {
+    EXPECT_EQ(std::string(e.what()), "File too large: " + padded);
+  }
+  EXPECT_THROW(IniFile(padded).WriteString("Zoom", "Zoom", "14"), qm::FileTooLarge);
+  EXPECT_EQ(qm::ReadWholeFile(padded), tooLarge);
+  EXPECT_THROW((void)IniFile("/dev/zero").ReadString("A", "B", ""), qm::FileTooLarge);
+  EXPECT_EQ(IniFile("/dev/null").ReadString("A", "B", "d"), "d");
+}
+
+TEST(IniRead, AByteOrderMarkIsNoPartOfTheFirstLineAndWritesKeepIt) {
+  TempDir dir;
+  const std::string path = dir.File("bom.qmtp");
+  qm::WriteFileAtomic(path, "\xEF\xBB\xBF[AREA]\r\nLeftLongitude=116.3\r\n");
+  IniFile ini(path);
+  EXPECT_EQ(ini.ReadString("AREA", "LeftLongitude", ""), "116.3");
+  ini.WriteString("AREA", "LeftLongitude", "116.4");
+  EXPECT_EQ(qm::ReadWholeFile(path), "\xEF\xBB\xBF[AREA]\r\nLeftLongitude=116.4\r\n");
+  EXPECT_EQ(ini.ReadString("AREA", "LeftLongitude", ""), "116.4");
+  // A file replaced behind the object's back is read again.
+  qm::WriteFileAtomic(path, "[AREA]\r\nLeftLongitude=7\r\n");
+  EXPECT_EQ(ini.ReadString("area", "leftlongitude", ""), "7");
+}
+
+TEST(IniRead, OnlyTheFirstOfSectionsWithOneNameCounts) {
+  TempDir dir;
+  const std::string path = dir.File("twice.ini");
+  qm::WriteFileAtomic(path, "[A]\r\nX=1\r\n[B]\r\nY=2\r\n[a]\r\nX=3\r\nZ=4\r\n");
+  IniFile ini(path);
+  EXPECT_EQ(ini.ReadString("A", "X", ""), "1");
+  EXPECT_EQ(ini.ReadString("A", "Z", "none"), "none");
+  ini.WriteString("A", "Z", "5");  // added to the first [A], where a read finds it
+  EXPECT_EQ(ini.ReadString("A", "Z", "none"), "5");
+  EXPECT_EQ(qm::ReadWholeFile(path), "[A]\r\nX=1\r\nZ=5\r\n[B]\r\nY=2\r\n[a]\r\nX=3\r\nZ=4\r\n");
+}
+
 }  // namespace

@@ -34,6 +34,15 @@ TEST(ProjectFields, AFileThatIsNoProjectGivesEmptyFieldsAndZoomZero) {
   EXPECT_EQ(f.TaskName, "notes.txt");
 }
 
+TEST(ProjectFields, AProjectSavedWithAByteOrderMarkReadsAsWithout) {
+  TempDir dir;
+  const std::string file = dir.File("bom.qmtp");
+  qm::WriteFileAtomic(file, "\xEF\xBB\xBF[AREA]\r\nLeftLongitude=116.3\r\n\r\n[Zoom]\r\nZoom=13\r\n");
+  const ProjectFields f = ReadProjectFields(file);
+  EXPECT_EQ(f.LeftLongitude, "116.3");
+  EXPECT_EQ(f.Zoom, 13);
+}
+
 TEST(LogView, NoTaskNoFileOrOpen) {
   TempDir dir;
   EXPECT_EQ(DecideLogView(false, ""), LogViewAction::NoTask);

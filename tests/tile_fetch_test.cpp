@@ -112,7 +112,7 @@ TEST(FailureRowTest, FirstMatchingRowWins) {
       {"HTTP/1.1 301 Moved Permanently", FailureRow::kOtherFailure},
       {"HTTP/1.1 307 Temporary Redirect", FailureRow::kOtherFailure},
       {"HTTP/1.1 407 Proxy Authentication Required", FailureRow::kOtherFailure},
-      {"Answer body exceeds the limit of 64 MiB.", FailureRow::kOtherFailure},
+      {"Answer body exceeds the limit of 8 MiB.", FailureRow::kOtherFailure},
       {"Request aborted.", FailureRow::kOtherFailure},
       {"connection closed gracefully", FailureRow::kOtherFailure},  // case matters
       {"", FailureRow::kNoMessage},

@@ -121,6 +121,13 @@ ScriptedAnswer ScriptedAnswer::UnfinishedHeaders() {
   a.kind = Kind::kUnfinishedHeaders;
   return a;
 }
+ScriptedAnswer ScriptedAnswer::Dripping(std::string body, int intervalMs) {
+  ScriptedAnswer a;
+  a.kind = Kind::kDrip;
+  a.body = std::move(body);
+  a.dripIntervalMs = intervalMs;
+  return a;
+}
 ScriptedAnswer ScriptedAnswer::Delayed(int ms) const {
   ScriptedAnswer a = *this;
   a.delayMs = ms;
@@ -244,6 +251,12 @@ bool TestServer::State::Perform(int fd, const ScriptedAnswer& answer, const std:
       return false;
     case Kind::kUnfinishedHeaders:
       SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", wakeRead);
+      return false;
+    case Kind::kDrip:
+      if (!SendAll(fd, AnswerHead(answer.status, answer.headers, body.size(), false, true), wakeRead)) return false;
+      for (char byte : body) {
+        if (!SleepUnlessWoken(answer.dripIntervalMs, wakeRead) || !SendAll(fd, std::string(1, byte), wakeRead)) break;
+      }
       return false;
     case Kind::kRespond:
       break;

@@ -25,6 +25,7 @@ struct ScriptedAnswer {
     kCloseWithoutAnswer,  // close after reading the request, nothing sent
     kPartialBody,         // announces declaredLength bytes, sends body, then closes
     kUnfinishedHeaders,   // a status line and one header, no blank line, then closes
+    kDrip,                // the head at once, then the body a byte every dripIntervalMs
   };
   Kind kind = Kind::kRespond;
   int status = 200;
@@ -34,6 +35,7 @@ struct ScriptedAnswer {
   std::size_t declaredLength = 0;   // kPartialBody only
   bool chunked = false;             // send the body with chunked transfer coding
   bool closeAfter = false;          // "Connection: close" and close after this answer
+  int dripIntervalMs = 0;           // kDrip only
 
   static ScriptedAnswer Status(int status);
   static ScriptedAnswer Ok(std::string body);
@@ -42,6 +44,7 @@ struct ScriptedAnswer {
   static ScriptedAnswer CloseWithoutAnswer();
   static ScriptedAnswer PartialBody(std::string sent, std::size_t declaredLength);
   static ScriptedAnswer UnfinishedHeaders();
+  static ScriptedAnswer Dripping(std::string body, int intervalMs);
   ScriptedAnswer Delayed(int ms) const;
   ScriptedAnswer Chunked() const;
   ScriptedAnswer ClosingConnection() const;
