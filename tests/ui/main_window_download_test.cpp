@@ -120,7 +120,8 @@ TEST_F(MainWindowDownload, StopWritesOneLinePerWorkerAndTheEndComesLater) {
 }
 
 TEST_F(MainWindowDownload, TheSummaryShowsWhenTheWorkersEndAndNeverWidensTheWindow) {
-  server.SetFallback(qmtest::ScriptedAnswer::Ok("tile").Delayed(100));
+  // Failing tiles: the summary names the failed-tile list in a folder of a long name.
+  server.SetFallback(qmtest::ScriptedAnswer::Status(500).Delayed(100));
   window->Edit6->setText(QString::fromStdString(maps.Path() + "a-folder-with-a-long-name-" + std::string(150, 'x')));
   const int width = window->width();
   window->BitBtn1->click();
@@ -139,6 +140,7 @@ TEST_F(MainWindowDownload, TheSummaryShowsWhenTheWorkersEndAndNeverWidensTheWind
   EXPECT_EQ(BoxTexts(), std::vector<QString>{"Task stoped!" + QString(20, ' ')});
   QCoreApplication::processEvents();
   EXPECT_EQ(window->width(), width);
+  EXPECT_TRUE(window->StatusText->text().contains("newtask_failed.ftl"));
   EXPECT_TRUE(static_cast<ElidedLabel*>(window->StatusText)->Elided());
   EXPECT_EQ(window->StatusText->toolTip(), window->StatusText->text());
 }
