@@ -121,12 +121,14 @@ TEST_F(MainWindowDownload, StopWritesOneLinePerWorkerAndTheEndComesLater) {
 
 TEST_F(MainWindowDownload, TheSummaryShowsWhenTheWorkersEndAndNeverWidensTheWindow) {
   // Failing tiles: the summary names the failed-tile list in a folder of a long name.
-  server.SetFallback(qmtest::ScriptedAnswer::Status(500).Delayed(100));
+  server.SetFallback(qmtest::ScriptedAnswer::Status(500).Delayed(200));
   window->Edit6->setText(QString::fromStdString(maps.Path() + "a-folder-with-a-long-name-" + std::string(150, 'x')));
   const int width = window->width();
   window->BitBtn1->click();
+  ASSERT_TRUE(ProcessUntil([&] { return server.RequestCount() >= 8; }));  // every worker is in a tile
   window->BitBtn1->click();  // Stop
-  EXPECT_TRUE(window->StatusText->text().startsWith("Stopping: 8 of 8 workers")) << window->StatusText->text().toStdString();
+  EXPECT_TRUE(window->StatusText->text().startsWith("Stopping: ")) << window->StatusText->text().toStdString();
+  EXPECT_TRUE(window->StatusText->text().contains(" of 8 workers are finishing their tile..."));
   ASSERT_TRUE(ProcessUntil([&] { return window->Controller().RunningThreads() == 0; }));
   EXPECT_TRUE(window->StatusText->text().startsWith("Download stopped: ")) << window->StatusText->text().toStdString();
   QString statusAtTheBox;
