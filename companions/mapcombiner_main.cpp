@@ -3,17 +3,34 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <new>
 
 #include <QApplication>
 
 #include "companions/mapcombiner_window.h"
 #include "mosaic/mosaic_source.h"
 #include "mosaic/mosaic_writer.h"
+#include "mosaic/partial_file.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
 
 namespace {
+
+std::atomic<bool> stopRequested{false};
+
+// Ctrl-C or a termination request cancels the run, so its partial files are removed; a file size
+// limit makes writes fail (and the run say so) instead of killing the program.
+void HandleSignals() {
+  struct sigaction stop {};
+  stop.sa_handler = [](int) { stopRequested = true; };
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 int Combine(const std::string& project, const std::string& output, const std::string& format,
             const std::string& fill) {
@@ -32,6 +49,10 @@ int Combine(const std::string& project, const std::string& output, const std::st
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   try {
     const MosaicSource source = ReadMosaicSource(project);
+    for (const LeftoverPartial& leftover : ClearLeftoverPartials(qm::ExtractFilePath(output))) {
+      std::fprintf(stderr, "mapcombiner: %s\n", LeftoverText(leftover).c_str());
+    }
+    HandleSignals();
     int lastPercent = -1;
     const MosaicReport report = WriteMosaic(source, output, options, [&](int64_t done, int64_t total) {
       const int percent = static_cast<int>(done * 100 / total);
@@ -42,7 +63,7 @@ int Combine(const std::string& project, const std::string& output, const std::st
                      static_cast<long long>(total));
         lastPercent = step;
       }
-      return true;
+      return !stopRequested;
     });
     if (terminal) std::fputc('\n', stderr);
     std::fprintf(stderr, "%s: %lld tiles, %lld filled (missing %lld, blank %lld, not an image %lld)%s%s\n",
@@ -53,7 +74,7 @@ int Combine(const std::string& project, const std::string& output, const std::st
     return 0;
   } catch (const MosaicError& e) {
     std::fprintf(stderr, "\nmapcombiner: %s\n", e.what());
-    return 1;
+    return stopRequested ? 2 : 1;
   }
 }
 
@@ -73,5 +94,12 @@ int main(int argc, char* argv[]) {
   app.add_option("--format", format, "gtiff, vrt, mbtiles, png or jpeg")->capture_default_str();
   app.add_option("--fill", fill, "transparent or #RRGGBB for missing tiles")->capture_default_str();
   CLI11_PARSE(app, argc, argv);
-  return Combine(project, output, format, fill);
+  try {
+    return Combine(project, output, format, fill);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "\nmapcombiner: out of memory; nothing was written to %s.\n", output.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "\nmapcombiner: %s\n", e.what());
+  }
+  return 1;
 }

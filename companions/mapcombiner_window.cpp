@@ -16,9 +16,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "mosaic/partial_file.h"
 #include "platform/file_ops.h"
-#include "platform/program_layout.h"
 #include "platform/ini_file.h"
+#include "platform/program_layout.h"
 
 namespace {
 
@@ -33,9 +34,17 @@ constexpr FormatChoice kFormats[] = {{"GeoTIFF (tiled, compressed)", "gtiff", ".
                                      {"PNG with world file", "png", ".png"},
                                      {"JPEG with world file", "jpeg", ".jpg"}};
 
+const QString kHint = "Choose a downloaded project and where the map goes.";
+
 QString DefaultOutput(const QString& project, const char* extension) {
   const QFileInfo info(project);
   return info.path() + "/" + info.completeBaseName() + extension;
+}
+
+// A long path in a wrapped label breaks after its separators, not inside a name.
+QString Breakable(const QString& text) {
+  QString out = text;
+  return out.replace('/', QStringLiteral("/\u200B"));
 }
 
 QHBoxLayout* WithButton(QLineEdit* edit, QPushButton* button) {
@@ -53,7 +62,6 @@ MapCombinerWindow::MapCombinerWindow(const std::string& programFolder, QWidget* 
   BuildControls();
   const qm::IniFile config(qm::ConfigFilePath(programFolder_));
   ProjectEdit->setText(QString::fromStdString(config.ReadString("IniParas", "LastProject", "")));
-  FormatChosen();
 }
 
 MapCombinerWindow::~MapCombinerWindow() {
@@ -76,8 +84,11 @@ void MapCombinerWindow::BuildControls() {
   CombineButton->setDefault(true);
   OpenFolderButton = new QPushButton("Open folder");
   OpenFolderButton->setEnabled(false);
-  ResultLabel = new QLabel("Choose a downloaded project and where the map goes.");
+  ResultLabel = new QLabel(kHint);
   ResultLabel->setWordWrap(true);
+  ResultLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Room for a result of a few lines, so the buttons below never leave the window.
+  ResultLabel->setMinimumHeight(4 * ResultLabel->fontMetrics().lineSpacing());
 
   auto* form = new QFormLayout;
   form->addRow("Project:", WithButton(ProjectEdit, pickProject));
@@ -93,17 +104,23 @@ void MapCombinerWindow::BuildControls() {
   column->addWidget(Progress);
   column->addWidget(ResultLabel);
   column->addLayout(buttons);
-  resize(520, sizeHint().height());
+  setMinimumWidth(420);
+  resize(560, sizeHint().height());
 
   connect(pickProject, &QPushButton::clicked, this, [this] {
     const QString file = QFileDialog::getOpenFileName(this, "Open project", ProjectEdit->text(), "Project (*.qmtp)");
-    if (file.isEmpty()) return;
-    ProjectEdit->setText(file);
-    FormatChosen();
+    if (!file.isEmpty()) ProjectEdit->setText(file);
   });
   connect(pickOutput, &QPushButton::clicked, this, [this] {
     const QString file = QFileDialog::getSaveFileName(this, "Save map as", OutputEdit->text());
-    if (!file.isEmpty()) OutputEdit->setText(file);
+    if (file.isEmpty()) return;
+    OutputEdit->setText(file);
+    outputNamed_ = true;
+  });
+  connect(ProjectEdit, &QLineEdit::textChanged, this, [this] { ProjectChosen(); });
+  connect(OutputEdit, &QLineEdit::textEdited, this, [this] {
+    outputNamed_ = true;
+    ForgetResult();
   });
   connect(FormatBox, &QComboBox::currentIndexChanged, this, [this] { FormatChosen(); });
   connect(CombineButton, &QPushButton::clicked, this, &MapCombinerWindow::Combine);
@@ -112,10 +129,36 @@ void MapCombinerWindow::BuildControls() {
   });
 }
 
-// The output follows the project and the format until the user names it otherwise.
+// The output follows the project and the format until the user names it; a named output still
+// takes the extension of a new format when it had the old one's.
+void MapCombinerWindow::ProjectChosen() {
+  if (!outputNamed_) {
+    OutputEdit->setText(ProjectEdit->text().isEmpty()
+                            ? QString()
+                            : DefaultOutput(ProjectEdit->text(), kFormats[FormatBox->currentIndex()].extension));
+  }
+  ForgetResult();
+}
+
 void MapCombinerWindow::FormatChosen() {
-  if (ProjectEdit->text().isEmpty()) return;
-  OutputEdit->setText(DefaultOutput(ProjectEdit->text(), kFormats[FormatBox->currentIndex()].extension));
+  const QString before = kFormats[shownFormat_].extension, after = kFormats[FormatBox->currentIndex()].extension;
+  shownFormat_ = FormatBox->currentIndex();
+  if (!outputNamed_) {
+    ProjectChosen();
+    return;
+  }
+  const QString output = OutputEdit->text();
+  if (output.endsWith(before, Qt::CaseInsensitive)) OutputEdit->setText(output.left(output.size() - before.size()) + after);
+  ForgetResult();
+}
+
+// A result stays only as long as it is the result of what the fields show.
+void MapCombinerWindow::ForgetResult() {
+  if (running_) return;
+  Progress->setValue(0);
+  ResultLabel->setText(kHint);
+  ResultLabel->setToolTip(QString());
+  OpenFolderButton->setEnabled(false);
 }
 
 void MapCombinerWindow::Combine() {
@@ -130,6 +173,10 @@ void MapCombinerWindow::Combine() {
     ResultLabel->setText("Fill takes transparent or a colour as #RRGGBB.");
     return;
   }
+  if (OutputEdit->text().isEmpty()) {
+    ResultLabel->setText("Choose where the map goes.");
+    return;
+  }
   WaitForRun();
   running_ = true;
   cancel_ = false;
@@ -142,17 +189,26 @@ void MapCombinerWindow::Combine() {
     QString text;
     bool ok = false;
     try {
-      const MosaicReport r = WriteMosaic(ReadMosaicSource(project), output, options, [this](int64_t done, int64_t total) {
-        QMetaObject::invokeMethod(this, [this, done, total] { Progress->setValue(static_cast<int>(done * 1000 / total)); },
-                                  Qt::QueuedConnection);
+      const MosaicSource source = ReadMosaicSource(project);
+      for (const LeftoverPartial& leftover : ClearLeftoverPartials(qm::ExtractFilePath(output))) {
+        text += QString::fromStdString(LeftoverText(leftover)) + "\n";
+      }
+      int shown = 0;
+      const MosaicReport r = WriteMosaic(source, output, options, [this, &shown](int64_t done, int64_t total) {
+        // Only a change of the bar is sent, so the window's queue stays short however many tiles.
+        const int value = static_cast<int>(done * 1000 / total);
+        if (value != shown) {
+          shown = value;
+          QMetaObject::invokeMethod(this, [this, value] { Progress->setValue(value); }, Qt::QueuedConnection);
+        }
         return !cancel_.load();
       });
-      text = QString("Done: %1 tiles, %2 filled (missing %3, blank %4, not an image %5).%6")
-                 .arg(r.tiles).arg(r.Filled()).arg(r.missing).arg(r.blank).arg(r.undecodable)
-                 .arg(r.missingList.empty() ? QString() : " Listed in " + QString::fromStdString(r.missingList) + ".");
+      text += QString("Done: %1 tiles, %2 filled (missing %3, blank %4, not an image %5).%6")
+                  .arg(r.tiles).arg(r.Filled()).arg(r.missing).arg(r.blank).arg(r.undecodable)
+                  .arg(r.missingList.empty() ? QString() : " Listed in " + QString::fromStdString(r.missingList) + ".");
       ok = true;
     } catch (const std::exception& e) {
-      text = QString::fromStdString(e.what());
+      text += QString::fromStdString(e.what());
     }
     QMetaObject::invokeMethod(this, [this, text, ok] { RunFinished(text, ok); }, Qt::QueuedConnection);
   });
@@ -162,9 +218,10 @@ void MapCombinerWindow::RunFinished(const QString& text, bool ok) {
   WaitForRun();
   running_ = false;
   CombineButton->setText("Combine");
-  ResultLabel->setText(text);
+  ResultLabel->setText(Breakable(text));
+  ResultLabel->setToolTip(text);
   OpenFolderButton->setEnabled(ok);
-  if (ok) Progress->setValue(1000);
+  Progress->setValue(ok ? 1000 : 0);
 }
 
 void MapCombinerWindow::WaitForRun() {

@@ -40,7 +40,9 @@ class MapCombinerWindow : public QWidget {
 
  private:
   void BuildControls();
+  void ProjectChosen();
   void FormatChosen();
+  void ForgetResult();
   void RunFinished(const QString& text, bool ok);
   void WaitForRun();
 
@@ -48,4 +50,6 @@ class MapCombinerWindow : public QWidget {
   std::thread run_;
   std::atomic<bool> cancel_{false};
   bool running_ = false;
+  bool outputNamed_ = false;  // by the user: it no longer follows the project
+  int shownFormat_ = 0;       // the format whose extension the output has
 };

@@ -1,5 +1,6 @@
 // Writing one georeferenced map from a downloaded area, in one of five formats, with memory
-// bounded by one row of tiles. The result appears under its name only once it is complete.
+// bounded by one tile (a bit per tile for a VRT). The result appears under its name only once it
+// is complete and on disk.
 #pragma once
 
 #include <array>
@@ -36,9 +37,17 @@ struct MosaicReport {
 // Called after each tile with the tiles done and the total; false cancels the run.
 using MosaicProgress = std::function<bool(int64_t done, int64_t total)>;
 
-// PNG and JPEG are refused beyond this many pixels (they would not open comfortably).
+// PNG and JPEG are refused beyond this many pixels (they would not open comfortably), or wider
+// or higher than a JPEG can be.
 inline constexpr int64_t kMaxSingleImagePixels = int64_t{16384} * 16384;
+inline constexpr int64_t kMaxSingleImageSide = 65500;
+// A GeoTIFF's writer keeps 16 bytes of index per tile in memory: at most 1 GB of them.
+inline constexpr int64_t kMaxGeoTiffTiles = int64_t{1} << 26;
+// GDAL holds every source of a VRT in memory when it opens one, and its text takes about 1.5 KB
+// a tile: beyond this the VRT would not be usable.
+inline constexpr int64_t kMaxVrtTiles = int64_t{1} << 20;
 
-// Throws MosaicError (also when cancelled: "Cancelled."); nothing is left under output then.
+// Throws MosaicError, before reading any tile when the format cannot hold the area, and also when
+// cancelled ("Cancelled."); nothing is left under output then.
 MosaicReport WriteMosaic(const MosaicSource& source, const std::string& output, const MosaicOptions& options,
                          const MosaicProgress& progress = nullptr);

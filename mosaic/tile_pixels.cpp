@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "mosaic/gdal_failures.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 
@@ -42,31 +43,37 @@ bool ToRgba(GDALDatasetH dataset, std::vector<uint8_t>& rgba) {
     }
     return true;
   }
-  for (int c = 0; c < std::min(bands, 4); ++c) {
-    if (!ReadBand(GDALGetRasterBand(dataset, c + 1), plane)) return false;
-    for (size_t i = 0; i < plane.size(); ++i) rgba[i * 4 + c] = plane[i];
-  }
-  return true;
+  // All bands in one read, straight into their channels: the image is decoded once.
+  const int channels = std::min(bands, 4);
+  int bandMap[4] = {1, 2, 3, 4};
+  return GDALDatasetRasterIO(dataset, GF_Read, 0, 0, kMosaicTilePixels, kMosaicTilePixels, rgba.data(), kMosaicTilePixels,
+                             kMosaicTilePixels, GDT_Byte, channels, bandMap, 4, 4 * kMosaicTilePixels, 1) == CE_None;
 }
 
 }  // namespace
 
-bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba) {
+bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands) {
   const std::string name = MemoryFileName();
   VSILFILE* file = VSIFileFromMemBuffer(name.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(bytes.data())),
                                         bytes.size(), FALSE);
   if (file == nullptr) return false;
   VSIFCloseL(file);
-  CPLPushErrorHandler(CPLQuietErrorHandler);  // a tile that is no image is counted, not reported
-  GDALDatasetH dataset = GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
-  const bool ok = dataset != nullptr && ToRgba(dataset, rgba);
-  if (dataset != nullptr) GDALClose(dataset);
-  CPLPopErrorHandler();
+  bool ok = false;
+  {
+    // A tile that is no image is counted, not reported. libjpeg warns of a file cut short or of
+    // corrupt data, and decodes grey rows or garbage there.
+    const GdalFailures failures;
+    GDALDatasetH dataset = GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+    ok = dataset != nullptr && ToRgba(dataset, rgba);
+    if (dataset != nullptr && bands != nullptr) *bands = GDALGetRasterCount(dataset);
+    if (dataset != nullptr) GDALClose(dataset);
+    ok = ok && !failures.AnyFailure() && !failures.WarnedWith("libjpeg");
+  }
   VSIUnlink(name.c_str());
   return ok;
 }
 
-MosaicTile TileLoader::Load(int32_t x, int32_t y, bool decode) const {
+MosaicTile TileLoader::Load(int32_t x, int32_t y) const {
   MosaicTile tile;
   const std::string path = source_.TilePath(x, y);
   if (!qm::FileExists(path)) return tile;
@@ -80,6 +87,6 @@ MosaicTile TileLoader::Load(int32_t x, int32_t y, bool decode) const {
     return tile;
   }
   tile.state = TileState::kPresent;
-  if (decode && !DecodeTile(tile.bytes, tile.rgba)) tile.state = TileState::kUndecodable;
+  if (!DecodeTile(tile.bytes, tile.rgba, &tile.bands)) tile.state = TileState::kUndecodable;
   return tile;
 }

@@ -13,6 +13,7 @@ struct MosaicTile {
   TileState state = TileState::kMissing;
   std::string bytes;            // the file's bytes (empty when missing)
   std::vector<uint8_t> rgba;    // 256 x 256 x 4 when decoded
+  int bands = 0;                // the image's own bands when decoded (1 for grey or a palette)
 };
 
 inline constexpr int kMosaicTilePixels = 256;
@@ -22,8 +23,8 @@ class TileLoader {
  public:
   TileLoader(const MosaicSource& source, std::string blankBytes)
       : source_(source), blankBytes_(std::move(blankBytes)) {}
-  // decode: also fill rgba (a tile that does not decode as a 256 x 256 image is kUndecodable).
-  MosaicTile Load(int32_t x, int32_t y, bool decode) const;
+  // A tile that does not decode cleanly as a 256 x 256 image is kUndecodable.
+  MosaicTile Load(int32_t x, int32_t y) const;
 
  private:
   const MosaicSource& source_;
@@ -31,5 +32,5 @@ class TileLoader {
 };
 
 // Decodes image bytes (JPEG, PNG, palette or grey included) into 256 x 256 RGBA; false when the
-// bytes are no such image.
-bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba);
+// bytes are no such image, or the decoder warned of damage (a file cut short, corrupt data).
+bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands = nullptr);

@@ -1,0 +1,42 @@
+#include "mosaic/tile_tally.h"
+
+#include <unistd.h>
+
+#include "engine/tile_source.h"
+
+namespace {
+
+const char* StateName(TileState state) {
+  switch (state) {
+    case TileState::kMissing: return "missing";
+    case TileState::kBlank: return "blank";
+    case TileState::kUndecodable: return "not an image";
+    case TileState::kPresent: break;
+  }
+  return "present";
+}
+
+}  // namespace
+
+TileTally::TileTally(const MosaicSource& source, std::string output, const MosaicProgress& progress)
+    : source_(source), output_(std::move(output)), progress_(progress) {}
+
+void TileTally::Count(int32_t x, int32_t y, TileState state) {
+  ++report_.tiles;
+  if (state != TileState::kPresent) {
+    (state == TileState::kMissing ? report_.missing : state == TileState::kBlank ? report_.blank : report_.undecodable)++;
+    if (!list_) list_ = std::make_unique<PartialFile>(output_ + ".missing.txt");
+    list_->Append(SatelliteTileFileName(source_.zoom, x, y) + " " + StateName(state) + "\n");
+  }
+  if (progress_ && !progress_(report_.tiles, source_.Tiles())) throw MosaicError("Cancelled.");
+}
+
+MosaicReport TileTally::Finish() {
+  if (list_) {
+    list_->Commit();
+    report_.missingList = list_->Target();
+  } else {
+    ::unlink((output_ + ".missing.txt").c_str());
+  }
+  return report_;
+}

@@ -1,0 +1,26 @@
+// Counts the tiles of a run, lists those that had to be filled in <output>.missing.txt as they
+// come (memory stays the same however many there are), and reports progress.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "mosaic/mosaic_writer.h"
+#include "mosaic/partial_file.h"
+#include "mosaic/tile_pixels.h"
+
+class TileTally {
+ public:
+  TileTally(const MosaicSource& source, std::string output, const MosaicProgress& progress);
+  // Throws MosaicError "Cancelled." when progress asks to stop.
+  void Count(int32_t x, int32_t y, TileState state);
+  // Puts the list in place; an older list of the same output goes when nothing was filled.
+  MosaicReport Finish();
+
+ private:
+  const MosaicSource& source_;
+  std::string output_;
+  const MosaicProgress& progress_;
+  MosaicReport report_;
+  std::unique_ptr<PartialFile> list_;
+};

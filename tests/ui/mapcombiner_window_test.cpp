@@ -1,0 +1,79 @@
+// The combiner's window: the output following the project and the format until the user names
+// it, results that go when the fields change, and buttons that stay in a window made small.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include "companions/mapcombiner_window.h"
+#include "platform/file_ops.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_test_helpers.h"
+
+namespace {
+
+class MapCombinerWindowTest : public ::testing::Test {
+ protected:
+  void RunToEnd() {
+    window.CombineButton->click();
+    ASSERT_TRUE(WaitUntil([this] { return window.CombineButton->text() == "Combine"; }));
+  }
+
+  ProgramFolderForTest program;
+  TempDir dir;
+  MapCombinerWindow window{program.Path()};
+};
+
+TEST_F(MapCombinerWindowTest, TheOutputFollowsProjectAndFormatUntilTheUserNamesIt) {
+  window.ProjectEdit->setText("/maps/newtask.qmtp");
+  EXPECT_EQ(window.OutputEdit->text(), "/maps/newtask.tif");
+  window.ProjectEdit->setText("/maps/europe7.qmtp");
+  EXPECT_EQ(window.OutputEdit->text(), "/maps/europe7.tif");
+  window.FormatBox->setCurrentIndex(1);
+  EXPECT_EQ(window.OutputEdit->text(), "/maps/europe7.vrt");
+
+  window.OutputEdit->clear();
+  TypeText(window.OutputEdit, "/out/mine.vrt");
+  window.ProjectEdit->setText("/maps/alps.qmtp");
+  EXPECT_EQ(window.OutputEdit->text(), "/out/mine.vrt");
+  window.FormatBox->setCurrentIndex(2);  // a named output still takes the new format's extension
+  EXPECT_EQ(window.OutputEdit->text(), "/out/mine.mbtiles");
+}
+
+TEST_F(MapCombinerWindowTest, AResultGoesWithAChangedFormatAndAFailedRunShowsNoProgress) {
+  qm::WriteFileAtomic(dir.File("tiny.qmtp"), "[Zoom]\r\nZoom=13\r\n[XY]\r\nMinX=2412\r\nMinY=3080\r\nMaxX=2413\r\nMaxY=3080\r\n");
+  window.ProjectEdit->setText(QString::fromStdString(dir.File("tiny.qmtp")));
+  RunToEnd();
+  EXPECT_TRUE(window.ResultLabel->text().startsWith("Done: 2 tiles")) << window.ResultLabel->text().toStdString();
+  EXPECT_EQ(window.Progress->value(), 1000);
+  EXPECT_TRUE(window.OpenFolderButton->isEnabled());
+
+  window.FormatBox->setCurrentIndex(1);
+  EXPECT_EQ(window.Progress->value(), 0);
+  EXPECT_FALSE(window.ResultLabel->text().startsWith("Done"));
+  EXPECT_FALSE(window.OpenFolderButton->isEnabled());
+
+  RunToEnd();
+  EXPECT_EQ(window.Progress->value(), 1000);
+  window.ProjectEdit->setText(QString::fromStdString(dir.File("absent.qmtp")));
+  RunToEnd();
+  EXPECT_EQ(window.Progress->value(), 0);
+  EXPECT_TRUE(window.ResultLabel->text().startsWith("Cannot open file"));
+}
+
+TEST_F(MapCombinerWindowTest, AWindowMadeSmallKeepsItsButtonsInsideBelowALongResult) {
+  window.show();
+  window.ProjectEdit->setText(QString::fromStdString(dir.File(std::string(3, 'x') + "/a-folder-of-maps-with-a-long-name/" +
+                                                              "and-another-one-below-it/absent-project.qmtp")));
+  RunToEnd();
+  window.resize(50, 50);
+  ASSERT_TRUE(WaitUntil([this] { return window.CombineButton->isVisible(); }));
+  for (QWidget* button : {static_cast<QWidget*>(window.CombineButton), static_cast<QWidget*>(window.OpenFolderButton)}) {
+    const QRect inWindow(button->mapTo(&window, QPoint(0, 0)), button->size());
+    EXPECT_TRUE(window.rect().contains(inWindow)) << window.width() << " x " << window.height();
+  }
+}
+
+}  // namespace
