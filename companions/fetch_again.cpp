@@ -7,6 +7,7 @@
 #include "engine/tile_server_setting.h"
 #include "mapview/tile_states.h"
 #include "mapview/tile_survey.h"
+#include "mapview/web_tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
 #include "platform/text_format.h"
@@ -23,6 +24,10 @@ class CountingView : public RedownloadView {
       ++done_;
     } else if (entry.starts_with("Error: may be your IP is banned")) {
       refused_ = true;
+    } else if (const size_t at = entry.find(" ->refused: "); at != std::string::npos) {
+      ++done_;
+      ++refusedLines_;
+      lastRefusal_ = entry.substr(at + 12);
     } else if (entry.find("->") != std::string::npos) {
       ++done_;
       ++failed_;
@@ -35,12 +40,17 @@ class CountingView : public RedownloadView {
     }, Qt::QueuedConnection);
   }
   void ProcessEvents() override {}
-  bool KeepGoing() override { return !stop_.load(); }
+  // Each request waits for its turn at the pace of the process's browsing, so fetching again
+  // asks no more of the server than browsing does.
+  bool KeepGoing() override { return !stop_.load() && mapview::BrowsingPacer().Acquire(stop_); }
   void ClientInUse(qm::HttpClient* client) override { run_.SetClient(client); }
 
   QString Summary() const {
-    QString text = QString("Fetched %1 of %2 tiles").arg(done_ - failed_).arg(total_);
+    QString text = QString("Fetched %1 of %2 tiles").arg(done_ - failed_ - refusedLines_).arg(total_);
     if (failed_ > 0) text += QString("; %1 failed (last: %2)").arg(failed_).arg(QString::fromStdString(lastFailure_).trimmed());
+    if (refusedLines_ > 0) {
+      text += QString("; %1 refused (last: %2)").arg(refusedLines_).arg(QString::fromStdString(lastRefusal_));
+    }
     if (refused_) text += "; the server refused us, so the fetch ended";
     else if (stop_.load() && done_ < total_) text += "; stopped";
     return text + ".";
@@ -50,9 +60,9 @@ class CountingView : public RedownloadView {
   FetchAgainRun& run_;
   const int64_t total_;
   const std::atomic<bool>& stop_;
-  int64_t done_ = 0, failed_ = 0;
+  int64_t done_ = 0, failed_ = 0, refusedLines_ = 0;
   bool refused_ = false;
-  std::string lastFailure_;
+  std::string lastFailure_, lastRefusal_;
 };
 
 namespace {
@@ -90,7 +100,8 @@ void FetchAgainRun::Start(const ProjectArea& area, const std::vector<mapview::Ti
     QString summary;
     try {
       WriteFetchList(listFile, area, settings.tileServer, tiles);
-      RunRedownload(listFile, view, settings.proxy);
+      // Only tile files of the project's tile folder are written, whatever the list came to hold.
+      RunRedownload(listFile, view, settings.proxy, RedownloadRules{area.tileFolder});
       summary = view.Summary();
     } catch (const std::exception& e) {
       summary = view.Summary() + " " + QString::fromStdString(e.what());
@@ -101,6 +112,7 @@ void FetchAgainRun::Start(const ProjectArea& area, const std::vector<mapview::Ti
 
 void FetchAgainRun::Stop() {
   stop_ = true;
+  mapview::BrowsingPacer().WakeAll();
   std::lock_guard lock(clientMutex_);
   if (client_) client_->Abort();
 }

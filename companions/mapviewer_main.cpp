@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "companions/mapviewer_window.h"
 #include "platform/program_layout.h"
@@ -25,24 +27,58 @@ void ExitAfterPaintWhenAsked(mapview::MapWidget* map, const QElapsedTimer& clock
   });
 }
 
+constexpr int kFailedStatus = 3;
+
+void ReportFailure(const char* what) { std::fprintf(stderr, "mapviewer: %s; the viewer ends.\n", what); }
+
+void ReportFailure(const std::exception& e) {
+  ReportFailure(dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what());
+}
+
+// An exception that escapes an event handler ends the program with a message instead of
+// tearing it down through the event loop.
+class GuardedApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      ReportFailure(e);
+    } catch (...) {
+      ReportFailure("an unknown error");
+    }
+    QApplication::exit(kFailedStatus);
+    return false;
+  }
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   QElapsedTimer clock;
   clock.start();
-  QApplication application(argc, argv);
-  const QStringList arguments = QApplication::arguments();
-  if (arguments.size() > 2 || (arguments.size() == 2 && arguments[1].startsWith("-"))) {
-    std::fprintf(stderr, "Usage: mapviewer [PROJECT.qmtp]\n");
-    return 1;
+  try {
+    GuardedApplication application(argc, argv);
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 2 || (arguments.size() == 2 && arguments[1].startsWith("-"))) {
+      std::fprintf(stderr, "Usage: mapviewer [PROJECT.qmtp]\n");
+      return 1;
+    }
+    MapViewerWindow window(qm::DataFolder());
+    if (arguments.size() == 2) {
+      window.OpenProject(arguments[1].toStdString());
+    } else {
+      window.OpenLastProject();
+    }
+    ExitAfterPaintWhenAsked(window.Map(), clock);
+    window.show();
+    return QApplication::exec();
+  } catch (const std::exception& e) {
+    ReportFailure(e);
+  } catch (...) {
+    ReportFailure("an unknown error");
   }
-  MapViewerWindow window(qm::DataFolder());
-  if (arguments.size() == 2) {
-    window.OpenProject(arguments[1].toStdString());
-  } else {
-    window.OpenLastProject();
-  }
-  ExitAfterPaintWhenAsked(window.Map(), clock);
-  window.show();
-  return QApplication::exec();
+  return kFailedStatus;
 }

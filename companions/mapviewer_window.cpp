@@ -1,6 +1,8 @@
 // The map viewer's window.
 #include "companions/mapviewer_window.h"
 
+#include <climits>
+
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QFileDialog>
@@ -9,14 +11,18 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "engine/Commonfunc.h"
 #include "engine/tile_source.h"
+#include "mapview/piece_images.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
@@ -36,10 +42,21 @@ constexpr LegendRow kLegendRows[] = {{mapview::TileState::kPresent, "Stored"},
                                      {mapview::TileState::kFailed, "Failed (in failed-tile list)"},
                                      {mapview::TileState::kUnknown, "Not surveyed yet"}};
 
-// A stored tile carries no mark: its swatch is the colour of land imagery.
-QPixmap Swatch(const QColor& colour) {
-  QPixmap swatch(14, 14);
-  swatch.fill(colour.alpha() == 0 ? QColor(76, 110, 50) : QColor(colour.rgb()));
+constexpr int kSwatchSide = 14;
+
+// A swatch looks as the mark does on the map: the mark's colour over what lies beneath it there,
+// the blank tile's image under a blank mark and the empty background under the others. A stored
+// tile carries no mark: its swatch is the colour of land imagery.
+QPixmap Swatch(const QColor& colour, const QImage& beneath) {
+  QPixmap swatch(kSwatchSide, kSwatchSide);
+  if (colour.alpha() == 0) {
+    swatch.fill(QColor(76, 110, 50));
+    return swatch;
+  }
+  swatch.fill(mapview::kNoTileColour);
+  QPainter painter(&swatch);
+  if (!beneath.isNull()) painter.drawImage(swatch.rect(), beneath);
+  painter.fillRect(swatch.rect(), colour);
   return swatch;
 }
 
@@ -61,6 +78,7 @@ MapViewerWindow::MapViewerWindow(std::string programFolder, QWidget* parent)
   splitter->addWidget(map_);
   splitter->addWidget(BuildLegend());
   splitter->setStretchFactor(0, 1);
+  splitter->setChildrenCollapsible(false);  // the legend holds the fetch buttons
   setCentralWidget(splitter);
   hoverLabel_ = new QLabel("Open a project: File > Open, or drop a .qmtp file here.");
   statusBar()->addWidget(hoverLabel_, 1);
@@ -68,15 +86,14 @@ MapViewerWindow::MapViewerWindow(std::string programFolder, QWidget* parent)
   connect(map_, &mapview::MapWidget::hovered, this, &MapViewerWindow::ShowHover);
   connect(map_, &mapview::MapWidget::hoverLeft, this, [this] { hoverLabel_->clear(); });
   connect(map_, &mapview::MapWidget::selectionChanged, this, &MapViewerWindow::UpdateLegend);
-  connect(&fetch_, &FetchAgainRun::progressed, this, [this](qint64 done, qint64 total, qint64 failed) {
-    progress_->setText(QString("Fetching: %1 of %2 tiles, %3 failed").arg(Grouped(done), Grouped(total), Grouped(failed)));
-  });
+  connect(&fetch_, &FetchAgainRun::progressed, this, &MapViewerWindow::ShowFetchProgress);
   connect(&fetch_, &FetchAgainRun::ended, this, &MapViewerWindow::FetchEnded);
   legendTimer_ = new QTimer(this);
   connect(legendTimer_, &QTimer::timeout, this, &MapViewerWindow::UpdateLegend);
   legendTimer_->start(500);
   resize(1100, 720);
   UpdateLegend();
+  setMinimumSize(minimumSizeHint().expandedTo(QSize(640, 480)));
 }
 
 MapViewerWindow::~MapViewerWindow() = default;
@@ -101,16 +118,19 @@ QWidget* MapViewerWindow::BuildLegend() {
   layout->addWidget(title_);
   auto* grid = new QGridLayout;
   int row = 0;
+  const QImage blankTile = mapview::DecodeTileBytes(blankBytes_, kSwatchSide);
   for (const LegendRow& entry : kLegendRows) {
     auto* swatch = new QLabel;
-    swatch->setPixmap(Swatch(mapview::StateColour(entry.state)));
+    swatch->setObjectName(QString("swatch%1").arg(static_cast<int>(entry.state)));
+    swatch->setPixmap(Swatch(mapview::StateColour(entry.state),
+                             entry.state == mapview::TileState::kBlank ? blankTile : QImage()));
     grid->addWidget(swatch, row, 0);
     grid->addWidget(new QLabel(entry.name), row, 1);
     counts_[static_cast<int>(entry.state)] = new QLabel;
     grid->addWidget(counts_[static_cast<int>(entry.state)], row++, 2, Qt::AlignRight);
   }
   auto* swatch = new QLabel;
-  swatch->setPixmap(Swatch(mapview::kSelectedColour));
+  swatch->setPixmap(Swatch(mapview::kSelectedColour, QImage()));
   grid->addWidget(swatch, row, 0);
   grid->addWidget(new QLabel("Selected to fetch"), row, 1);
   counts_[kSelectedRow] = new QLabel;
@@ -132,6 +152,9 @@ QWidget* MapViewerWindow::BuildLegend() {
   layout->addWidget(fetchButton_);
   layout->addWidget(clearButton_);
   layout->addWidget(stopButton_);
+  fetchBar_ = new QProgressBar;
+  fetchBar_->setVisible(false);
+  layout->addWidget(fetchBar_);
   progress_ = new QLabel;
   progress_->setWordWrap(true);
   layout->addWidget(progress_);
@@ -175,9 +198,20 @@ void MapViewerWindow::OpenLastProject() {
 }
 
 void MapViewerWindow::ChooseProject() {
-  const QString file = QFileDialog::getOpenFileName(this, "Open a project", QString(),
+  const QString file = QFileDialog::getOpenFileName(this, "Open a project", QString::fromStdString(OpenFolder()),
                                                     "Quillmere projects (*.qmtp);;All files (*)");
   if (!file.isEmpty()) OpenProject(file.toStdString());
+}
+
+// Where File > Open starts: the open project's folder, else the last project's, else the
+// download folder of the settings.
+std::string MapViewerWindow::OpenFolder() const {
+  if (session_) return qm::ExtractFilePath(session_->ProjectFile());
+  const qm::IniFile config(qm::ConfigFilePath(programFolder_));
+  const std::string last = config.ReadString("IniParas", "LastProject", "");
+  if (!last.empty() && qm::DirectoryExists(qm::ExtractFilePath(last))) return qm::ExtractFilePath(last);
+  const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+  return config.ReadString("IniParas", "DefaultPath", downloads.toStdString());
 }
 
 // Opens the same project again, keeping the view, after the folder watch lost track.
@@ -200,6 +234,7 @@ void MapViewerWindow::UpdateLegend() {
   if (!session_ || fetching) return;
   QStringList lines;
   if (!states) lines << "The area is too large to count its tiles; they are shown without marks.";
+  if (!session_->Builder().Walks()) lines << "No overviews are made of so large an area: zoom in to see its tiles.";
   if (session_->Surveying()) lines << QString("Surveying the tile folder: %1 files").arg(Grouped(session_->FilesSurveyed()));
   const mapview::OverviewBuilder& builder = session_->Builder();
   if (!builder.WalkFinished()) {
@@ -248,13 +283,22 @@ void MapViewerWindow::FetchSelected() {
     Warn(QString::fromStdString(e.what()));
     return;
   }
+  const auto selected = static_cast<qint64>(states->SelectedCount());
   states->ClearSelection();
   map_->StatesChanged();
-  progress_->setText("Fetching...");
+  fetchBar_->setVisible(true);
+  ShowFetchProgress(0, selected, 0);
   UpdateLegend();
 }
 
+void MapViewerWindow::ShowFetchProgress(qint64 done, qint64 total, qint64 failed) {
+  fetchBar_->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
+  fetchBar_->setValue(static_cast<int>(std::min<qint64>(done, INT_MAX)));
+  progress_->setText(QString("Fetching: %1 of %2 tiles, %3 failed").arg(Grouped(done), Grouped(total), Grouped(failed)));
+}
+
 void MapViewerWindow::FetchEnded(const QString& summary) {
+  fetchBar_->setVisible(false);
   progress_->setText(summary);
   UpdateLegend();
 }

@@ -13,6 +13,7 @@
 #include "mapview/map_widget.h"
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 
@@ -46,7 +47,9 @@ class MapViewerWindow : public QMainWindow {
   void UpdateLegend();
   void ShowHover(double tileX, double tileY);
   void FetchSelected();
+  void ShowFetchProgress(qint64 done, qint64 total, qint64 failed);
   void FetchEnded(const QString& summary);
+  std::string OpenFolder() const;
   void Warn(const QString& text);
 
   const std::string programFolder_;
@@ -55,6 +58,7 @@ class MapViewerWindow : public QMainWindow {
   mapview::MapWidget* map_;
   QLabel* title_;
   QLabel* counts_[mapview::kTileStateCount + 1] = {};
+  QProgressBar* fetchBar_;
   QLabel* progress_;
   QPushButton* fetchButton_;
   QPushButton* clearButton_;

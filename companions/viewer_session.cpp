@@ -1,11 +1,15 @@
 // The viewer's project: survey on a thread, changes from inotify, overviews in the background.
 #include "companions/viewer_session.h"
 
+#include <QLocale>
 #include <QSocketNotifier>
+
+#include "engine/Unitclasstask.h"
 
 #include "mapview/overview_plan.h"
 #include "mapview/piece_images.h"
 #include "mapview/tile_survey.h"
+#include "mapview/web_tile_source.h"
 #include "platform/file_ops.h"
 
 namespace {
@@ -13,12 +17,31 @@ namespace {
 // Decoded images kept in memory; tiles are 256 KiB each decoded, pieces the same.
 constexpr size_t kImageBudgetBytes = size_t{128} << 20;
 
+QString Grouped(int64_t n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
+
+// A hand-made project may name what no download makes; such an area is refused before anything
+// starts walking it.
+ProjectArea ShowableArea(const std::string& projectFile) {
+  ProjectArea area = ReadProjectArea(projectFile);
+  if (area.zoom > mapview::kWorldZoom) {
+    throw ProjectAreaError(QString("%1 is of zoom level %2; the viewer shows the zoom levels a download takes, "
+                                   "up to %3.").arg(QString::fromStdString(projectFile)).arg(area.zoom)
+                               .arg(mapview::kWorldZoom).toStdString());
+  }
+  if (area.Tiles() > kMaxTaskTiles) {
+    throw ProjectAreaError(QString("%1 covers %2 tiles, more than a download can hold (%3), so the viewer does "
+                                   "not open it.").arg(QString::fromStdString(projectFile), Grouped(area.Tiles()),
+                                                       Grouped(kMaxTaskTiles)).toStdString());
+  }
+  return area;
+}
+
 }  // namespace
 
 ViewerSession::ViewerSession(const std::string& projectFile, std::string blankBytes, QObject* parent)
     : QObject(parent),
       projectFile_(projectFile),
-      area_(ReadProjectArea(projectFile)),
+      area_(ShowableArea(projectFile)),
       blankBytes_(std::move(blankBytes)),
       store_(mapview::OverviewFolderFor(projectFile)) {
   if (Cells().Count() <= mapview::kMaxSurveyTiles) states_ = std::make_unique<mapview::TileStateGrid>(Cells());
@@ -91,11 +114,17 @@ void ViewerSession::StopSurvey() {
   ++surveyRound_;
 }
 
+// A survey that fails part way (out of memory) ends as an incomplete one: nothing is taken as missing.
 void ViewerSession::Survey() {
   const int round = surveyRound_;
-  const bool completed = mapview::SurveyTileFolder(area_, blankBytes_, stopSurvey_, [this, round](std::vector<mapview::TileFile>&& files) {
-    QMetaObject::invokeMethod(this, [this, round, files = std::move(files)] { TakeSurveyed(round, files); }, Qt::QueuedConnection);
-  });
+  bool completed = false;
+  try {
+    completed = mapview::SurveyTileFolder(area_, blankBytes_, stopSurvey_, [this, round](std::vector<mapview::TileFile>&& files) {
+      QMetaObject::invokeMethod(this, [this, round, files = std::move(files)] { TakeSurveyed(round, files); }, Qt::QueuedConnection);
+    });
+  } catch (const std::exception&) {
+    completed = false;
+  }
   QMetaObject::invokeMethod(this, [this, round, completed] { SurveyEnded(round, completed); }, Qt::QueuedConnection);
 }
 

@@ -23,10 +23,15 @@ WorldRect Spanned(double ax, double ay, double bx, double by) {
   return {Clamped(std::min(ax, bx)), Clamped(std::min(ay, by)), Clamped(std::max(ax, bx)), Clamped(std::max(ay, by))};
 }
 
-WorldRect Moved(const WorldRect& rect, double dx, double dy) {
-  dx = std::clamp(dx, -rect.x0, WorldSide() - rect.x1);
-  dy = std::clamp(dy, -rect.y0, WorldSide() - rect.y1);
-  return {rect.x0 + dx, rect.y0 + dy, rect.x1 + dx, rect.y1 + dy};
+TileRange MovedByTiles(const TileRange& range, double dx, double dy) {
+  const double scale = std::ldexp(1.0, kWorldZoom - range.zoom);
+  const RowSpan rows = NameableRows(range.zoom);
+  const int64_t lastColumn = (int64_t{1} << range.zoom) - 1;
+  const auto tiles = [scale](double d) { return static_cast<int64_t>(std::llround(d / scale)); };
+  const int64_t columns = std::clamp(tiles(dx), -range.minX, std::max<int64_t>(0, lastColumn - range.maxX));
+  const int64_t lines = std::clamp(tiles(dy), std::min<int64_t>(0, rows.first - range.minY),
+                                   std::max<int64_t>(0, rows.last - range.maxY));
+  return {range.zoom, range.minX + columns, range.minY + lines, range.maxX + columns, range.maxY + lines};
 }
 
 TileRange RangeAt(const WorldRect& rect, int zoom) {

@@ -16,8 +16,6 @@ struct WorldRect {
 };
 // The rectangle between two points, within the world.
 WorldRect Spanned(double ax, double ay, double bx, double by);
-// The rectangle moved by a distance in cells, kept whole within the world.
-WorldRect Moved(const WorldRect& rect, double dx, double dy);
 
 // An inclusive range of tiles of one zoom, as the download takes it.
 struct TileRange {
@@ -26,6 +24,9 @@ struct TileRange {
   int64_t Count() const { return (maxX - minX + 1) * (maxY - minY + 1); }
   bool operator==(const TileRange&) const = default;
 };
+// A range's tiles moved by a distance in cells, rounded to whole tiles of its zoom and kept within
+// the rows the coordinate fields can name, so the range keeps its size.
+TileRange MovedByTiles(const TileRange& range, double dx, double dy);
 // The tiles of the zoom that the rectangle touches, its rows kept within those the coordinate
 // fields can name.
 TileRange RangeAt(const WorldRect& rect, int zoom);

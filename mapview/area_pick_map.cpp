@@ -1,8 +1,10 @@
 // Drawing and adjusting the picker's rectangle; the projects drawn over the map.
 #include "mapview/area_pick_map.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -16,6 +18,7 @@ namespace {
 constexpr double kEdgeSlop = 6;  // screen pixels within which an edge is taken hold of
 constexpr double kDragSlop = 4;  // pixels a press may move and still be a click
 constexpr double kHandleSize = 7;
+constexpr double kMoveHandleSize = 11;  // the middle handle's reach, in pixels from the middle
 constexpr double kMinGridSpacing = 8;  // tile lines closer than this many pixels are left out
 const QColor kRectangleColour(0, 220, 255);
 const QColor kProjectColour(250, 210, 40);
@@ -32,7 +35,21 @@ Qt::CursorShape CursorFor(int edges) {
   }
 }
 
+WorldRect RectOf(const CellRect& cells) {
+  return {static_cast<double>(cells.x0), static_cast<double>(cells.y0), static_cast<double>(cells.x1),
+          static_cast<double>(cells.y1)};
+}
+
 }  // namespace
+
+QRectF PlaceLabel(QRectF wanted, const std::vector<QRectF>& taken) {
+  for (size_t tries = 0; tries <= taken.size(); ++tries) {
+    const auto hit = std::find_if(taken.begin(), taken.end(), [&](const QRectF& r) { return r.intersects(wanted); });
+    if (hit == taken.end()) break;
+    wanted.moveTop(hit->bottom() + 1);
+  }
+  return wanted;
+}
 
 AreaPickMap::AreaPickMap(QWidget* parent) : MapWidget(parent) {
   UseWebTilePyramid();
@@ -99,7 +116,24 @@ void AreaPickMap::DrawProjects(QPainter& painter) {
     painter.setPen(QPen(kProjectColour, 1.5, Qt::DashLine));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(ScreenRectOf(cells));
-    painter.drawText(ScreenRectOf(cells).topLeft() + QPointF(4, 14), QString::fromStdString(overlay.area.name));
+  }
+  DrawProjectNames(painter);
+}
+
+// The names go over every project's tiles; a name that would cover another is put below it.
+void AreaPickMap::DrawProjectNames(QPainter& painter) {
+  const QFontMetricsF metrics(painter.font());
+  std::vector<QRectF> labels;
+  for (const ProjectOverlay& overlay : overlays_) {
+    if (overlay.area.zoom != zoom_) continue;
+    const TileRange range{zoom_, overlay.area.minX, overlay.area.minY, overlay.area.maxX, overlay.area.maxY};
+    const QString name = QString::fromStdString(overlay.area.name);
+    const QRectF wanted(ScreenRectOf(WorldCellsOf(range)).topLeft() + QPointF(3, 3),
+                        QSizeF(metrics.horizontalAdvance(name) + 6, metrics.height() + 2));
+    labels.push_back(PlaceLabel(wanted, labels));
+    painter.fillRect(labels.back(), QColor(0, 0, 0, 150));
+    painter.setPen(kProjectColour);
+    painter.drawText(labels.back(), Qt::AlignCenter, name);
   }
 }
 
@@ -130,15 +164,36 @@ void AreaPickMap::DrawRectangle(QPainter& painter) {
       painter.drawRect(QRectF(x - kHandleSize / 2, y - kHandleSize / 2, kHandleSize, kHandleSize));
     }
   }
+  DrawMoveHandle(painter, screen.center());
 }
 
+// A round handle with a cross of arrows: what to drag to move the rectangle.
+void AreaPickMap::DrawMoveHandle(QPainter& painter, QPointF centre) {
+  const double r = kMoveHandleSize - 2;
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(kRectangleColour);
+  painter.setPen(QPen(Qt::black, 1));
+  painter.drawEllipse(centre, r, r);
+  painter.setPen(QPen(Qt::black, 1.5));
+  const double arm = r - 3, tip = 2.5;
+  for (const QPointF d : {QPointF(1, 0), QPointF(-1, 0), QPointF(0, 1), QPointF(0, -1)}) {
+    const QPointF end = centre + d * arm;
+    const QPointF side(d.y(), d.x());
+    painter.drawLine(centre, end);
+    painter.drawLine(end, end - d * tip + side * tip);
+    painter.drawLine(end, end - d * tip - side * tip);
+  }
+  painter.setRenderHint(QPainter::Antialiasing, false);
+}
+
+// A plain drag pans wherever it starts, but on an edge, a corner or the middle handle; the middle
+// handle, or Ctrl with a drag anywhere inside, moves the rectangle.
 void AreaPickMap::mousePressEvent(QMouseEvent* event) {
   const QPointF at = event->position();
+  const bool left = event->button() == Qt::LeftButton;
   const bool drawGesture = event->button() == Qt::RightButton ||
-                           (event->button() == Qt::LeftButton && (drawMode_ || (event->modifiers() & Qt::ShiftModifier)));
-  const int edges = Range() && event->button() == Qt::LeftButton
-                        ? EdgesNear(View(), WorldCellsOf(*Range()), at.x(), at.y(), kEdgeSlop)
-                        : kNoEdge;
+                           (left && (drawMode_ || (event->modifiers() & Qt::ShiftModifier)));
+  const int edges = Range() && left ? GripAt(at, event->modifiers()) : kNoEdge;
   pressAt_ = at;
   pressWorld_ = WorldAt(at);
   moved_ = false;
@@ -148,13 +203,21 @@ void AreaPickMap::mousePressEvent(QMouseEvent* event) {
     gesture_ = edges == kInside ? Gesture::kMove : Gesture::kEdges;
     edges_ = edges;
     // Taken hold of, the rectangle is brought onto the tiles it shows, so that an edge follows
-    // the pointer from where it is drawn.
-    const CellRect cells = WorldCellsOf(*Range());
-    rectAtPress_ = {static_cast<double>(cells.x0), static_cast<double>(cells.y0), static_cast<double>(cells.x1),
-                    static_cast<double>(cells.y1)};
+    // the pointer from where it is drawn and a move keeps its size.
+    rangeAtPress_ = *Range();
+    rectAtPress_ = RectOf(WorldCellsOf(rangeAtPress_));
   } else {
     MapWidget::mousePressEvent(event);
   }
+}
+
+// What a left press at the point takes hold of: edges, kInside to move, or kNoEdge to pan.
+int AreaPickMap::GripAt(QPointF at, Qt::KeyboardModifiers modifiers) const {
+  const CellRect shown = WorldCellsOf(*Range());
+  const int edges = EdgesNear(View(), shown, at.x(), at.y(), kEdgeSlop);
+  if (edges != kInside) return edges;
+  const bool onHandle = (at - ScreenRectOf(shown).center()).manhattanLength() <= kMoveHandleSize;
+  return onHandle || (modifiers & Qt::ControlModifier) ? kInside : kNoEdge;
 }
 
 void AreaPickMap::mouseMoveEvent(QMouseEvent* event) {
@@ -175,7 +238,9 @@ void AreaPickMap::mouseMoveEvent(QMouseEvent* event) {
   switch (gesture_) {
     case Gesture::kDraw: SetRectangle(Spanned(pressWorld_.x(), pressWorld_.y(), world.x(), world.y())); break;
     case Gesture::kEdges: SetRectangle(Dragged(*rect_, edges_, world.x(), world.y())); break;
-    case Gesture::kMove: SetRectangle(Moved(rectAtPress_, world.x() - pressWorld_.x(), world.y() - pressWorld_.y())); break;
+    case Gesture::kMove:
+      SetRectangle(RectOf(WorldCellsOf(MovedByTiles(rangeAtPress_, world.x() - pressWorld_.x(), world.y() - pressWorld_.y()))));
+      break;
     case Gesture::kNone: break;
   }
 }
@@ -191,9 +256,12 @@ void AreaPickMap::mouseReleaseEvent(QMouseEvent* event) {
   ShowCursorFor(event->position());
 }
 
-// Esc leaves draw mode; otherwise it is the dialog's (which closes).
+// Home fits the rectangle when there is one. Esc leaves draw mode; otherwise it is the dialog's
+// (which closes).
 void AreaPickMap::keyPressEvent(QKeyEvent* event) {
-  if (event->key() != Qt::Key_Escape) {
+  if (event->key() == Qt::Key_Home && Range()) {
+    SetHome(WorldCellsOf(*Range()));
+  } else if (event->key() != Qt::Key_Escape) {
     MapWidget::keyPressEvent(event);
   } else if (drawMode_) {
     SetDrawMode(false);
@@ -208,8 +276,7 @@ void AreaPickMap::ShowCursorFor(QPointF at) {
     setCursor(Qt::CrossCursor);
     return;
   }
-  const int edges = Range() ? EdgesNear(View(), WorldCellsOf(*Range()), at.x(), at.y(), kEdgeSlop) : kNoEdge;
-  setCursor(CursorFor(edges));
+  setCursor(CursorFor(Range() ? GripAt(at, QApplication::keyboardModifiers()) : kNoEdge));
 }
 
 }  // namespace mapview

@@ -1,6 +1,6 @@
 // The web map of the area picker: the map view's panning and zooming, plus a rectangle the user
-// draws (Shift+drag, a right-button drag, or any drag in draw mode) and adjusts by its edges and
-// corners or moves by its inside. The rectangle is shown as the tiles of the download zoom it
+// draws (Shift+drag, a right-button drag, or any drag in draw mode), adjusts by its edges and
+// corners, and moves by its middle handle or a Ctrl+drag inside it. A plain drag elsewhere pans. The rectangle is shown as the tiles of the download zoom it
 // takes; downloaded projects of that zoom can be drawn over the map with their stored tiles.
 #pragma once
 
@@ -19,6 +19,10 @@ struct ProjectOverlay {
   ProjectArea area;
   std::shared_ptr<const TileStateGrid> tiles;  // null while the folder is being listed
 };
+
+// Where a label that wants a place goes among labels already placed: moved down below those it
+// would cover.
+QRectF PlaceLabel(QRectF wanted, const std::vector<QRectF>& taken);
 
 class AreaPickMap : public MapWidget {
   Q_OBJECT
@@ -52,7 +56,10 @@ class AreaPickMap : public MapWidget {
  private:
   enum class Gesture { kNone, kDraw, kEdges, kMove };
   void DrawProjects(QPainter& painter);
+  void DrawProjectNames(QPainter& painter);
   void DrawRectangle(QPainter& painter);
+  void DrawMoveHandle(QPainter& painter, QPointF centre);
+  int GripAt(QPointF at, Qt::KeyboardModifiers modifiers) const;
   void ShowCursorFor(QPointF at);
   QPointF WorldAt(QPointF screen) const;
 
@@ -67,6 +74,7 @@ class AreaPickMap : public MapWidget {
   QPointF pressAt_, pressWorld_;
   bool moved_ = false;
   WorldRect rectAtPress_;
+  TileRange rangeAtPress_;
 };
 
 }  // namespace mapview

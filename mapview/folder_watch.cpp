@@ -4,6 +4,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -26,7 +27,7 @@ bool FolderWatch::Watch(const std::string& folder) {
 
 std::vector<FolderChange> FolderWatch::Changes(bool& overflowed) {
   overflowed = false;
-  std::set<std::pair<std::string, std::string>> seen;
+  std::vector<FolderChange> events;
   alignas(inotify_event) char buffer[64 * 1024];
   while (fd_ >= 0) {
     const ssize_t got = ::read(fd_, buffer, sizeof buffer);
@@ -38,15 +39,25 @@ std::vector<FolderChange> FolderWatch::Changes(bool& overflowed) {
       const auto folder = folders_.find(event->wd);
       if (folder == folders_.end()) continue;
       if (event->mask & IN_IGNORED) {
-        seen.emplace(folder->second, "");
+        events.push_back({folder->second, ""});
         folders_.erase(folder);
       } else if (event->len > 0) {
-        seen.emplace(folder->second, event->name);
+        events.push_back({folder->second, event->name});
       }
     }
   }
+  return LatestOfEach(std::move(events));
+}
+
+// The order matters: a folder that went away and came back again must be reported gone first and
+// created last, so each change keeps the place of its latest event.
+std::vector<FolderChange> LatestOfEach(std::vector<FolderChange> events) {
+  std::set<std::pair<std::string, std::string>> seen;
   std::vector<FolderChange> changes;
-  for (const auto& [folder, name] : seen) changes.push_back({folder, name});
+  for (auto event = events.rbegin(); event != events.rend(); ++event) {
+    if (seen.emplace(event->folder, event->name).second) changes.push_back(std::move(*event));
+  }
+  std::reverse(changes.begin(), changes.end());
   return changes;
 }
 

@@ -13,6 +13,9 @@ struct FolderChange {
   std::string name;    // empty when the folder itself went away and is no longer watched
 };
 
+// Each (folder, name) once, at the place of its last event.
+std::vector<FolderChange> LatestOfEach(std::vector<FolderChange> events);
+
 class FolderWatch {
  public:
   FolderWatch();
@@ -23,7 +26,8 @@ class FolderWatch {
   // False when the folder cannot be watched (it does not exist, or inotify is not available).
   bool Watch(const std::string& folder);
   int Descriptor() const { return fd_; }
-  // The changes since the last call, each file once. overflowed is set when the kernel dropped
+  // The changes since the last call in the order they happened, each file once (at its latest
+  // change). overflowed is set when the kernel dropped
   // events, and everything must be looked at again.
   std::vector<FolderChange> Changes(bool& overflowed);
 

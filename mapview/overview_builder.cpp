@@ -2,6 +2,7 @@
 #include "mapview/overview_builder.h"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "mapview/overview_plan.h"
@@ -15,8 +16,13 @@ OverviewBuilder::OverviewBuilder(const CellRect& area, std::string tileFolder, i
       tileFolder_(std::move(tileFolder)),
       zoom_(zoom),
       topLevel_(OverviewTopLevel(area)),
+      walks_(area.Count() <= kMaxWalkedTiles),
       store_(store),
       onBuilt_(std::move(built)) {
+  if (!walks_) {
+    walkFinished_ = true;
+    return;
+  }
   for (int level = kFirstOverviewLevel; level <= topLevel_; ++level) total_ += PiecesOver(area_, level).Count();
 }
 
@@ -29,7 +35,17 @@ OverviewBuilder::~OverviewBuilder() {
   if (thread_.joinable()) thread_.join();
 }
 
-void OverviewBuilder::Start() { thread_ = std::thread([this] { Run(); }); }
+// A builder that fails (out of memory, most likely) stops building; the view goes on without the
+// pieces it did not make.
+void OverviewBuilder::Start() {
+  thread_ = std::thread([this] {
+    try {
+      Run();
+    } catch (const std::exception&) {
+      walkFinished_ = true;
+    }
+  });
+}
 
 void OverviewBuilder::TileChanged(int64_t x, int64_t y) {
   if (!area_.Contains(x, y)) return;
@@ -37,6 +53,7 @@ void OverviewBuilder::TileChanged(int64_t x, int64_t y) {
 }
 
 void OverviewBuilder::WalkAgain() {
+  if (!walks_) return;
   {
     std::lock_guard lock(mutex_);
     walkAgain_ = true;

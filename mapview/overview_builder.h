@@ -18,6 +18,10 @@
 
 namespace mapview {
 
+// Above this many tiles the walk is left out: it would look at every tile's file, for hours.
+// Pieces over tiles reported as changed are still built.
+inline constexpr int64_t kMaxWalkedTiles = int64_t{1} << 26;
+
 class OverviewBuilder {
  public:
   using PieceBuilt = std::function<void(const PieceKey&)>;  // called on the builder's thread
@@ -36,6 +40,8 @@ class OverviewBuilder {
   int64_t PiecesTotal() const { return total_; }
   int64_t PiecesBuilt() const { return built_.load(); }
   bool WalkFinished() const { return walkFinished_.load(); }
+  // Whether the walk is made at all (the area holds at most kMaxWalkedTiles).
+  bool Walks() const { return walks_; }
 
 
  private:
@@ -49,6 +55,7 @@ class OverviewBuilder {
   const std::string tileFolder_;
   const int zoom_;
   const int topLevel_;
+  const bool walks_;
   OverviewStore& store_;
   PieceBuilt onBuilt_;
   int64_t total_ = 0;

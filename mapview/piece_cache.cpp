@@ -1,6 +1,7 @@
 // The image cache of the map view.
 #include "mapview/piece_cache.h"
 
+#include <exception>
 #include <mutex>
 
 namespace mapview {
@@ -49,7 +50,12 @@ void PieceCache::Want(const std::vector<PieceKey>& pieces) {
     const std::shared_ptr<Wanted> wanted = wanted_;
     pool_.start([this, wanted, piece] {
       bool loaded = wanted->Contains(piece);
-      QImage image = loaded ? loader_(piece) : QImage();
+      QImage image;
+      try {
+        if (loaded) image = loader_(piece);
+      } catch (const std::exception&) {
+        image = QImage();  // out of memory, or a file that went away: shown as not there
+      }
       // A loader may give up on a piece the view stopped wanting; that empty result is not kept.
       loaded = loaded && (!image.isNull() || wanted->Contains(piece));
       QMetaObject::invokeMethod(

@@ -22,16 +22,36 @@ QImage EmptyPiece() {
   return image;
 }
 
-}  // namespace
+// The size is read from the image's header, before anything is decoded.
+bool DeclaresTileSize(QImageReader& reader) {
+  const QSize declared = reader.size();
+  return declared.isValid() && !declared.isEmpty() && declared.width() <= kMaxTileSide &&
+         declared.height() <= kMaxTileSide;
+}
 
-QImage DecodeTile(const std::string& path, int side) {
-  QImageReader reader(QString::fromStdString(path));
+QImage DecodeFrom(QImageReader& reader, int side) {
+  if (!DeclaresTileSize(reader)) return {};
   if (side != kTilePixels) reader.setScaledSize(QSize(side, side));
   QImage image = reader.read();
   if (!image.isNull() && image.size() != QSize(side, side)) {
     image = image.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   }
   return image;
+}
+
+}  // namespace
+
+QImage DecodeTile(const std::string& path, int side) {
+  QImageReader reader(QString::fromStdString(path));
+  return DecodeFrom(reader, side);
+}
+
+QImage DecodeTileBytes(const std::string& bytes, int side) {
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  return DecodeFrom(reader, side);
 }
 
 QImage ComposeFirstLevel(const PieceKey& piece, const CellRect& area, const std::string& tileFolder, int zoom) {
@@ -60,9 +80,7 @@ QImage ComposeFromChildren(const PieceKey& piece, const CellRect& area,
   for (const PieceKey& child : ChildrenOf(piece, area)) {
     const std::string file = childFile(child);
     if (file.empty()) continue;
-    QImageReader reader(QString::fromStdString(file));
-    reader.setScaledSize(QSize(kHalf, kHalf));
-    const QImage half = reader.read();
+    const QImage half = DecodeTile(file, kHalf);
     if (half.isNull()) continue;
     painter.drawImage(QRect(static_cast<int>(child.x - piece.x * 2) * kHalf,
                             static_cast<int>(child.y - piece.y * 2) * kHalf, kHalf, kHalf),

@@ -14,9 +14,14 @@ namespace mapview {
 // What a piece shows where it has no tile.
 inline const QColor kNoTileColour(58, 63, 68);
 
+// The largest side of an image taken as a tile. Larger ones, whatever their file size, are not
+// decoded: their pixels could take hundreds of megabytes and minutes on every loader thread.
+inline constexpr int kMaxTileSide = 512;
+
 // A tile decoded at side by side pixels (the JPEG decoder scales by 1/2, 1/4, 1/8 itself); a null
-// image when the file is missing or not an image.
+// image when the file is missing, not an image, or declares a size larger than a tile's.
 QImage DecodeTile(const std::string& path, int side);
+QImage DecodeTileBytes(const std::string& bytes, int side);
 // The level-3 piece from the tiles of tileFolder at zoom.
 QImage ComposeFirstLevel(const PieceKey& piece, const CellRect& area, const std::string& tileFolder, int zoom);
 // A piece from its children's stored images (a child without a file is left blank).

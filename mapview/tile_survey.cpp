@@ -90,13 +90,13 @@ bool SurveyTileFolder(const ProjectArea& area, const std::string& blankBytes, co
 std::vector<TileXY> ReadFailedTiles(const ProjectArea& area) {
   std::vector<TileXY> tiles;
   if (!qm::FileExists(area.failedList)) return tiles;
-  std::string text;
+  std::vector<std::string> lines;
   try {
-    text = qm::ReadWholeFile(area.failedList);
+    lines = qm::ReadTextFileLines(area.failedList);
   } catch (const std::exception&) {
     return tiles;  // a list being replaced this instant is read again on its next change
   }
-  for (const std::string& line : qm::SplitTextLines(text)) {
+  for (const std::string& line : lines) {
     const std::string path = line.substr(0, line.find('|'));
     if (const auto tile = TileOfFileName(area, qm::ExtractFileName(path))) tiles.push_back(*tile);
   }

@@ -86,9 +86,27 @@ TEST(AreaPick, EdgesAreTakenByTheirHandlesAndSwapWhenDraggedPastEachOther) {
   EXPECT_EQ(dragged, (WorldRect{500, 250, 600, 350}));
   EXPECT_EQ(edges, kRight) << "the edge held is now the right one";
   EXPECT_EQ(Dragged(dragged, edges, 550, 300), (WorldRect{500, 250, 550, 350}));
+}
 
-  const double side = std::ldexp(1.0, kWorldZoom);
-  EXPECT_EQ(Moved({10, 10, 20, 20}, -50, side), (WorldRect{0, side - 10, 10, side})) << "kept whole within the world";
+TEST(AreaPick, AMoveGoesByWholeTilesAndKeepsTheSizeUpToTheNameableRows) {
+  std::mt19937_64 random(9122026);
+  std::uniform_real_distribution<double> by(-5000.5, 5000.5);
+  for (int zoom = 1; zoom <= kWorldZoom; ++zoom) {
+    const int64_t half = int64_t{1} << (zoom - 1);
+    TileRange range{zoom, half - 1, half - 1, half, half};
+    for (int i = 0; i < 20; ++i) {
+      range = MovedByTiles(range, by(random), by(random));
+      ASSERT_EQ(range.Count(), 4) << "zoom " << zoom;
+      EXPECT_EQ(RangeAt(RectOf(WorldCellsOf(range)), zoom), range);
+    }
+  }
+  const RowSpan rows = NameableRows(10);
+  const TileRange top = MovedByTiles({10, 5, rows.first + 2, 34, rows.first + 30}, -1e9, -1e9);
+  EXPECT_EQ(top, (TileRange{10, 0, rows.first, 29, rows.first + 28})) << "stopped at the first nameable row";
+  const TileRange corner = MovedByTiles({10, 1000, 500, 1010, 510}, 1e9, 1e9);
+  EXPECT_EQ(corner.maxX, 1023) << "stopped at the last column";
+  EXPECT_EQ(corner.maxY, rows.last);
+  EXPECT_EQ(corner.Count(), 121);
 }
 
 TEST(AreaPick, WorldPositionsAndDegreesAreInverse) {

@@ -2,6 +2,7 @@
 // read from a project's folder and failed-tile list, and the folder watch.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "engine/project_area.h"
@@ -182,6 +183,27 @@ TEST_F(ProjectOnDisk, FolderWatchReportsTilesThatArriveAndAreReplaced) {
             1) << "each file once";
   EXPECT_TRUE(watch.Changes(overflowed).empty());
   EXPECT_FALSE(watch.Watch(dir.File("no such folder")));
+}
+
+// A tile folder removed and made again between two reads: its end must come before its return,
+// or the viewer would stop following the new folder.
+TEST_F(ProjectOnDisk, FolderWatchReportsAFolderGoneBeforeItsReturn) {
+  FolderWatch watch;
+  const std::string parent = qm::ExtractFilePath(dir.File("t.qmtp"));
+  ASSERT_TRUE(watch.Watch(parent));
+  ASSERT_TRUE(watch.Watch(area.tileFolder));
+  std::filesystem::remove_all(area.tileFolder);
+  qm::CreateDirectory(area.tileFolder);
+  bool overflowed = false;
+  const std::vector<FolderChange> changes = watch.Changes(overflowed);
+  const auto at = [&](const std::string& folder, const std::string& name) {
+    return std::find_if(changes.begin(), changes.end(),
+                        [&](const FolderChange& c) { return c.folder == folder && c.name == name; });
+  };
+  const auto gone = at(area.tileFolder, ""), made = at(parent, "t");
+  ASSERT_NE(gone, changes.end());
+  ASSERT_NE(made, changes.end());
+  EXPECT_LT(gone, made);
 }
 
 TEST_F(ProjectOnDisk, OverviewStoreKeepsOneFileAPieceAcrossOpenings) {

@@ -18,6 +18,7 @@
 #include "engine/area_input.h"
 #include "mapview/area_pick_map.h"
 #include "mapview/piece_cache.h"
+#include "mapview/piece_images.h"
 #include "mapview/tile_survey.h"
 #include "mapview/web_tile_source.h"
 #include "platform/text_format.h"
@@ -29,12 +30,10 @@ constexpr size_t kImageBudgetBytes = 96u * 1024 * 1024;
 constexpr int kLoaderThreads = 6;  // most of their time is spent waiting for turns and answers
 constexpr int kDefaultZoom = 13;
 constexpr int kRetryFailedMs = 15000;
+constexpr int kMinimumWidth = 720, kMinimumHeight = 560;
 
 QImage DecodedTile(const std::optional<std::string>& bytes) {
-  if (!bytes) return {};
-  QImage image = QImage::fromData(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
-  if (image.isNull() || image.size() == QSize(mapview::kTilePixels, mapview::kTilePixels)) return image;
-  return image.scaled(mapview::kTilePixels, mapview::kTilePixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  return bytes ? mapview::DecodeTileBytes(*bytes, mapview::kTilePixels) : QImage();
 }
 
 std::unique_ptr<mapview::TileDiskCache> DiskCache(const std::string& folder) {
@@ -66,6 +65,8 @@ AreaPickerDialog::AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent)
   StartRectangleFromFields(inputs_.fields);
   ShowPlace(-1, -1);
   resize(960, 720);
+  // Room for the controls, the wrapped hint and the buttons beside a usable map.
+  setMinimumSize(minimumSizeHint().expandedTo(QSize(kMinimumWidth, kMinimumHeight)));
 }
 
 AreaPickerDialog::~AreaPickerDialog() {
@@ -80,6 +81,13 @@ void AreaPickerDialog::BuildLayout() {
   auto* column = new QVBoxLayout(this);
   column->addWidget(BuildControls());
   column->addWidget(map_, 1);
+  auto* hint = new QLabel(
+      "Drag to pan, wheel to zoom. Shift+drag or a right-button drag draws the area; drag its edges or corners "
+      "to resize it, its middle handle (or Ctrl+drag inside it) to move it. Home brings the area into view.",
+      this);
+  hint->setObjectName("pickHint");
+  hint->setWordWrap(true);
+  column->addWidget(hint);
   rangeText_ = new QLabel(this);
   rangeText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   column->addWidget(rangeText_);
@@ -260,12 +268,17 @@ void AreaPickerDialog::SurveyProjects() {
     const ProjectArea& area = overlays_[i].area;
     if (area.Tiles() > mapview::kMaxSurveyTiles) continue;
     surveys_.start([this, i, area] {
-      auto grid = std::make_shared<mapview::TileStateGrid>(mapview::AreaCells(area));
-      const bool listed = mapview::SurveyTileFolder(area, inputs_.blankBytes, stopSurvey_,
-                                                    [&grid](std::vector<mapview::TileFile>&& files) {
-        for (const mapview::TileFile& file : files) grid->SetFile(file.x, file.y, file.state);
-      });
-      if (!listed) return;
+      std::shared_ptr<mapview::TileStateGrid> grid;
+      try {
+        grid = std::make_shared<mapview::TileStateGrid>(mapview::AreaCells(area));
+        const bool listed = mapview::SurveyTileFolder(area, inputs_.blankBytes, stopSurvey_,
+                                                      [&grid](std::vector<mapview::TileFile>&& files) {
+          for (const mapview::TileFile& file : files) grid->SetFile(file.x, file.y, file.state);
+        });
+        if (!listed) return;
+      } catch (const std::exception&) {
+        return;  // out of memory: the project is outlined without its tiles
+      }
       grid->MarkUnseenMissing();
       QMetaObject::invokeMethod(this, [this, i, grid] {
         overlays_[i].tiles = grid;

@@ -122,6 +122,71 @@ TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
   EXPECT_NEAR(map.View().centerY, WorldYOf(50), 1e-6);
 }
 
+void Drag(QWidget* widget, QPoint from, QPoint to, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QTest::mousePress(widget, Qt::LeftButton, modifiers, from);
+  QTest::mouseMove(widget, from + (to - from) / 2);
+  QTest::mouseMove(widget, to);
+  QTest::mouseRelease(widget, Qt::LeftButton, modifiers, to);
+}
+
+// An area typed in the fields fills the view: a plain drag on it pans, and only its middle handle
+// or a Ctrl+drag moves it, always by whole tiles, keeping its size; Home brings it back.
+TEST(AreaPicker, AnAreaThatFillsTheViewPansAndMovesByItsHandleKeepingItsSize) {
+  qmtest::TestServer server;  // the map's tiles are asked of it alone
+  AreaPickerInputs inputs;
+  inputs.settings.tileServer = server.HostPort();
+  inputs.fields = {"5.5", "6.25", "50", "49.5", "13"};
+  AreaPickerDialog dialog(std::move(inputs));
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  AreaPickMap& map = dialog.Map();
+  const TileRange typed = *map.Range();
+  const auto middle = [&map] {
+    const CellRect cells = WorldCellsOf(*map.Range());
+    return QPoint(static_cast<int>(map.View().ScreenX((cells.x0 + cells.x1) / 2.0)),
+                  static_cast<int>(map.View().ScreenY((cells.y0 + cells.y1) / 2.0)));
+  };
+  const QPoint inside = middle() + QPoint(-map.width() / 5, map.height() / 6);
+
+  const double centreBefore = map.View().centerX;
+  Drag(&map, inside, inside + QPoint(120, 0));
+  EXPECT_EQ(map.Range(), typed) << "a plain drag inside pans";
+  EXPECT_NE(map.View().centerX, centreBefore);
+
+  for (const QPoint by : {QPoint(37, 23), QPoint(-51, 9), QPoint(13, -41)}) {
+    const TileRange before = *map.Range();
+    Drag(&map, middle(), middle() + by);
+    const TileRange after = *map.Range();
+    EXPECT_EQ(after.Count(), typed.Count()) << "a move keeps the size";
+    EXPECT_EQ(after.maxX - after.minX, typed.maxX - typed.minX);
+    EXPECT_NE(after, before) << "the handle moves the area";
+  }
+  const TileRange beforeCtrl = *map.Range();
+  Drag(&map, middle() + QPoint(-30, 20), middle() + QPoint(-30 + 90, 20), Qt::ControlModifier);
+  EXPECT_GT(map.Range()->minX, beforeCtrl.minX);
+  EXPECT_EQ(map.Range()->Count(), typed.Count());
+
+  Drag(&map, inside, inside + QPoint(-300, -200));
+  map.setFocus();
+  QTest::keyClick(&map, Qt::Key_Home);
+  const CellRect home = WorldCellsOf(*map.Range());
+  EXPECT_NEAR(map.View().centerX, (home.x0 + home.x1) / 2.0, 1.0);
+  EXPECT_NEAR(map.View().centerY, (home.y0 + home.y1) / 2.0, 1.0);
+  EXPECT_TRUE(dialog.findChild<QLabel*>("pickHint")->text().contains("middle handle"));
+}
+
+// Labels of projects over the same place are stacked, not printed over each other.
+TEST(AreaPicker, LabelsThatWouldOverlapAreStacked) {
+  std::vector<QRectF> placed;
+  for (int i = 0; i < 3; ++i) placed.push_back(PlaceLabel(QRectF(10, 10, 80, 16), placed));
+  placed.push_back(PlaceLabel(QRectF(50, 18, 80, 16), placed));
+  for (size_t i = 0; i < placed.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) EXPECT_FALSE(placed[i].intersects(placed[j])) << i << " over " << j;
+  }
+  EXPECT_EQ(placed[0], QRectF(10, 10, 80, 16)) << "the first keeps its place";
+  EXPECT_EQ(PlaceLabel(QRectF(200, 10, 80, 16), placed), QRectF(200, 10, 80, 16)) << "one beside stays";
+}
+
 TEST(AreaPicker, OkFillsTheAreaAndZoomAsTypedAndCancelChangesNothing) {
   qmtest::TestServer server;
   server.SetFallback(qmtest::ScriptedAnswer::Ok(GreenJpeg()));

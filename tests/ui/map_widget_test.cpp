@@ -1,7 +1,9 @@
-// The map widget's input and the image cache under it, without a window around them.
+// The map widget's input, the image cache under it and the tile decoding, without a window around
+// them.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -9,6 +11,7 @@
 
 #include "mapview/map_widget.h"
 #include "mapview/piece_cache.h"
+#include "mapview/piece_images.h"
 #include "tests/ui/ui_test_helpers.h"
 
 namespace {
@@ -113,6 +116,47 @@ TEST(PieceCacheBudget, HoldsItsBudgetAndDropsWhatIsNoLongerWanted) {
   // A piece forgotten while it loads is loaded again, not kept from before.
   cache.Forget({0, 500, 0});
   EXPECT_EQ(cache.Find({0, 500, 0}), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Encoded(const QImage& image, const char* format) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, format);
+  return bytes.toStdString();
+}
+
+// A small JPEG whose header declares side by side pixels: a few hundred bytes that would ask the
+// decoder for megabytes.
+std::string JpegDeclaring(int side) {
+  QImage image(16, 16, QImage::Format_RGB32);
+  image.fill(Qt::red);
+  std::string bytes = Encoded(image, "JPEG");
+  const size_t frame = bytes.find("\xFF\xC0", 0, 2);
+  if (frame == std::string::npos) return {};
+  for (const size_t at : {frame + 5, frame + 7}) {  // height, then width, big-endian
+    bytes[at] = static_cast<char>(side >> 8);
+    bytes[at + 1] = static_cast<char>(side & 0xFF);
+  }
+  return bytes;
+}
+
+TEST(TileImages, OnlyImagesOfATilesSizeAreDecoded) {
+  QImage tile(256, 256, QImage::Format_RGB32);
+  tile.fill(Qt::darkGreen);
+  EXPECT_EQ(DecodeTileBytes(Encoded(tile, "PNG"), 64).size(), QSize(64, 64));
+  EXPECT_EQ(DecodeTileBytes(Encoded(tile, "JPEG"), kTilePixels).size(), QSize(256, 256));
+  QImage wide(kMaxTileSide + 1, 4, QImage::Format_RGB32);
+  wide.fill(Qt::blue);
+  EXPECT_TRUE(DecodeTileBytes(Encoded(wide, "PNG"), kTilePixels).isNull());
+  const std::string declaring = JpegDeclaring(5000);
+  ASSERT_FALSE(declaring.empty());
+  EXPECT_TRUE(DecodeTileBytes(declaring, kTilePixels).isNull());
+  EXPECT_TRUE(DecodeTileBytes("not an image", kTilePixels).isNull());
 }
 
 }  // namespace

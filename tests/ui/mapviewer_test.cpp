@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include <QLabel>
 #include <QPushButton>
 
 #include "companions/mapviewer_window.h"
@@ -111,6 +112,9 @@ TEST(MapViewerWindowPaint, ShowsTilesUpCloseAndOverviewsFromAfar) {
                        static_cast<int>(kNoTileColour.green() * (1 - a) + mark.green() * a),
                        static_cast<int>(kNoTileColour.blue() * (1 - a) + mark.blue() * a));
   EXPECT_TRUE(Near(colourAt(41.5, 31.5), missing)) << "a missing tile, marked";
+  const QImage swatch = window.findChild<QLabel*>(QString("swatch%1").arg(static_cast<int>(TileState::kMissing)))
+                            ->pixmap().toImage();
+  EXPECT_TRUE(Near(swatch.pixel(7, 7), missing)) << "the legend shows the mark as the map does";
   ASSERT_TRUE(WaitUntil([&] { return window.Session()->Builder().WalkFinished(); }));
   Viewport far = map->View();
   far.pixelsPerTile = 12;  // overview pieces, no longer tiles
@@ -195,13 +199,32 @@ TEST_F(MapViewerFetch, TilesAreFollowedIntoATileFolderMadeAgain) {
   EXPECT_TRUE(WaitUntil([&] { return states.At(101, 201) == TileState::kPresent; }));
 }
 
-TEST_F(MapViewerFetch, AProjectWithoutAnAreaIsRefusedWithItsReason) {
+TEST_F(MapViewerFetch, AProjectWithoutAnAreaOrBeyondADownloadIsRefusedWithItsReason) {
   MapViewerWindow window(program.Path());
   window.SetWarningSink([this](const QString& text) { warnings.push_back(text); });
   qm::WriteFileAtomic(project.dir.File("empty.qmtp"), "[Zoom]\r\nZoom=10\r\n");
   EXPECT_FALSE(window.OpenProject(project.dir.File("empty.qmtp")));
-  ASSERT_EQ(warnings.size(), 1u);
+  const auto world = [&](int zoom) {
+    const std::string last = std::to_string((int64_t{1} << zoom) - 1);
+    qm::WriteFileAtomic(project.dir.File("world.qmtp"), "[Zoom]\r\nZoom=" + std::to_string(zoom) +
+                                                            "\r\n[XY]\r\nMinX=0\r\nMinY=0\r\nMaxX=" + last +
+                                                            "\r\nMaxY=" + last + "\r\n");
+    return window.OpenProject(project.dir.File("world.qmtp"));
+  };
+  EXPECT_FALSE(world(30));
+  EXPECT_FALSE(world(16));
+  ASSERT_EQ(warnings.size(), 3u);
   EXPECT_TRUE(warnings[0].contains("holds no tile range")) << warnings[0].toStdString();
+  EXPECT_TRUE(warnings[1].contains("is of zoom level 30")) << warnings[1].toStdString();
+  EXPECT_TRUE(warnings[2].contains("covers 4,294,967,296 tiles, more than a download can hold"))
+      << warnings[2].toStdString();
+  EXPECT_EQ(window.Session(), nullptr);
+
+  // What a download can hold opens, without a walk over more tiles than can be looked at.
+  ASSERT_TRUE(world(15));
+  EXPECT_FALSE(window.Session()->Builder().Walks());
+  EXPECT_TRUE(window.Session()->Builder().WalkFinished());
+  EXPECT_EQ(window.Session()->States(), nullptr);
 }
 
 }  // namespace
@@ -235,6 +258,30 @@ TEST_F(FetchRun, ARefusalEndsTheFetchAndTheSummarySaysSo) {
   EXPECT_TRUE(qm::FileExists(project.area.TilePath(2, 0)));
   EXPECT_FALSE(qm::FileExists(project.area.TilePath(4, 0)));
   EXPECT_FALSE(run.Running());
+}
+
+// Unpaced, ten tiles from the local server take a few milliseconds; at eight a second the nine
+// gaps between them take over a second.
+TEST_F(FetchRun, RequestsAreSpacedAtTheBrowsingPace) {
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return !summary.isEmpty(); }));
+  EXPECT_EQ(summary.toStdString(), "Fetched 10 of 10 tiles.");
+  const std::vector<qmtest::RecordedRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 10u);
+  EXPECT_GE(requests.back().time - requests.front().time, std::chrono::milliseconds(900));
+}
+
+// A project whose name holds a bar would make list lines whose path ends at the bar: no such
+// file is written and nothing is asked of the server.
+TEST_F(FetchRun, LinesThatWouldWriteOutsideTheTileFolderAreRefused) {
+  ProjectArea area = project.area;
+  area.name = "a|b";
+  area.tileFolder = project.dir.File("a|b/");
+  run.Start(area, tiles, {server.HostPort(), std::nullopt}, project.dir.File("fetch.ftl"));
+  ASSERT_TRUE(WaitUntil([&] { return !summary.isEmpty(); }));
+  EXPECT_TRUE(summary.startsWith("Fetched 0 of 10 tiles; 10 refused (last: ")) << summary.toStdString();
+  EXPECT_FALSE(qm::FileExists(project.dir.File("a")));
+  EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST_F(FetchRun, StopEndsAfterTheTileInHand) {
