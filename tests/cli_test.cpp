@@ -248,7 +248,7 @@ TEST_F(Cli, AListTooLargeToReadEndsWithStatusFive) {
   const Outcome run = RunWithErrors(dir, {"/bin/sh", "-c", "ulimit -v 1000000 && exec \"$@\"", "sh", QUILLMERE_CLI_PATH,
                                           "redownload", list, "--folder", dir.Path()});
   EXPECT_EQ(run.status, 5);
-  EXPECT_EQ(run.errors, "quillmere-cli: Out of memory: a file may be too large to read.\n");
+  EXPECT_EQ(run.errors, "quillmere-cli: File too large: " + list + ".\n");
 }
 
 // The progress line on a terminal: what the terminal shows between line ends and returns.
