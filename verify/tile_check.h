@@ -1,0 +1,12 @@
+// What one stored tile file is: a sound image, missing, not an image at all, or an image that
+// does not decode cleanly to a tile (cut short, corrupt, or not 256 x 256 pixels).
+#pragma once
+
+#include <string>
+
+enum class TileCheck { kSound, kMissing, kNotImage, kDamaged };
+
+TileCheck CheckTileFile(const std::string& path);
+
+// "sound", "missing", "not an image", "damaged"
+const char* TileCheckText(TileCheck check);
