@@ -1,0 +1,146 @@
+// Reading a download area from a vector file over GDAL/OGR.
+#include "shape/area_shape.h"
+
+#include <gdal_priv.h>
+#include <ogr_geometry.h>
+#include <ogr_spatialref.h>
+#include <ogrsf_frmts.h>
+
+#include <cpl_error.h>
+
+namespace {
+
+struct DatasetCloser {
+  void operator()(GDALDataset* dataset) const { GDALClose(dataset); }
+};
+
+OGRSpatialReference Degrees() {
+  OGRSpatialReference srs;
+  srs.importFromEPSG(4326);
+  srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  return srs;
+}
+
+// A GPX file repeats every vertex of its tracks and routes as points of layers of their own.
+bool RepeatsOtherLayers(const OGRLayer& layer) {
+  const std::string name = const_cast<OGRLayer&>(layer).GetName();
+  return name == "track_points" || name == "route_points";
+}
+
+// The file's shapes by kind, in degrees: areas, and lines and points that a buffer widens.
+struct Collected {
+  OGRMultiPolygon areas;
+  OGRMultiLineString lines;
+  OGRMultiPoint points;
+
+  void Add(const OGRGeometry& g) {
+    switch (wkbFlatten(g.getGeometryType())) {
+      case wkbPolygon:
+        areas.addGeometry(&g);
+        break;
+      case wkbLineString:
+        lines.addGeometry(&g);
+        break;
+      case wkbPoint:
+        points.addGeometry(&g);
+        break;
+      default:
+        if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
+          for (const OGRGeometry* part : *parts) Add(*part);
+        }
+        break;
+    }
+  }
+  bool Empty() const { return areas.IsEmpty() && lines.IsEmpty() && points.IsEmpty(); }
+};
+
+void CollectLayer(OGRLayer& layer, const OGRSpatialReference& degrees, Collected& into) {
+  std::unique_ptr<OGRCoordinateTransformation> toDegrees;
+  if (const OGRSpatialReference* source = layer.GetSpatialRef(); source && !source->IsSame(&degrees)) {
+    OGRSpatialReference sourceOrder(*source);
+    sourceOrder.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    toDegrees.reset(OGRCreateCoordinateTransformation(&sourceOrder, &degrees));
+    if (!toDegrees) throw ShapeError("The layer " + std::string(layer.GetName()) + " has a CRS that cannot be turned into degrees.");
+  }
+  for (auto& feature : layer) {
+    std::unique_ptr<OGRGeometry> g(feature->StealGeometry());
+    if (!g || g->IsEmpty()) continue;
+    if (toDegrees && g->transform(toDegrees.get()) != OGRERR_NONE) {
+      throw ShapeError("A shape of the layer " + std::string(layer.GetName()) + " cannot be turned into degrees.");
+    }
+    g->flattenTo2D();
+    into.Add(*g);
+  }
+}
+
+// Widened by metres on the ground: buffered in an equidistant projection about the shape's centre.
+std::unique_ptr<OGRGeometry> Widened(const OGRGeometry& g, double metres, const OGRSpatialReference& degrees) {
+  OGREnvelope box;
+  g.getEnvelope(&box);
+  OGRSpatialReference local;
+  local.SetWellKnownGeogCS("WGS84");
+  local.SetAE((box.MinY + box.MaxY) / 2, (box.MinX + box.MaxX) / 2, 0, 0);
+  local.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  std::unique_ptr<OGRCoordinateTransformation> there(OGRCreateCoordinateTransformation(&degrees, &local));
+  std::unique_ptr<OGRCoordinateTransformation> back(OGRCreateCoordinateTransformation(&local, &degrees));
+  std::unique_ptr<OGRGeometry> copy(g.clone());
+  if (!there || !back || copy->transform(there.get()) != OGRERR_NONE) throw ShapeError("The shape cannot be widened.");
+  std::unique_ptr<OGRGeometry> wide(copy->Buffer(metres, 8));
+  if (!wide || wide->transform(back.get()) != OGRERR_NONE) throw ShapeError("The shape cannot be widened.");
+  return wide;
+}
+
+}  // namespace
+
+AreaShape::AreaShape(std::unique_ptr<OGRGeometry> geometry) : geometry_(std::move(geometry)) {}
+AreaShape::AreaShape(AreaShape&&) noexcept = default;
+AreaShape& AreaShape::operator=(AreaShape&&) noexcept = default;
+AreaShape::~AreaShape() = default;
+
+AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
+  if (!(bufferMetres >= 0)) throw ShapeError("The buffer should be zero or more metres.");
+  GDALAllRegister();
+  CPLErrorReset();
+  std::unique_ptr<GDALDataset, DatasetCloser> file(
+      GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+  if (!file) {
+    const std::string why = CPLGetLastErrorMsg();
+    throw ShapeError("Cannot read " + path + " as a vector file" + (why.empty() ? "." : ": " + why));
+  }
+  const OGRSpatialReference degrees = Degrees();
+  Collected shapes;
+  for (OGRLayer* layer : file->GetLayers()) {
+    if (!RepeatsOtherLayers(*layer)) CollectLayer(*layer, degrees, shapes);
+  }
+  if (shapes.Empty()) throw ShapeError(path + " holds no points, lines or areas.");
+
+  auto all = std::make_unique<OGRGeometryCollection>();
+  if (!shapes.areas.IsEmpty()) all->addGeometry(&shapes.areas);
+  for (const OGRGeometry* thin : {static_cast<const OGRGeometry*>(&shapes.lines), static_cast<const OGRGeometry*>(&shapes.points)}) {
+    if (thin->IsEmpty()) continue;
+    if (bufferMetres > 0) {
+      all->addGeometryDirectly(Widened(*thin, bufferMetres, degrees).release());
+    } else {
+      all->addGeometry(thin);
+    }
+  }
+  AreaShape shape(std::move(all));
+  const DegreeBox box = shape.Bounds();
+  if (box.north > kShapeLatitudeLimit || box.south < -kShapeLatitudeLimit) {
+    throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded.");
+  }
+  return shape;
+}
+
+DegreeBox AreaShape::Bounds() const {
+  OGREnvelope box;
+  geometry_->getEnvelope(&box);
+  return {box.MinX, box.MinY, box.MaxX, box.MaxY};
+}
+
+std::string AreaShape::GeoJson() const {
+  char* json = geometry_->exportToJson();
+  const std::string text = json ? json : "";
+  CPLFree(json);
+  return text;
+}

@@ -1,0 +1,41 @@
+// The area of a download read from a vector file: polygons as they are, lines and points widened
+// by a buffer in metres on the ground, all in degrees (EPSG:4326, longitude first).
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+class OGRGeometry;
+
+class ShapeError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct DegreeBox {
+  double west = 0, south = 0, east = 0, north = 0;
+};
+
+class AreaShape {
+ public:
+  // Every feature of every layer that GDAL/OGR reads in the file, in any CRS it can transform to
+  // degrees. Throws ShapeError for a file it cannot read, one without points, lines or areas, a
+  // negative buffer, and a shape beyond 85 degrees of latitude.
+  static AreaShape Read(const std::string& path, double bufferMetres = 0);
+  AreaShape(AreaShape&&) noexcept;
+  AreaShape& operator=(AreaShape&&) noexcept;
+  ~AreaShape();
+
+  DegreeBox Bounds() const;
+  // As GeoJSON (EPSG:4326), for the copy kept beside a project.
+  std::string GeoJson() const;
+  const OGRGeometry& Geometry() const { return *geometry_; }
+
+ private:
+  explicit AreaShape(std::unique_ptr<OGRGeometry> geometry);
+  std::unique_ptr<OGRGeometry> geometry_;
+};
+
+// The northern and southern limit of a download area, as the main window accepts it.
+inline constexpr double kShapeLatitudeLimit = 85;

@@ -1,0 +1,100 @@
+// Areas from a vector file: the tiles a polygon with a hole, a buffered GPX track and a point touch,
+// each against tiles counted one by one (the tile's square meets the shape), and bad files refused.
+#include <gtest/gtest.h>
+#include <ogr_geometry.h>
+
+#include <cmath>
+
+#include "engine/Commonfunc.h"
+#include "platform/file_ops.h"
+#include "shape/area_shape.h"
+#include "shape/tile_cover.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// Tiles whose closed square meets the shape, counted tile by tile over the cover's bounding range
+// and a margin; every one must be in the cover and the cover must hold no other.
+void ExpectCoverCountedTileByTile(const AreaShape& shape, const TileCover& cover) {
+  const auto z = static_cast<uint8_t>(cover.zoom);
+  const DegreeBox box = shape.Bounds();
+  int64_t counted = 0;
+  for (int32_t y = LatToTileY(box.north, z) - 1; y <= LatToTileY(box.south, z) + 1; ++y) {
+    for (int32_t x = LonToTileX(box.west, z) - 1; x <= LonToTileX(box.east, z) + 1; ++x) {
+      OGRLinearRing ring;
+      ring.addPoint(TileXToLon(x, z), TileYToLat(y, z));
+      ring.addPoint(TileXToLon(x + 1, z), TileYToLat(y, z));
+      ring.addPoint(TileXToLon(x + 1, z), TileYToLat(y + 1, z));
+      ring.addPoint(TileXToLon(x, z), TileYToLat(y + 1, z));
+      ring.closeRings();
+      OGRPolygon square;
+      square.addRing(&ring);
+      const bool meets = shape.Geometry().Intersects(&square);
+      counted += meets;
+      EXPECT_EQ(cover.Contains(x, y), meets) << "tile " << x << "," << y;
+    }
+  }
+  EXPECT_EQ(cover.Tiles(), counted);
+  EXPECT_GT(counted, 0);
+}
+
+struct Shapes : ::testing::Test {
+  TempDir dir;
+  std::string Write(const std::string& name, const std::string& text) {
+    qm::WriteFileAtomic(dir.File(name), text);
+    return dir.File(name);
+  }
+};
+
+TEST_F(Shapes, APolygonWithAHoleCoversTheTilesItTouchesAndNotThoseOfItsHole) {
+  const AreaShape shape = AreaShape::Read(Write("park.geojson", R"({"type": "Polygon", "coordinates": [
+      [[10.013, 45.011], [10.207, 45.004], [10.198, 45.193], [10.021, 45.207], [10.013, 45.011]],
+      [[10.061, 45.057], [10.152, 45.059], [10.149, 45.148], [10.063, 45.151], [10.061, 45.057]]]})"));
+  const TileCover cover = CoverOf(shape, 14);
+  ExpectCoverCountedTileByTile(shape, cover);
+  // A tile in the middle of the hole is left out; one of the ring is in.
+  EXPECT_FALSE(cover.Contains(LonToTileX(10.105, 14), LatToTileY(45.1, 14)));
+  EXPECT_TRUE(cover.Contains(LonToTileX(10.03, 14), LatToTileY(45.1, 14)));
+}
+
+TEST_F(Shapes, ATrackIsWidenedByMetresOnTheGroundAndAPointTakesItsTile) {
+  const std::string gpx = Write("walk.gpx", R"(<?xml version="1.0"?>
+<gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1"><trk><name>walk</name><trkseg>
+<trkpt lat="60.0013" lon="24.9011"/><trkpt lat="60.0517" lon="24.9023"/><trkpt lat="60.0811" lon="24.9612"/>
+</trkseg></trk></gpx>)");
+  const AreaShape track = AreaShape::Read(gpx, 1000);
+  // 1 km either side of a line running north at 60 degrees, where a degree of longitude is ~55.8 km.
+  const DegreeBox box = track.Bounds();
+  EXPECT_NEAR(box.south, 60.0013 - 1000 / 111320.0, 0.0005);
+  EXPECT_NEAR(box.west, 24.9011 - 1000 / (111320.0 * std::cos(60.0 * M_PI / 180)), 0.0008);
+  ExpectCoverCountedTileByTile(track, CoverOf(track, 15));
+  // Without a buffer the track is a line: only the tiles it crosses.
+  const AreaShape line = AreaShape::Read(gpx);
+  ExpectCoverCountedTileByTile(line, CoverOf(line, 15));
+  EXPECT_LT(CoverOf(line, 15).Tiles(), CoverOf(track, 15).Tiles());
+
+  const AreaShape point = AreaShape::Read(Write("hut.geojson", R"({"type": "Point", "coordinates": [7.6541, 45.9763]})"));
+  const TileCover one = CoverOf(point, 16);
+  EXPECT_EQ(one.Tiles(), 1);
+  EXPECT_TRUE(one.Contains(LonToTileX(7.6541, 16), LatToTileY(45.9763, 16)));
+}
+
+TEST_F(Shapes, FilesWithoutAUsableShapeAreRefusedWithTheirReason) {
+  const auto refusal = [](const std::string& path, double buffer = 0) {
+    try {
+      AreaShape::Read(path, buffer);
+    } catch (const ShapeError& e) {
+      return std::string(e.what());
+    }
+    return std::string("read");
+  };
+  EXPECT_EQ(refusal(dir.File("none.gpx")).rfind("Cannot read " + dir.File("none.gpx") + " as a vector file", 0), 0u);
+  const std::string empty = Write("empty.geojson", R"({"type": "FeatureCollection", "features": []})");
+  EXPECT_EQ(refusal(empty), empty + " holds no points, lines or areas.");
+  const std::string polar = Write("polar.geojson", R"({"type": "Point", "coordinates": [10, 86]})");
+  EXPECT_NE(refusal(polar).find("beyond 85 degrees"), std::string::npos);
+  const std::string hut = Write("hut.geojson", R"({"type": "Point", "coordinates": [7.6, 45.9]})");
+  EXPECT_EQ(refusal(hut, -5), "The buffer should be zero or more metres.");
+}
+
+}  // namespace
