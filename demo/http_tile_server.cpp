@@ -8,6 +8,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cctype>
+#include <map>
+#include <string>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -60,11 +63,35 @@ MHD_Result QueueTile(MHD_Connection* connection, TileBody body) {
   return QueueJpeg(connection, response);
 }
 
+// The query's arguments with their names in lower case: WMS names are not case-sensitive.
+std::map<std::string, std::string> QueryArguments(MHD_Connection* connection) {
+  std::map<std::string, std::string> arguments;
+  MHD_get_connection_values(
+      connection, MHD_GET_ARGUMENT_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+        std::string name(key);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        static_cast<std::map<std::string, std::string>*>(cls)->emplace(std::move(name), value != nullptr ? value : "");
+        return MHD_YES;
+      },
+      &arguments);
+  return arguments;
+}
+
 MHD_Result AnswerRequest(TileProvider& provider, MHD_Connection* connection, const char* url, const char* method) {
   if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
     return QueueError(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET is served here.");
   }
-  const std::optional<TileKey> key = ParseTileRequest(url);
+  std::optional<TileKey> key;
+  if (url == kWmsPath) {
+    const WmsAnswer wms = ParseWmsRequest(QueryArguments(connection));
+    if (!wms.tile) return QueueError(connection, MHD_HTTP_BAD_REQUEST, wms.problem.c_str());
+    key = wms.tile;
+  } else {
+    key = ParseTileRequest(url);
+    if (!key) key = ParseTmsRequest(url);
+    if (!key) key = ParseQuadkeyRequest(url);
+  }
   if (!key) return QueueError(connection, MHD_HTTP_NOT_FOUND, "Not a tile of the grid.");
   TileBody body;
   try {

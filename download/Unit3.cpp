@@ -104,6 +104,8 @@ bool TDownThread::SetUpClient() {
     }
     client->SetProxy({params.ProxyServer, *port, params.ProxyUsername, params.ProxyPassword});
   }
+  // A plain host setting has no headers: its requests stay exactly as they always were.
+  if (!params.Headers.empty()) client->SetHeaders(params.Headers);
   std::lock_guard lock(clientMutex_);
   Client = std::move(client);
   if (aborted_.load()) Client->Abort();

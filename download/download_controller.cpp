@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine/area_input.h"
+#include "engine/saved_servers.h"
 #include "engine/tile_source.h"
 #include "platform/ca_file.h"
 #include "platform/date_time.h"
@@ -150,7 +151,15 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.ProxyPort = config.ReadString("Proxy", "ProxyPort", "");
   p.ProxyUsername = config.ReadString("Proxy", "ProxyUsername", "");
   p.ProxyPassword = config.ReadString("Proxy", "ProxyPassword", "");
-  p.TileServer = config.ReadString("IniParas", "TileServer", kDefaultTileServer);
+  ServerInUse server;
+  try {
+    server = ReadServerInUse(configFileName_);
+  } catch (const UnknownServer& e) {
+    view_.ShowMessage(e.what());
+    return std::nullopt;
+  }
+  p.TileServer = server.tileServer;
+  p.Headers = server.headers;
   if (SettingsRefused(p)) return std::nullopt;
 
   const std::optional<int32_t> zoom = qm::IntegerFromText(in.Zoom);
@@ -160,6 +169,10 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   }
   if (!IsGridZoom(*zoom)) {
     view_.ShowMessage(ZoomOutsideGridText(*zoom));
+    return std::nullopt;
+  }
+  if (const auto beyond = ZoomBeyondServerText(server, *zoom)) {
+    view_.ShowMessage(*beyond);
     return std::nullopt;
   }
   if (!IsPlainTaskName(WithProjectExtension(in.TaskName))) {
@@ -292,7 +305,7 @@ void DownloadController::Timer1Timer() {
       return;
     }
   }
-  if (runningThreads_ == 0) EndDownload(true);
+  if (runningThreads_ == 0) EndDownload(endBoxShown_);
 }
 
 void DownloadController::UpdateProgress() {

@@ -41,6 +41,9 @@ class DownloadController : public WorkerHost {
   void BitBtn1Click(const StartInputs& inputs);
   // The one-second timer.
   void Timer1Timer();
+  // Whether the timer's end of a download shows the end box; a front end that runs several
+  // downloads as one (the levels of a set) shows it once, after the last.
+  void SetEndBoxShown(bool shown) { endBoxShown_ = shown; }
   // Program exit during a download: aborts the requests in flight, waits for every worker while
   // processEvents lets their last calls through, then ends the download without a message box.
   // Must run before the controller is destroyed while a download runs.
@@ -109,6 +112,7 @@ class DownloadController : public WorkerHost {
   bool shuttingDown_ = false;  // no tick may end the download while ShutDown waits
   std::string caption_ = "Start";
   bool stopRequested_ = false;
+  bool endBoxShown_ = true;
   DownloadProgress progress_;
   std::optional<DownloadEnd> lastEnd_;
   int64_t failedListed_ = 0;

@@ -1,10 +1,12 @@
 // The re-download run: list lines split at their first bar, resets repeated, refusals end the run.
 #include "download/redownload_run.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "engine/saved_server_sections.h"
 #include "engine/tile_server_setting.h"
 #include "engine/tile_source.h"
 #include "platform/errors.h"
@@ -118,18 +120,30 @@ void Count(RedownloadTally& tally, LineEnd end) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> RedownloadHeaders() {
+std::vector<std::pair<std::string, std::string>> RedownloadHeaders(
+    const std::vector<std::pair<std::string, std::string>>& serverHeaders) {
   // The Referer is a web map site's home page; a line break in a header value would end the
   // request's header block early, so none is sent.
-  return {{"Referer", "http://maps.quillmere.example.org/"},
-          {"User-Agent", "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)"},
-          {"Connection", "Keep_Alive"}};
+  std::vector<std::pair<std::string, std::string>> headers = {
+      {"Referer", "http://maps.quillmere.example.org/"},
+      {"User-Agent", "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)"},
+      {"Connection", "Keep_Alive"}};
+  for (const auto& header : serverHeaders) {
+    const auto same = std::find_if(headers.begin(), headers.end(),
+                                   [&](const auto& own) { return SameServerName(own.first, header.first); });
+    if (same == headers.end()) {
+      headers.push_back(header);
+    } else {
+      same->second = header.second;
+    }
+  }
+  return headers;
 }
 
 RedownloadTally RunRedownload(const std::string& listFile, RedownloadView& view,
                               const std::optional<qm::ProxySettings>& proxy, const RedownloadRules& rules) {
   qm::HttpClient client;
-  client.SetHeaders(RedownloadHeaders());
+  client.SetHeaders(RedownloadHeaders(rules.serverHeaders));
   if (proxy) client.SetProxy(*proxy);
   struct InUse {
     RedownloadView& view;

@@ -29,6 +29,9 @@ class RedownloadView {
 // refused and skipped, and blank lines are passed over.
 struct RedownloadRules {
   std::string confineToFolder;  // empty: every line's path is written as it stands
+  // The chosen server's request headers: each replaces the run's own header of its name, or is
+  // added after them.
+  std::vector<std::pair<std::string, std::string>> serverHeaders{};
 };
 
 // How the lines of a run ended.
@@ -39,8 +42,9 @@ struct RedownloadTally {
   bool serverRefused = false;  // a refusal by the server ended the run
 };
 
-// The request headers of the re-download client.
-std::vector<std::pair<std::string, std::string>> RedownloadHeaders();
+// The request headers of the re-download client, with the server's own put in.
+std::vector<std::pair<std::string, std::string>> RedownloadHeaders(
+    const std::vector<std::pair<std::string, std::string>>& serverHeaders = {});
 
 // Reads listFile and requests each line's URL, saving successes to the line's path. Throws
 // qm::FileError "Cannot open file <list>" before any request when the list cannot be read, and

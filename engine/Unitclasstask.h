@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/tile_server_setting.h"
 #include "platform/file_ops.h"
@@ -29,6 +31,7 @@ struct TDownParams {
   std::string ProxyPassword;
   bool Resume = false;
   std::string TileServer = kDefaultTileServer;  // "host" or "host:port" of the tile server
+  std::vector<std::pair<std::string, std::string>> Headers;  // a saved server's request headers
 };
 
 // A task that cannot be built; what() is the text to show the user.

@@ -2,15 +2,19 @@
 #include "engine/fetch_settings.h"
 
 #include <stdexcept>
+#include <utility>
 
-#include "engine/tile_server_setting.h"
 #include "platform/ini_file.h"
 #include "platform/text_format.h"
 
 FetchSettings ReadFetchSettings(const std::string& configFile) {
   const qm::IniFile config(configFile);
   FetchSettings settings;
-  settings.tileServer = config.ReadString("IniParas", "TileServer", kDefaultTileServer);
+  ServerInUse server = ReadServerInUse(configFile);
+  settings.tileServer = std::move(server.tileServer);
+  settings.headers = std::move(server.headers);
+  settings.maxZoom = server.maxZoom;
+  settings.attribution = std::move(server.attribution);
   if (config.ReadInteger("Proxy", "UseProxy", 0) != 1) return settings;
   const std::string portText = config.ReadString("Proxy", "ProxyPort", "");
   const std::optional<int32_t> port = qm::IntegerFromText(portText);

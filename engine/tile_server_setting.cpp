@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <utility>
+#include <vector>
+
+#include "engine/url_placeholders.h"
 
 namespace {
 
@@ -46,7 +50,33 @@ bool IsHostAndPort(std::string_view text) {
   return (IsHostName(host) || IsBracketedIpv6(host)) && (!hasPort || IsPort(text.substr(colon + 1)));
 }
 
-constexpr std::string_view kPlaceholders[] = {"{z}", "{x}", "{y}"};
+// The host part with each subdomain choice ({s}, {switch:...}) filled with a sample, so that a
+// host such as "{s}.tiles.example.org" is checked as a host name.
+std::string HostWithSampleSubdomain(std::string_view host) {
+  std::string sample;
+  size_t copied = 0;
+  for (const Placeholder& p : FindPlaceholders(host).value_or(std::vector<Placeholder>{})) {
+    if (p.name != "s" && !p.name.starts_with("switch:")) continue;
+    sample += host.substr(copied, p.at - copied);
+    sample += "a";
+    copied = p.at + p.length;
+  }
+  return sample + std::string(host.substr(copied));
+}
+
+// Which of the tile's numbers the placeholders give: each tile needs its own URL.
+std::string MissingTilePlaceholders(const std::vector<Placeholder>& placeholders) {
+  const auto has = [&](std::string_view name) {
+    return std::any_of(placeholders.begin(), placeholders.end(), [&](const Placeholder& p) { return p.name == name; });
+  };
+  if (has("q") || has("bbox")) return "";
+  std::string missing;
+  for (const auto& [name, present] : {std::pair{"{z}", has("z")}, std::pair{"{x}", has("x")},
+                                      std::pair{"{y}", has("y") || has("-y")}}) {
+    if (!present) missing += (missing.empty() ? "" : ", ") + std::string(name);
+  }
+  return missing;
+}
 
 }  // namespace
 
@@ -74,38 +104,25 @@ std::optional<std::string> TileUrlTemplateProblem(std::string_view text) {
   if (scheme != "http" && scheme != "https") return quoted + "should start with http:// or https://.";
   const std::string_view rest = text.substr(schemeEnd + 3);
   const size_t pathStart = rest.find_first_of("/?");
-  if (!IsHostAndPort(rest.substr(0, pathStart))) {
+  if (!IsHostAndPort(HostWithSampleSubdomain(rest.substr(0, pathStart)))) {
     return quoted + "should name a host, or host:port, after " + std::string(scheme) + "://.";
   }
-  std::string missing;
-  for (const std::string_view placeholder : kPlaceholders) {
-    if (pathStart == std::string_view::npos || rest.find(placeholder, pathStart) == std::string_view::npos) {
-      missing += (missing.empty() ? "" : ", ") + std::string(placeholder);
-    }
+  const std::string_view path = pathStart == std::string_view::npos ? "" : rest.substr(pathStart);
+  size_t unclosedAt = 0;
+  const auto placeholders = FindPlaceholders(path, &unclosedAt);
+  if (!placeholders) return quoted + "has a \"{\" without its \"}\": " + std::string(path.substr(unclosedAt)) + ".";
+  for (const Placeholder& p : *placeholders) {
+    if (auto problem = PlaceholderProblem(p.name)) return quoted + *problem;
   }
-  if (!missing.empty()) {
-    return quoted + "should hold {z}, {x} and {y} in its path or query for the zoom, column and row; " +
-           "it lacks " + missing + ".";
+  if (const std::string missing = MissingTilePlaceholders(*placeholders); !missing.empty()) {
+    return quoted + "should hold {z}, {x} and {y} (or {-y}), {q} or {bbox} in its path or query for the zoom, " +
+           "column and row; it lacks " + missing + ".";
   }
   return std::nullopt;
 }
 
 std::string FilledTileUrl(std::string_view urlTemplate, int zoom, int32_t x, int32_t y) {
-  const std::string numbers[] = {std::to_string(zoom), std::to_string(x), std::to_string(y)};
-  std::string url;
-  url.reserve(urlTemplate.size() + 16);
-  for (size_t at = 0; at < urlTemplate.size();) {
-    bool filled = false;
-    for (size_t i = 0; i < 3 && !filled; ++i) {
-      if (urlTemplate.substr(at, 3) == kPlaceholders[i]) {
-        url += numbers[i];
-        at += 3;
-        filled = true;
-      }
-    }
-    if (!filled) url += urlTemplate[at++];
-  }
-  return url;
+  return FilledPlaceholders(urlTemplate, zoom, x, y);
 }
 
 std::string MaskedUrl(std::string_view url) {

@@ -1,6 +1,6 @@
 // The tile server setting ([IniParas] TileServer): "host" or "host:port", or a URL template such
-// as "https://tiles.example.org/imagery/{z}/{x}/{y}.jpg?key=abc" whose {z}, {x} and {y} are
-// filled with each tile's zoom, column and row.
+// as "https://tiles.example.org/imagery/{z}/{x}/{y}.jpg?key=abc" whose placeholders are filled for
+// each tile (engine/url_placeholders.h names them).
 #pragma once
 
 #include <cstddef>
@@ -22,10 +22,12 @@ std::optional<std::string> TileServerProblem(std::string_view text);
 
 // Whether the setting is a URL template rather than a host: it names a scheme ("...://").
 bool IsTileUrlTemplate(std::string_view setting);
-// Nothing when text is http:// or https://, a host as above, and a path (with an optional query)
-// holding {z}, {x} and {y}, without spaces or line breaks; otherwise the message to show.
+// Nothing when text is http:// or https://, a host as above (whose labels may be {s} or
+// {switch:...}), and a path (with an optional query) whose placeholders are all known and name the
+// tile ({z}, {x} and {y} or {-y}; or {q}; or {bbox}), without spaces or line breaks; otherwise the
+// message to show, which names an unknown placeholder.
 std::optional<std::string> TileUrlTemplateProblem(std::string_view text);
-// The template with every {z}, {x} and {y} replaced by the tile's numbers.
+// The template with every placeholder replaced for the tile; an unknown one stays as it is.
 std::string FilledTileUrl(std::string_view urlTemplate, int zoom, int32_t x, int32_t y);
 
 // The URL as the log shows it: each value of its query (an access key, often) replaced by "***".

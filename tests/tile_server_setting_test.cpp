@@ -25,8 +25,9 @@ TEST(TileServerSetting, UrlTemplatesNeedHttpAHostAndAllThreePlaceholders) {
     EXPECT_FALSE(TileServerProblem(good)) << good;
   }
   const auto problem = [](const char* text) { return TileServerProblem(text).value_or("accepted"); };
-  EXPECT_EQ(problem("https://h.org/{z}/{x}"), "The tile server URL \"https://h.org/{z}/{x}\" should hold {z}, {x} and {y} "
-                                            "in its path or query for the zoom, column and row; it lacks {y}.");
+  EXPECT_EQ(problem("https://h.org/{z}/{x}"),
+            "The tile server URL \"https://h.org/{z}/{x}\" should hold {z}, {x} and {y} (or {-y}), {q} or {bbox} "
+            "in its path or query for the zoom, column and row; it lacks {y}.");
   EXPECT_EQ(problem("ftp://h.org/{z}/{x}/{y}"),
             "The tile server URL \"ftp://h.org/{z}/{x}/{y}\" should start with http:// or https://.");
   EXPECT_NE(problem("https://h.org/{z}/{x}/{y} .jpg").find("holds a space or a line break"), std::string::npos);

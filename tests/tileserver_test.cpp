@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "demo/regular_file.h"
 #include "demo/tile_provider.h"
 #include "demo/tile_request.h"
+#include "engine/tile_server_setting.h"
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
@@ -187,6 +189,52 @@ TEST(DemoTileServer, ServesATileFolderByteForByteAndRefusesWhatIsNoTile) {
             "HTTP/1.1 405 Method Not Allowed");
   ASSERT_TRUE(client.Get(server.Url(TestServer::TilePath(13, 2412, 3080)), body).ok);  // still serving
   EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(DemoTileServer, AnswersTmsQuadkeyAndWmsRequestsForTheSameTiles) {
+  TempDir dir;
+  const TileKey corners[] = {{0, 0, 0}, {1, 1, 0}, {1, 0, 1}, {19, 524287, 524287}, {19, 0, 524287}, {19, 524287, 0}};
+  for (const TileKey& tile : corners) {
+    qm::WriteFileAtomic(dir.File(SatelliteTileFileName(tile.zoom, tile.x, tile.y)),
+                        "tile " + SatelliteTileFileName(tile.zoom, tile.x, tile.y));
+  }
+  TileServerProcess server({"--tiles", dir.Path()});
+  ASSERT_GT(server.Port(), 0) << server.StartLine();
+  const std::string port = std::to_string(server.Port());
+  const std::string templates[] = {
+      "http://{s}.localhost:" + port + "/tms/{z}/{x}/{-y}.jpg",
+      server.Url("/quadkey/{q}.jpg"),
+      server.Url("/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=world&CRS=EPSG:3857&WIDTH=256&HEIGHT=256"
+                 "&FORMAT=image/jpeg&BBOX={bbox}"),
+  };
+  qm::HttpClient client;
+  for (const std::string& urlTemplate : templates) {
+    ASSERT_FALSE(TileServerProblem(urlTemplate)) << *TileServerProblem(urlTemplate);
+    for (const TileKey& tile : corners) {
+      std::string body;
+      const std::string url = SatelliteTileUrl(urlTemplate, tile.zoom, tile.x, tile.y);
+      ASSERT_TRUE(client.Get(url, body).ok) << url;
+      EXPECT_EQ(body, "tile " + SatelliteTileFileName(tile.zoom, tile.x, tile.y)) << url;
+    }
+  }
+  std::string body;
+  EXPECT_EQ(client.Get(server.Url("/wms?REQUEST=GetMap&BBOX=0,0,100,100"), body).message, "HTTP/1.1 400 Bad Request");
+  EXPECT_NE(body.find("not the extent of one tile"), std::string::npos) << body;
+  EXPECT_EQ(client.Get(server.Url("/tms/1/0/2.jpg"), body).message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(client.Get(server.Url("/quadkey/4.jpg"), body).message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(server.Stop(), 0);
+
+  const std::map<std::string, std::string> getMap = {{"request", "GetMap"}, {"bbox", "0,0,20037508.34,20037508.34"}};
+  EXPECT_EQ(ParseWmsRequest(getMap).tile, (TileKey{1, 1, 0}));
+  auto other = getMap;
+  other["crs"] = "EPSG:4326";
+  EXPECT_EQ(ParseWmsRequest(other).problem, "Only CRS=EPSG:3857 is served.");
+  other = getMap;
+  other["width"] = "512";
+  EXPECT_FALSE(ParseWmsRequest(other).tile);
+  other = getMap;
+  other["bbox"] = "0,0,20037508.34";
+  EXPECT_FALSE(ParseWmsRequest(other).tile);
 }
 
 TEST(DemoTileServer, ServesOnlyTheFolderOwnRegularFilesUpToTheirLimit) {

@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 
 #include "download/redownload_run.h"
+#include "engine/saved_servers.h"
+#include "platform/program_layout.h"
 #include "ui/following_memo.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
@@ -115,6 +117,10 @@ void TfrmFlt::Button1Click() {
   running_ = true;
   Memo1->clear();
   MemoView view(Memo1);
-  qm::RunGuarded([&] { RunRedownload(listFile.toStdString(), view); });
+  qm::RunGuarded([&] {
+    // A saved server's headers (an API key, often) go with the requests; a plain host adds none.
+    const ServerInUse server = ReadServerInUse(qm::ConfigFilePath(qm::DataFolder()));
+    RunRedownload(listFile.toStdString(), view, std::nullopt, RedownloadRules{"", server.headers});
+  });
   running_ = false;
 }

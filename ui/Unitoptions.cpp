@@ -13,10 +13,13 @@
 #include <QStandardPaths>
 #include <QToolButton>
 
+#include "engine/saved_server_sections.h"
+#include "engine/saved_servers.h"
 #include "engine/tile_server_setting.h"
 #include "platform/ini_file.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
+#include "ui/servers_dialog.h"
 
 TfrmOptions* frmOptions = nullptr;
 
@@ -36,7 +39,11 @@ constexpr int kClientWidth = 360;
 constexpr int kClientHeight = 342;
 constexpr int kProxyFieldWidth = 159;
 constexpr int kTileServerLeft = 72;
-constexpr int kTileServerWidth = 257;
+constexpr int kTileServerWidth = 187;
+constexpr const char* kServerKey = "Server";
+constexpr const char* kTileServerTip =
+    "host or host:port of the tile server, e.g. localhost:8080, or a URL template such as\n"
+    "https://tiles.example.org/imagery/{z}/{x}/{y}.jpg?key=abc";
 
 
 QString PickFolderWithDialog(QWidget* parent, const QString& caption) {
@@ -45,17 +52,28 @@ QString PickFolderWithDialog(QWidget* parent, const QString& caption) {
 
 QString Text(const std::string& value) { return QString::fromStdString(value); }
 
+std::optional<std::string> ChooseServerWithDialog(QWidget* parent, const std::string& configFile,
+                                                  const std::string& chosenName) {
+  ServersDialog dialog(configFile, chosenName, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Chosen();
+}
+
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
 }  // namespace
 
 TfrmOptions::TfrmOptions(std::string programFolder, QWidget* parent)
-    : QDialog(parent), programFolder_(std::move(programFolder)), pickFolder_(PickFolderWithDialog) {
+    : QDialog(parent),
+      programFolder_(std::move(programFolder)),
+      pickFolder_(PickFolderWithDialog),
+      chooseServer_(ChooseServerWithDialog) {
   qm::SetUpFixedDialog(this, "Options", kClientWidth, kClientHeight);
   BuildControls();
   connect(Button3, &QPushButton::clicked, this, &TfrmOptions::Button3Click);
   connect(Button1, &QPushButton::clicked, this, &TfrmOptions::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TfrmOptions::Button2Click);
+  connect(ButtonServers, &QPushButton::clicked, this, &TfrmOptions::ButtonServersClick);
 }
 
 void TfrmOptions::BuildControls() {
@@ -66,11 +84,12 @@ void TfrmOptions::BuildControls() {
   Edit12 = qm::PlaceEdit(Panel1, 126, 35, 166);
   Button3 = new QPushButton("...", Panel1);
   Button3->setGeometry(296, 32, 33, 25);
-  // The tile server takes the panel's whole width after its label: URL templates are long.
+  // The tile server takes the panel's width after its label, less the saved servers' button.
   LabelTileServer = qm::PlaceLabel(Panel1, "Tile server:", 8, 66);
   EditTileServer = qm::PlaceEdit(Panel1, kTileServerLeft, 61, kTileServerWidth);
-  EditTileServer->setToolTip("host or host:port of the tile server, e.g. localhost:8080, or a URL template such as\n"
-                                  "https://tiles.example.org/imagery/{z}/{x}/{y}.jpg?key=abc");
+  ButtonServers = new QPushButton("Servers...", Panel1);
+  ButtonServers->setGeometry(kTileServerLeft + kTileServerWidth + 4, 59, 66, 25);
+  ButtonServers->setToolTip("Saved tile servers with their headers, highest zoom and attribution");
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setGeometry(8, 112, 337, 177);
@@ -112,13 +131,40 @@ void TfrmOptions::showEvent(QShowEvent* event) {
 void TfrmOptions::FormShow() {
   const qm::IniFile config(ConfigFileName());
   Edit12->setText(Text(config.ReadString("IniParas", "DefaultPath", qm::DefaultDownloadPath())));
-  EditTileServer->setText(Text(config.ReadString("IniParas", "TileServer", kDefaultTileServer)));
+  plainTileServer_ = Text(config.ReadString("IniParas", "TileServer", kDefaultTileServer));
+  chosenServer_ = config.ReadString("IniParas", kServerKey, "");
+  ShowChosenServer();
   CheckBoxUseProxy->setChecked(config.ReadInteger("Proxy", "UseProxy", 0) == 1);
   EditProxyServer->setText(Text(config.ReadString("Proxy", "ProxyServer", "")));
   EditProxyPort->setText(Text(config.ReadString("Proxy", "ProxyPort", "")));
   EditProxyUsername->setText(Text(config.ReadString("Proxy", "ProxyUsername", "")));
   EditProxyPassword->setText(Text(config.ReadString("Proxy", "ProxyPassword", "")));
   ShowPassword->setChecked(false);
+}
+
+// A chosen saved server shows its URL in the Tile server field, which then cannot be edited.
+void TfrmOptions::ShowChosenServer() {
+  EditTileServer->setEnabled(chosenServer_.empty());
+  if (chosenServer_.empty()) {
+    EditTileServer->setText(plainTileServer_);
+    EditTileServer->setToolTip(kTileServerTip);
+    return;
+  }
+  EditTileServer->setToolTip(Text("The saved server \"" + chosenServer_ + "\" is in use; Servers... changes that."));
+  std::string url = "\"" + chosenServer_ + "\" is not saved";
+  for (const SavedServer& server : ReadSavedServers(ConfigFileName())) {
+    if (SameServerName(server.name, chosenServer_)) url = server.url;
+  }
+  EditTileServer->setText(Text(url));
+  EditTileServer->setCursorPosition(0);
+}
+
+void TfrmOptions::ButtonServersClick() {
+  qm::RunGuarded([this] {
+    if (chosenServer_.empty()) plainTileServer_ = EditTileServer->text();
+    if (const auto chosen = chooseServer_(this, ConfigFileName(), chosenServer_)) chosenServer_ = *chosen;
+    ShowChosenServer();
+  });
 }
 
 void TfrmOptions::Button3Click() {
@@ -131,14 +177,19 @@ void TfrmOptions::Button1Click() {
     // Each value goes to the file at once; a failed write leaves the earlier ones stored and the
     // dialog open.
     // A tile server of the wrong form is refused before anything is written.
-    if (const auto problem = TileServerProblem(Text(EditTileServer))) {
+    if (chosenServer_.empty()) plainTileServer_ = EditTileServer->text();
+    if (const auto problem = TileServerProblem(plainTileServer_.toStdString())) {
       qm::ShowMessage(*problem);
       EditTileServer->setFocus();
       return;
     }
     qm::IniFile config(ConfigFileName());
     config.WriteString("IniParas", "DefaultPath", Text(Edit12));
-    config.WriteString("IniParas", "TileServer", Text(EditTileServer));
+    config.WriteString("IniParas", "TileServer", plainTileServer_.toStdString());
+    // A settings file that never chose a saved server gets no key for it.
+    if (!chosenServer_.empty() || config.ReadString("IniParas", kServerKey, "\n") != "\n") {
+      config.WriteString("IniParas", kServerKey, chosenServer_);
+    }
     config.WriteString("Proxy", "UseProxy", CheckBoxUseProxy->isChecked() ? "1" : "0");
     config.WriteString("Proxy", "ProxyServer", Text(EditProxyServer));
     config.WriteString("Proxy", "ProxyPort", Text(EditProxyPort));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <utility>
 #include <string>
 
@@ -32,18 +33,26 @@ class TfrmOptions : public QDialog {
  public:
   // Asks the user for a folder; an empty result means the user cancelled.
   using FolderPicker = std::function<QString(QWidget* parent, const QString& caption)>;
+  // Lets the user manage the saved servers and choose one (empty: the Tile server setting);
+  // none when the user cancelled.
+  using ServerChooser = std::function<std::optional<std::string>(QWidget* parent, const std::string& configFile,
+                                                                 const std::string& chosenName)>;
 
   explicit TfrmOptions(std::string programFolder = qm::DataFolder(), QWidget* parent = nullptr);
 
   std::string ConfigFileName() const;
   void SetFolderPicker(FolderPicker picker) { pickFolder_ = std::move(picker); }
+  void SetServerChooser(ServerChooser chooser) { chooseServer_ = std::move(chooser); }
+  // The saved server OK stores as the one in use ([IniParas] Server); empty for none.
+  const std::string& ChosenServer() const { return chosenServer_; }
 
   QFrame* Panel1;
   QLabel* Label1;
   QLineEdit* Edit12;
   QPushButton* Button3;
   QLabel* LabelTileServer;
-  QLineEdit* EditTileServer;  // [IniParas] TileServer: host or host:port
+  QLineEdit* EditTileServer;  // [IniParas] TileServer: host or host:port; shows a chosen saved server's URL
+  QPushButton* ButtonServers;  // "Servers...": the saved servers and the choice among them
   QGroupBox* GroupBox1;
   QCheckBox* CheckBoxUseProxy;
   QLabel* Label3;
@@ -63,15 +72,20 @@ class TfrmOptions : public QDialog {
   void Button3Click();
   void Button1Click();
   void Button2Click();
+  void ButtonServersClick();
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
+  void ShowChosenServer();
 
   std::string programFolder_;
   FolderPicker pickFolder_;
+  ServerChooser chooseServer_;
+  std::string chosenServer_;
+  QString plainTileServer_;  // the Tile server field as typed, kept while a saved server is shown
 };
 
 extern TfrmOptions* frmOptions;
