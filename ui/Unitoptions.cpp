@@ -39,7 +39,7 @@ constexpr int kClientWidth = 360;
 constexpr int kClientHeight = 342;
 constexpr int kProxyFieldWidth = 159;
 constexpr int kTileServerLeft = 72;
-constexpr int kTileServerWidth = 187;
+constexpr int kTileServerWidth = 257;
 constexpr const char* kServerKey = "Server";
 constexpr const char* kTileServerTip =
     "host or host:port of the tile server, e.g. localhost:8080, or a URL template such as\n"
@@ -84,11 +84,12 @@ void TfrmOptions::BuildControls() {
   Edit12 = qm::PlaceEdit(Panel1, 126, 35, 166);
   Button3 = new QPushButton("...", Panel1);
   Button3->setGeometry(296, 32, 33, 25);
-  // The tile server takes the panel's width after its label, less the saved servers' button.
+  // The tile server takes the panel's whole width after its label: URL templates are long. The
+  // saved servers' button sits in the free corner left of OK.
   LabelTileServer = qm::PlaceLabel(Panel1, "Tile server:", 8, 66);
   EditTileServer = qm::PlaceEdit(Panel1, kTileServerLeft, 61, kTileServerWidth);
-  ButtonServers = new QPushButton("Servers...", Panel1);
-  ButtonServers->setGeometry(kTileServerLeft + kTileServerWidth + 4, 59, 66, 25);
+  ButtonServers = new QPushButton("Servers...", this);
+  ButtonServers->setGeometry(8, 304, 80, 25);
   ButtonServers->setToolTip("Saved tile servers with their headers, highest zoom and attribution");
 
   GroupBox1 = new QGroupBox(this);
