@@ -126,6 +126,8 @@ std::unique_ptr<qm::HttpClient> WebTileSource::TakeClient() {
     client = std::make_unique<qm::HttpClient>();
     client->SetTimeouts(kConnectSeconds, kStallSeconds);
     if (settings_.proxy) client->SetProxy(*settings_.proxy);
+    // A saved server's headers (its key, its User-Agent) go with browsing as with downloads.
+    if (!settings_.headers.empty()) client->SetHeaders(settings_.headers);
   }
   if (aborted_.load()) client->Abort();
   busy_.push_back(client.get());

@@ -102,4 +102,16 @@ TEST(WebTiles, ProjectsServeTheirTilesAndNeitherBlanksNorErrorPagesPassForImager
   EXPECT_EQ(malformed.Requests(), 0);
 }
 
+TEST(WebTiles, AChosenServersHeadersGoWithBrowsing) {
+  TestServer server;
+  server.SetFallback(ScriptedAnswer::Ok(kJpeg));
+  TempDir dir;
+  FetchSettings settings{server.HostPort(), std::nullopt, {{"X-Api-Key", "k3y"}, {"User-Agent", "Quillmere/6.2"}}};
+  WebTileSource source(std::move(settings), {}, "", std::make_unique<TileDiskCache>(dir.File("cache/"), 1 << 20));
+  ASSERT_EQ(source.Bytes({10, 3, 7}, kAlways), kJpeg);
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0].Header("X-Api-Key"), "k3y");
+  EXPECT_EQ(server.Requests()[0].Header("User-Agent"), "Quillmere/6.2");
+}
+
 }  // namespace
