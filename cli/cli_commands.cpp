@@ -10,12 +10,18 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <variant>
 
 #include "cli/console_view.h"
 #include "cli/progress_report.h"
 #include "cli/start_checks.h"
+#include "download/level_set_run.h"
 #include "download/redownload_run.h"
+#include "engine/Unitclasstask.h"
 #include "engine/area_input.h"
+#include "engine/level_set.h"
 #include "engine/project_loader.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -26,15 +32,14 @@ std::atomic<int> stopRequests{0};
 
 void OnStopSignal(int) { stopRequests.fetch_add(1); }
 
-int ExitStatusOf(const DownloadController& controller, const ConsoleView& view, bool stoppedBySignal) {
-  if (view.SawFileError() || controller.LastEnd() == DownloadEnd::kFileError) return kExitFileError;
+// How a download or a level set ended, as the exit status a script tells apart.
+int ExitStatusOf(std::optional<DownloadEnd> end, int64_t failedListed, bool sawFileError, bool stoppedBySignal) {
+  if (sawFileError || end == DownloadEnd::kFileError) return kExitFileError;
   if (stoppedBySignal) return kExitStoppedBySignal;
-  if (controller.LastEnd() == DownloadEnd::kRefused || controller.LastEnd() == DownloadEnd::kNetworkFailure) {
-    return kExitWorkerEnded;
-  }
-  if (controller.FailedListed() > 0) return kExitFailedTiles;
+  if (end == DownloadEnd::kRefused || end == DownloadEnd::kNetworkFailure) return kExitWorkerEnded;
+  if (failedListed > 0) return kExitFailedTiles;
   // Tiles left without a stop request: the workers ended before their share was done.
-  return controller.LastEnd() == DownloadEnd::kComplete ? kExitComplete : kExitWorkerEnded;
+  return end == DownloadEnd::kComplete ? kExitComplete : kExitWorkerEnded;
 }
 
 // An exception leaving the download must not leave workers waiting for calls nobody pumps.
@@ -53,13 +58,20 @@ struct ShutDownWhenThrown {
 
 // Ticks the controller once a second while it pumps the workers' calls, until the download
 // ends: the first stop signal stops like the Stop button, the second aborts like closing the
-// window. Returns whether a signal stopped it.
-bool PumpToEnd(DownloadController& controller, qm::PumpedBridge& bridge, ProgressReport& report) {
+// window. Once the last worker has ended, the tick that ends the download comes at once rather
+// than up to a second later (a level set of many one-tile levels would wait a second per level).
+// onTick follows every tick of a download still running. Returns whether a signal stopped it.
+bool PumpToEnd(DownloadController& controller, qm::PumpedBridge& bridge, ProgressReport& report,
+               const std::function<void()>& onTick) {
   auto nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   int handledSignals = 0;
   while (controller.Running()) {
-    bridge.PumpUntil([&] { return stopRequests.load() != handledSignals || std::chrono::steady_clock::now() >= nextTick; },
-                     std::chrono::seconds(1));
+    bridge.PumpUntil(
+        [&] {
+          return stopRequests.load() != handledSignals || std::chrono::steady_clock::now() >= nextTick ||
+                 controller.WorkersEnded();
+        },
+        std::chrono::seconds(1));
     if (stopRequests.load() >= 2) {
       report.Clear();
       controller.ShutDown([&] { bridge.Pump(); });
@@ -69,37 +81,116 @@ bool PumpToEnd(DownloadController& controller, qm::PumpedBridge& bridge, Progres
       handledSignals = 1;
       controller.BitBtn1Click({});  // Stop: the workers finish their tile
     }
-    if (std::chrono::steady_clock::now() >= nextTick) {
+    if (std::chrono::steady_clock::now() >= nextTick || controller.WorkersEnded()) {
       nextTick += std::chrono::seconds(1);
       controller.Timer1Timer();
-      if (controller.Running()) report.Tick(controller.Progress(), std::chrono::steady_clock::now());
+      if (controller.Running()) onTick();
     }
   }
   return handledSignals > 0;
 }
 
-int RunDownload(const StartInputs& inputs, const CliOptions& options) {
-  if (const auto refusal = StartRefusal(inputs, options.configFile)) {
-    std::fprintf(stderr, "quillmere-cli: %s\n", refusal->c_str());
-    return kExitRefusedInput;
+// The controller without a window, and what a command line run of it needs around it.
+struct Session {
+  explicit Session(const CliOptions& options)
+      : controller(view, bridge, options.configFile, options.pauses),
+        report(stderr, ::isatty(STDERR_FILENO) != 0 ? STDERR_FILENO : -1, options.quiet) {}
+
+  // Runs the download started to its end with the progress shown; whether a signal stopped it.
+  bool PumpToEnd(const std::function<void()>& onTick) {
+    view.SetBeforeMessage([this] { report.Clear(); });
+    const bool stoppedBySignal = ::PumpToEnd(controller, bridge, report, onTick);
+    report.Clear();
+    view.SetBeforeMessage(nullptr);
+    return stoppedBySignal;
   }
-  ConsoleView view(stopRequests);
-  qm::PumpedBridge bridge;
-  DownloadController controller(view, bridge, options.configFile, options.pauses);
-  ProgressReport report(stderr, ::isatty(STDERR_FILENO) != 0 ? STDERR_FILENO : -1, options.quiet);
-  ShutDownWhenThrown guard{controller, bridge};  // last, so the report outlives its messages
-  controller.BitBtn1Click(inputs);
-  if (!controller.Running()) {
+  // Nothing runs after Start: refused input, a file error, or a signal that cancelled the list.
+  int NotStartedStatus() const {
     if (view.SawFileError()) return kExitFileError;
-    return stopRequests.load() > 0 ? kExitStoppedBySignal : kExitRefusedInput;  // a signal cancelled the list
+    return stopRequests.load() > 0 ? kExitStoppedBySignal : kExitRefusedInput;
   }
 
-  view.SetBeforeMessage([&report] { report.Clear(); });
-  const bool stoppedBySignal = PumpToEnd(controller, bridge, report);
-  report.Clear();
-  view.SetBeforeMessage(nullptr);
+  ConsoleView view{stopRequests};
+  qm::PumpedBridge bridge;
+  DownloadController controller;
+  ProgressReport report;
+  ShutDownWhenThrown guard{controller, bridge};  // last, so the report outlives its messages
+};
+
+bool Refused(const StartInputs& inputs, const CliOptions& options) {
+  const auto refusal = StartRefusal(inputs, options.configFile);
+  if (refusal) std::fprintf(stderr, "quillmere-cli: %s\n", refusal->c_str());
+  return refusal.has_value();
+}
+
+int RunDownload(const StartInputs& inputs, const CliOptions& options) {
+  if (Refused(inputs, options)) return kExitRefusedInput;
+  Session session(options);
+  DownloadController& controller = session.controller;
+  controller.BitBtn1Click(inputs);
+  if (!controller.Running()) return session.NotStartedStatus();
+  const bool stoppedBySignal =
+      session.PumpToEnd([&] { session.report.Tick(controller.Progress(), std::chrono::steady_clock::now()); });
   if (!options.quiet) std::fprintf(stderr, "%s\n", SummaryText(controller.Summary()).c_str());
-  return ExitStatusOf(controller, view, stoppedBySignal);
+  return ExitStatusOf(controller.LastEnd(), controller.FailedListed(), session.view.SawFileError(), stoppedBySignal);
+}
+
+// The levels one after another until the set ends; a stop signal ends it with the level in hand.
+int RunLevels(const std::function<LevelSetRun::Outcome(LevelSetRun&)>& begin, const CliOptions& options) {
+  Session session(options);
+  LevelSetRun run(session.controller, session.view);
+  const LevelSetRun::Outcome outcome = begin(run);
+  if (outcome == LevelSetRun::Outcome::kRefused) return session.NotStartedStatus();
+  bool stoppedBySignal = false;
+  bool running = outcome == LevelSetRun::Outcome::kRunning;
+  while (running) {
+    session.report.SetPrefix(run.LevelText());
+    stoppedBySignal = session.PumpToEnd([&] {
+      run.Tick();
+      session.report.Tick(run.Progress(), std::chrono::steady_clock::now());
+    }) || stopRequests.load() > 0;
+    running = run.LevelEnded(stoppedBySignal);
+  }
+  stoppedBySignal = stoppedBySignal || stopRequests.load() > 0;  // also one that cancelled a level's list
+  const ZoomRange zooms = run.Set().zooms;
+  if (!options.quiet) {
+    std::fprintf(stderr, "Zoom levels %d to %d: %s\n", zooms.first, zooms.last, SummaryText(run.Summary()).c_str());
+  }
+  return ExitStatusOf(run.End(), run.FailedListed(), session.view.SawFileError(), stoppedBySignal);
+}
+
+int RunLevelSet(const StartInputs& inputs, ZoomRange zooms, const CliOptions& options) {
+  StartInputs firstLevel = inputs;
+  firstLevel.Zoom = std::to_string(zooms.first);
+  if (Refused(firstLevel, options)) return kExitRefusedInput;
+  return RunLevels([&](LevelSetRun& run) { return run.Start(inputs, zooms); }, options);
+}
+
+// A zoom text of two levels or more; "9-9" becomes the one level "9"; a range that cannot be is
+// refused with its reason.
+struct ZoomChoice {
+  std::optional<ZoomRange> levels;
+  bool refused = false;
+};
+
+ZoomChoice LevelsOf(StartInputs& in) {
+  if (!IsZoomRangeText(in.Zoom)) return {};
+  const auto zooms = ParseZoomRange(in.Zoom);
+  if (const auto* reason = std::get_if<std::string>(&zooms)) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", reason->c_str());
+    return {std::nullopt, true};
+  }
+  const ZoomRange range = std::get<ZoomRange>(zooms);
+  if (range.first < range.last) return {range};
+  in.Zoom = std::to_string(range.first);
+  return {};
+}
+
+// A project named without its folder lies in the current folder; its fields name that folder.
+std::string AbsolutePath(const std::string& file) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  return error ? file : absolute.lexically_normal().string();
 }
 
 class PrintedEntries : public RedownloadView {
@@ -119,17 +210,22 @@ void InstallSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-int RunStart(const StartInputs& inputs, const CliOptions& options) { return RunDownload(inputs, options); }
+int RunStart(StartInputs inputs, const CliOptions& options) {
+  const ZoomChoice choice = LevelsOf(inputs);
+  if (choice.refused) return kExitRefusedInput;
+  return choice.levels ? RunLevelSet(inputs, *choice.levels, options) : RunDownload(inputs, options);
+}
 
 int RunResume(const std::string& projectFile, const CliOptions& options) {
   if (!qm::FileExists(projectFile)) {
     std::fprintf(stderr, "quillmere-cli: %s\n", qm::CannotOpenFileText(projectFile).c_str());
     return kExitRefusedInput;
   }
-  // A project named without its folder lies in the current folder; its fields name that folder.
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(projectFile, error);
-  const ProjectFields fields = ReadProjectFields(error ? projectFile : absolute.lexically_normal().string());
+  if (TaskExtension(projectFile) == ".qmset") {
+    const std::string setFile = AbsolutePath(projectFile);
+    return RunLevels([&](LevelSetRun& run) { return run.Resume(setFile); }, options);
+  }
+  const ProjectFields fields = ReadProjectFields(AbsolutePath(projectFile));
   const StartInputs inputs{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
                            std::to_string(fields.Zoom), fields.Folder, fields.TaskName};
   return RunDownload(inputs, options);
@@ -159,15 +255,39 @@ int RunRedownload(const std::string& listFile, const std::string& folder) {
   return tally.serverRefused ? kExitWorkerEnded : kExitFailedTiles;
 }
 
-int RunEstimate(const StartInputs& in) {
+namespace {
+
+std::string RangeText(const AreaEstimate& e) {
+  return "columns " + std::to_string(e.minX) + " to " + std::to_string(e.maxX) + ", rows " + std::to_string(e.minY) +
+         " to " + std::to_string(e.maxY);
+}
+
+int EstimateLevels(const StartInputs& in, ZoomRange zooms) {
+  const LevelEstimates levels = EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, zooms);
+  if (!levels.reason.empty()) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", levels.reason.c_str());
+    return kExitRefusedInput;
+  }
+  for (size_t i = 0; i < levels.levels.size(); ++i) {
+    const AreaEstimate& e = levels.levels[i];
+    std::printf("zoom %d: %s · %s\n", zooms.first + static_cast<int>(i), EstimateText(e).c_str(), RangeText(e).c_str());
+  }
+  std::printf("%s\n", LevelsTotalText(levels.levels).c_str());
+  return kExitComplete;
+}
+
+}  // namespace
+
+int RunEstimate(StartInputs in) {
+  const ZoomChoice choice = LevelsOf(in);
+  if (choice.refused) return kExitRefusedInput;
+  if (choice.levels) return EstimateLevels(in, *choice.levels);
   const AreaEstimateOrReason area =
       EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
   if (!area.estimate) {
     std::fprintf(stderr, "quillmere-cli: %s\n", area.reason.c_str());
     return kExitRefusedInput;
   }
-  const AreaEstimate& e = *area.estimate;
-  std::printf("%s\ncolumns %lld to %lld, rows %lld to %lld\n", EstimateText(e).c_str(), static_cast<long long>(e.minX),
-              static_cast<long long>(e.maxX), static_cast<long long>(e.minY), static_cast<long long>(e.maxY));
+  std::printf("%s\n%s\n", EstimateText(*area.estimate).c_str(), RangeText(*area.estimate).c_str());
   return kExitComplete;
 }

@@ -26,12 +26,13 @@ struct CliOptions {
 // SIGWINCH: the progress line follows the terminal's width.
 void InstallSignals();
 
-int RunStart(const StartInputs& inputs, const CliOptions& options);
-// What "Open task ..." and Start do.
+// The zoom "Z1-Z2" (Z1 below Z2) starts or continues the level set of the area.
+int RunStart(StartInputs inputs, const CliOptions& options);
+// What "Open task ..." and Start do; a .qmset continues its level set.
 int RunResume(const std::string& projectFile, const CliOptions& options);
 // The re-download of a failed-tile list, its entries on standard output; DIR is the working
 // folder, so paths in the list that are relative land there, and only tile files inside it are
 // written. Exit status 3 when a line failed or was refused, 4 when the server refused us.
 int RunRedownload(const std::string& listFile, const std::string& folder);
-// Figures of the area, nothing written.
-int RunEstimate(const StartInputs& inputs);
+// Figures of the area, nothing written; over a zoom range, those of every level and the total.
+int RunEstimate(StartInputs inputs);

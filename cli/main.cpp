@@ -19,7 +19,8 @@ void AddArea(CLI::App& command, StartInputs& in) {
   command.add_option("--right", in.RightLongitude, "right longitude")->required();
   command.add_option("--top", in.TopLatitude, "top latitude")->required();
   command.add_option("--bottom", in.BottomLatitude, "bottom latitude")->required();
-  command.add_option("--zoom", in.Zoom, "zoom level")->required();
+  command.add_option("--zoom", in.Zoom, "zoom level, or levels Z1-Z2 (one task per level, coarsest first)")
+      ->required();
 }
 
 void AddSettings(CLI::App& command, CliOptions& options) {
@@ -41,8 +42,8 @@ int Run(int argc, char* argv[]) {
   start->add_option("--folder", inputs.Folder, "folder of the task's files")->required();
   start->add_option("--name", inputs.TaskName, "task name")->capture_default_str();
   AddSettings(*start, options);
-  CLI::App* resume = app.add_subcommand("resume", "continue the download of a project file");
-  resume->add_option("project", project, "the task's .qmtp file")->required();
+  CLI::App* resume = app.add_subcommand("resume", "continue the download of a project or level set file");
+  resume->add_option("project", project, "the task's .qmtp file, or a level set's .qmset file")->required();
   AddSettings(*resume, options);
   CLI::App* redownload = app.add_subcommand("redownload", "fetch the tiles of a failed-tile list again");
   redownload->add_option("list", list, "the task's _failed.ftl file")->required();

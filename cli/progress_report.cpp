@@ -71,14 +71,27 @@ void ProgressReport::Tick(const DownloadProgress& progress, std::chrono::steady_
   if (terminalFd_ < 0) {
     if (now - lastPlainLine_ < kPlainInterval) return;
     lastPlainLine_ = now;
-    std::fprintf(out_, "%s\n", ProgressLine(progress, 0).c_str());
+    std::fprintf(out_, "%s\n", WithPrefix(progress, 0).c_str());
   } else {
     LeaveWrappedLine();
-    const std::string line = ProgressLine(progress, columns_);
+    const std::string line = WithPrefix(progress, columns_);
     std::fprintf(out_, "\r%s\x1b[K", line.c_str());
     shownColumns_ = DisplayColumns(line);
   }
   std::fflush(out_);
+}
+
+std::string ProgressReport::WithPrefix(const DownloadProgress& progress, size_t columns) const {
+  if (prefix_.empty()) return ProgressLine(progress, columns);
+  const std::string lead = prefix_ + " · ";
+  const size_t leadColumns = DisplayColumns(lead);
+  if (columns == 0) return lead + ProgressLine(progress, 0);
+  // On a narrow terminal the figures come first: the prefix only beside a whole tile count.
+  if (columns > leadColumns) {
+    const std::string figures = ProgressLine(progress, columns - leadColumns);
+    if (figures.find(" tiles") != std::string::npos) return lead + figures;
+  }
+  return ProgressLine(progress, columns);
 }
 
 void ProgressReport::Clear() {

@@ -17,13 +17,17 @@ class ProgressReport {
   void Tick(const DownloadProgress& progress, std::chrono::steady_clock::time_point now);
   // Erases the line on a terminal, so that a message or the summary can take its place.
   void Clear();
+  // Put before the figures on every line ("level 3 of 7, zoom 12"), while the terminal has room.
+  void SetPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
  private:
   void LeaveWrappedLine();
+  std::string WithPrefix(const DownloadProgress& progress, size_t columns) const;
 
   std::FILE* out_;
   int terminalFd_;
   bool quiet_;
+  std::string prefix_;
   size_t columns_ = 0;       // of the terminal, read at the first line and after each resize
   size_t shownColumns_ = 0;  // of the line on the terminal now; 0 when there is none
   std::chrono::steady_clock::time_point lastPlainLine_{};

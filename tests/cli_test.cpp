@@ -16,6 +16,8 @@
 #include <functional>
 #include <thread>
 
+#include "engine/Unitclasstask.h"
+#include "engine/level_set.h"
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/text_lines.h"
@@ -93,6 +95,8 @@ std::vector<std::string> SortedLinesWithoutTimes(const std::string& path) {
   return kept;
 }
 
+size_t FilesIn(const std::string& folder) { return std::distance(std::filesystem::directory_iterator(folder), {}); }
+
 struct Cli : ::testing::Test {
   TempDir dir;
   TestServer server;
@@ -112,6 +116,30 @@ TEST_F(Cli, StartWritesTheFilesTheControllerWrites) {
   EXPECT_EQ(SortedLinesWithoutTimes(dir.File("by-cli/newtask_log.txt")),
             SortedLinesWithoutTimes(in.Folder + "/newtask_log.txt"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("by-cli/newtask")), {}), 12);
+}
+
+TEST_F(Cli, EveryLevelOfASetIsTheSingleTaskOfItsZoom) {
+  in.LeftLongitude = "-74.0";  // stored as "-74"
+  StartInputs set = in;
+  set.Zoom = "11-13";
+  set.TaskName = "city.qmtp";
+  ASSERT_EQ(RunCli(StartArgs(set, config)), 0);
+  std::filesystem::rename(in.Folder, dir.File("by-cli"));
+  ControllerRig rig(dir, server, DownloadPauses::Zero());
+  for (const std::string zoom : {"11", "12", "13"}) {
+    const std::string stem = "city_z" + zoom;
+    StartInputs single = in;
+    single.Zoom = zoom;
+    single.TaskName = stem + ".qmtp";
+    rig.controller.BitBtn1Click(single);
+    ASSERT_TRUE(rig.RunToEnd());
+    for (const std::string& name : {stem + ".qmtp", stem + "_list.txt", stem + "_failed.ftl"}) {
+      EXPECT_EQ(qm::ReadWholeFile(dir.File("by-cli/") + name), qm::ReadWholeFile(in.Folder + "/" + name)) << name;
+    }
+    EXPECT_EQ(SortedLinesWithoutTimes(dir.File("by-cli/") + stem + "_log.txt"),
+              SortedLinesWithoutTimes(in.Folder + "/" + stem + "_log.txt"));
+    EXPECT_EQ(FilesIn(dir.File("by-cli/") + stem), FilesIn(in.Folder + "/" + stem)) << stem;
+  }
 }
 
 TEST_F(Cli, EachEndHasItsExitStatus) {
@@ -249,6 +277,85 @@ TEST_F(Cli, AListTooLargeToReadEndsWithStatusFive) {
                                           "redownload", list, "--folder", dir.Path()});
   EXPECT_EQ(run.status, 5);
   EXPECT_EQ(run.errors, "quillmere-cli: File too large: " + list + ".\n");
+}
+
+// A level set killed in its last level: resume asks the finished levels no more, shows which
+// level it is in, and its summary covers the set.
+TEST_F(Cli, ALevelSetKilledAndResumedAsksFinishedLevelsNoMore) {
+  const LevelEstimates levels = EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude,
+                                               in.BottomLatitude, ZoomRange{11, 13});
+  ASSERT_EQ(levels.levels.size(), 3u);
+  const size_t earlierLevels = levels.levels[0].tiles + levels.levels[1].tiles;
+  const size_t total = earlierLevels + levels.levels[2].tiles;
+  server.SetFallback(ScriptedAnswer::Ok("slow").Delayed(300));
+  StartInputs set = in;
+  set.Zoom = "11-13";
+  set.TaskName = "city";
+  const pid_t cli = SpawnCli(StartArgs(set, config));
+  ASSERT_GT(cli, 0);
+  ASSERT_TRUE(server.WaitForRequests(earlierLevels + 1, std::chrono::seconds(20)));
+  kill(cli, SIGKILL);
+  ExitStatus(cli);
+
+  server.SetFallback(ScriptedAnswer::Ok("tile").Delayed(1200));
+  const Outcome resumed = RunCliWithErrors(dir, {"resume", in.Folder + "/city.qmset", "--config", config});
+  EXPECT_EQ(resumed.status, 0) << resumed.errors;
+  EXPECT_NE(resumed.errors.find("level 3 of 3, zoom 13 · "), std::string::npos) << resumed.errors;
+  const std::string all = GroupedCount(static_cast<int64_t>(total));
+  EXPECT_NE(resumed.errors.find("Zoom levels 11 to 13: Download complete: " + all + " of " + all + " tiles"),
+            std::string::npos)
+      << resumed.errors;
+  for (int32_t zoom = 11; zoom <= 12; ++zoom) {
+    const AreaEstimate& level = levels.levels[zoom - 11];
+    for (int64_t x = level.minX; x <= level.maxX; ++x) {
+      for (int64_t y = level.minY; y <= level.maxY; ++y) {
+        EXPECT_EQ(server.RequestsFor(TestServer::TilePath(zoom, x, y)).size(), 1u) << zoom << "/" << x << "/" << y;
+      }
+    }
+  }
+  EXPECT_EQ(static_cast<int64_t>(FilesIn(in.Folder + "/city_z13")), levels.levels[2].tiles);
+}
+
+TEST_F(Cli, TheEstimateOfLevelsIsEachLevelsAndTheirSum) {
+  const auto estimate = [&](const std::string& zoom) {
+    const std::string out = dir.File("estimate.txt");
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = qmtest::SpawnProgram({QUILLMERE_CLI_PATH, "estimate", "--left=" + in.LeftLongitude,
+                                            "--right=" + in.RightLongitude, "--top=" + in.TopLatitude,
+                                            "--bottom=" + in.BottomLatitude, "--zoom=" + zoom},
+                                           fd);
+    ::close(fd);
+    EXPECT_EQ(ExitStatus(pid), 0) << zoom;
+    return qm::SplitTextLines(qm::ReadWholeFile(out));
+  };
+  const std::vector<std::string> set = estimate("11-13");
+  ASSERT_EQ(set.size(), 4u);
+  int64_t tiles = 0;
+  for (int32_t zoom = 11; zoom <= 13; ++zoom) {
+    const std::vector<std::string> single = estimate(std::to_string(zoom));
+    ASSERT_EQ(single.size(), 2u);
+    EXPECT_EQ(set[zoom - 11], "zoom " + std::to_string(zoom) + ": " + single[0] + " · " + single[1]);
+    tiles += std::stoll(single[0].substr(0, single[0].find(' ')));
+  }
+  EXPECT_EQ(set[3].substr(0, set[3].find(" · ")), "3 levels: " + std::to_string(tiles) + " tiles");
+}
+
+TEST_F(Cli, ALevelRangeThatCannotBeIsRefusedAndWritesNothing) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"13-11", "The zoom levels 13-11 go downwards: the second should not be below the first."},
+      {"11-31", ZoomOutsideGridText(31)},
+      {"11-x", "'11-x' is neither a zoom level nor a range of zoom levels such as 9-12."}};
+  for (const auto& [zoom, reason] : cases) {
+    StartInputs set = in;
+    set.Zoom = zoom;
+    const Outcome refused = RunCliWithErrors(dir, StartArgs(set, config));
+    EXPECT_EQ(refused.status, 1) << zoom;
+    EXPECT_EQ(refused.errors, "quillmere-cli: " + reason + "\n");
+  }
+  const Outcome missing = RunCliWithErrors(dir, {"resume", in.Folder + "/none.qmset", "--config", config});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_FALSE(qm::PathExists(in.Folder));
+  EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 // The progress line on a terminal: what the terminal shows between line ends and returns.

@@ -1,0 +1,181 @@
+// The levels of a set, one ordinary download after another.
+#include "download/level_set_run.h"
+
+#include "engine/Unitclasstask.h"
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+
+namespace {
+
+TileCounts Minus(TileCounts a, const TileCounts& b) {
+  a.stored -= b.stored;
+  a.blank -= b.blank;
+  a.failed -= b.failed;
+  a.notImages -= b.notImages;
+  return a;
+}
+
+}  // namespace
+
+LevelSetRun::Outcome LevelSetRun::Start(const StartInputs& fields, ZoomRange zooms) {
+  LevelSet wanted{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
+                  fields.Folder, fields.TaskName, zooms, {}, std::nullopt};
+  setFile_ = fields.Folder.empty() ? "" : qm::WithTrailingSeparator(fields.Folder) + LevelSetFileName(fields.TaskName);
+  // Another set of the same name is replaced, as a single task of other fields is; the same set
+  // continues only when its file still tells the truth about its levels.
+  if (!setFile_.empty() && qm::FileExists(setFile_)) {
+    const LevelSet existing = LoadLevelSet(setFile_);
+    if (existing.SameSetAs(wanted)) {
+      if (const auto problem = LevelSetProblem(existing, setFile_)) {
+        view_.ShowMessage(*problem);
+        return Outcome::kRefused;
+      }
+      wanted.finished = existing.finished;
+    }
+  }
+  set_ = std::move(wanted);
+  return StartSet(fields);
+}
+
+LevelSetRun::Outcome LevelSetRun::Resume(const std::string& setFile) {
+  auto existing = ReadLevelSet(setFile);
+  if (const auto* reason = std::get_if<std::string>(&existing)) {
+    view_.ShowMessage(*reason);
+    return Outcome::kRefused;
+  }
+  set_ = std::get<LevelSet>(std::move(existing));
+  setFile_ = setFile;
+  const StartInputs fields{set_.LeftLongitude, set_.RightLongitude, set_.TopLatitude, set_.BottomLatitude,
+                           "", qm::ExtractFilePath(setFile), set_.TaskName};
+  return StartSet(fields);
+}
+
+// Levels beyond one task's limit are refused before any level runs, so a set never stops
+// half-way on them; fields that describe no area are left to the first level's own checks.
+LevelSetRun::Outcome LevelSetRun::StartSet(const StartInputs& fields) {
+  const LevelEstimates estimates =
+      EstimateLevels(fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude, set_.zooms);
+  levelTiles_.clear();
+  for (size_t i = 0; i < estimates.levels.size(); ++i) {
+    const int64_t tiles = estimates.levels[i].tiles;
+    if (tiles > kMaxTaskTiles) {
+      view_.ShowMessage("Zoom level " + std::to_string(set_.zooms.first + static_cast<int32_t>(i)) + ": " +
+                        TooManyTilesText(tiles));
+      return Outcome::kRefused;
+    }
+    levelTiles_.push_back(tiles);
+  }
+  set_.Folder = fields.Folder;
+  started_ = DownloadProgress::Clock::now();
+  for (int32_t zoom = set_.zooms.first; zoom <= set_.zooms.last; ++zoom) {
+    if (set_.finished.count(zoom) > 0) continue;
+    return StartLevel(zoom) ? Outcome::kRunning : Outcome::kRefused;
+  }
+  end_ = DownloadEnd::kComplete;
+  zoom_ = set_.zooms.last;
+  lastUpdate_ = started_;
+  progress_.Begin(FinishedTiles(), FinishedTiles(), started_);
+  return Outcome::kAlreadyComplete;
+}
+
+// The level starts with its edges as its task file stores them, so that the controller's rule
+// continues a level begun before however the edges were typed ("-74.0" is stored as "-74"); the
+// files it writes are the same either way. The set file is written once the first level runs:
+// input the controller refuses leaves an earlier set file as it was.
+bool LevelSetRun::StartLevel(int32_t zoom) {
+  StartInputs level{StoredCoordinateText(set_.LeftLongitude), StoredCoordinateText(set_.RightLongitude),
+                    StoredCoordinateText(set_.TopLatitude), StoredCoordinateText(set_.BottomLatitude),
+                    std::to_string(zoom), set_.Folder, LevelTaskName(set_.TaskName, zoom)};
+  controller_.BitBtn1Click(level);
+  if (!controller_.Running()) return false;
+  const bool firstLevel = zoom_ < 0;
+  zoom_ = zoom;
+  if (!setWritten_) {
+    try {
+      // A set continued as it was needs no new copy of its file (nor the wait for the disk).
+      if (!qm::FileExists(setFile_) || qm::ReadWholeFile(setFile_) != LevelSetText(set_)) WriteLevelSet(setFile_, set_);
+      setWritten_ = true;
+    } catch (const qm::FileError& e) {
+      view_.ShowError(e.what());
+      controller_.BitBtn1Click(level);  // Stop: without its set file the level is not recorded
+    }
+  }
+  if (firstLevel || controller_.Progress().DoneBefore() > 0) BeginProgress();
+  return true;
+}
+
+// Done before this point: finished levels, and what earlier runs did of the level starting now.
+// A later level rarely has earlier work (a set of the same area with other levels left it); the
+// rate starts again then.
+void LevelSetRun::BeginProgress() {
+  int64_t total = 0;
+  for (const int64_t tiles : levelTiles_) total += tiles;
+  progress_.Begin(total, FinishedTiles() + controller_.Progress().DoneBefore(), DownloadProgress::Clock::now());
+  progressBase_ = runCounts_;
+}
+
+void LevelSetRun::Tick() {
+  TileCounts counts = Minus(runCounts_, progressBase_);
+  counts += controller_.Progress().Counts();
+  lastUpdate_ = DownloadProgress::Clock::now();
+  progress_.Update(counts, lastUpdate_);
+}
+
+bool LevelSetRun::LevelEnded(bool stopWanted) {
+  Tick();  // the level's last figures, before they join those of ended levels
+  const RunSummary level = controller_.Summary();
+  runCounts_ += level.run;
+  if (level.run.failed > 0 || level.end == DownloadEnd::kRefused || level.end == DownloadEnd::kNetworkFailure) {
+    failedFiles_.push_back(level.failedFile);
+  }
+  end_ = level.end;
+  if (!setWritten_) {
+    end_ = DownloadEnd::kFileError;
+    return false;
+  }
+  if (level.end != DownloadEnd::kComplete || !RecordFinished()) return false;
+  for (int32_t zoom = zoom_ + 1; zoom <= set_.zooms.last; ++zoom) {
+    if (set_.finished.count(zoom) > 0) continue;
+    end_ = DownloadEnd::kStopped;
+    return !stopWanted && StartLevel(zoom);
+  }
+  return false;
+}
+
+bool LevelSetRun::RecordFinished() {
+  set_.finished.insert(zoom_);
+  try {
+    RecordFinishedLevel(setFile_, set_);
+    return true;
+  } catch (const qm::FileError& e) {
+    // The level's own files say it is complete: a later Start continues it with nothing left.
+    set_.finished.erase(zoom_);
+    end_ = DownloadEnd::kFileError;
+    view_.ShowError(e.what());
+    return false;
+  }
+}
+
+int64_t LevelSetRun::LevelTiles(int32_t zoom) const {
+  const auto index = static_cast<size_t>(zoom - set_.zooms.first);
+  return index < levelTiles_.size() ? levelTiles_[index] : 0;
+}
+
+int64_t LevelSetRun::FinishedTiles() const {
+  int64_t tiles = 0;
+  for (const int32_t zoom : set_.finished) tiles += LevelTiles(zoom);
+  return tiles;
+}
+
+std::string LevelSetRun::LevelText() const {
+  return "level " + std::to_string(zoom_ - set_.zooms.first + 1) + " of " + std::to_string(set_.zooms.LevelCount()) +
+         ", zoom " + std::to_string(zoom_);
+}
+
+RunSummary LevelSetRun::Summary() const {
+  RunSummary s{end_, progress_.Done(), progress_.Total(), 0, runCounts_, 0, ""};
+  s.doneBefore = s.done - runCounts_.Done();
+  s.seconds = std::chrono::duration<double>(lastUpdate_ - started_).count();
+  for (const std::string& file : failedFiles_) s.failedFile += (s.failedFile.empty() ? "" : ", ") + file;
+  return s;
+}

@@ -1,0 +1,182 @@
+// Level sets on the download controller against the local test server: the levels run from the
+// coarsest and the figures cover them all; stop and continue ask every tile once; a set file
+// edited by hand is refused and left as it was.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "download/level_set_run.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "tests/support/controller_fixture.h"
+
+namespace {
+
+using qmtest::ControllerRig;
+using qmtest::ScriptedAnswer;
+using qmtest::TestServer;
+using Outcome = LevelSetRun::Outcome;
+
+constexpr ZoomRange kLevels{11, 13};
+
+// Runs the level in hand and every later one to the end of the set; false on a timeout.
+bool RunSetToEnd(ControllerRig& rig, LevelSetRun& run) {
+  for (int level = 0; level <= kLevels.LevelCount(); ++level) {
+    if (!rig.RunToEnd()) return false;
+    if (!run.LevelEnded(false)) return true;
+  }
+  return false;
+}
+
+struct LevelSets : ::testing::Test {
+  TempDir dir;
+  TestServer server;
+  StartInputs in = qmtest::ExampleInputs(dir, "city.qmtp");
+  std::string setFile = in.Folder + "/city.qmset";
+
+  // Runs the whole set once with a rig of its own.
+  void RunWholeSet() {
+    ControllerRig rig(dir, server);
+    LevelSetRun run(rig.controller, rig.view);
+    ASSERT_EQ(run.Start(in, kLevels), Outcome::kRunning);
+    ASSERT_TRUE(RunSetToEnd(rig, run));
+    ASSERT_EQ(run.End(), DownloadEnd::kComplete);
+  }
+};
+
+TEST_F(LevelSets, TheLevelsRunFromTheCoarsestAndTheSetCoversThemAll) {
+  ControllerRig rig(dir, server);
+  LevelSetRun run(rig.controller, rig.view);
+  ASSERT_EQ(run.Start(in, kLevels), Outcome::kRunning);
+  std::vector<std::string> levels{run.LevelText()};
+  for (int level = 0; level < kLevels.LevelCount() && rig.RunToEnd() && run.LevelEnded(false); ++level) {
+    levels.push_back(run.LevelText());
+  }
+  EXPECT_EQ(levels, (std::vector<std::string>{"level 1 of 3, zoom 11", "level 2 of 3, zoom 12", "level 3 of 3, zoom 13"}));
+  EXPECT_EQ(run.End(), DownloadEnd::kComplete);
+  EXPECT_EQ(rig.view.messages, std::vector<std::string>(3, "Task stoped!" + std::string(20, ' ')));
+  const RunSummary set = run.Summary();
+  EXPECT_EQ(set.done, set.total);
+  EXPECT_EQ(set.run.stored, static_cast<int64_t>(server.RequestCount()));
+  const std::string setText = qm::ReadWholeFile(setFile);
+  EXPECT_NE(setText.find("\r\n[Finished]\r\nZ11=1\r\nZ12=1\r\nZ13=1\r\n"), std::string::npos) << setText;
+}
+
+// Typed as "-74.0", the edge is stored as "-74": the level in hand continues all the same.
+TEST_F(LevelSets, StopAndStartAgainAsksEveryTileOnce) {
+  in.LeftLongitude = "-74.0";
+  server.SetFallback(ScriptedAnswer::Ok("tile").Delayed(150));
+  {
+    ControllerRig rig(dir, server);
+    LevelSetRun run(rig.controller, rig.view);
+    ASSERT_EQ(run.Start(in, kLevels), Outcome::kRunning);
+    for (int level = 0; level < 2; ++level) {
+      ASSERT_TRUE(rig.RunToEnd());
+      ASSERT_TRUE(run.LevelEnded(false));
+    }
+    EXPECT_EQ(run.LevelText(), "level 3 of 3, zoom 13");
+    // Stopped while the first tiles of the last level (12 tiles, 8 workers) are in flight.
+    const size_t earlierLevels = server.RequestCount();
+    ASSERT_TRUE(rig.bridge.PumpUntil([&] { return server.RequestCount() > earlierLevels; }, std::chrono::seconds(10)));
+    rig.controller.BitBtn1Click({});
+    ASSERT_TRUE(rig.RunToEnd());
+    EXPECT_FALSE(run.LevelEnded(true));
+    EXPECT_EQ(run.End(), DownloadEnd::kStopped);
+    EXPECT_LT(run.Summary().done, run.Summary().total);
+  }
+  const std::variant<LevelSet, std::string> stopped = ReadLevelSet(setFile);
+  ASSERT_TRUE(std::holds_alternative<LevelSet>(stopped)) << std::get<std::string>(stopped);
+  EXPECT_EQ(std::get<LevelSet>(stopped).finished, (std::set<int32_t>{11, 12}));
+
+  ControllerRig rig(dir, server);
+  LevelSetRun run(rig.controller, rig.view);
+  ASSERT_EQ(run.Resume(setFile), Outcome::kRunning);
+  EXPECT_EQ(run.Zoom(), 13);
+  EXPECT_TRUE(rig.controller.CurrentParams()->Resume);
+  EXPECT_GT(run.Progress().DoneBefore(), 0);
+  ASSERT_TRUE(RunSetToEnd(rig, run));
+  EXPECT_EQ(run.End(), DownloadEnd::kComplete);
+  EXPECT_EQ(run.Summary().done, run.Summary().total);
+
+  std::set<std::string> paths;
+  for (const qmtest::RecordedRequest& request : server.Requests()) {
+    EXPECT_TRUE(paths.insert(request.path).second) << request.path << " asked twice";
+  }
+  EXPECT_EQ(static_cast<int64_t>(paths.size()), run.Summary().total);
+}
+
+// Killed after a level ended complete but before the set file recorded it: a Start continues
+// that level with nothing left to ask.
+TEST_F(LevelSets, ALevelEndedButNotRecordedAsksNothingAgain) {
+  RunWholeSet();
+  const size_t asked = server.RequestCount();
+  std::string text = qm::ReadWholeFile(setFile);
+  text.erase(text.find("Z12=1\r\n"), 14);  // levels 12 and 13 unrecorded
+  qm::WriteFileAtomic(setFile, text);
+
+  ControllerRig rig(dir, server);
+  LevelSetRun run(rig.controller, rig.view);
+  ASSERT_EQ(run.Start(in, kLevels), Outcome::kRunning);
+  EXPECT_EQ(run.Zoom(), 12);
+  ASSERT_TRUE(RunSetToEnd(rig, run));
+  EXPECT_EQ(run.End(), DownloadEnd::kComplete);
+  EXPECT_EQ(server.RequestCount(), asked);
+  EXPECT_EQ(std::get<LevelSet>(ReadLevelSet(setFile)).finished, (std::set<int32_t>{11, 12, 13}));
+  EXPECT_EQ(run.Start(in, kLevels), Outcome::kAlreadyComplete);
+}
+
+TEST_F(LevelSets, ASetEditedByHandIsRefusedAndLeftAsItWas) {
+  RunWholeSet();
+  const size_t asked = server.RequestCount();
+  const std::string written = qm::ReadWholeFile(setFile);
+  const std::string levelFile = in.Folder + "/city_z12.qmtp";
+  const std::string level = qm::ReadWholeFile(levelFile);
+  // Start with the set's fields and Resume refuse it; a set of other levels would replace it.
+  const auto refusal = [&](const std::function<void()>& edit, bool sameLevels = true) {
+    edit();
+    const std::string edited = qm::ReadWholeFile(setFile);
+    ControllerRig rig(dir, server);
+    LevelSetRun run(rig.controller, rig.view);
+    if (sameLevels) {
+      EXPECT_EQ(run.Start(in, kLevels), Outcome::kRefused);
+    }
+    EXPECT_EQ(run.Resume(setFile), Outcome::kRefused);
+    EXPECT_EQ(qm::ReadWholeFile(setFile), edited);
+    qm::WriteFileAtomic(setFile, written);
+    qm::WriteFileAtomic(levelFile, level);
+    return rig.view.messages.empty() ? std::string() : rig.view.messages.back();
+  };
+
+  EXPECT_NE(refusal([&] {
+              std::string text = written;
+              text.erase(text.find("Z12=city_z12.qmtp\r\n"), 19);
+              qm::WriteFileAtomic(setFile, text);
+            }).find("level 12 is missing"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] { qm::IniFile(levelFile).WriteString("AREA", "LeftLongitude", "-75"); })
+                .find("city_z12.qmtp is a task of another area or zoom level"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] { std::filesystem::remove(levelFile); }).find("the finished level city_z12.qmtp is missing"),
+            std::string::npos);
+  EXPECT_NE(refusal([&] { qm::IniFile(setFile).WriteString("LevelSet", "LastZoom", "9"); }, false)
+                .find("are not two levels of the tile grid"),
+            std::string::npos);
+  EXPECT_EQ(server.RequestCount(), asked);
+}
+
+TEST_F(LevelSets, ASetOfOtherFieldsReplacesTheOldOneOfItsName) {
+  RunWholeSet();
+  in.RightLongitude = "-73.95";
+  ControllerRig rig(dir, server);
+  LevelSetRun run(rig.controller, rig.view);
+  ASSERT_EQ(run.Start(in, kLevels), Outcome::kRunning);
+  EXPECT_FALSE(rig.controller.CurrentParams()->Resume);
+  ASSERT_TRUE(RunSetToEnd(rig, run));
+  const LevelSet replaced = LoadLevelSet(setFile);
+  EXPECT_EQ(replaced.RightLongitude, "-73.95");
+  EXPECT_EQ(replaced.finished, (std::set<int32_t>{11, 12, 13}));
+}
+
+}  // namespace
