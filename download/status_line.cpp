@@ -2,6 +2,7 @@
 #include "download/status_line.h"
 
 #include "download/download_controller.h"
+#include "download/level_set_run.h"
 
 StatusLine DownloadStatusLine(const DownloadController& c) {
   const DownloadProgress& progress = c.Progress();
@@ -16,4 +17,17 @@ StatusLine DownloadStatusLine(const DownloadController& c) {
   }
   const std::string summary = SummaryText(c.Summary());
   return {summary, summary};
+}
+
+StatusLine LevelSetStatusLine(const LevelSetRun& set, const DownloadController& c, bool running) {
+  if (!running) {
+    const std::string summary = SummaryText(set.Summary());
+    return {summary, summary};
+  }
+  if (c.Stopping()) {
+    StatusLine line = DownloadStatusLine(c);
+    line.text = set.LevelText() + " · " + line.text;
+    return line;
+  }
+  return {set.LevelText() + " · " + ProgressText(set.Progress()), CountsText(set.Progress().Counts())};
 }

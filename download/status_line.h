@@ -5,6 +5,7 @@
 #include <string>
 
 class DownloadController;
+class LevelSetRun;
 
 struct StatusLine {
   std::string text;
@@ -12,3 +13,7 @@ struct StatusLine {
 };
 
 StatusLine DownloadStatusLine(const DownloadController& controller);
+
+// The same for a level set: the level in hand and the figures of the whole set while it runs,
+// the summary of the set after its last level.
+StatusLine LevelSetStatusLine(const LevelSetRun& set, const DownloadController& controller, bool running);

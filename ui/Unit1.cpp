@@ -52,7 +52,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
   PickFolder = [this] { return QFileDialog::getExistingDirectory(this, "Select path to save"); };
   PickProjectFile = [this] {
     return QFileDialog::getOpenFileName(this, "Open project file:", QString::fromStdString(DefaultPath),
-                                        "Projects(*.qmtp)");
+                                        "Projects(*.qmtp);;Level sets(*.qmset)");
   };
   OpenInShell = [this](const std::string& target) {
     OpenWithDesktop(target, [this](const QString& reason) { qm::ShowMessage(reason.toStdString()); });
@@ -84,7 +84,9 @@ void TForm1::ConnectHandlers() {
   for (QLineEdit* edit : {Edit1, Edit3, Edit2, Edit4, Edit5}) {
     connect(edit, &QLineEdit::textEdited, this, &TForm1::ShowEstimate);
   }
+  connect(UpDown1, &qm::UpDown::PositionChanged, this, &TForm1::ZoomChanged);
   connect(UpDown1, &qm::UpDown::PositionChanged, this, &TForm1::ShowEstimate);
+  connect(UpDownTo, &qm::UpDown::PositionChanged, this, &TForm1::ShowEstimate);
   connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
   connect(Options2, &QAction::triggered, this, &TForm1::Options2Click);
   connect(ConvertLongitudeorLatitudetodegreen1, &QAction::triggered, this,
@@ -125,7 +127,13 @@ void TForm1::FormShow() {
 }
 
 void TForm1::BitBtn1Click() {
-  qm::RunGuarded([this] { controller_->BitBtn1Click(ReadInputs()); });
+  qm::RunGuarded([this] {
+    const bool starting = controller_->ButtonCaption() == "Start";
+    if (starting && LevelSetWanted()) return StartLevelSet(ReadInputs());
+    if (starting) levelSet_.reset();
+    if (!starting && levelSetRunning_) levelSetStopWanted_ = true;
+    controller_->BitBtn1Click(ReadInputs());
+  });
   listDialog_.reset();
   RefreshStatus();
 }
@@ -150,7 +158,10 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Timer1Timer() {
-  qm::RunGuarded([this] { controller_->Timer1Timer(); });
+  qm::RunGuarded([this] {
+    controller_->Timer1Timer();
+    if (levelSetRunning_) LevelSetTick();
+  });
   RefreshStatus();
 }
 
@@ -158,6 +169,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
   qm::RunGuarded([this] {
     const QString file = PickProjectFile();
     if (file.isEmpty()) return;
+    if (file.endsWith(".qmset")) return OpenLevelSet(file.toStdString());
     const ProjectFields fields = ReadProjectFields(file.toStdString());
     Edit1->setText(QString::fromStdString(fields.LeftLongitude));
     Edit3->setText(QString::fromStdString(fields.RightLongitude));
@@ -166,7 +178,9 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     Edit6->setText(QString::fromStdString(fields.Folder));
     EditTaskName->setText(QString::fromStdString(fields.TaskName));
     UpDown1->SetPosition(fields.Zoom);
+    UpDownTo->SetPosition(fields.Zoom);
     Edit5->setText(QString::number(fields.Zoom));  // as stored, even outside the spinner's range
+    EditZoomTo->setText(Edit5->text());
     ShowEstimate();
   });
 }

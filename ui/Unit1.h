@@ -11,6 +11,7 @@
 
 #include "download/controller_view.h"
 #include "download/download_controller.h"
+#include "download/level_set_run.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
 #include "ui/qt_ui_bridge.h"
@@ -88,6 +89,9 @@ class TForm1 : public QMainWindow, public ControllerView {
   QLabel* Label5;
   QLineEdit* Edit5;
   qm::UpDown* UpDown1;
+  QLabel* LabelZoomTo;
+  QLineEdit* EditZoomTo;  // the last level of a level set
+  qm::UpDown* UpDownTo;
   QLabel* Label6;
   QLineEdit* Edit6;
   QPushButton* Button1;
@@ -160,6 +164,13 @@ class TForm1 : public QMainWindow, public ControllerView {
   // last download, or the estimate of the area being typed.
   void RefreshStatus();
   void ShowEstimate();
+  // Level sets: a "to" zoom above the zoom downloads every level between, one after another.
+  bool LevelSetWanted() const;
+  void StartLevelSet(const StartInputs& inputs);
+  bool ConfirmedLevelSet(const StartInputs& inputs, ZoomRange zooms);
+  void LevelSetTick();
+  void OpenLevelSet(const std::string& setFile);
+  void ZoomChanged(int zoom);
 
   // ControllerView
   void ShowMessage(const std::string& text) override;
@@ -183,7 +194,11 @@ class TForm1 : public QMainWindow, public ControllerView {
   bool flushScheduled_ = false;
   bool summaryPending_ = false;
   std::unique_ptr<ListProgressDialog> listDialog_;  // while Start writes a long tile list
-  bool closing_ = false;  // a download ran whose summary the status bar has not shown
+  bool closing_ = false;
+  std::unique_ptr<LevelSetRun> levelSet_;  // the set of the last download, when it was one
+  bool levelSetRunning_ = false;
+  bool levelSetStopWanted_ = false;
+  int zoomShown_ = 13;  // the zoom before its last change, which the "to" zoom followed  // a download ran whose summary the status bar has not shown
 };
 
 extern TForm1* Form1;

@@ -106,7 +106,17 @@ void TForm1::BuildInputPanel() {
   UpDown1->SetRange(1, 19);
   UpDown1->SetPosition(13);
   UpDown1->SetAssociate(Edit5);
-  PickOnMapButton = PlaceButton(GroupBox4, "Pick on map...", 199, 92, 111, 25);
+  // The last level of a download over several levels; equal to the zoom, one level.
+  LabelZoomTo = qm::PlaceLabel(GroupBox4, "to", 164, 96);
+  EditZoomTo = qm::PlaceEdit(GroupBox4, 178, 94, 28);
+  EditZoomTo->setReadOnly(true);
+  EditZoomTo->setToolTip("The last zoom level: above the zoom level, every level between is downloaded too");
+  UpDownTo = new qm::UpDown(GroupBox4);
+  UpDownTo->setGeometry(206, 94, 15, 21);
+  UpDownTo->SetRange(1, 19);
+  UpDownTo->SetPosition(13);
+  UpDownTo->SetAssociate(EditZoomTo);
+  PickOnMapButton = PlaceButton(GroupBox4, "Pick on map...", 226, 92, 84, 25);
   PickOnMapButton->setToolTip("Draw the area on a map of the tile server's imagery");
 
   Label6 = qm::PlaceLabel(Panel2, "Path to save:", 6, 201);

@@ -7,6 +7,7 @@
 
 #include "download/status_line.h"
 #include "engine/area_input.h"
+#include "engine/level_set.h"
 #include "ui/Unit1.h"
 #include "ui/elided_label.h"
 #include "ui/list_progress_dialog.h"
@@ -14,17 +15,19 @@
 
 void TForm1::RefreshStatus() {
   const DownloadController& c = *controller_;
-  DownloadProgressBar->setVisible(c.Running());
-  if (c.Running()) {
+  const bool running = c.Running() || levelSetRunning_;
+  const DownloadProgress& progress = levelSet_ ? levelSet_->Progress() : c.Progress();
+  DownloadProgressBar->setVisible(running);
+  if (running) {
     summaryPending_ = true;
-    const int64_t total = std::max<int64_t>(1, c.Progress().Total());
-    DownloadProgressBar->setValue(static_cast<int>(c.Progress().Done() * 1000 / total));
-  } else if (!summaryPending_ || !c.LastEnd() || c.CurrentTask() == nullptr) {
+    const int64_t total = std::max<int64_t>(1, progress.Total());
+    DownloadProgressBar->setValue(static_cast<int>(progress.Done() * 1000 / total));
+  } else if (!summaryPending_ || (!levelSet_ && (!c.LastEnd() || c.CurrentTask() == nullptr))) {
     return;  // the estimate or the last summary stays
   } else {
     summaryPending_ = false;
   }
-  const StatusLine line = DownloadStatusLine(c);
+  const StatusLine line = levelSet_ ? LevelSetStatusLine(*levelSet_, c, levelSetRunning_) : DownloadStatusLine(c);
   StatusText->setText(QString::fromStdString(line.text));
   StatusText->setToolTip(QString::fromStdString(line.tooltip));
 }
@@ -33,8 +36,18 @@ void TForm1::StatusChanged() { RefreshStatus(); }
 
 // While the user edits the area, the status bar says what it amounts to or what is missing.
 void TForm1::ShowEstimate() {
-  if (controller_->Running()) return;
+  if (controller_->Running() || levelSetRunning_) return;
   const StartInputs in = ReadInputs();
+  if (LevelSetWanted()) {
+    const auto range = ParseZoomRange(in.Zoom + "-" + EditZoomTo->text().toStdString());
+    const auto* zooms = std::get_if<ZoomRange>(&range);
+    const LevelEstimates levels =
+        zooms ? EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, *zooms)
+              : LevelEstimates{{}, std::get<std::string>(range)};
+    StatusText->setText(QString::fromStdString(levels.levels.empty() ? levels.reason : LevelsTotalText(levels.levels)));
+    StatusText->setToolTip(QString());
+    return;
+  }
   const AreaEstimateOrReason area =
       EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
   StatusText->setText(QString::fromStdString(area.estimate ? EstimateText(*area.estimate) : area.reason));
@@ -49,6 +62,7 @@ bool TForm1::ListProgress(int64_t tilesWritten, int64_t totalTiles) {
 }
 
 bool TForm1::ConfirmLargeDownload(const std::string& question) {
+  if (levelSetRunning_) return true;  // the set asked once for all its levels
   // A rate stays on one line however the box wraps the question.
   QString text = QString::fromStdString(question);
   text.replace(" tiles/s", QChar(0x00A0) + QString("tiles/s"));
