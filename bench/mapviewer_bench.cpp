@@ -2,7 +2,8 @@
 // file, tile list and a tile folder whose files are links to a few JPEG tiles):
 //   - start to first painted view, without overviews and with them (and to the complete view);
 //   - overview building rate, in tiles per second;
-//   - peak memory while panning across the area at three scales.
+//   - peak memory while panning across the area at three scales;
+//   - start to first painted view of a level set of the same box over zoom levels 10 to 17.
 // Usage: mapviewer_bench [--keep FOLDER]   (FOLDER keeps the generated project between runs)
 //        mapviewer_bench --pan PROJECT      (the panning run, started by the benchmark itself)
 #include <unistd.h>
@@ -21,6 +22,7 @@
 
 #include "companions/mapviewer_window.h"
 #include "engine/Unitclasstask.h"
+#include "engine/level_set.h"
 #include "mapview/overview_builder.h"
 #include "mapview/overview_plan.h"
 #include "mapview/piece_images.h"
@@ -37,16 +39,19 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A box at zoom 17 of about 1,000 x 1,000 tiles; its project file and tile list as Start writes them.
-std::string WriteProject(const std::string& folder) {
+// A box of about 1,000 x 1,000 tiles at zoom 17, as typed in the window's fields.
+const char* const kBox[] = {"-75", "-72.255", "41.8", "39.72"};
+
+// The box at a zoom level; its project file and tile list as Start writes them.
+std::string WriteProject(const std::string& folder, const std::string& taskName = "million.qmtp", int zoom = 17) {
   TDownParams p;
-  p.LeftLongitude = -75.0;
-  p.RightLongitude = -75.0 + 2.745;
-  p.TopLatitude = 41.8;
-  p.BottomLatitude = 41.8 - 2.08;
-  p.Zoom = 17;
+  p.LeftLongitude = std::stod(kBox[0]);
+  p.RightLongitude = std::stod(kBox[1]);
+  p.TopLatitude = std::stod(kBox[2]);
+  p.BottomLatitude = std::stod(kBox[3]);
+  p.Zoom = zoom;
   p.SavePath = folder;
-  p.TaskName = "million.qmtp";
+  p.TaskName = taskName;
   const TDownTask task(&p);
   if (!qm::FileExists(task.ProjectFile())) {
     WriteProjectFile(task);
@@ -76,6 +81,27 @@ void LinkTiles(const ProjectArea& area) {
       }
     }
   }
+}
+
+// The box over zoom levels 10 to 17, every level's tiles stored, and its set file.
+std::string WriteLevelSetOfTheBox(const std::string& folder) {
+  LevelSet set;
+  set.LeftLongitude = kBox[0];
+  set.RightLongitude = kBox[1];
+  set.TopLatitude = kBox[2];
+  set.BottomLatitude = kBox[3];
+  set.Folder = folder;
+  set.TaskName = "set.qmtp";
+  set.zooms = {10, 17};
+  for (int zoom = set.zooms.first; zoom <= set.zooms.last; ++zoom) {
+    const ProjectArea area = ReadProjectArea(WriteProject(folder, LevelTaskName(set.TaskName, zoom), zoom));
+    qm::CreateDirectory(area.tileFolder);
+    LinkTiles(area);
+    set.finished.insert(zoom);
+  }
+  const std::string file = folder + LevelSetFileName(set.TaskName);
+  WriteLevelSet(file, set);
+  return file;
 }
 
 // Runs the viewer until the paint asked for; its own figure and the wall time of the whole run.
@@ -187,5 +213,12 @@ int main(int argc, char* argv[]) {
   const pid_t pid = qmtest::SpawnProgram({argv[0], "--pan", project});
   const int status = qmtest::WaitForExit(pid, &peakKb);
   std::printf("  peak memory %.0f MB (exit status %d)\n", peakKb / 1024.0, status);
+
+  start = Clock::now();
+  const std::string set = WriteLevelSetOfTheBox(folder);
+  std::printf("A level set of the box over zoom 10 to 17 (generated in %.1f s), first painted view:\n",
+              SecondsSince(start));
+  TimeViewer(viewer, set, "paint", 5);
+  TimeViewer(viewer, set, "complete", 5);
   return 0;
 }

@@ -100,8 +100,9 @@ void FetchAgainRun::Start(const ProjectArea& area, const std::vector<mapview::Ti
     QString summary;
     try {
       WriteFetchList(listFile, area, settings.tileServer, tiles);
-      // Only tile files of the project's tile folder are written, whatever the list came to hold.
-      RunRedownload(listFile, view, settings.proxy, RedownloadRules{area.tileFolder});
+      // Only tile files of the project's tile folder are written, whatever the list came to hold; the
+      // requests carry the headers of the chosen server.
+      RunRedownload(listFile, view, settings.proxy, RedownloadRules{area.tileFolder, settings.headers});
       summary = view.Summary();
     } catch (const std::exception& e) {
       summary = view.Summary() + " " + QString::fromStdString(e.what());

@@ -1,5 +1,6 @@
-// mapcombiner: one georeferenced map from a downloaded area. With a project and --output it runs
-// without a window (progress on standard error); without arguments it opens its window.
+// mapcombiner: one georeferenced map or tile package from a downloaded area or level set. With a
+// project and --output it runs without a window (progress on standard error); without arguments
+// it opens its window.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -32,15 +33,30 @@ void HandleSignals() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
-int Combine(const std::string& project, const std::string& output, const std::string& format,
-            const std::string& fill) {
+// The command line's choices.
+struct Choices {
+  std::string project, output, format = "gtiff", fill = "transparent", compress = "deflate";
+  int lowerZoom = -1;
+};
+
+int Combine(const Choices& choices) {
+  const std::string& output = choices.output;
+  const std::string& fill = choices.fill;
   MosaicOptions options;
-  const auto chosen = MosaicFormatNamed(format);
+  const auto chosen = MosaicFormatNamed(choices.format);
   if (!chosen) {
-    std::fprintf(stderr, "mapcombiner: unknown format \"%s\": use gtiff, vrt, mbtiles, png or jpeg.\n", format.c_str());
+    std::fprintf(stderr, "mapcombiner: unknown format \"%s\": use gtiff, cog, vrt, mbtiles, gpkg, sqlitedb, png or jpeg.\n",
+                 choices.format.c_str());
     return 1;
   }
   options.format = *chosen;
+  const auto compression = TiffCompressionNamed(choices.compress);
+  if (!compression) {
+    std::fprintf(stderr, "mapcombiner: --compress takes deflate, jpeg or webp, not \"%s\".\n", choices.compress.c_str());
+    return 1;
+  }
+  options.compression = *compression;
+  options.lowerZoom = choices.lowerZoom;
   if (!ParseFill(fill, options)) {
     std::fprintf(stderr, "mapcombiner: --fill takes transparent or a colour as #RRGGBB, not \"%s\".\n", fill.c_str());
     return 1;
@@ -48,13 +64,13 @@ int Combine(const std::string& project, const std::string& output, const std::st
   options.blankTileFile = qm::DataFolder() + "blankimg" + qm::kPathSeparator + "blank.jpg";
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   try {
-    const MosaicSource source = ReadMosaicSource(project);
+    const MosaicLevels levels = ReadMosaicLevels(choices.project);
     for (const LeftoverPartial& leftover : ClearLeftoverPartials(qm::ExtractFilePath(output))) {
       std::fprintf(stderr, "mapcombiner: %s\n", LeftoverText(leftover).c_str());
     }
     HandleSignals();
     int lastPercent = -1;
-    const MosaicReport report = WriteMosaic(source, output, options, [&](int64_t done, int64_t total) {
+    const MosaicReport report = WriteMosaic(levels, output, options, [&](int64_t done, int64_t total) {
       const int percent = static_cast<int>(done * 100 / total);
       // On a terminal each percent rewrites the line; elsewhere a line every ten percent.
       const int step = terminal ? percent : percent / 10;
@@ -88,14 +104,20 @@ int main(int argc, char* argv[]) {
     return QApplication::exec();
   }
   CLI::App app{"Joins the tiles of a downloaded area into one georeferenced map (Web Mercator, EPSG:3857)."};
-  std::string project, output, format = "gtiff", fill = "transparent";
-  app.add_option("project", project, "the task's .qmtp file")->required();
-  app.add_option("--output", output, "the map file to write")->required();
-  app.add_option("--format", format, "gtiff, vrt, mbtiles, png or jpeg")->capture_default_str();
-  app.add_option("--fill", fill, "transparent or #RRGGBB for missing tiles")->capture_default_str();
+  Choices choices;
+  app.add_option("project", choices.project, "the task's .qmtp file, or a level set's .qmset")->required();
+  app.add_option("--output", choices.output, "the map file to write")->required();
+  app.add_option("--format", choices.format, "gtiff, cog, vrt, mbtiles, gpkg, sqlitedb, png or jpeg")
+      ->capture_default_str();
+  app.add_option("--lower-zooms", choices.lowerZoom,
+                 "mbtiles, gpkg, sqlitedb: add the levels from this zoom up to the coarsest downloaded one")
+      ->check(CLI::Range(0, 30));
+  app.add_option("--compress", choices.compress, "gtiff, cog: deflate, jpeg or webp")->capture_default_str();
+  app.add_option("--fill", choices.fill, "transparent or #RRGGBB for missing tiles")->capture_default_str();
   CLI11_PARSE(app, argc, argv);
+  const std::string& output = choices.output;
   try {
-    return Combine(project, output, format, fill);
+    return Combine(choices);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "\nmapcombiner: out of memory; nothing was written to %s.\n", output.c_str());
   } catch (const std::exception& e) {

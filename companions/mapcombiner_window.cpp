@@ -13,6 +13,7 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -28,13 +29,17 @@ struct FormatChoice {
   const char* name;
   const char* extension;
 };
-constexpr FormatChoice kFormats[] = {{"GeoTIFF (tiled, compressed)", "gtiff", ".tif"},
+constexpr FormatChoice kFormats[] = {{"GeoTIFF with overviews (tiled, compressed)", "gtiff", ".tif"},
+                                     {"Cloud Optimized GeoTIFF", "cog", ".tif"},
                                      {"GDAL virtual mosaic (VRT)", "vrt", ".vrt"},
-                                     {"MBTiles package", "mbtiles", ".mbtiles"},
+                                     {"MBTiles package (every level)", "mbtiles", ".mbtiles"},
+                                     {"GeoPackage tiles (every level)", "gpkg", ".gpkg"},
+                                     {"SQLiteDB for mobile map programs (every level)", "sqlitedb", ".sqlitedb"},
                                      {"PNG with world file", "png", ".png"},
                                      {"JPEG with world file", "jpeg", ".jpg"}};
+constexpr const char* kCompressions[] = {"deflate", "jpeg", "webp"};
 
-const QString kHint = "Choose a downloaded project and where the map goes.";
+const QString kHint = "Choose a downloaded project or level set and where the map goes.";
 
 QString DefaultOutput(const QString& project, const char* extension) {
   const QFileInfo info(project);
@@ -76,6 +81,14 @@ void MapCombinerWindow::BuildControls() {
   for (const FormatChoice& f : kFormats) FormatBox->addItem(f.label);
   FillEdit = new QLineEdit("transparent");
   FillEdit->setToolTip("transparent, or a colour as #RRGGBB, for missing tiles");
+  LowerZoomBox = new QSpinBox;
+  LowerZoomBox->setRange(-1, 30);
+  LowerZoomBox->setSpecialValueText("none");
+  LowerZoomBox->setValue(-1);
+  LowerZoomBox->setToolTip("Levels from this zoom up to the coarsest downloaded one, each tile made from the four "
+                           "below it, without a request");
+  CompressionBox = new QComboBox;
+  CompressionBox->addItems({"Deflate (lossless)", "JPEG (YCbCr, for imagery)", "WebP"});
   auto* pickProject = new QPushButton("...");
   auto* pickOutput = new QPushButton("...");
   Progress = new QProgressBar;
@@ -94,6 +107,8 @@ void MapCombinerWindow::BuildControls() {
   form->addRow("Project:", WithButton(ProjectEdit, pickProject));
   form->addRow("Output:", WithButton(OutputEdit, pickOutput));
   form->addRow("Format:", FormatBox);
+  form->addRow("Lower levels from zoom:", LowerZoomBox);
+  form->addRow("Compression:", CompressionBox);
   form->addRow("Fill:", FillEdit);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -108,7 +123,8 @@ void MapCombinerWindow::BuildControls() {
   resize(560, sizeHint().height());
 
   connect(pickProject, &QPushButton::clicked, this, [this] {
-    const QString file = QFileDialog::getOpenFileName(this, "Open project", ProjectEdit->text(), "Project (*.qmtp)");
+    const QString file = QFileDialog::getOpenFileName(this, "Open project", ProjectEdit->text(),
+                                                      "Project or level set (*.qmtp *.qmset)");
     if (!file.isEmpty()) ProjectEdit->setText(file);
   });
   connect(pickOutput, &QPushButton::clicked, this, [this] {
@@ -123,6 +139,9 @@ void MapCombinerWindow::BuildControls() {
     ForgetResult();
   });
   connect(FormatBox, &QComboBox::currentIndexChanged, this, [this] { FormatChosen(); });
+  connect(LowerZoomBox, &QSpinBox::valueChanged, this, [this] { ForgetResult(); });
+  connect(CompressionBox, &QComboBox::currentIndexChanged, this, [this] { ForgetResult(); });
+  ShowFormatChoices();
   connect(CombineButton, &QPushButton::clicked, this, &MapCombinerWindow::Combine);
   connect(OpenFolderButton, &QPushButton::clicked, this, [this] {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(OutputEdit->text()).path()));
@@ -140,7 +159,15 @@ void MapCombinerWindow::ProjectChosen() {
   ForgetResult();
 }
 
+// The lower levels belong to tile packages, the compression to GeoTIFFs.
+void MapCombinerWindow::ShowFormatChoices() {
+  const MosaicFormat format = *MosaicFormatNamed(kFormats[FormatBox->currentIndex()].name);
+  LowerZoomBox->setEnabled(IsTilePackage(format));
+  CompressionBox->setEnabled(format == MosaicFormat::kGTiff || format == MosaicFormat::kCog);
+}
+
 void MapCombinerWindow::FormatChosen() {
+  ShowFormatChoices();
   const QString before = kFormats[shownFormat_].extension, after = kFormats[FormatBox->currentIndex()].extension;
   shownFormat_ = FormatBox->currentIndex();
   if (!outputNamed_) {
@@ -168,6 +195,8 @@ void MapCombinerWindow::Combine() {
   }
   MosaicOptions options;
   options.format = *MosaicFormatNamed(kFormats[FormatBox->currentIndex()].name);
+  options.lowerZoom = LowerZoomBox->value();
+  options.compression = *TiffCompressionNamed(kCompressions[CompressionBox->currentIndex()]);
   options.blankTileFile = programFolder_ + "blankimg" + qm::kPathSeparator + "blank.jpg";
   if (!ParseFill(FillEdit->text().toStdString(), options)) {
     ResultLabel->setText("Fill takes transparent or a colour as #RRGGBB.");
@@ -189,12 +218,12 @@ void MapCombinerWindow::Combine() {
     QString text;
     bool ok = false;
     try {
-      const MosaicSource source = ReadMosaicSource(project);
+      const MosaicLevels levels = ReadMosaicLevels(project);
       for (const LeftoverPartial& leftover : ClearLeftoverPartials(qm::ExtractFilePath(output))) {
         text += QString::fromStdString(LeftoverText(leftover)) + "\n";
       }
       int shown = 0;
-      const MosaicReport r = WriteMosaic(source, output, options, [this, &shown](int64_t done, int64_t total) {
+      const MosaicReport r = WriteMosaic(levels, output, options, [this, &shown](int64_t done, int64_t total) {
         // Only a change of the bar is sent, so the window's queue stays short however many tiles.
         const int value = static_cast<int>(done * 1000 / total);
         if (value != shown) {

@@ -1,5 +1,6 @@
-// mapcombiner's window: the project (the last task built, to begin with), the output file, its
-// format and fill, a progress bar with Cancel, and at the end the counts and the output's folder.
+// mapcombiner's window: the project or level set (the last task built, to begin with), the output
+// file, its format, lower levels, compression and fill, a progress bar with Cancel, and at the end
+// the counts and the output's folder.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 
 class MapCombinerWindow : public QWidget {
   Q_OBJECT
@@ -27,6 +29,8 @@ class MapCombinerWindow : public QWidget {
   QLineEdit* ProjectEdit;
   QLineEdit* OutputEdit;
   QComboBox* FormatBox;
+  QSpinBox* LowerZoomBox;      // tile packages; its least value means none
+  QComboBox* CompressionBox;   // GeoTIFFs
   QLineEdit* FillEdit;
   QProgressBar* Progress;
   QPushButton* CombineButton;
@@ -42,6 +46,7 @@ class MapCombinerWindow : public QWidget {
   void BuildControls();
   void ProjectChosen();
   void FormatChosen();
+  void ShowFormatChoices();
   void ForgetResult();
   void RunFinished(const QString& text, bool ok);
   void WaitForRun();

@@ -1,5 +1,5 @@
-// mapviewer: shows a downloaded project's tiles as one map. Started without arguments (as the
-// main window's menu starts it) it opens the project of the last task built.
+// mapviewer: shows a downloaded project's tiles, or a level set's, as one map. Started without
+// arguments (as the main window's menu starts it) it opens the project of the last task built.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <cstdio>
@@ -63,7 +63,7 @@ int main(int argc, char* argv[]) {
     GuardedApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
     if (arguments.size() > 2 || (arguments.size() == 2 && arguments[1].startsWith("-"))) {
-      std::fprintf(stderr, "Usage: mapviewer [PROJECT.qmtp]\n");
+      std::fprintf(stderr, "Usage: mapviewer [PROJECT.qmtp | SET.qmset]\n");
       return 1;
     }
     MapViewerWindow window(qm::DataFolder());

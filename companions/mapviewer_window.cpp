@@ -2,11 +2,15 @@
 #include "companions/mapviewer_window.h"
 
 #include <climits>
+#include <utility>
+#include <variant>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -14,6 +18,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -21,6 +27,8 @@
 #include <QVBoxLayout>
 
 #include "engine/Commonfunc.h"
+#include "engine/Unitclasstask.h"
+#include "engine/level_set.h"
 #include "engine/tile_source.h"
 #include "mapview/piece_images.h"
 #include "platform/errors.h"
@@ -80,16 +88,18 @@ MapViewerWindow::MapViewerWindow(std::string programFolder, QWidget* parent)
   splitter->setStretchFactor(0, 1);
   splitter->setChildrenCollapsible(false);  // the legend holds the fetch buttons
   setCentralWidget(splitter);
-  hoverLabel_ = new QLabel("Open a project: File > Open, or drop a .qmtp file here.");
+  hoverLabel_ = new QLabel("Open a project or a level set: File > Open, or drop a .qmtp or .qmset file here.");
   statusBar()->addWidget(hoverLabel_, 1);
   BuildMenus();
   connect(map_, &mapview::MapWidget::hovered, this, &MapViewerWindow::ShowHover);
   connect(map_, &mapview::MapWidget::hoverLeft, this, [this] { hoverLabel_->clear(); });
   connect(map_, &mapview::MapWidget::selectionChanged, this, &MapViewerWindow::UpdateLegend);
+  connect(map_, &mapview::MapWidget::viewChanged, this, &MapViewerWindow::ChooseLevel);
   connect(&fetch_, &FetchAgainRun::progressed, this, &MapViewerWindow::ShowFetchProgress);
   connect(&fetch_, &FetchAgainRun::ended, this, &MapViewerWindow::FetchEnded);
   legendTimer_ = new QTimer(this);
   connect(legendTimer_, &QTimer::timeout, this, &MapViewerWindow::UpdateLegend);
+  connect(legendTimer_, &QTimer::timeout, this, &MapViewerWindow::ChooseLevel);  // as surveys tell more
   legendTimer_->start(500);
   resize(1100, 720);
   UpdateLegend();
@@ -116,6 +126,16 @@ QWidget* MapViewerWindow::BuildLegend() {
   title_ = new QLabel;
   title_->setWordWrap(true);
   layout->addWidget(title_);
+  pickerRow_ = new QWidget;
+  auto* pickerLayout = new QHBoxLayout(pickerRow_);
+  pickerLayout->setContentsMargins(0, 0, 0, 0);
+  picker_ = new QComboBox;
+  picker_->setObjectName("levelPicker");
+  pickerLayout->addWidget(new QLabel("Level:"));
+  pickerLayout->addWidget(picker_, 1);
+  connect(picker_, &QComboBox::currentIndexChanged, this, &MapViewerWindow::ChooseLevel);
+  pickerRow_->setVisible(false);
+  layout->addWidget(pickerRow_);
   auto* grid = new QGridLayout;
   int row = 0;
   const QImage blankTile = mapview::DecodeTileBytes(blankBytes_, kSwatchSide);
@@ -164,31 +184,152 @@ QWidget* MapViewerWindow::BuildLegend() {
   return panel;
 }
 
-bool MapViewerWindow::OpenProject(const std::string& projectFile) {
-  std::unique_ptr<ViewerSession> session;
+bool MapViewerWindow::OpenProject(const std::string& file) {
+  if (QString::fromStdString(file).endsWith(".qmset", Qt::CaseInsensitive)) return OpenLevelSet(file);
+  std::vector<mapview::SetLevel> project(1);
   try {
-    session = std::make_unique<ViewerSession>(projectFile, blankBytes_);
+    project.front() = {file, ReadProjectArea(file)};
+  } catch (const std::exception& e) {
+    Warn(QString::fromStdString(e.what()));
+    return false;
+  }
+  return OpenLevels(std::move(project), file, QString());
+}
+
+bool MapViewerWindow::OpenLevelSet(const std::string& setFile) {
+  std::vector<mapview::SetLevel> levels;
+  QString name;
+  try {
+    const std::variant<LevelSet, std::string> read = ReadLevelSet(setFile);
+    if (const auto* reason = std::get_if<std::string>(&read)) throw ProjectAreaError(*reason);
+    const LevelSet& set = std::get<LevelSet>(read);
+    levels = mapview::SetLevels(set, setFile);
+    name = QString::fromStdString(TaskStem(set.TaskName));
+  } catch (const std::exception& e) {
+    Warn(QString::fromStdString(e.what()));
+    return false;
+  }
+  if (levels.size() < 2) name.clear();  // one level is shown as its project
+  return OpenLevels(std::move(levels), setFile, name);
+}
+
+bool MapViewerWindow::OpenLevels(std::vector<mapview::SetLevel> levels, const std::string& file,
+                                 const QString& setName) {
+  std::unique_ptr<ViewerSession> coarsest;
+  try {
+    coarsest = std::make_unique<ViewerSession>(levels.front().projectFile, levels.front().area, blankBytes_);
   } catch (const std::exception& e) {
     Warn(QString::fromStdString(e.what()));
     return false;
   }
   fetch_.Stop();
   map_->SetStates(nullptr);
-  session_ = std::move(session);
-  connect(session_.get(), &ViewerSession::statesChanged, map_, &mapview::MapWidget::StatesChanged);
-  connect(session_.get(), &ViewerSession::imagesChanged, map_, qOverload<>(&QWidget::update));
-  map_->SetArea(session_->Cells(), &session_->Cache());
-  map_->SetStates(session_->States());
-  session_->Start();
+  session_ = nullptr;
+  levels_.clear();
+  for (mapview::SetLevel& place : levels) levels_.push_back({std::move(place), nullptr});
+  levels_.front().session = std::move(coarsest);
+  levels_.front().session->StartSurvey();
+  openedFile_ = file;
+  setName_ = setName;
+  FillPicker();
+  ShowLevel(0);
+  ChooseLevel();
+  hoverLabel_->clear();
+  return true;
+}
+
+ViewerSession* MapViewerWindow::LevelSession(size_t index) {
+  Level& level = levels_[index];
+  if (level.session || level.refused) return level.session.get();
+  try {
+    level.session = std::make_unique<ViewerSession>(level.place.projectFile, level.place.area, blankBytes_);
+    level.session->StartSurvey();
+  } catch (const std::exception& e) {
+    level.refused = true;
+    Warn(QString::fromStdString(e.what()));
+  }
+  return level.session.get();
+}
+
+// The map keeps its place and scale; the level left behind gives up its images.
+void MapViewerWindow::ShowLevel(size_t index) {
+  ViewerSession* next = LevelSession(index);
+  if (!next || next == session_) return;
+  const QScopedValueRollback guard(choosing_, true);
+  ViewerSession* previous = std::exchange(session_, next);
+  map_->SetStates(nullptr);
+  if (previous) {
+    disconnect(previous, nullptr, map_, nullptr);
+    map_->ReplaceArea(next->Cells(), &next->Cache(),
+                      mapview::ViewAtZoom(map_->View(), previous->Area().zoom, next->Area().zoom));
+    previous->Cache().Clear();
+  } else {
+    map_->SetArea(next->Cells(), &next->Cache());
+  }
+  connect(next, &ViewerSession::statesChanged, map_, &mapview::MapWidget::StatesChanged);
+  connect(next, &ViewerSession::imagesChanged, map_, qOverload<>(&QWidget::update));
+  map_->SetStates(next->States());
+  next->StartOverviews();
+  hoverLabel_->clear();  // it named a tile of the level left
+  ShowTitle();
+  UpdateLegend();
+}
+
+// Levels are looked at from the finest the view's scale calls for down to the first that may hold
+// every tile in view, so a finished set opens only the level it shows. A selection keeps its level.
+void MapViewerWindow::ChooseLevel() {
+  if (levels_.size() < 2 || !session_ || choosing_) return;
+  if (picker_->currentIndex() > 0) {
+    ShowLevel(static_cast<size_t>(picker_->currentIndex() - 1));
+    return;
+  }
+  const mapview::Viewport view = map_->View();
+  const int shownZoom = session_->Area().zoom;
+  const bool selecting = session_->States() && session_->States()->SelectedCount() > 0;
+  if (selecting || mapview::TilesInView(view, session_->Cells()).Empty()) return;
+  const int natural = mapview::NaturalZoom(view, shownZoom);
+  std::vector<mapview::LevelCoverage> coverage;
+  std::vector<size_t> candidates;
+  for (size_t i = levels_.size(); i-- > 0;) {
+    const int zoom = levels_[i].place.area.zoom;
+    ViewerSession* level = zoom <= natural || i == 0 ? LevelSession(i) : nullptr;
+    if (!level) continue;
+    const mapview::CellRect tiles = mapview::TilesInView(mapview::ViewAtZoom(view, shownZoom, zoom), level->Cells());
+    coverage.push_back({zoom, mapview::StoredShare(level->States(), tiles)});
+    candidates.push_back(i);
+    if (coverage.back().share >= 1) break;
+  }
+  if (!candidates.empty()) ShowLevel(candidates[mapview::BestLevel(coverage)]);
+}
+
+void MapViewerWindow::FillPicker() {
+  const QSignalBlocker block(picker_);
+  picker_->clear();
+  picker_->addItem("Finest with the tiles in view");
+  for (size_t i = 0; i < levels_.size(); ++i) picker_->addItem(QString());
+  NameLevels();
+  pickerRow_->setVisible(levels_.size() > 1);
+}
+
+// Again as the levels' downloads start.
+void MapViewerWindow::NameLevels() {
+  for (size_t i = 0; i < levels_.size() && levels_.size() > 1; ++i) {
+    const bool started = qm::FileExists(levels_[i].place.projectFile);
+    picker_->setItemText(static_cast<int>(i) + 1, QString("Zoom %1%2").arg(levels_[i].place.area.zoom)
+                                                      .arg(started ? "" : " (not started)"));
+  }
+}
+
+void MapViewerWindow::ShowTitle() {
   const ProjectArea& area = session_->Area();
-  setWindowTitle(QString::fromStdString(area.name) + " - Map Viewer");
-  title_->setText(QString("<b>%1</b><br>zoom %2, %3 × %4 tiles<br>columns %5–%6, rows %7–%8")
-                      .arg(QString::fromStdString(area.name)).arg(area.zoom)
+  const QString name = setName_.isEmpty() ? QString::fromStdString(area.name) : setName_;
+  setWindowTitle(name + " - Map Viewer");
+  const int first = levels_.front().place.area.zoom, last = levels_.back().place.area.zoom;
+  const QString set = setName_.isEmpty() ? QString() : QString("level set of zoom %1–%2<br>shown: ").arg(first).arg(last);
+  title_->setText(QString("<b>%1</b><br>%2zoom %3, %4 × %5 tiles<br>columns %6–%7, rows %8–%9")
+                      .arg(name, set).arg(area.zoom)
                       .arg(Grouped(area.Columns()), Grouped(area.Rows()))
                       .arg(area.minX).arg(area.maxX).arg(area.minY).arg(area.maxY));
-  hoverLabel_->clear();
-  UpdateLegend();
-  return true;
 }
 
 void MapViewerWindow::OpenLastProject() {
@@ -199,7 +340,7 @@ void MapViewerWindow::OpenLastProject() {
 
 void MapViewerWindow::ChooseProject() {
   const QString file = QFileDialog::getOpenFileName(this, "Open a project", QString::fromStdString(OpenFolder()),
-                                                    "Quillmere projects (*.qmtp);;All files (*)");
+                                                    "Projects and level sets (*.qmtp *.qmset);;All files (*)");
   if (!file.isEmpty()) OpenProject(file.toStdString());
 }
 
@@ -214,11 +355,22 @@ std::string MapViewerWindow::OpenFolder() const {
   return config.ReadString("IniParas", "DefaultPath", downloads.toStdString());
 }
 
-// Opens the same project again, keeping the view, after the folder watch lost track.
+// Opens the same project or set again, keeping the level, the picker and the view, after the
+// folder watch lost track.
 void MapViewerWindow::Reopen() {
   if (!session_) return;
   const mapview::Viewport view = map_->View();
-  if (OpenProject(session_->ProjectFile())) map_->MoveTo(view);
+  const int zoom = session_->Area().zoom;
+  const int picked = picker_->currentIndex();
+  if (!OpenProject(openedFile_)) return;
+  if (picked < picker_->count()) {
+    const QSignalBlocker block(picker_);
+    picker_->setCurrentIndex(picked);
+  }
+  for (size_t i = 0; i < levels_.size(); ++i) {
+    if (levels_[i].place.area.zoom == zoom) ShowLevel(i);
+  }
+  map_->MoveTo(view);
 }
 
 void MapViewerWindow::UpdateLegend() {
@@ -228,11 +380,16 @@ void MapViewerWindow::UpdateLegend() {
   }
   counts_[kSelectedRow]->setText(states ? Grouped(states->SelectedCount()) : "–");
   const bool fetching = fetch_.Running();
-  fetchButton_->setEnabled(states && states->SelectedCount() > 0 && !fetching);
+  const bool started = session_ && session_->Started();
+  fetchButton_->setEnabled(states && states->SelectedCount() > 0 && !fetching && started);
   clearButton_->setEnabled(states && states->SelectedCount() > 0);
   stopButton_->setVisible(fetching);
   if (!session_ || fetching) return;
+  NameLevels();
   QStringList lines;
+  if (!started) {
+    lines << QString("The download of zoom %1 has not started: none of its tiles are stored.").arg(session_->Area().zoom);
+  }
   if (!states) lines << "The area is too large to count its tiles; they are shown without marks.";
   if (!session_->Builder().Walks()) lines << "No overviews are made of so large an area: zoom in to see its tiles.";
   if (session_->Surveying()) lines << QString("Surveying the tile folder: %1 files").arg(Grouped(session_->FilesSurveyed()));
@@ -271,7 +428,7 @@ void MapViewerWindow::ShowHover(double tileX, double tileY) {
 
 void MapViewerWindow::FetchSelected() {
   mapview::TileStateGrid* states = session_ ? session_->States() : nullptr;
-  if (!states || states->SelectedCount() == 0 || fetch_.Running()) return;
+  if (!states || states->SelectedCount() == 0 || fetch_.Running() || !session_->Started()) return;
   try {
     const FetchSettings settings = ReadFetchSettings(qm::ConfigFilePath(programFolder_));
     const std::string listFile = mapview::OverviewFolderFor(session_->ProjectFile()) + "fetch_again.ftl";

@@ -1,5 +1,6 @@
-// The map viewer's window: the map of one project, a legend with the tile counts and the fetch
-// controls, and a status bar that names the place and the tile under the cursor.
+// The map viewer's window: the map of one project, or of the level of a level set that suits the
+// view, a legend with the shown level's tile counts, the level picker and the fetch controls, and
+// a status bar that names the place and the tile under the cursor.
 #pragma once
 
 #include <functional>
@@ -10,8 +11,10 @@
 
 #include "companions/fetch_again.h"
 #include "companions/viewer_session.h"
+#include "mapview/level_view.h"
 #include "mapview/map_widget.h"
 
+class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -25,12 +28,14 @@ class MapViewerWindow : public QMainWindow {
   explicit MapViewerWindow(std::string programFolder, QWidget* parent = nullptr);
   ~MapViewerWindow() override;
 
-  // Opens a project; on failure shows why and keeps what was open. Returns whether it opened.
-  bool OpenProject(const std::string& projectFile);
+  // Opens a project (.qmtp) or a level set (.qmset); on failure shows why and keeps what was
+  // open. Returns whether it opened.
+  bool OpenProject(const std::string& file);
   // The project of the settings' LastProject, when there is one.
   void OpenLastProject();
   mapview::MapWidget* Map() const { return map_; }
-  ViewerSession* Session() const { return session_.get(); }
+  // The project shown: of a level set, the level in view.
+  ViewerSession* Session() const { return session_; }
   QString LegendText() const;
   // Where the window's warnings go instead of a message box (tests record them).
   void SetWarningSink(std::function<void(const QString&)> sink) { warn_ = std::move(sink); }
@@ -43,6 +48,16 @@ class MapViewerWindow : public QMainWindow {
   void BuildMenus();
   QWidget* BuildLegend();
   void ChooseProject();
+  bool OpenLevelSet(const std::string& setFile);
+  // Replaces what was open by the levels (one for a project), coarsest first.
+  bool OpenLevels(std::vector<mapview::SetLevel> levels, const std::string& file, const QString& setName);
+  ViewerSession* LevelSession(size_t index);
+  void ShowLevel(size_t index);
+  // Of a set, the level the picker names, or the finest with the tiles in view.
+  void ChooseLevel();
+  void FillPicker();
+  void NameLevels();
+  void ShowTitle();
   void Reopen();
   void UpdateLegend();
   void ShowHover(double tileX, double tileY);
@@ -54,9 +69,20 @@ class MapViewerWindow : public QMainWindow {
 
   const std::string programFolder_;
   std::string blankBytes_;
-  std::unique_ptr<ViewerSession> session_;
+  struct Level {
+    mapview::SetLevel place;
+    std::unique_ptr<ViewerSession> session;  // opened when the level is first looked at
+    bool refused = false;  // it could not be opened; it is not tried again
+  };
+  std::vector<Level> levels_;
+  std::string openedFile_;
+  QString setName_;  // empty for a project
+  ViewerSession* session_ = nullptr;
+  bool choosing_ = false;
   mapview::MapWidget* map_;
   QLabel* title_;
+  QWidget* pickerRow_;
+  QComboBox* picker_;
   QLabel* counts_[mapview::kTileStateCount + 1] = {};
   QProgressBar* fetchBar_;
   QLabel* progress_;

@@ -1,6 +1,8 @@
 // The viewer's project: survey on a thread, changes from inotify, overviews in the background.
 #include "companions/viewer_session.h"
 
+#include <utility>
+
 #include <QLocale>
 #include <QSocketNotifier>
 
@@ -21,8 +23,7 @@ QString Grouped(int64_t n) { return QLocale(QLocale::English).toString(static_ca
 
 // A hand-made project may name what no download makes; such an area is refused before anything
 // starts walking it.
-ProjectArea ShowableArea(const std::string& projectFile) {
-  ProjectArea area = ReadProjectArea(projectFile);
+const ProjectArea& ShowableArea(const std::string& projectFile, const ProjectArea& area) {
   if (area.zoom > mapview::kWorldZoom) {
     throw ProjectAreaError(QString("%1 is of zoom level %2; the viewer shows the zoom levels a download takes, "
                                    "up to %3.").arg(QString::fromStdString(projectFile)).arg(area.zoom)
@@ -39,9 +40,13 @@ ProjectArea ShowableArea(const std::string& projectFile) {
 }  // namespace
 
 ViewerSession::ViewerSession(const std::string& projectFile, std::string blankBytes, QObject* parent)
+    : ViewerSession(projectFile, ReadProjectArea(projectFile), std::move(blankBytes), parent) {}
+
+ViewerSession::ViewerSession(const std::string& projectFile, const ProjectArea& area, std::string blankBytes,
+                             QObject* parent)
     : QObject(parent),
       projectFile_(projectFile),
-      area_(ShowableArea(projectFile)),
+      area_(ShowableArea(projectFile, area)),
       blankBytes_(std::move(blankBytes)),
       store_(mapview::OverviewFolderFor(projectFile)) {
   if (Cells().Count() <= mapview::kMaxSurveyTiles) states_ = std::make_unique<mapview::TileStateGrid>(Cells());
@@ -72,16 +77,26 @@ ViewerSession::~ViewerSession() {
 
 mapview::CellRect ViewerSession::Cells() const { return mapview::AreaCells(area_); }
 
+bool ViewerSession::Started() const { return qm::FileExists(projectFile_); }
+
 void ViewerSession::Start() {
+  StartSurvey();
+  StartOverviews();
+}
+
+void ViewerSession::StartOverviews() {
+  if (!std::exchange(building_, true)) builder_->Start();
+}
+
+void ViewerSession::StartSurvey() {
   if (watch_.Descriptor() >= 0) {
     notifier_ = new QSocketNotifier(watch_.Descriptor(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &ViewerSession::ReadChanges);
     watch_.Watch(qm::ExtractFilePath(projectFile_).empty() ? "." : qm::ExtractFilePath(projectFile_));
   }
   watchingTiles_ = watch_.Watch(area_.tileFolder);
-  builder_->Start();
   ReadFailedList();
-  StartSurvey();
+  StartSurveyRound();
 }
 
 void ViewerSession::WatchTileFolder() {
@@ -93,11 +108,11 @@ void ViewerSession::Rescan() {
   builder_->WalkAgain();
   StopSurvey();
   if (states_) states_->ForgetFiles();
-  StartSurvey();
+  StartSurveyRound();
   emit statesChanged();
 }
 
-void ViewerSession::StartSurvey() {
+void ViewerSession::StartSurveyRound() {
   if (!states_) return;
   stopSurvey_ = false;
   surveying_ = true;

@@ -27,10 +27,16 @@ class ViewerSession : public QObject {
  public:
   // Throws ProjectAreaError when the project file holds no area.
   ViewerSession(const std::string& projectFile, std::string blankBytes, QObject* parent = nullptr);
+  // A project whose area is known already: a level of a set, whose task file may not exist yet.
+  // Throws ProjectAreaError when the area is beyond what the viewer shows.
+  ViewerSession(const std::string& projectFile, const ProjectArea& area, std::string blankBytes,
+                QObject* parent = nullptr);
   ~ViewerSession() override;
 
   const std::string& ProjectFile() const { return projectFile_; }
   const ProjectArea& Area() const { return area_; }
+  // Whether the project file exists: a level of a set that has not started has none.
+  bool Started() const;
   mapview::CellRect Cells() const;
   // Null when the area is too large to survey.
   mapview::TileStateGrid* States() { return states_.get(); }
@@ -40,6 +46,10 @@ class ViewerSession : public QObject {
   int64_t FilesSurveyed() const { return filesSurveyed_; }
   // Starts the survey, the builder and the watch.
   void Start();
+  // The survey and the watch alone: a level of a set that is only looked at for its tiles.
+  void StartSurvey();
+  // The overview builder, once, when the project is first shown.
+  void StartOverviews();
   // Watches the tile folder once it exists (a fetch or a download may create it), surveying it
   // again when the watch begins later than the survey.
   void WatchTileFolder();
@@ -51,7 +61,7 @@ class ViewerSession : public QObject {
   void imagesChanged();
 
  private:
-  void StartSurvey();
+  void StartSurveyRound();
   void StopSurvey();
   void Survey();
   void TakeSurveyed(int round, const std::vector<mapview::TileFile>& files);
@@ -70,6 +80,7 @@ class ViewerSession : public QObject {
   std::unique_ptr<mapview::OverviewBuilder> builder_;
   mapview::FolderWatch watch_;
   bool watchingTiles_ = false;
+  bool building_ = false;
   QSocketNotifier* notifier_ = nullptr;
   bool surveying_ = false;
   int64_t filesSurveyed_ = 0;

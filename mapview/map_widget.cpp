@@ -19,6 +19,13 @@ namespace {
 const QColor kOutside(32, 36, 40);
 constexpr double kClickSlop = 4;  // pixels a press may move and still be a click
 
+// Edges rounded to whole pixels, so that neighbouring images meet without a seam of background
+// between them when the scale puts their common edge inside a pixel.
+QRect Snapped(const QRectF& rect) {
+  const auto edge = [](double v) { return static_cast<int>(std::lround(v)); };
+  return QRect(QPoint(edge(rect.left()), edge(rect.top())), QPoint(edge(rect.right()) - 1, edge(rect.bottom()) - 1));
+}
+
 }  // namespace
 
 QImage CellImage(const CellRect& cells, const QRectF& screen, const std::function<QRgb(int64_t, int64_t)>& colourOf) {
@@ -61,6 +68,14 @@ void MapWidget::SetArea(const CellRect& area, PieceCache* cache) {
   FitArea();
 }
 
+void MapWidget::ReplaceArea(const CellRect& area, PieceCache* cache, const Viewport& view) {
+  area_ = area;
+  cache_ = cache;
+  if (cache_) connect(cache_, &PieceCache::arrived, this, qOverload<>(&QWidget::update), Qt::UniqueConnection);
+  lastClickedTile_.reset();
+  SetView(view);
+}
+
 void MapWidget::UseWebTilePyramid() {
   firstPieceLevel_ = 0;
   coarserForMissing_ = true;
@@ -98,6 +113,7 @@ void MapWidget::SetView(const Viewport& view) {
   view_ = view;
   marksStale_ = true;
   update();
+  emit viewChanged();
 }
 
 QRectF MapWidget::ScreenRectOf(const CellRect& tiles) const {
@@ -148,10 +164,10 @@ bool MapWidget::DrawImages(QPainter& painter) {
     const QImage* loaded = cache_ ? cache_->Find(image) : nullptr;
     if (loaded && !loaded->isNull()) {
       const QRectF whole(0, 0, loaded->width(), loaded->height());
-      painter.drawImage(ScreenRectOf(tiles), *loaded,
+      painter.drawImage(Snapped(ScreenRectOf(tiles)), *loaded,
                         image.level < firstPieceLevel_ ? whole : SourceRect(image, tiles, firstPieceLevel_));
     } else if ((loaded && !coarserForMissing_) || !DrawFromCoarser(painter, image)) {
-      painter.fillRect(ScreenRectOf(tiles), kNoTileColour);
+      painter.fillRect(Snapped(ScreenRectOf(tiles)), kNoTileColour);
     }
     complete = complete && loaded;
   }
@@ -165,7 +181,7 @@ bool MapWidget::DrawFromCoarser(QPainter& painter, const PieceKey& image) {
        coarser = CoarserImage(*coarser, area_, firstPieceLevel_)) {
     const QImage* loaded = cache_->Find(*coarser);
     if (!loaded || loaded->isNull()) continue;
-    painter.drawImage(ScreenRectOf(tiles), *loaded, SourceRect(*coarser, tiles, firstPieceLevel_));
+    painter.drawImage(Snapped(ScreenRectOf(tiles)), *loaded, SourceRect(*coarser, tiles, firstPieceLevel_));
     return true;
   }
   return false;

@@ -33,6 +33,9 @@ class MapWidget : public QWidget {
 
   // The area to show and where its images come from; the view fits the area.
   void SetArea(const CellRect& area, PieceCache* cache);
+  // Another area in place of this one (a level of another zoom), seen through view, which keeps
+  // whether the user moved it.
+  void ReplaceArea(const CellRect& area, PieceCache* cache, const Viewport& view);
   // Every level's images are whole pieces, as the tiles of a web map's lower zooms are, and an
   // image that could not be had shows the coarser one in its place.
   void UseWebTilePyramid();
@@ -53,6 +56,8 @@ class MapWidget : public QWidget {
   void hovered(double tileX, double tileY);
   void hoverLeft();
   void selectionChanged();
+  // The view moved or changed scale.
+  void viewChanged();
   // After each paint; complete when every image the view wanted was in memory.
   void painted(bool complete);
 

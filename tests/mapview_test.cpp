@@ -4,10 +4,14 @@
 
 #include <filesystem>
 #include <set>
+#include <tuple>
 
+#include "engine/Unitclasstask.h"
+#include "engine/level_set.h"
 #include "engine/project_area.h"
 #include "engine/tile_source.h"
 #include "mapview/folder_watch.h"
+#include "mapview/level_view.h"
 #include "mapview/overview_plan.h"
 #include "mapview/overview_store.h"
 #include "mapview/tile_survey.h"
@@ -221,6 +225,63 @@ TEST_F(ProjectOnDisk, OverviewStoreKeepsOneFileAPieceAcrossOpenings) {
   EXPECT_EQ(reopened.Size(), 2u);
   reopened.Remove({4, 0, 1});
   EXPECT_EQ(OverviewStore(folder).Size(), 1u) << "the old and removed files are gone from the folder";
+}
+
+// A level not started yet is placed where its download will put it, and a view moves between
+// levels keeping its place and scale.
+TEST(MapViewLevels, AFutureLevelLiesWhereItsDownloadWillPutItAndViewsKeepTheirPlace) {
+  TempDir dir;
+  LevelSet set;
+  set.LeftLongitude = "7,25";  // typed with a decimal comma
+  set.RightLongitude = "8.5";
+  set.TopLatitude = "47.6";
+  set.BottomLatitude = "46.9";
+  set.TaskName = "alps.qmtp";
+  set.zooms = {11, 13};
+  const std::vector<SetLevel> planned = SetLevels(set, dir.File("alps.qmset"));
+  ASSERT_EQ(planned.size(), 3u);
+  TDownParams p;
+  p.LeftLongitude = 7.25;
+  p.RightLongitude = 8.5;
+  p.TopLatitude = 47.6;
+  p.BottomLatitude = 46.9;
+  p.Zoom = 13;
+  p.SavePath = dir.Path();
+  p.TaskName = "alps_z13.qmtp";
+  WriteProjectFile(TDownTask(&p));
+  const ProjectArea started = ReadProjectArea(dir.File("alps_z13.qmtp"));
+  const ProjectArea& future = planned[2].area;
+  EXPECT_EQ(planned[2].projectFile, dir.File("alps_z13.qmtp"));
+  const auto fields = [](const ProjectArea& a) {
+    return std::tie(a.zoom, a.minX, a.minY, a.maxX, a.maxY, a.tileFolder, a.failedList);
+  };
+  EXPECT_EQ(fields(future), fields(started));
+
+  const Viewport view{1000.5, 700.25, 512, 800, 600};
+  const Viewport coarser = ViewAtZoom(view, 13, 11);
+  EXPECT_DOUBLE_EQ(coarser.centerX, 250.125);
+  EXPECT_DOUBLE_EQ(coarser.pixelsPerTile, 2048);
+  EXPECT_EQ(NaturalZoom(view, 13), 14);
+  EXPECT_EQ(NaturalZoom(coarser, 11), 14) << "the same scale names the same zoom from any level";
+  EXPECT_EQ(NaturalZoom({0, 0, 182, 1, 1}, 13), 13) << "nearest in scale: 182 / 128 is more than 256 / 182";
+  EXPECT_EQ(NaturalZoom({0, 0, 180, 1, 1}, 13), 12);
+}
+
+// A tile not surveyed yet may still be stored; missing and failed ones are not. The most
+// coverage wins, the finer level on a tie.
+TEST(MapViewLevels, TheLevelShownHoldsTheMostOfTheTilesInViewTheFinerOnATie) {
+  TileStateGrid states({0, 0, 4, 1});
+  states.SetFile(0, 0, FileState::kPresent);
+  states.SetFile(1, 0, FileState::kBlank);
+  states.SetFile(2, 0, FileState::kMissing);
+  EXPECT_DOUBLE_EQ(StoredShare(&states, {0, 0, 4, 1}), 0.75) << "the tile not surveyed counts";
+  states.MarkUnseenMissing();
+  EXPECT_DOUBLE_EQ(StoredShare(&states, {0, 0, 4, 1}), 0.5);
+  EXPECT_DOUBLE_EQ(StoredShare(&states, {0, 0, 2, 1}), 1);
+  EXPECT_DOUBLE_EQ(StoredShare(nullptr, {0, 0, 2, 1}), 1) << "a level too large to survey";
+  EXPECT_DOUBLE_EQ(StoredShare(&states, {}), 0);
+  EXPECT_EQ(BestLevel({{14, 0.5}, {13, 1}, {12, 1}}), 1u);
+  EXPECT_EQ(BestLevel({{12, 0.2}, {13, 0.2}, {11, 0.1}}), 1u);
 }
 
 }  // namespace

@@ -159,4 +159,35 @@ TEST(TileImages, OnlyImagesOfATilesSizeAreDecoded) {
   EXPECT_TRUE(DecodeTileBytes("not an image", kTilePixels).isNull());
 }
 
+// At a scale that puts tile edges inside pixels, neighbouring tiles still meet: no line of the
+// background shows between them.
+TEST(MapWidgetPaint, TilesMeetWithoutSeamsAtAnyScale) {
+  PieceCache cache(
+      [](const PieceKey&) {
+        QImage tile(kTilePixels, kTilePixels, QImage::Format_RGB32);
+        tile.fill(Qt::white);
+        return tile;
+      },
+      size_t{64} << 20);
+  MapWidget map;
+  map.resize(800, 600);
+  const CellRect area{0, 0, 8, 6};
+  map.SetArea(area, &cache);
+  bool complete = false;
+  QObject::connect(&map, &MapWidget::painted, [&](bool c) { complete = c; });
+  for (const double pixelsPerTile : {300.37, 981.6, 277.77}) {
+    map.MoveTo({3.3, 2.71, pixelsPerTile, 800, 600});
+    QImage shot;
+    ASSERT_TRUE(WaitUntil([&] {
+      shot = map.grab().toImage();  // a paint
+      return complete;
+    }));
+    int dark = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+      for (int x = 0; x < shot.width(); ++x) dark += qGray(shot.pixel(x, y)) < 200;
+    }
+    EXPECT_EQ(dark, 0) << "at " << pixelsPerTile << " pixels a tile";
+  }
+}
+
 }  // namespace

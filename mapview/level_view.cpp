@@ -1,0 +1,86 @@
+// Level areas and the choice of the level a view shows.
+#include "mapview/level_view.h"
+
+#include <cmath>
+
+#include "engine/Unitclasstask.h"
+#include "engine/area_input.h"
+#include "platform/file_ops.h"
+
+namespace mapview {
+
+namespace {
+
+// What the level's task will hold once its download starts, from the texts it will be built from.
+ProjectArea PlannedArea(const LevelSet& set, const std::string& projectFile, int zoom) {
+  const AreaEstimateOrReason planned = EstimateArea(set.LeftLongitude, set.RightLongitude, set.TopLatitude,
+                                                    set.BottomLatitude, std::to_string(zoom));
+  if (!planned.estimate) throw ProjectAreaError(planned.reason);
+  ProjectArea area;
+  area.zoom = zoom;
+  area.minX = static_cast<int32_t>(planned.estimate->minX);
+  area.maxX = static_cast<int32_t>(planned.estimate->maxX);
+  area.minY = static_cast<int32_t>(planned.estimate->minY);
+  area.maxY = static_cast<int32_t>(planned.estimate->maxY);
+  const std::string folder = qm::ExtractFilePath(projectFile);
+  area.name = TaskStem(qm::ExtractFileName(projectFile));
+  area.tileFolder = folder + area.name + qm::kPathSeparator;
+  area.failedList = folder + area.name + "_failed.ftl";
+  return area;
+}
+
+}  // namespace
+
+std::vector<SetLevel> SetLevels(const LevelSet& set, const std::string& setFile) {
+  std::vector<SetLevel> levels;
+  for (int zoom = set.zooms.first; zoom <= set.zooms.last; ++zoom) {
+    const std::string file = qm::ExtractFilePath(setFile) + LevelTaskName(set.TaskName, zoom);
+    levels.push_back({file, qm::FileExists(file) ? ReadProjectArea(file) : PlannedArea(set, file, zoom)});
+  }
+  return levels;
+}
+
+Viewport ViewAtZoom(const Viewport& view, int fromZoom, int toZoom) {
+  const double factor = std::ldexp(1.0, toZoom - fromZoom);
+  Viewport scaled = view;
+  scaled.centerX *= factor;
+  scaled.centerY *= factor;
+  scaled.pixelsPerTile /= factor;
+  return scaled;
+}
+
+int NaturalZoom(const Viewport& view, int zoom) {
+  return zoom + static_cast<int>(std::floor(std::log2(view.pixelsPerTile / kTilePixels) + 0.5));
+}
+
+CellRect TilesInView(const Viewport& view, const CellRect& area) {
+  const CellRect seen{static_cast<int64_t>(std::floor(view.TileX(0))), static_cast<int64_t>(std::floor(view.TileY(0))),
+                      static_cast<int64_t>(std::floor(view.TileX(view.width))) + 1,
+                      static_cast<int64_t>(std::floor(view.TileY(view.height))) + 1};
+  return Intersection(seen, area);
+}
+
+double StoredShare(const TileStateGrid* states, const CellRect& tiles) {
+  if (tiles.Empty()) return 0;
+  if (!states) return 1;
+  int64_t stored = 0;
+  for (int64_t y = tiles.y0; y < tiles.y1; ++y) {
+    for (int64_t x = tiles.x0; x < tiles.x1; ++x) {
+      const TileState state = states->At(x, y);
+      stored += state == TileState::kPresent || state == TileState::kBlank || state == TileState::kUnknown;
+    }
+  }
+  return static_cast<double>(stored) / static_cast<double>(tiles.Count());
+}
+
+size_t BestLevel(const std::vector<LevelCoverage>& levels) {
+  size_t best = 0;
+  for (size_t i = 1; i < levels.size(); ++i) {
+    const LevelCoverage& a = levels[i];
+    const LevelCoverage& b = levels[best];
+    if (a.share > b.share || (a.share == b.share && a.zoom > b.zoom)) best = i;
+  }
+  return best;
+}
+
+}  // namespace mapview
