@@ -87,7 +87,15 @@ LineEnd RedownloadLine(qm::HttpClient& client, const std::string& line, Redownlo
   std::string body;
   const qm::HttpResult result = Fetch(client, url, body);
   if (result.ok) {
-    SaveTile(path, body);
+    try {
+      SaveTile(path, body);
+    } catch (const qm::FileError& e) {
+      // Confined to a folder, one tile that cannot be written fails its own line; the window
+      // (unconfined) shows the error and ends, as it always did.
+      if (rules.confineToFolder.empty()) throw;
+      view.AddEntry(path + ":" + MaskedUrl(url) + " ->failed: " + e.what());
+      return LineEnd::kFailed;
+    }
     view.AddEntry(path + ":" + MaskedUrl(url) + " ->OK");
     return LineEnd::kStored;
   }

@@ -7,6 +7,8 @@ namespace qm {
 
 namespace {
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 std::string_view UpToFirstZero(std::string_view text) {
   const size_t zero = text.find('\0');
   return zero == std::string_view::npos ? text : text.substr(0, zero);
@@ -47,7 +49,9 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
 
 std::vector<std::string> ReadTextFileLines(const std::string& path, size_t maxBytes, size_t maxLines) {
   const std::string content = ReadFileUpTo(path, maxBytes);
-  const std::string_view text = UpToFirstZero(content);
+  std::string_view text = UpToFirstZero(content);
+  // A list saved by an editor that marks UTF-8 files: the mark is no part of its first line.
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
   const size_t lineCount = LineCount(text);
   if (lineCount > maxLines) throw FileTooLarge(path);
   return Split(text, lineCount);

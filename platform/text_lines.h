@@ -18,7 +18,7 @@ std::vector<std::string> SplitTextLines(std::string_view text);
 inline constexpr std::size_t kMaxListFileBytes = std::size_t{1} << 30;
 inline constexpr std::size_t kMaxListFileLines = std::size_t{1} << 25;
 
-// SplitTextLines of a file's content. Throws FileError "Cannot open file <path>", or
+// SplitTextLines of a file's content, without a UTF-8 byte order mark at its start. Throws FileError "Cannot open file <path>", or
 // FileTooLarge for more bytes or lines than the limits (smaller ones for tests).
 std::vector<std::string> ReadTextFileLines(const std::string& path,
                                            std::size_t maxBytes = kMaxListFileBytes,

@@ -153,26 +153,28 @@ TEST_F(Redownload, ConfinedRunWritesOnlyTileFilesInsideItsFolder) {
   std::filesystem::create_symlink(dir.File("secret.txt"), dir.File("tiles/kv_9_9_9.jpg"));
   server.Script("/gone.jpg", {ScriptedAnswer::Status(404)});
   const std::string url = server.Url("/tile.jpg");
-  const std::string list = List(dir.File("tiles/kv_1_2_3.jpg") + "|" + url + "\r\n" +
+  // Saved by an editor that marks UTF-8 files; one line's folder is missing.
+  const std::string list = List("\xEF\xBB\xBF" + dir.File("tiles/kv_1_2_3.jpg") + "|" + url + "\r\n" +
                                 dir.File("tiles/../outside/kv_1_2_4.jpg") + "|" + url + "\r\n" +
                                 dir.File("outside/kv_1_2_5.jpg") + "|" + url + "\r\n" +
                                 dir.File("tiles/notes.txt") + "|" + url + "\r\n" +
                                 dir.File("tiles/kv_9_9_9.jpg") + "|" + url + "\r\n" +
                                 server.Url("/nobar.jpg") + "\r\n\r\n" +
+                                dir.File("tiles/sub/kv_1_2_7.jpg") + "|" + url + "\r\n" +
                                 dir.File("tiles/sub/kv_1_2_6.jpg") + "|" + server.Url("/gone.jpg") + "\r\n");
   const RedownloadTally tally = RunRedownload(list, view, std::nullopt, RedownloadRules{dir.File("tiles")});
 
   EXPECT_EQ(tally.stored, 1);
-  EXPECT_EQ(tally.failed, 1);
+  EXPECT_EQ(tally.failed, 2);  // the tile that could not be written, and the one not found
   EXPECT_EQ(tally.refused, 5);
   EXPECT_FALSE(tally.serverRefused);
-  EXPECT_EQ(server.RequestCount(), 2u);  // the tile and the one not found, nothing else
+  EXPECT_EQ(server.RequestCount(), 3u);  // those two and the stored tile, nothing else
   EXPECT_EQ(qm::ReadWholeFile(dir.File("tiles/kv_1_2_3.jpg")), TestServer::DefaultBody("/tile.jpg"));
   EXPECT_EQ(qm::ReadWholeFile(dir.File("tiles/notes.txt")), "mine");
   EXPECT_EQ(qm::ReadWholeFile(dir.File("secret.txt")), "mine");
   EXPECT_FALSE(qm::PathExists(dir.File("outside/kv_1_2_4.jpg")));
   EXPECT_FALSE(qm::PathExists(dir.File("outside/kv_1_2_5.jpg")));
-  ASSERT_EQ(view.entries.size(), 10u);  // Start, OK, 5 refused, failure and not found, End
+  ASSERT_EQ(view.entries.size(), 11u);  // Start, OK, 5 refused, unwritable, failure and not found, End
   EXPECT_EQ(view.entries[2], dir.File("tiles/../outside/kv_1_2_4.jpg") + ":" + url + " ->refused: outside the folder " +
                                  std::filesystem::canonical(dir.File("tiles")).string());
   EXPECT_EQ(view.entries[4], dir.File("tiles/notes.txt") + ":" + url + " ->refused: not a tile file name (kv_X_Y_Z.jpg)");

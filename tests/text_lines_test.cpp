@@ -15,6 +15,8 @@ TEST(ListFile, LinesEndAtEveryKindOfBreakAndAtAZeroByte) {
   qm::WriteFileAtomic(list, std::string("a|u1\r\nb|u2\nc|u3\r\r\nd\0ignored\r\n", 30));
   EXPECT_EQ(qm::ReadTextFileLines(list), (std::vector<std::string>{"a|u1", "b|u2", "c|u3", "", "d"}));
   EXPECT_THROW(qm::ReadTextFileLines(dir.File("missing.ftl")), qm::FileError);
+  qm::WriteFileAtomic(list, "\xEF\xBB\xBF" "a|u1\r\n");  // saved by an editor that marks UTF-8
+  EXPECT_EQ(qm::ReadTextFileLines(list), std::vector<std::string>{"a|u1"});
 }
 
 TEST(ListFile, FilesBeyondTheByteOrLineLimitAreRefused) {
