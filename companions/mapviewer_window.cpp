@@ -429,18 +429,20 @@ void MapViewerWindow::ShowHover(double tileX, double tileY) {
 void MapViewerWindow::FetchSelected() {
   mapview::TileStateGrid* states = session_ ? session_->States() : nullptr;
   if (!states || states->SelectedCount() == 0 || fetch_.Running() || !session_->Started()) return;
+  // The selection is taken first: watching a tile folder made here surveys it again.
+  const std::vector<mapview::TileXY> tiles = states->SelectedTiles();
   try {
     const FetchSettings settings = ReadFetchSettings(qm::ConfigFilePath(programFolder_));
     const std::string listFile = mapview::OverviewFolderFor(session_->ProjectFile()) + "fetch_again.ftl";
     qm::CreateDirectory(mapview::OverviewFolderFor(session_->ProjectFile()));
     qm::CreateDirectory(session_->Area().tileFolder);
     session_->WatchTileFolder();
-    fetch_.Start(session_->Area(), states->SelectedTiles(), settings, listFile);
+    fetch_.Start(session_->Area(), tiles, settings, listFile);
   } catch (const std::exception& e) {
     Warn(QString::fromStdString(e.what()));
     return;
   }
-  const auto selected = static_cast<qint64>(states->SelectedCount());
+  const auto selected = static_cast<qint64>(tiles.size());
   states->ClearSelection();
   map_->StatesChanged();
   fetchBar_->setVisible(true);

@@ -199,6 +199,24 @@ TEST_F(MapViewerFetch, TilesAreFollowedIntoATileFolderMadeAgain) {
   EXPECT_TRUE(WaitUntil([&] { return states.At(101, 201) == TileState::kPresent; }));
 }
 
+TEST_F(MapViewerFetch, AProjectWhoseTileFolderIsGoneFetchesIntoANewOne) {
+  Configure(false);
+  std::filesystem::remove_all(project.area.tileFolder);
+  MapViewerWindow window(program.Path());
+  window.SetWarningSink([this](const QString& text) { warnings.push_back(text); });
+  ASSERT_TRUE(window.OpenProject(project.dir.File("p.qmtp")));
+  ASSERT_TRUE(WaitUntil([&] { return !window.Session()->Surveying(); }));
+  TileStateGrid& states = *window.Session()->States();
+  ASSERT_EQ(states.Count(TileState::kPresent), 0);
+  states.SelectIn(window.Session()->Cells());
+  emit window.Map()->selectionChanged();
+  for (QPushButton* button : window.findChildren<QPushButton*>()) {
+    if (button->text() == "Fetch selected again") button->click();
+  }
+  EXPECT_TRUE(WaitUntil([&] { return states.Count(TileState::kPresent) == 4; })) << window.LegendText().toStdString();
+  EXPECT_TRUE(warnings.empty());
+}
+
 TEST_F(MapViewerFetch, AProjectWithoutAnAreaOrBeyondADownloadIsRefusedWithItsReason) {
   MapViewerWindow window(program.Path());
   window.SetWarningSink([this](const QString& text) { warnings.push_back(text); });
