@@ -22,6 +22,7 @@
 #include "engine/Unitclasstask.h"
 #include "engine/area_input.h"
 #include "engine/level_set.h"
+#include "engine/saved_servers.h"
 #include "engine/project_loader.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -94,7 +95,9 @@ bool PumpToEnd(DownloadController& controller, qm::PumpedBridge& bridge, Progres
 struct Session {
   explicit Session(const CliOptions& options)
       : controller(view, bridge, options.configFile, options.pauses),
-        report(stderr, ::isatty(STDERR_FILENO) != 0 ? STDERR_FILENO : -1, options.quiet) {}
+        report(stderr, ::isatty(STDERR_FILENO) != 0 ? STDERR_FILENO : -1, options.quiet) {
+    controller.UseServer(options.server);
+  }
 
   // Runs the download started to its end with the progress shown; whether a signal stopped it.
   bool PumpToEnd(const std::function<void()>& onTick) {
@@ -231,9 +234,16 @@ int RunResume(const std::string& projectFile, const CliOptions& options) {
   return RunDownload(inputs, options);
 }
 
-int RunRedownload(const std::string& listFile, const std::string& folder) {
+int RunRedownload(const std::string& listFile, const std::string& folder, const CliOptions& options) {
   std::error_code error;
   const std::string absoluteList = std::filesystem::absolute(listFile, error).string();
+  ServerInUse server;
+  try {
+    server = ReadServerInUse(options.configFile, options.server);
+  } catch (const UnknownServer& e) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
+    return kExitRefusedInput;
+  }
   if (::chdir(folder.c_str()) != 0) {
     std::fprintf(stderr, "quillmere-cli: Cannot open folder %s\n", folder.c_str());
     return kExitRefusedInput;
@@ -241,7 +251,7 @@ int RunRedownload(const std::string& listFile, const std::string& folder) {
   PrintedEntries view;
   RedownloadTally tally;
   try {
-    tally = RunRedownload(absoluteList, view, std::nullopt, RedownloadRules{"."});
+    tally = RunRedownload(absoluteList, view, std::nullopt, RedownloadRules{".", server.headers});
   } catch (const qm::FileError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "quillmere-cli: %s\n", qm::ErrorBoxText(e.what()).c_str());

@@ -20,6 +20,7 @@ struct CliOptions {
   std::string configFile;  // the settings file (ini/config.ini)
   bool quiet = false;      // no progress on standard error
   DownloadPauses pauses;   // as the window uses them
+  std::string server;      // a saved server to use; empty: the one the settings choose
 };
 
 // SIGINT and SIGTERM: the first stops like the Stop button, the second aborts like closing.
@@ -33,6 +34,6 @@ int RunResume(const std::string& projectFile, const CliOptions& options);
 // The re-download of a failed-tile list, its entries on standard output; DIR is the working
 // folder, so paths in the list that are relative land there, and only tile files inside it are
 // written. Exit status 3 when a line failed or was refused, 4 when the server refused us.
-int RunRedownload(const std::string& listFile, const std::string& folder);
+int RunRedownload(const std::string& listFile, const std::string& folder, const CliOptions& options);
 // Figures of the area, nothing written; over a zoom range, those of every level and the total.
 int RunEstimate(StartInputs inputs);

@@ -7,6 +7,9 @@
 #include <stdexcept>
 
 #include "cli/cli_commands.h"
+#ifdef QUILLMERE_HAS_VERIFY
+#include "cli/verify_command.h"
+#endif
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
@@ -25,6 +28,7 @@ void AddArea(CLI::App& command, StartInputs& in) {
 
 void AddSettings(CLI::App& command, CliOptions& options) {
   command.add_option("--config", options.configFile, "settings file")->capture_default_str();
+  command.add_option("--server", options.server, "a saved server of the settings to download from");
   command.add_flag("--quiet", options.quiet, "print errors only: no progress, no summary");
 }
 
@@ -50,7 +54,14 @@ int Run(int argc, char* argv[]) {
   redownload->add_option("--folder", folder, "working folder: only tile files inside it are written")
       ->required()
       ->check(CLI::ExistingDirectory);
-  redownload->add_option("--config", options.configFile, "settings file (not used by the re-download)");
+  redownload->add_option("--config", options.configFile, "settings file (its saved server's headers)")
+      ->capture_default_str();
+  redownload->add_option("--server", options.server, "a saved server whose headers the requests carry");
+#ifdef QUILLMERE_HAS_VERIFY
+  CLI::App* verify = app.add_subcommand("verify", "decode every stored tile; list the damaged ones in NAME_verify.ftl");
+  verify->add_option("project", project, "the task's .qmtp file, or a level set's .qmset file")->required();
+  AddSettings(*verify, options);
+#endif
   CLI::App* estimate = app.add_subcommand("estimate", "tile count, range, time and tile list size of an area");
   AddArea(*estimate, inputs);
   try {
@@ -60,8 +71,11 @@ int Run(int argc, char* argv[]) {
   }
 
   if (estimate->parsed()) return RunEstimate(inputs);
+#ifdef QUILLMERE_HAS_VERIFY
+  if (verify->parsed()) return RunVerify(project, options);
+#endif
   qm::HttpGlobalInit();
-  if (redownload->parsed()) return RunRedownload(list, folder);
+  if (redownload->parsed()) return RunRedownload(list, folder, options);
   InstallSignals();
   return start->parsed() ? RunStart(inputs, options) : RunResume(project, options);
 }

@@ -153,7 +153,7 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.ProxyPassword = config.ReadString("Proxy", "ProxyPassword", "");
   ServerInUse server;
   try {
-    server = ReadServerInUse(configFileName_);
+    server = ReadServerInUse(configFileName_, serverName_);
   } catch (const UnknownServer& e) {
     view_.ShowMessage(e.what());
     return std::nullopt;

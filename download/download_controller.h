@@ -44,6 +44,8 @@ class DownloadController : public WorkerHost {
   // Whether the timer's end of a download shows the end box; a front end that runs several
   // downloads as one (the levels of a set) shows it once, after the last.
   void SetEndBoxShown(bool shown) { endBoxShown_ = shown; }
+  // A saved server to use instead of the one the settings choose (the command line's --server).
+  void UseServer(std::string name) { serverName_ = std::move(name); }
   // Program exit during a download: aborts the requests in flight, waits for every worker while
   // processEvents lets their last calls through, then ends the download without a message box.
   // Must run before the controller is destroyed while a download runs.
@@ -113,6 +115,7 @@ class DownloadController : public WorkerHost {
   std::string caption_ = "Start";
   bool stopRequested_ = false;
   bool endBoxShown_ = true;
+  std::string serverName_;
   DownloadProgress progress_;
   std::optional<DownloadEnd> lastEnd_;
   int64_t failedListed_ = 0;

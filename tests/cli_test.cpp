@@ -18,11 +18,15 @@
 
 #include "engine/Unitclasstask.h"
 #include "engine/level_set.h"
+#include "platform/ini_file.h"
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/text_lines.h"
 #include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
+#ifdef QUILLMERE_CLI_VERIFY_TEST
+#include "demo/jpeg_codec.h"
+#endif
 
 namespace {
 
@@ -440,5 +444,37 @@ TEST_F(Cli, TheProgressLineFitsTheTerminalAndFollowsItsWidth) {
   EXPECT_EQ(std::count(before.begin(), before.end(), '\n'), 0);  // each update rewrote the one line
   EXPECT_TRUE(narrowed) << shown;
 }
+
+#ifdef QUILLMERE_CLI_VERIFY_TEST
+// Verify, redownload its list, verify again: the path a user takes before going offline.
+TEST_F(Cli, VerifyListsADamagedTileThatRedownloadMendsAndASavedServerIsUsedByName) {
+  RgbImage grey{256, 256, std::vector<uint8_t>(256 * 256 * 3, 120)};
+  const std::string jpeg = EncodeJpeg(grey, 90);
+  server.SetFallback(ScriptedAnswer::Ok(jpeg));
+  qm::IniFile(config).WriteString("Server Demo", "Url", server.HostPort());
+  qm::IniFile(config).WriteString("Server Demo", "Header.X-Api-Key", "k3y");
+  std::vector<std::string> start = StartArgs(in, config);
+  start.insert(start.end(), {"--server", "Demo"});
+  ASSERT_EQ(RunCli(start), 0);
+  EXPECT_EQ(server.Requests().back().Header("X-Api-Key"), "k3y");
+  const std::string project = in.Folder + "/newtask.qmtp";
+  EXPECT_EQ(RunCli({"verify", project, "--config", config, "--quiet"}), 0);
+
+  const std::string tile = in.Folder + "/newtask/kv_2413_3081_13.jpg";
+  qm::WriteFileAtomic(tile, jpeg.substr(0, jpeg.size() / 2));
+  const Outcome damaged = RunCliWithErrors(dir, {"verify", project, "--config", config});
+  EXPECT_EQ(damaged.status, 3);
+  EXPECT_NE(damaged.errors.find("damaged 1"), std::string::npos) << damaged.errors;
+  const std::string list = in.Folder + "/newtask_verify.ftl";
+  EXPECT_EQ(qm::ReadTextFileLines(list).size(), 1u);
+  EXPECT_EQ(RunCli({"redownload", list, "--folder", in.Folder, "--config", config}), 0);
+  EXPECT_EQ(qm::ReadWholeFile(tile), jpeg);
+  EXPECT_EQ(RunCli({"verify", project, "--config", config, "--quiet"}), 0);
+
+  const Outcome unknown = RunCliWithErrors(dir, {"verify", project, "--config", config, "--server", "Nope"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.errors.find("Nope"), std::string::npos);
+}
+#endif
 
 }  // namespace

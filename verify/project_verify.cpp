@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 
+#include <gdal.h>
+
 #include "engine/Unitclasstask.h"
 #include "engine/area_input.h"
 #include "engine/project_area.h"
@@ -70,6 +72,7 @@ VerifyCounts& VerifyCounts::operator+=(const VerifyCounts& o) {
 
 VerifyReport VerifyProject(const std::string& projectFile, const std::string& tileServer,
                            const VerifyProgress& progress) {
+  GDALAllRegister();  // the decoders of every image format a tile may come in
   const ProjectArea area = ReadProjectArea(projectFile);
   if (!qm::DirectoryExists(area.tileFolder)) {
     throw qm::FileError("The tile folder " + area.tileFolder + " of " + projectFile + " is gone.");
