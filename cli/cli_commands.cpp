@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -300,4 +302,19 @@ int RunEstimate(StartInputs in) {
   }
   std::printf("%s\n%s\n", EstimateText(*area.estimate).c_str(), RangeText(*area.estimate).c_str());
   return kExitComplete;
+}
+
+int HandOverToVerify(const std::string& file, const CliOptions& options) {
+  const std::string program = qm::ProgramFolder() + "quillmere-verify";
+  std::vector<std::string> args = {program, file, "--config", options.configFile};
+  if (!options.server.empty()) args.insert(args.end(), {"--server", options.server});
+  if (options.quiet) args.push_back("--quiet");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  ::execv(program.c_str(), argv.data());
+  std::fprintf(stderr, "quillmere-cli: verify needs %s, which cannot be started (%s).\n", program.c_str(),
+               std::strerror(errno));
+  return kExitFileError;
 }

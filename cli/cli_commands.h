@@ -37,3 +37,6 @@ int RunResume(const std::string& projectFile, const CliOptions& options);
 int RunRedownload(const std::string& listFile, const std::string& folder, const CliOptions& options);
 // Figures of the area, nothing written; over a zoom range, those of every level and the total.
 int RunEstimate(StartInputs inputs);
+// verify is quillmere-verify's (beside this program): it decodes images, and its libraries are
+// loaded only when it runs. Returns only when that program cannot be started.
+int HandOverToVerify(const std::string& file, const CliOptions& options);

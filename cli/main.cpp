@@ -7,9 +7,6 @@
 #include <stdexcept>
 
 #include "cli/cli_commands.h"
-#ifdef QUILLMERE_HAS_VERIFY
-#include "cli/verify_command.h"
-#endif
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
@@ -57,11 +54,9 @@ int Run(int argc, char* argv[]) {
   redownload->add_option("--config", options.configFile, "settings file (its saved server's headers)")
       ->capture_default_str();
   redownload->add_option("--server", options.server, "a saved server whose headers the requests carry");
-#ifdef QUILLMERE_HAS_VERIFY
   CLI::App* verify = app.add_subcommand("verify", "decode every stored tile; list the damaged ones in NAME_verify.ftl");
   verify->add_option("project", project, "the task's .qmtp file, or a level set's .qmset file")->required();
   AddSettings(*verify, options);
-#endif
   CLI::App* estimate = app.add_subcommand("estimate", "tile count, range, time and tile list size of an area");
   AddArea(*estimate, inputs);
   try {
@@ -71,9 +66,7 @@ int Run(int argc, char* argv[]) {
   }
 
   if (estimate->parsed()) return RunEstimate(inputs);
-#ifdef QUILLMERE_HAS_VERIFY
-  if (verify->parsed()) return RunVerify(project, options);
-#endif
+  if (verify->parsed()) return HandOverToVerify(project, options);
   qm::HttpGlobalInit();
   if (redownload->parsed()) return RunRedownload(list, folder, options);
   InstallSignals();

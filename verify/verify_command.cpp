@@ -1,5 +1,5 @@
-// Verifying from the command line, one level after another.
-#include "cli/verify_command.h"
+// Verifying a project or a level set, one level after another.
+#include "verify/verify_command.h"
 
 #include <cstdio>
 #include <variant>
@@ -13,6 +13,8 @@
 #include "verify/project_verify.h"
 
 namespace {
+
+enum VerifyStatus { kAllSound = 0, kRefused = 1, kListed = 3, kFileError = 5 };
 
 // The project files to verify: the project itself, or the levels of a set that have begun.
 std::vector<std::string> ProjectsOf(const std::string& file) {
@@ -31,7 +33,7 @@ std::vector<std::string> ProjectsOf(const std::string& file) {
 
 }  // namespace
 
-int RunVerify(const std::string& file, const CliOptions& options) {
+int RunVerify(const std::string& file, const VerifyOptions& options) {
   int64_t listed = 0;
   try {
     const std::string tileServer = ReadServerInUse(options.configFile, options.server).tileServer;
@@ -41,14 +43,14 @@ int RunVerify(const std::string& file, const CliOptions& options) {
       if (!options.quiet) std::fprintf(stderr, "%s: %s\n", project.c_str(), VerifySummaryText(report).c_str());
     }
   } catch (const ProjectAreaError& e) {
-    std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
-    return kExitRefusedInput;
+    std::fprintf(stderr, "quillmere-verify: %s\n", e.what());
+    return kRefused;
   } catch (const UnknownServer& e) {
-    std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
-    return kExitRefusedInput;
+    std::fprintf(stderr, "quillmere-verify: %s\n", e.what());
+    return kRefused;
   } catch (const qm::FileError& e) {
-    std::fprintf(stderr, "quillmere-cli: %s\n", qm::ErrorBoxText(e.what()).c_str());
-    return kExitFileError;
+    std::fprintf(stderr, "quillmere-verify: %s\n", qm::ErrorBoxText(e.what()).c_str());
+    return kFileError;
   }
-  return listed > 0 ? kExitFailedTiles : kExitComplete;
+  return listed > 0 ? kListed : kAllSound;
 }
