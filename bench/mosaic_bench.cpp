@@ -1,12 +1,15 @@
-// mapcombiner against GDAL's own tools on the same 10,000 tiles: a GeoTIFF from mapcombiner (at
-// 2,500 and 10,000 tiles, with the child's peak memory) and from gdalbuildvrt + gdal_translate
-// with the same creation options; a VRT of 10,000 tiles under a limit of 256 open files; MBTiles
-// export against merely reading the tile files. The
-// programs run as child processes; set TMPDIR to a roomy disk (the GeoTIFFs are a few hundred MB).
+// mapcombiner against GDAL's own tools on the same 10,000 tiles: a GeoTIFF with overviews from
+// mapcombiner (at 2,500 and 10,000 tiles, with the child's peak memory, deflate and JPEG) and from
+// gdalbuildvrt + gdal_translate (a plain GeoTIFF, and a COG with the same compression on every
+// core); a VRT of 10,000 tiles under a limit of 256 open files; MBTiles export, and MBTiles and
+// GeoPackage with four lower levels, against merely reading the tile files. The programs run as
+// child processes; set TMPDIR to a roomy disk (the GeoTIFFs are a few hundred MB), and
+// MAPCOMBINER_BASELINE to an earlier mapcombiner to compare with.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -50,6 +53,15 @@ std::string MakeProject(const TempDir& dir, const std::string& name, int side) {
   return project;
 }
 
+// gdalbuildvrt over the tiles of MakeProject(dir, "area", kSide), writing tiles.vrt.
+std::vector<std::string> BuildVrtCommand(const TempDir& dir) {
+  std::vector<std::string> build = {"gdalbuildvrt", "-q", "-addalpha", "-a_srs", "EPSG:3857", dir.File("tiles.vrt")};
+  for (int x = kMinX; x < kMinX + kSide; ++x) {
+    for (int y = kMinY; y < kMinY + kSide; ++y) build.push_back(dir.File("area/" + SatelliteTileFileName(kZoom, x, y)));
+  }
+  return build;
+}
+
 // Runs a program (searched on PATH), its progress kept out of the results; its peak memory in
 // MB, or -1 when it failed.
 double Run(const std::vector<std::string>& args) {
@@ -57,13 +69,76 @@ double Run(const std::vector<std::string>& args) {
   return qmtest::WaitForExit(qmtest::SpawnProgram(args, -1, true), &peakKb) == 0 ? peakKb / 1024.0 : -1;
 }
 
+const char* const kCompressions[] = {"deflate", "jpeg"};
+
+// Arguments: the side in tiles, and the compression (0 deflate, 1 jpeg).
 void BM_MapCombinerGeoTiff(benchmark::State& state) {
   TempDir dir;
   const int side = static_cast<int>(state.range(0));
   const std::string project = MakeProject(dir, "area", side);
   double peak = 0;
-  for (auto _ : state) peak = Run({QUILLMERE_MAPCOMBINER_PATH, project, "--output", dir.File("ours.tif")});
+  for (auto _ : state) {
+    peak = Run({QUILLMERE_MAPCOMBINER_PATH, project, "--output", dir.File("ours.tif"), "--compress",
+                kCompressions[state.range(1)]});
+  }
   state.counters["tiles"] = side * side;
+  state.counters["peak_MB"] = peak;
+}
+
+// The same GeoTIFF from an earlier build of mapcombiner named by MAPCOMBINER_BASELINE (skipped
+// without it), to show what a change costs or gains.
+void BM_BaselineMapCombinerGeoTiff(benchmark::State& state) {
+  const char* baseline = std::getenv("MAPCOMBINER_BASELINE");
+  if (baseline == nullptr) {
+    state.SkipWithError("MAPCOMBINER_BASELINE names no earlier mapcombiner");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  TempDir dir;
+  const std::string project = MakeProject(dir, "area", kSide);
+  double peak = 0;
+  for (auto _ : state) peak = Run({baseline, project, "--output", dir.File("baseline.tif")});
+  state.counters["tiles"] = kSide * kSide;
+  state.counters["peak_MB"] = peak;
+}
+
+// Only gdal_translate is timed; the argument is the compression as above.
+void BM_GdalTranslateCog(benchmark::State& state) {
+  TempDir dir;
+  MakeProject(dir, "area", kSide);
+  const std::vector<std::string> build = BuildVrtCommand(dir);
+  const bool jpeg = state.range(0) == 1;
+  double peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (Run(build) < 0) state.SkipWithError("gdalbuildvrt failed (is gdal-bin installed?)");
+    state.ResumeTiming();
+    std::vector<std::string> translate = {"gdal_translate", "-q", "-of", "COG", "-co", "NUM_THREADS=ALL_CPUS", "-co",
+                                          "BLOCKSIZE=256", "-co", jpeg ? "COMPRESS=JPEG" : "COMPRESS=DEFLATE"};
+    // JPEG holds no alpha band: the same three bands as mapcombiner writes then.
+    if (jpeg) translate.insert(translate.end(), {"-b", "1", "-b", "2", "-b", "3", "-co", "QUALITY=85"});
+    translate.insert(translate.end(), {dir.File("tiles.vrt"), dir.File("gdal_cog.tif")});
+    peak = Run(translate);
+  }
+  state.counters["tiles"] = kSide * kSide;
+  state.counters["peak_MB"] = peak;
+}
+
+// A package of the downloaded level and the four below it, made from its tiles.
+void BM_MapCombinerPackageWithLowerZooms(benchmark::State& state) {
+  TempDir dir;
+  const std::string project = MakeProject(dir, "area", kSide);
+  const std::string format = state.range(0) == 0 ? "mbtiles" : "gpkg";
+  double peak = 0;
+  for (auto _ : state) {
+    ::unlink(dir.File("ours." + format).c_str());
+    peak = Run({QUILLMERE_MAPCOMBINER_PATH, project, "--output", dir.File("ours." + format), "--format", format,
+                "--lower-zooms", std::to_string(kZoom - 4)});
+    if (peak < 0) state.SkipWithError("mapcombiner failed");
+  }
+  state.SetLabel(format);
+  state.SetItemsProcessed(state.iterations() * kSide * kSide);
   state.counters["peak_MB"] = peak;
 }
 
@@ -85,10 +160,7 @@ void BM_MapCombinerVrtWith256OpenFiles(benchmark::State& state) {
 void BM_GdalToolsGeoTiff(benchmark::State& state) {
   TempDir dir;
   MakeProject(dir, "area", kSide);
-  std::vector<std::string> build = {"gdalbuildvrt", "-q", "-addalpha", "-a_srs", "EPSG:3857", dir.File("tiles.vrt")};
-  for (int x = kMinX; x < kMinX + kSide; ++x) {
-    for (int y = kMinY; y < kMinY + kSide; ++y) build.push_back(dir.File("area/" + SatelliteTileFileName(kZoom, x, y)));
-  }
+  const std::vector<std::string> build = BuildVrtCommand(dir);
   double peak = 0;
   for (auto _ : state) {
     if (Run(build) < 0) state.SkipWithError("gdalbuildvrt failed (is gdal-bin installed?)");
@@ -127,7 +199,16 @@ void BM_ReadingTheTiles(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_MapCombinerGeoTiff)->Arg(50)->Arg(kSide)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_MapCombinerGeoTiff)
+    ->Args({50, 0})
+    ->Args({kSide, 0})
+    ->Args({kSide, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK(BM_BaselineMapCombinerGeoTiff)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_GdalTranslateCog)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_MapCombinerPackageWithLowerZooms)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_MapCombinerVrtWith256OpenFiles)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_GdalToolsGeoTiff)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_MBTilesExport)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -11,9 +11,13 @@
 #include "mosaic/tile_pixels.h"
 #include "mosaic/tile_tally.h"
 
-// A tiled, compressed GeoTIFF at path, written tile by tile; errors name output.
+// A tiled, compressed GeoTIFF at path with internal overviews down to about one tile, written
+// row by row, the overviews made from the rows as they are written; errors name output.
+// A GeoTIFF copied again afterwards is written lossless and quickly; one for a single image gets
+// no overviews.
+enum class TiffUse { kFinal, kForCog, kForSingleImage };
 void WriteGeoTiff(const MosaicSource& source, const std::string& path, const std::string& output,
-                  const MosaicOptions& options, const TileLoader& loader, TileTally& tally);
+                  const MosaicOptions& options, const TileLoader& loader, TileTally& tally, TiffUse use);
 // PNG or JPEG: a GeoTIFF first (bounded memory), then the copy.
 void WriteSingleImage(const MosaicSource& source, const PartialFile& file, const MosaicOptions& options,
                       const TileLoader& loader, TileTally& tally);
@@ -25,11 +29,23 @@ void WriteVrt(const MosaicSource& source, PartialFile& file, const TileLoader& l
 // The tile folder as seen from the VRT file's folder: relative, "../" where needed, ending with
 // the separator.
 std::string TileFolderSeenFrom(const std::string& tileFolder, const std::string& vrtFile);
-// MBTiles 1.3 with each tile's downloaded bytes.
-void WriteMBTiles(const MosaicSource& source, const PartialFile& file, const TileLoader& loader, TileTally& tally);
+// The tile packages: every level with each tile's downloaded bytes, and the levels made below.
+// MBTiles 1.3.
+void WriteMBTiles(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
+                  const std::string& blankBytes, TileTally& tally);
+// An OGC GeoPackage of tiles in EPSG:3857.
+void WriteGeoPackage(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
+                     const std::string& blankBytes, TileTally& tally);
+// The .sqlitedb tile store of offline mobile map programs.
+void WriteSqliteDb(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
+                   const std::string& blankBytes, TileTally& tally);
+// A Cloud Optimized GeoTIFF: the GeoTIFF with its overviews first, then laid out anew.
+void WriteCog(const MosaicSource& source, const PartialFile& file, const MosaicOptions& options,
+              const TileLoader& loader, TileTally& tally, const MosaicProgress& progress);
 
 // EPSG:3857 as WKT (ESRI's dialect for .prj files).
 std::string Srs3857Wkt(bool esri);
+std::string EpsgWkt(int epsg, bool esri = false);
 // Text for XML content and attribute values.
 std::string XmlEscaped(const std::string& text);
 // The six geotransform numbers, west edge and pixel size first.

@@ -8,9 +8,11 @@
 #include "mosaic/mosaic_formats.h"
 #include "platform/file_ops.h"
 
-std::string Srs3857Wkt(bool esri) {
+std::string Srs3857Wkt(bool esri) { return EpsgWkt(3857, esri); }
+
+std::string EpsgWkt(int epsg, bool esri) {
   OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-  OSRImportFromEPSG(srs, 3857);
+  OSRImportFromEPSG(srs, epsg);
   if (esri) OSRMorphToESRI(srs);
   char* wkt = nullptr;
   OSRExportToWkt(srs, &wkt);

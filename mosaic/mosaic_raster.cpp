@@ -1,30 +1,43 @@
-// The raster formats: decoded tiles written one by one into a tiled GeoTIFF, and PNG or JPEG
-// copied from such a GeoTIFF. Every GDAL failure on the way fails the run.
+// The raster formats: decoded tiles written row by row into a tiled GeoTIFF with its overviews,
+// and COG, PNG or JPEG copied from such a GeoTIFF. Tiles are decoded and blocks compressed on
+// every core. Every GDAL failure on the way fails the run.
 #include <cpl_conv.h>
 #include <gdal.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "mosaic/gdal_failures.h"
 #include "mosaic/mosaic_formats.h"
+#include "mosaic/parallel_tiles.h"
+#include "mosaic/tile_pyramid.h"
 #include "platform/errors.h"
 
 namespace {
 
 constexpr int kTile = kMosaicTilePixels;
 
-int BandCount(const MosaicOptions& o) { return o.transparentFill && o.format != MosaicFormat::kJpeg ? 4 : 3; }
+bool ThreeBands(const MosaicOptions& o, TiffUse use) {
+  return !o.transparentFill || o.format == MosaicFormat::kJpeg ||
+         (use != TiffUse::kForSingleImage && o.compression == TiffCompression::kJpeg);
+}
 
 void ThrowOnFailure(const GdalFailures& failures, const std::string& output) {
   if (failures.AnyFailure()) throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
 }
 
-// One tile's pixels, band interleaved, with the fill where the tile is not an image.
-void FillTilePixels(const MosaicTile& tile, const MosaicOptions& options, int bands, std::vector<uint8_t>& pixels) {
-  for (size_t i = 0; i < size_t{kTile} * kTile; ++i) {
-    const uint8_t* rgba = tile.state == TileState::kPresent ? &tile.rgba[i * 4] : nullptr;
-    for (int c = 0; c < bands; ++c) pixels[i * bands + c] = rgba != nullptr ? rgba[c] : c == 3 ? 0 : options.fillColor[c];
+// The tile's pixels as written, RGBA: the fill where it is not an image, and laid over the fill
+// colour when the file has no alpha band.
+void PixelsAsWritten(MosaicTile& tile, const MosaicOptions& options, bool opaque) {
+  if (tile.state != TileState::kPresent) tile.rgba.assign(size_t{kTile} * kTile * 4, 0);
+  if (!opaque) return;
+  for (size_t i = 0; i < tile.rgba.size(); i += 4) {
+    const unsigned alpha = tile.rgba[i + 3];
+    for (int c = 0; c < 3; ++c) {
+      tile.rgba[i + c] = static_cast<uint8_t>((tile.rgba[i + c] * alpha + options.fillColor[c] * (255 - alpha) + 127) / 255);
+    }
+    tile.rgba[i + 3] = 255;
   }
 }
 
@@ -35,45 +48,166 @@ class NoPamFiles {
   ~NoPamFiles() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr); }
 };
 
+std::vector<std::string> CreationOptions(const MosaicOptions& options, TiffUse use, int bands) {
+  std::vector<std::string> list = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_SAFER",
+                                   "NUM_THREADS=ALL_CPUS"};
+  if (bands == 4) list.emplace_back("ALPHA=YES");
+  // What is copied again afterwards is kept lossless and quick to write.
+  const TiffCompression compression = use == TiffUse::kFinal ? options.compression : TiffCompression::kDeflate;
+  if (use != TiffUse::kFinal) list.emplace_back("ZLEVEL=1");
+  switch (compression) {
+    case TiffCompression::kDeflate: list.emplace_back("COMPRESS=DEFLATE"); break;
+    case TiffCompression::kJpeg: list.insert(list.end(), {"COMPRESS=JPEG", "PHOTOMETRIC=YCBCR", "JPEG_QUALITY=85"}); break;
+    case TiffCompression::kWebp: list.insert(list.end(), {"COMPRESS=WEBP", "WEBP_LEVEL=85"}); break;
+  }
+  return list;
+}
+
+// Halvings until the longer side is at most about one tile.
+int OverviewCount(int64_t width, int64_t height) {
+  int count = 0;
+  while ((std::max(width, height) >> count) > kTile) ++count;
+  return count;
+}
+
+// Writes a finished row of an overview level, cut to the overview's size; false when GDAL failed.
+bool WriteOverviewRow(GDALDatasetH out, int bands, int step, int32_t y, std::vector<TileRgba>& tiles) {
+  for (int b = 1; b <= bands; ++b) {
+    GDALRasterBandH overview = GDALGetOverview(GDALGetRasterBand(out, b), step - 1);
+    const int width = GDALGetRasterBandXSize(overview), height = GDALGetRasterBandYSize(overview);
+    const int top = y * kTile, rows = std::min(kTile, height - top);
+    for (size_t i = 0; i < tiles.size() && rows > 0; ++i) {
+      const int left = static_cast<int>(i) * kTile, columns = std::min(kTile, width - left);
+      if (tiles[i].empty() || columns <= 0) continue;
+      if (GDALRasterIO(overview, GF_Write, left, top, columns, rows, tiles[i].data() + (b - 1), columns, rows, GDT_Byte,
+                       4, kTile * 4) != CE_None) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// False when GDAL failed.
+bool AddOverviews(GDALDatasetH out, int count, const std::vector<std::string>& creation) {
+  // Internal overviews take the creation options through these settings.
+  std::vector<std::pair<std::string, std::string>> settings = {{"INTERLEAVE_OVERVIEW", "PIXEL"}};
+  for (const std::string& option : creation) {
+    const size_t equals = option.find('=');
+    const std::string key = option.substr(0, equals), value = option.substr(equals + 1);
+    if (key == "COMPRESS" || key == "PHOTOMETRIC" || key == "JPEG_QUALITY" || key == "WEBP_LEVEL" || key == "ZLEVEL") {
+      settings.emplace_back(key + "_OVERVIEW", value);
+    }
+  }
+  for (const auto& [key, value] : settings) CPLSetThreadLocalConfigOption(key.c_str(), value.c_str());
+  std::vector<int> factors;
+  for (int i = 1; i <= count; ++i) factors.push_back(1 << i);
+  // "NONE" makes the overviews without computing them: their pixels come from the rows below.
+  const CPLErr result = GDALBuildOverviews(out, "NONE", count, factors.data(), 0, nullptr, nullptr, nullptr);
+  for (const auto& setting : settings) CPLSetThreadLocalConfigOption(setting.first.c_str(), nullptr);
+  return result == CE_None;
+}
+
 }  // namespace
 
 void WriteGeoTiff(const MosaicSource& source, const std::string& path, const std::string& output,
-                  const MosaicOptions& options, const TileLoader& loader, TileTally& tally) {
+                  const MosaicOptions& options, const TileLoader& loader, TileTally& tally, TiffUse use) {
   const GdalFailures failures;
   const NoPamFiles noPam;
-  const int bands = BandCount(options);
-  const char* creation[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "COMPRESS=DEFLATE", "BIGTIFF=IF_SAFER",
-                            bands == 4 ? "ALPHA=YES" : nullptr, nullptr};
-  GDALDatasetH out = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), static_cast<int>(source.Columns() * kTile),
-                                static_cast<int>(source.Rows() * kTile), bands, GDT_Byte, const_cast<char**>(creation));
+  const bool opaque = ThreeBands(options, use);
+  const int bands = opaque ? 3 : 4;
+  const std::vector<std::string> creation = CreationOptions(options, use, bands);
+  std::vector<const char*> creationList;
+  for (const std::string& option : creation) creationList.push_back(option.c_str());
+  creationList.push_back(nullptr);
+  const int64_t width = source.Columns() * kTile, height = source.Rows() * kTile;
+  GDALDatasetH out = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), static_cast<int>(width),
+                                static_cast<int>(height), bands, GDT_Byte, const_cast<char**>(creationList.data()));
   if (out == nullptr) throw MosaicError(WithReason(qm::CannotCreateFileText(output), failures.FirstFailure()));
   std::unique_ptr<void, void (*)(GDALDatasetH)> closer(out, [](GDALDatasetH d) { GDALClose(d); });
   auto transform = GeoTransformOf(source);
   GDALSetGeoTransform(out, transform.data());
   GDALSetProjection(out, Srs3857Wkt(false).c_str());
-  std::vector<uint8_t> pixels(size_t{kTile} * kTile * bands);
+  const int overviews = use == TiffUse::kForSingleImage ? 0 : OverviewCount(width, height);
+  if (overviews > 0 && !AddOverviews(out, overviews, creation)) {
+    throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
+  }
+  // The overviews' tiles are counted from the area's top left tile.
+  TilePyramid pyramid({0, 0, static_cast<int32_t>(source.Columns() - 1), static_cast<int32_t>(source.Rows() - 1)},
+                      overviews, [&](int step, int32_t y, std::vector<TileRgba>& tiles) {
+                        if (!WriteOverviewRow(out, bands, step, y, tiles)) {
+                          throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
+                        }
+                      });
+  int bandMap[4] = {1, 2, 3, 4};
   for (int32_t y = source.minY; y <= source.maxY; ++y) {
-    for (int32_t x = source.minX; x <= source.maxX; ++x) {
-      const MosaicTile tile = loader.Load(x, y);
-      tally.Count(x, y, tile.state);
-      FillTilePixels(tile, options, bands, pixels);
-      if (GDALDatasetRasterIO(out, GF_Write, (x - source.minX) * kTile, (y - source.minY) * kTile, kTile, kTile,
-                              pixels.data(), kTile, kTile, GDT_Byte, bands, nullptr, bands, kTile * bands, 1) != CE_None) {
-        throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
+    for (int32_t x0 = source.minX; x0 <= source.maxX; x0 += kTilesPerRun) {
+      std::vector<MosaicTile> tiles = LoadTiles(loader, y, x0, std::min(source.maxX, x0 + kTilesPerRun - 1));
+      ParallelFor(tiles.size(), [&](size_t i) { PixelsAsWritten(tiles[i], options, opaque); });
+      std::vector<const TileRgba*> pixels;
+      for (size_t i = 0; i < tiles.size(); ++i) {
+        const int32_t x = x0 + static_cast<int32_t>(i);
+        tally.Count(source.zoom, x, y, tiles[i].state);
+        pixels.push_back(&tiles[i].rgba);
+        if (GDALDatasetRasterIO(out, GF_Write, (x - source.minX) * kTile, (y - source.minY) * kTile, kTile, kTile,
+                                tiles[i].rgba.data(), kTile, kTile, GDT_Byte, bands, bandMap, 4, kTile * 4,
+                                1) != CE_None) {
+          throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
+        }
       }
+      pyramid.AddRun(y - source.minY, x0 - source.minX, pixels);
     }
-    // Each row goes to the file now, so a full disk shows at once rather than at the end.
+    pyramid.EndRow(y - source.minY);
+    // Each row goes to the file now, so a full disk shows at once rather than at the end, and
+    // leaves the block cache, overviews included, so memory stays that of a few rows.
     GDALFlushCache(out);
+    for (int b = 1; b <= bands; ++b) {
+      for (int o = 0; o < overviews; ++o) GDALFlushRasterCache(GDALGetOverview(GDALGetRasterBand(out, b), o));
+    }
     ThrowOnFailure(failures, output);
   }
   GDALClose(closer.release());
   ThrowOnFailure(failures, output);
 }
 
+void WriteCog(const MosaicSource& source, const PartialFile& file, const MosaicOptions& options,
+              const TileLoader& loader, TileTally& tally, const MosaicProgress& progress) {
+  const PartialFile tiff(file.Target() + ".tif");
+  WriteGeoTiff(source, tiff.Path(), file.Target(), options, loader, tally, TiffUse::kForCog);
+  const GdalFailures failures;
+  const NoPamFiles noPam;
+  std::vector<const char*> copyOptions = {"BLOCKSIZE=256", "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS",
+                                          "OVERVIEWS=FORCE_USE_EXISTING"};
+  switch (options.compression) {
+    case TiffCompression::kDeflate: copyOptions.push_back("COMPRESS=DEFLATE"); break;
+    case TiffCompression::kJpeg: copyOptions.insert(copyOptions.end(), {"COMPRESS=JPEG", "QUALITY=85"}); break;
+    case TiffCompression::kWebp: copyOptions.insert(copyOptions.end(), {"COMPRESS=WEBP", "QUALITY=85"}); break;
+  }
+  copyOptions.push_back(nullptr);
+  // The copy asks the caller whether to go on, as the tiles did.
+  struct Asking {
+    const MosaicProgress& progress;
+    int64_t tiles;
+  } asking{progress, source.Tiles()};
+  const GDALProgressFunc keepGoing = [](double, const char*, void* data) -> int {
+    const auto* a = static_cast<Asking*>(data);
+    return !a->progress || a->progress(a->tiles, a->tiles) ? TRUE : FALSE;
+  };
+  GDALDatasetH in = GDALOpen(tiff.Path().c_str(), GA_ReadOnly);
+  GDALDatasetH out = in == nullptr ? nullptr
+                                   : GDALCreateCopy(GDALGetDriverByName("COG"), file.Path().c_str(), in, FALSE,
+                                                    const_cast<char**>(copyOptions.data()), keepGoing, &asking);
+  if (out != nullptr) GDALClose(out);
+  if (in != nullptr) GDALClose(in);
+  if (out == nullptr && progress && !progress(source.Tiles(), source.Tiles())) throw MosaicError("Cancelled.");
+  if (out == nullptr) throw MosaicError(UnableToWriteBecause(file.Target(), failures.FirstFailure()));
+  ThrowOnFailure(failures, file.Target());
+}
+
 void WriteSingleImage(const MosaicSource& source, const PartialFile& file, const MosaicOptions& options,
                       const TileLoader& loader, TileTally& tally) {
   const PartialFile tiff(file.Target() + ".tif");
-  WriteGeoTiff(source, tiff.Path(), file.Target(), options, loader, tally);
+  WriteGeoTiff(source, tiff.Path(), file.Target(), options, loader, tally, TiffUse::kForSingleImage);
   const GdalFailures failures;
   const NoPamFiles noPam;
   GDALDatasetH in = GDALOpen(tiff.Path().c_str(), GA_ReadOnly);

@@ -2,9 +2,11 @@
 #include "mosaic/mosaic_source.h"
 
 #include <cmath>
+#include <variant>
 
 #include "engine/Commonfunc.h"
 #include "engine/Unitclasstask.h"
+#include "engine/level_set.h"
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
@@ -31,4 +33,21 @@ DegreeBounds BoundsOf(const MosaicSource& s) {
   const auto zoom = static_cast<uint8_t>(s.zoom);
   return {TileXToLon(s.minX, zoom), TileYToLat(static_cast<double>(s.maxY) + 1, zoom),
           TileXToLon(static_cast<double>(s.maxX) + 1, zoom), TileYToLat(s.minY, zoom)};
+}
+
+MosaicLevels ReadMosaicLevels(const std::string& file) {
+  const std::string suffix = ".qmset";
+  if (file.size() < suffix.size() || file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return {ReadMosaicSource(file)};
+  }
+  const auto set = ReadLevelSet(file);
+  if (const auto* reason = std::get_if<std::string>(&set)) throw MosaicError(*reason);
+  const LevelSet& levels = std::get<LevelSet>(set);
+  MosaicLevels result;
+  for (int32_t zoom = levels.zooms.first; zoom <= levels.zooms.last; ++zoom) {
+    const std::string project = qm::ExtractFilePath(file) + LevelTaskName(levels.TaskName, zoom);
+    if (qm::FileExists(project)) result.push_back(ReadMosaicSource(project));
+  }
+  if (result.empty()) throw MosaicError("The level set " + file + " has no level downloaded yet.");
+  return result;
 }

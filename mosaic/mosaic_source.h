@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/project_area.h"
 
@@ -10,6 +11,12 @@
 using MosaicError = ProjectAreaError;
 using MosaicSource = ProjectArea;
 inline MosaicSource ReadMosaicSource(const std::string& projectFile) { return ReadProjectArea(projectFile); }
+
+// The levels of a map, coarsest first.
+using MosaicLevels = std::vector<MosaicSource>;
+// A project file (.qmtp) gives its one level; a level set (.qmset) the levels whose project files
+// are there. Throws MosaicError when the set is refused or has no level yet.
+MosaicLevels ReadMosaicLevels(const std::string& file);
 
 // Web Mercator (EPSG:3857) placement: the west and north edges in metres and the pixel size.
 struct MercatorPlacement {

@@ -88,7 +88,7 @@ void WriteVrt(const MosaicSource& source, PartialFile& file, const TileLoader& l
       MosaicTile tile = loader.Load(x, y);
       // The sources name bands 1 to 3: grey and palette tiles cannot be referenced as they are.
       if (tile.state == TileState::kPresent && tile.bands < 3) tile.state = TileState::kUndecodable;
-      tally.Count(x, y, tile.state);
+      tally.Count(source.zoom, x, y, tile.state);
       present[i] = tile.state == TileState::kPresent;
     }
   }

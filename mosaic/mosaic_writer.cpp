@@ -22,14 +22,14 @@ constexpr int64_t kTile = kMosaicTilePixels;
 void CheckCanBeMade(const MosaicSource& source, MosaicFormat format) {
   const int64_t tiles = source.Tiles(), width = source.Columns() * kTile, height = source.Rows() * kTile;
   if (tiles > kMaxTaskTiles) throw MosaicError(TooManyTilesText(tiles));
-  if (format == MosaicFormat::kMBTiles) return;
+  if (IsTilePackage(format)) return;
   const std::string pixels = "The area is " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
   if (width > INT_MAX || height > INT_MAX) {
     throw MosaicError(pixels + "; GDAL's images hold at most " + std::to_string(INT_MAX) +
                       " pixels across and down; write it as --format mbtiles.");
   }
   const std::string count = "The area holds " + std::to_string(tiles) + " tiles";
-  if (format == MosaicFormat::kGTiff && tiles > kMaxGeoTiffTiles) {
+  if ((format == MosaicFormat::kGTiff || format == MosaicFormat::kCog) && tiles > kMaxGeoTiffTiles) {
     throw MosaicError(count + "; a GeoTIFF of more than " + std::to_string(kMaxGeoTiffTiles) +
                       " tiles needs more than 1 GB of memory for its index alone; write it as --format mbtiles.");
   }
@@ -56,22 +56,41 @@ class PlacedFiles {
   std::vector<std::string> paths_;
 };
 
-MosaicReport WriteInPlace(const MosaicSource& source, const std::string& output, const MosaicOptions& options,
-                          const TileLoader& loader, const MosaicProgress& progress) {
-  PartialFile pending(output);
-  TileTally tally(source, output, progress);
+int64_t TileCount(const MosaicLevels& levels, MosaicFormat format) {
+  if (!IsTilePackage(format)) return levels.back().Tiles();
+  int64_t tiles = 0;
+  for (const MosaicSource& level : levels) tiles += level.Tiles();
+  return tiles;
+}
+
+void WriteFormat(const MosaicLevels& levels, PartialFile& pending, const MosaicOptions& options,
+                 const std::string& blank, TileTally& tally, const MosaicProgress& progress) {
+  const MosaicSource& finest = levels.back();
+  const TileLoader loader(finest, blank);
   switch (options.format) {
-    case MosaicFormat::kGTiff: WriteGeoTiff(source, pending.Path(), output, options, loader, tally); break;
-    case MosaicFormat::kVrt: WriteVrt(source, pending, loader, tally); break;
-    case MosaicFormat::kMBTiles: WriteMBTiles(source, pending, loader, tally); break;
+    case MosaicFormat::kGTiff:
+      WriteGeoTiff(finest, pending.Path(), pending.Target(), options, loader, tally, TiffUse::kFinal);
+      break;
+    case MosaicFormat::kCog: WriteCog(finest, pending, options, loader, tally, progress); break;
+    case MosaicFormat::kVrt: WriteVrt(finest, pending, loader, tally); break;
+    case MosaicFormat::kMBTiles: WriteMBTiles(levels, pending, options, blank, tally); break;
+    case MosaicFormat::kGpkg: WriteGeoPackage(levels, pending, options, blank, tally); break;
+    case MosaicFormat::kSqliteDb: WriteSqliteDb(levels, pending, options, blank, tally); break;
     case MosaicFormat::kPng:
-    case MosaicFormat::kJpeg: WriteSingleImage(source, pending, options, loader, tally); break;
+    case MosaicFormat::kJpeg: WriteSingleImage(finest, pending, options, loader, tally); break;
   }
+}
+
+MosaicReport WriteInPlace(const MosaicLevels& levels, const std::string& output, const MosaicOptions& options,
+                          const std::string& blank, const MosaicProgress& progress) {
+  PartialFile pending(output);
+  TileTally tally(TileCount(levels, options.format), output, progress);
+  WriteFormat(levels, pending, options, blank, tally, progress);
   PlacedFiles placed;
   const MosaicReport report = tally.Finish();
   if (!report.missingList.empty()) placed.Add(report.missingList);
   if (options.format == MosaicFormat::kPng || options.format == MosaicFormat::kJpeg) {
-    for (const std::string& path : WriteSingleImageSidecars(source, output, options.format == MosaicFormat::kPng)) {
+    for (const std::string& path : WriteSingleImageSidecars(levels.back(), output, options.format == MosaicFormat::kPng)) {
       placed.Add(path);
     }
   }
@@ -84,10 +103,24 @@ MosaicReport WriteInPlace(const MosaicSource& source, const std::string& output,
 
 std::optional<MosaicFormat> MosaicFormatNamed(std::string_view name) {
   if (name == "gtiff") return MosaicFormat::kGTiff;
+  if (name == "cog") return MosaicFormat::kCog;
   if (name == "vrt") return MosaicFormat::kVrt;
   if (name == "mbtiles") return MosaicFormat::kMBTiles;
+  if (name == "gpkg") return MosaicFormat::kGpkg;
+  if (name == "sqlitedb") return MosaicFormat::kSqliteDb;
   if (name == "png") return MosaicFormat::kPng;
   if (name == "jpeg") return MosaicFormat::kJpeg;
+  return std::nullopt;
+}
+
+bool IsTilePackage(MosaicFormat format) {
+  return format == MosaicFormat::kMBTiles || format == MosaicFormat::kGpkg || format == MosaicFormat::kSqliteDb;
+}
+
+std::optional<TiffCompression> TiffCompressionNamed(std::string_view name) {
+  if (name == "deflate") return TiffCompression::kDeflate;
+  if (name == "jpeg") return TiffCompression::kJpeg;
+  if (name == "webp") return TiffCompression::kWebp;
   return std::nullopt;
 }
 
@@ -110,17 +143,25 @@ bool ParseFill(std::string_view text, MosaicOptions& options) {
   return true;
 }
 
-MosaicReport WriteMosaic(const MosaicSource& source, const std::string& output, const MosaicOptions& options,
+MosaicReport WriteMosaic(const MosaicLevels& levels, const std::string& output, const MosaicOptions& options,
                          const MosaicProgress& progress) {
-  CheckCanBeMade(source, options.format);
+  if (levels.empty()) throw MosaicError("There is no level to write.");
+  for (const MosaicSource& level : levels) {
+    if (IsTilePackage(options.format) || &level == &levels.back()) CheckCanBeMade(level, options.format);
+  }
   GDALAllRegister();  // every format decodes its tiles
   try {
     std::string blank;
     if (!options.blankTileFile.empty() && qm::FileExists(options.blankTileFile)) {
       blank = qm::ReadWholeFile(options.blankTileFile);
     }
-    return WriteInPlace(source, output, options, TileLoader(source, blank), progress);
+    return WriteInPlace(levels, output, options, blank, progress);
   } catch (const qm::FileError& e) {
     throw MosaicError(e.what());
   }
+}
+
+MosaicReport WriteMosaic(const MosaicSource& source, const std::string& output, const MosaicOptions& options,
+                         const MosaicProgress& progress) {
+  return WriteMosaic(MosaicLevels{source}, output, options, progress);
 }

@@ -1,6 +1,6 @@
-// Writing one georeferenced map from a downloaded area, in one of five formats, with memory
-// bounded by one tile (a bit per tile for a VRT). The result appears under its name only once it
-// is complete and on disk.
+// Writing one georeferenced map or tile package from a downloaded area or a set of its levels,
+// with memory bounded by a few rows of tiles (a bit per tile for a VRT). The result appears under
+// its name only once it is complete and on disk.
 #pragma once
 
 #include <array>
@@ -12,14 +12,22 @@
 
 #include "mosaic/mosaic_source.h"
 
-enum class MosaicFormat { kGTiff, kVrt, kMBTiles, kPng, kJpeg };
-std::optional<MosaicFormat> MosaicFormatNamed(std::string_view name);  // gtiff|vrt|mbtiles|png|jpeg
+enum class MosaicFormat { kGTiff, kCog, kVrt, kMBTiles, kGpkg, kSqliteDb, kPng, kJpeg };
+// gtiff|cog|vrt|mbtiles|gpkg|sqlitedb|png|jpeg
+std::optional<MosaicFormat> MosaicFormatNamed(std::string_view name);
+// The tile packages hold every level; the other formats draw the finest one.
+bool IsTilePackage(MosaicFormat format);
+
+enum class TiffCompression { kDeflate, kJpeg, kWebp };
+std::optional<TiffCompression> TiffCompressionNamed(std::string_view name);  // deflate|jpeg|webp
 
 struct MosaicOptions {
   MosaicFormat format = MosaicFormat::kGTiff;
   bool transparentFill = true;                     // where the format allows it
   std::array<uint8_t, 3> fillColor{255, 255, 255};  // otherwise, and for --fill #RRGGBB
   std::string blankTileFile;                       // the program's blank tile: such tiles count as blank
+  int lowerZoom = -1;  // packages: levels made from this zoom up to the coarsest downloaded one
+  TiffCompression compression = TiffCompression::kDeflate;  // gtiff and cog
 };
 
 // Parses "transparent" or "#RRGGBB" into the options; false for anything else.
@@ -48,6 +56,8 @@ inline constexpr int64_t kMaxGeoTiffTiles = int64_t{1} << 26;
 inline constexpr int64_t kMaxVrtTiles = int64_t{1} << 20;
 
 // Throws MosaicError, before reading any tile when the format cannot hold the area, and also when
-// cancelled ("Cancelled."); nothing is left under output then.
+// cancelled ("Cancelled."); nothing is left under output then. levels come coarsest first.
+MosaicReport WriteMosaic(const MosaicLevels& levels, const std::string& output, const MosaicOptions& options,
+                         const MosaicProgress& progress = nullptr);
 MosaicReport WriteMosaic(const MosaicSource& source, const std::string& output, const MosaicOptions& options,
                          const MosaicProgress& progress = nullptr);

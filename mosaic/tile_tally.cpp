@@ -18,17 +18,17 @@ const char* StateName(TileState state) {
 
 }  // namespace
 
-TileTally::TileTally(const MosaicSource& source, std::string output, const MosaicProgress& progress)
-    : source_(source), output_(std::move(output)), progress_(progress) {}
+TileTally::TileTally(int64_t total, std::string output, const MosaicProgress& progress)
+    : total_(total), output_(std::move(output)), progress_(progress) {}
 
-void TileTally::Count(int32_t x, int32_t y, TileState state) {
+void TileTally::Count(int zoom, int32_t x, int32_t y, TileState state) {
   ++report_.tiles;
   if (state != TileState::kPresent) {
     (state == TileState::kMissing ? report_.missing : state == TileState::kBlank ? report_.blank : report_.undecodable)++;
     if (!list_) list_ = std::make_unique<PartialFile>(output_ + ".missing.txt");
-    list_->Append(SatelliteTileFileName(source_.zoom, x, y) + " " + StateName(state) + "\n");
+    list_->Append(SatelliteTileFileName(zoom, x, y) + " " + StateName(state) + "\n");
   }
-  if (progress_ && !progress_(report_.tiles, source_.Tiles())) throw MosaicError("Cancelled.");
+  if (progress_ && !progress_(report_.tiles, total_)) throw MosaicError("Cancelled.");
 }
 
 MosaicReport TileTally::Finish() {

@@ -11,14 +11,15 @@
 
 class TileTally {
  public:
-  TileTally(const MosaicSource& source, std::string output, const MosaicProgress& progress);
+  // total: the tiles of every level that will be counted.
+  TileTally(int64_t total, std::string output, const MosaicProgress& progress);
   // Throws MosaicError "Cancelled." when progress asks to stop.
-  void Count(int32_t x, int32_t y, TileState state);
+  void Count(int zoom, int32_t x, int32_t y, TileState state);
   // Puts the list in place; an older list of the same output goes when nothing was filled.
   MosaicReport Finish();
 
  private:
-  const MosaicSource& source_;
+  int64_t total_;
   std::string output_;
   const MosaicProgress& progress_;
   MosaicReport report_;

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -31,14 +32,14 @@ TEST_F(MapCombinerWindowTest, TheOutputFollowsProjectAndFormatUntilTheUserNamesI
   EXPECT_EQ(window.OutputEdit->text(), "/maps/newtask.tif");
   window.ProjectEdit->setText("/maps/europe7.qmtp");
   EXPECT_EQ(window.OutputEdit->text(), "/maps/europe7.tif");
-  window.FormatBox->setCurrentIndex(1);
+  window.FormatBox->setCurrentIndex(2);
   EXPECT_EQ(window.OutputEdit->text(), "/maps/europe7.vrt");
 
   window.OutputEdit->clear();
   TypeText(window.OutputEdit, "/out/mine.vrt");
   window.ProjectEdit->setText("/maps/alps.qmtp");
   EXPECT_EQ(window.OutputEdit->text(), "/out/mine.vrt");
-  window.FormatBox->setCurrentIndex(2);  // a named output still takes the new format's extension
+  window.FormatBox->setCurrentIndex(3);  // a named output still takes the new format's extension
   EXPECT_EQ(window.OutputEdit->text(), "/out/mine.mbtiles");
 }
 
@@ -50,7 +51,7 @@ TEST_F(MapCombinerWindowTest, AResultGoesWithAChangedFormatAndAFailedRunShowsNoP
   EXPECT_EQ(window.Progress->value(), 1000);
   EXPECT_TRUE(window.OpenFolderButton->isEnabled());
 
-  window.FormatBox->setCurrentIndex(1);
+  window.FormatBox->setCurrentIndex(2);
   EXPECT_EQ(window.Progress->value(), 0);
   EXPECT_FALSE(window.ResultLabel->text().startsWith("Done"));
   EXPECT_FALSE(window.OpenFolderButton->isEnabled());
@@ -61,6 +62,27 @@ TEST_F(MapCombinerWindowTest, AResultGoesWithAChangedFormatAndAFailedRunShowsNoP
   RunToEnd();
   EXPECT_EQ(window.Progress->value(), 0);
   EXPECT_TRUE(window.ResultLabel->text().startsWith("Cannot open file"));
+}
+
+TEST_F(MapCombinerWindowTest, LowerLevelsGoWithPackagesAndCompressionWithGeoTiffs) {
+  EXPECT_TRUE(window.CompressionBox->isEnabled());
+  EXPECT_FALSE(window.LowerZoomBox->isEnabled());
+  window.FormatBox->setCurrentIndex(window.FormatBox->findText("GeoPackage tiles (every level)"));
+  EXPECT_FALSE(window.CompressionBox->isEnabled());
+  EXPECT_TRUE(window.LowerZoomBox->isEnabled());
+  EXPECT_EQ(window.LowerZoomBox->text(), "none");
+
+  qm::WriteFileAtomic(dir.File("tiny.qmtp"), "[Zoom]\r\nZoom=13\r\n[XY]\r\nMinX=2412\r\nMinY=3080\r\nMaxX=2413\r\nMaxY=3080\r\n");
+  window.ProjectEdit->setText(QString::fromStdString(dir.File("tiny.qmtp")));
+  EXPECT_EQ(window.OutputEdit->text().toStdString(), dir.File("tiny.gpkg"));
+  window.LowerZoomBox->setValue(10);
+  RunToEnd();
+  EXPECT_TRUE(window.ResultLabel->text().startsWith("Done: 2 tiles")) << window.ResultLabel->text().toStdString();
+  EXPECT_TRUE(qm::FileExists(dir.File("tiny.gpkg")));
+
+  window.ProjectEdit->setText(QString::fromStdString(dir.File("absent.qmset")));
+  RunToEnd();
+  EXPECT_TRUE(window.ResultLabel->text().startsWith("Cannot open file")) << window.ResultLabel->text().toStdString();
 }
 
 TEST_F(MapCombinerWindowTest, AWindowMadeSmallKeepsItsButtonsInsideBelowALongResult) {

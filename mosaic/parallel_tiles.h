@@ -1,0 +1,21 @@
+// Work spread over every core: a loop whose steps run on all hardware threads, and a run of
+// tiles of one row loaded (read and decoded) that way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "mosaic/tile_pixels.h"
+
+// Runs work(0) .. work(count - 1) on every core; the first exception thrown by a step is thrown
+// again here once every thread has stopped.
+void ParallelFor(size_t count, const std::function<void(size_t)>& work);
+
+// The tiles x0..x1 of row y, in order.
+std::vector<MosaicTile> LoadTiles(const TileLoader& loader, int32_t y, int32_t x0, int32_t x1);
+
+// Rows are loaded in runs of at most this many tiles: enough to keep every core busy, few enough
+// that memory stays small whatever the width of the area.
+inline constexpr int32_t kTilesPerRun = 64;

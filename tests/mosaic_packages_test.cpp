@@ -1,0 +1,293 @@
+// Tile packages of several levels and GeoTIFFs with overviews, read back as a reader sees them:
+// SQLite for the tiles of each level and their bytes, GDAL for the GeoPackage's levels, the
+// GeoTIFF's overviews and placement, and pixels of the levels made from the ones below.
+#include <dirent.h>
+#include <gdal.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+
+#include "demo/jpeg_codec.h"
+#include "engine/level_set.h"
+#include "engine/tile_source.h"
+#include "mosaic/mosaic_writer.h"
+#include "mosaic/tile_pixels.h"
+#include "platform/file_ops.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr double kHalfWorld = 3.141592653589793 * 6378137.0;
+// The fine level: 8 x 6 tiles at zoom 14; the coarse one the same area at zoom 13.
+constexpr int kFineZoom = 14, kFineX = 8000, kFineY = 5200, kFineColumns = 8, kFineRows = 6;
+constexpr std::array<int, 2> kMissing{8001, 5201}, kTruncated{8002, 5202};
+
+// The area of every level's project file, as a level set names it.
+constexpr const char* kAreaSection =
+    "[AREA]\r\nLeftLongitude=15\r\nRightLongitude=16\r\nTopLatitude=47\r\nBottomLatitude=46\r\n";
+
+std::array<uint8_t, 3> ColourOf(int zoom, int x, int y) {
+  return {static_cast<uint8_t>(20 + 25 * (x % 8)), static_cast<uint8_t>(30 + 30 * (y % 6)),
+          static_cast<uint8_t>(zoom == kFineZoom ? 200 : 60)};
+}
+
+std::string SolidJpeg(std::array<uint8_t, 3> colour) {
+  RgbImage image{256, 256, {}};
+  for (int i = 0; i < 256 * 256; ++i) image.pixels.insert(image.pixels.end(), colour.begin(), colour.end());
+  return EncodeJpeg(image, 95);
+}
+
+bool Near(const uint8_t* rgba, std::array<uint8_t, 3> colour, int tolerance = 6) {
+  for (int c = 0; c < 3; ++c) {
+    if (std::abs(int{rgba[c]} - int{colour[static_cast<size_t>(c)]}) > tolerance) return false;
+  }
+  return true;
+}
+
+class Query {
+ public:
+  Query(sqlite3* db, const std::string& sql) { sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr); }
+  ~Query() { sqlite3_finalize(statement_); }
+  bool Next() { return sqlite3_step(statement_) == SQLITE_ROW; }
+  int64_t Int(int column) { return sqlite3_column_int64(statement_, column); }
+  std::string Text(int column) {
+    return {static_cast<const char*>(sqlite3_column_blob(statement_, column)),
+            static_cast<size_t>(sqlite3_column_bytes(statement_, column))};
+  }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+struct Packages : ::testing::Test {
+  static void SetUpTestSuite() { GDALAllRegister(); }
+
+  void SetUp() override {
+    levels = {MakeLevel(kFineZoom - 1, kFineX / 2, kFineY / 2, kFineColumns / 2, kFineRows / 2),
+              MakeLevel(kFineZoom, kFineX, kFineY, kFineColumns, kFineRows)};
+    const MosaicSource& fine = levels.back();
+    ::unlink(fine.TilePath(kMissing[0], kMissing[1]).c_str());
+    const std::string cut = fine.TilePath(kTruncated[0], kTruncated[1]);
+    qm::WriteFileAtomic(cut, qm::ReadWholeFile(cut).substr(0, 300));
+  }
+
+  MosaicSource MakeLevel(int zoom, int minX, int minY, int columns, int rows) {
+    const std::string name = "area_z" + std::to_string(zoom);
+    qm::CreateDirectory(dir.File(name + "/"));
+    for (int x = minX; x < minX + columns; ++x) {
+      for (int y = minY; y < minY + rows; ++y) {
+        qm::WriteFileAtomic(dir.File(name + "/" + SatelliteTileFileName(zoom, x, y)), SolidJpeg(ColourOf(zoom, x, y)));
+      }
+    }
+    const std::string project = dir.File(name + ".qmtp");
+    qm::WriteFileAtomic(project, std::string(kAreaSection) + "[Zoom]\r\nZoom=" + std::to_string(zoom) +
+                                     "\r\n[XY]\r\nMinX=" + std::to_string(minX) + "\r\nMinY=" + std::to_string(minY) +
+                                     "\r\nMaxX=" + std::to_string(minX + columns - 1) +
+                                     "\r\nMaxY=" + std::to_string(minY + rows - 1) + "\r\n");
+    return ReadMosaicSource(project);
+  }
+
+  MosaicReport Write(MosaicFormat format, const std::string& name, int lowerZoom = -1) {
+    options.format = format;
+    options.lowerZoom = lowerZoom;
+    return WriteMosaic(levels, dir.File(name), options);
+  }
+
+  // Tiles per zoom level, as the query's rows of (zoom, count) say.
+  static std::map<int64_t, int64_t> CountsOf(sqlite3* db, const std::string& sql) {
+    std::map<int64_t, int64_t> counts;
+    for (Query q(db, sql); q.Next();) counts[q.Int(0)] = q.Int(1);
+    return counts;
+  }
+
+  TempDir dir;
+  MosaicLevels levels;
+  MosaicOptions options;
+};
+
+// Expected tiles per zoom: 46 of the fine level (one missing, one cut short), 12 of the coarse
+// one, and the made levels 12, 11 and 10 over the same area.
+const std::map<int64_t, int64_t> kTilesPerZoom = {{10, 1}, {11, 1}, {12, 4}, {13, 12}, {14, 46}};
+
+TEST_F(Packages, MBTilesHoldsEveryLevelTheDownloadedBytesAndLevelsMadeFromTheFourBelow) {
+  const MosaicReport report = Write(MosaicFormat::kMBTiles, "map.mbtiles", 10);
+  EXPECT_EQ(report.tiles, 60);
+  EXPECT_EQ(report.missing, 1);
+  EXPECT_EQ(report.undecodable, 1) << qm::ReadWholeFile(report.missingList);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("map.mbtiles").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(CountsOf(db, "SELECT zoom_level, count(*) FROM tiles GROUP BY zoom_level"), kTilesPerZoom);
+  std::map<std::string, std::string> metadata;
+  for (Query q(db, "SELECT name, value FROM metadata"); q.Next();) metadata[q.Text(0)] = q.Text(1);
+  EXPECT_EQ(metadata["minzoom"], "10");
+  EXPECT_EQ(metadata["maxzoom"], "14");
+  EXPECT_EQ(metadata["format"], "jpg");
+  // A downloaded tile of each level, row flipped, byte for byte.
+  for (const MosaicSource& level : levels) {
+    const int64_t row = (int64_t{1} << level.zoom) - 1 - level.maxY;
+    Query q(db, "SELECT tile_data FROM tiles WHERE zoom_level=" + std::to_string(level.zoom) +
+                    " AND tile_column=" + std::to_string(level.maxX) + " AND tile_row=" + std::to_string(row));
+    ASSERT_TRUE(q.Next());
+    EXPECT_EQ(q.Text(0), qm::ReadWholeFile(level.TilePath(level.maxX, level.maxY)));
+  }
+  // Zoom 12's tile (2000, 1301) is the zoom 13 tiles (4000..4001, 2602) above and nothing below,
+  // which a JPEG shows in the fill colour.
+  Query q(db, "SELECT tile_data FROM tiles WHERE zoom_level=12 AND tile_column=2000 AND tile_row=" +
+                  std::to_string((1 << 12) - 1 - 1301));
+  ASSERT_TRUE(q.Next());
+  std::vector<uint8_t> rgba;
+  ASSERT_TRUE(DecodeTile(q.Text(0), rgba));
+  const auto at = [&rgba](int column, int row) { return &rgba[(size_t(row) * 256 + column) * 4]; };
+  EXPECT_TRUE(Near(at(64, 64), ColourOf(13, 4000, 2602)));
+  EXPECT_TRUE(Near(at(192, 64), ColourOf(13, 4001, 2602)));
+  EXPECT_TRUE(Near(at(64, 192), {255, 255, 255}));
+  sqlite3_close(db);
+}
+
+TEST_F(Packages, GeoPackageOpensInGdalAtEveryLevel) {
+  Write(MosaicFormat::kGpkg, "map.gpkg", 11);
+  GDALDatasetH d = GDALOpen(dir.File("map.gpkg").c_str(), GA_ReadOnly);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(GDALGetRasterXSize(d), kFineColumns * 256);
+  EXPECT_EQ(GDALGetRasterYSize(d), kFineRows * 256);
+  EXPECT_EQ(GDALGetOverviewCount(GDALGetRasterBand(d, 1)), 3);  // zoom 13, 12 and 11
+  double t[6];
+  ASSERT_EQ(GDALGetGeoTransform(d, t), CE_None);
+  const double tile = 2 * kHalfWorld / (1 << kFineZoom);
+  EXPECT_NEAR(t[0], -kHalfWorld + kFineX * tile, 1e-3);
+  EXPECT_NEAR(t[3], kHalfWorld - kFineY * tile, 1e-3);
+  EXPECT_NEAR(t[1], tile / 256, 1e-9);
+  uint8_t pixel[4];
+  ASSERT_EQ(GDALDatasetRasterIO(d, GF_Read, 3 * 256 + 128, 4 * 256 + 128, 1, 1, pixel, 1, 1, GDT_Byte, 4, nullptr, 4, 4, 1),
+            CE_None);
+  EXPECT_TRUE(Near(pixel, ColourOf(kFineZoom, kFineX + 3, kFineY + 4)));
+  // The coarsest level's one tile: its top left quarter is zoom 12's (2000, 1300), itself made
+  // from zoom 13's (4000..4001, 2600..2601).
+  GDALRasterBandH coarsest = GDALGetOverview(GDALGetRasterBand(d, 1), 2);
+  EXPECT_EQ(GDALGetRasterBandXSize(coarsest), kFineColumns * 256 / 8);
+  GDALClose(d);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("map.gpkg").c_str(), &db), SQLITE_OK);
+  auto expected = kTilesPerZoom;
+  expected.erase(10);
+  EXPECT_EQ(CountsOf(db, "SELECT zoom_level, count(*) FROM tiles GROUP BY zoom_level"), expected);
+  EXPECT_EQ(CountsOf(db, "SELECT zoom_level, matrix_width FROM gpkg_tile_matrix"),
+            (std::map<int64_t, int64_t>{{11, 2048}, {12, 4096}, {13, 8192}, {14, 16384}}));
+  Query q(db, "SELECT tile_data FROM tiles WHERE zoom_level=14 AND tile_column=8007 AND tile_row=5205");
+  ASSERT_TRUE(q.Next());
+  EXPECT_EQ(q.Text(0), qm::ReadWholeFile(levels.back().TilePath(8007, 5205)));
+  sqlite3_close(db);
+}
+
+TEST_F(Packages, SqliteDbStoresInvertedZoomsAndRowsFromTheNorth) {
+  Write(MosaicFormat::kSqliteDb, "map.sqlitedb", 10);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("map.sqlitedb").c_str(), &db), SQLITE_OK);
+  std::map<int64_t, int64_t> expected;
+  for (const auto& [zoom, count] : kTilesPerZoom) expected[17 - zoom] = count;
+  EXPECT_EQ(CountsOf(db, "SELECT z, count(*) FROM tiles GROUP BY z"), expected);
+  EXPECT_EQ(CountsOf(db, "SELECT minzoom, maxzoom FROM info"), (std::map<int64_t, int64_t>{{3, 7}}));
+  Query q(db, "SELECT image FROM tiles WHERE z=3 AND x=8000 AND y=5200 AND s=0");
+  ASSERT_TRUE(q.Next());
+  EXPECT_EQ(q.Text(0), qm::ReadWholeFile(levels.back().TilePath(8000, 5200)));
+  sqlite3_close(db);
+}
+
+// The pixel at (column, row) of the first band(s) of a band's overview, as RGBA.
+std::array<uint8_t, 4> OverviewPixel(GDALDatasetH d, int overview, int column, int row) {
+  std::array<uint8_t, 4> rgba{0, 0, 0, 255};
+  for (int b = 1; b <= GDALGetRasterCount(d); ++b) {
+    GDALRasterBandH band = GDALGetOverview(GDALGetRasterBand(d, b), overview);
+    if (GDALRasterIO(band, GF_Read, column, row, 1, 1, &rgba[size_t(b - 1)], 1, 1, GDT_Byte, 0, 0) != CE_None) rgba[0] = 1;
+  }
+  return rgba;
+}
+
+TEST_F(Packages, GeoTiffAndCogCarryOverviewsFromTheRowsAsWritten) {
+  for (const auto& [format, compression, name] :
+       {std::tuple{MosaicFormat::kGTiff, TiffCompression::kDeflate, "map.tif"},
+        std::tuple{MosaicFormat::kGTiff, TiffCompression::kJpeg, "jpeg.tif"},
+        std::tuple{MosaicFormat::kCog, TiffCompression::kWebp, "map_cog.tif"}}) {
+    SCOPED_TRACE(name);
+    options.compression = compression;
+    const MosaicReport report = Write(format, name);
+    EXPECT_EQ(report.tiles, kFineColumns * kFineRows);  // the finest level only
+    GDALDatasetH d = GDALOpen(dir.File(name).c_str(), GA_ReadOnly);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(GDALGetRasterXSize(d), kFineColumns * 256);
+    // 2048 x 1536 pixels halved three times: 256 x 192.
+    ASSERT_EQ(GDALGetOverviewCount(GDALGetRasterBand(d, 1)), 3);
+    double t[6];
+    ASSERT_EQ(GDALGetGeoTransform(d, t), CE_None);
+    EXPECT_NEAR(t[0], -kHalfWorld + kFineX * 2 * kHalfWorld / (1 << kFineZoom), 1e-3);
+    const bool jpeg = compression == TiffCompression::kJpeg;
+    EXPECT_EQ(GDALGetRasterCount(d), jpeg ? 3 : 4);
+    const char* layout = GDALGetMetadataItem(d, "LAYOUT", "IMAGE_STRUCTURE");
+    EXPECT_EQ(layout != nullptr && std::string(layout) == "COG", format == MosaicFormat::kCog);
+    if (jpeg) {
+      EXPECT_STREQ(GDALGetMetadataItem(d, "COMPRESSION", "IMAGE_STRUCTURE"), "YCbCr JPEG");
+    }
+    // Halved once, the tile (8003, 5204) is 128 pixels across; a third time, 32.
+    const int tolerance = compression == TiffCompression::kDeflate ? 3 : 12;
+    EXPECT_TRUE(Near(OverviewPixel(d, 0, 3 * 128 + 64, 4 * 128 + 64).data(), ColourOf(14, 8003, 5204), tolerance));
+    EXPECT_TRUE(Near(OverviewPixel(d, 2, 3 * 32 + 16, 4 * 32 + 16).data(), ColourOf(14, 8003, 5204), tolerance));
+    // The missing tile: transparent where there is an alpha band, the fill colour otherwise.
+    const auto missing = OverviewPixel(d, 0, 1 * 128 + 64, 1 * 128 + 64);
+    if (jpeg) {
+      EXPECT_TRUE(Near(missing.data(), {255, 255, 255}, tolerance));
+    } else {
+      EXPECT_EQ(missing[3], 0);
+    }
+    GDALClose(d);
+  }
+}
+
+TEST_F(Packages, ALevelSetGivesTheLevelsWhoseProjectsAreThere) {
+  LevelSet set;
+  set.LeftLongitude = "15";
+  set.RightLongitude = "16";
+  set.TopLatitude = "47";
+  set.BottomLatitude = "46";
+  set.TaskName = "area.qmtp";
+  set.zooms = {12, 14};  // zoom 12 not downloaded yet
+  WriteLevelSet(dir.File("area.qmset"), set);
+  const MosaicLevels read = ReadMosaicLevels(dir.File("area.qmset"));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].zoom, 13);
+  EXPECT_EQ(read[1].tileFolder, levels.back().tileFolder);
+  levels = read;
+  EXPECT_EQ(Write(MosaicFormat::kMBTiles, "set.mbtiles").tiles, 60);
+
+  set.finished = {12};  // a finished level whose project is gone: the set is refused
+  WriteLevelSet(dir.File("area.qmset"), set);
+  EXPECT_THROW(ReadMosaicLevels(dir.File("area.qmset")), MosaicError);
+}
+
+TEST_F(Packages, CancelledOrUnwritableLeavesNothingUnderTheName) {
+  for (const auto& [format, name] : {std::pair{MosaicFormat::kGpkg, "map.gpkg"},
+                                     std::pair{MosaicFormat::kSqliteDb, "map.sqlitedb"},
+                                     std::pair{MosaicFormat::kCog, "map.tif"}}) {
+    options.format = format;
+    options.lowerZoom = 8;
+    EXPECT_THROW(WriteMosaic(levels, dir.File(name), options, [](int64_t done, int64_t) { return done < 20; }),
+                 MosaicError);
+    EXPECT_FALSE(qm::FileExists(dir.File(name))) << name;
+    EXPECT_THROW(WriteMosaic(levels, dir.File("no such folder/") + name, options), MosaicError);
+  }
+  // Not a partial file, a missing list or a GeoTIFF on the way to the COG remains.
+  std::vector<std::string> names;
+  DIR* folder = ::opendir(dir.Path().c_str());
+  while (const dirent* entry = folder != nullptr ? ::readdir(folder) : nullptr) names.push_back(entry->d_name);
+  if (folder != nullptr) ::closedir(folder);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "area_z13", "area_z13.qmtp", "area_z14", "area_z14.qmtp"}));
+}
+
+}  // namespace
