@@ -149,7 +149,7 @@ void MapCombinerWindow::BuildControls() {
 }
 
 // The output follows the project and the format until the user names it; a named output still
-// takes the extension of a new format when it had the old one's.
+// takes the extension of a new format when it has a format's extension.
 void MapCombinerWindow::ProjectChosen() {
   if (!outputNamed_) {
     OutputEdit->setText(ProjectEdit->text().isEmpty()
@@ -168,14 +168,21 @@ void MapCombinerWindow::ShowFormatChoices() {
 
 void MapCombinerWindow::FormatChosen() {
   ShowFormatChoices();
-  const QString before = kFormats[shownFormat_].extension, after = kFormats[FormatBox->currentIndex()].extension;
+  const QString after = kFormats[FormatBox->currentIndex()].extension;
   shownFormat_ = FormatBox->currentIndex();
   if (!outputNamed_) {
     ProjectChosen();
     return;
   }
+  // A named output ending as any format's file would (the one chosen before, or one typed for
+  // another) takes the new format's extension: a VRT never lands in a file named .tif.
   const QString output = OutputEdit->text();
-  if (output.endsWith(before, Qt::CaseInsensitive)) OutputEdit->setText(output.left(output.size() - before.size()) + after);
+  for (const FormatChoice& choice : kFormats) {
+    const QString known = choice.extension;
+    if (!output.endsWith(known, Qt::CaseInsensitive)) continue;
+    OutputEdit->setText(output.left(output.size() - known.size()) + after);
+    break;
+  }
   ForgetResult();
 }
 

@@ -41,6 +41,11 @@ TEST_F(MapCombinerWindowTest, TheOutputFollowsProjectAndFormatUntilTheUserNamesI
   EXPECT_EQ(window.OutputEdit->text(), "/out/mine.vrt");
   window.FormatBox->setCurrentIndex(3);  // a named output still takes the new format's extension
   EXPECT_EQ(window.OutputEdit->text(), "/out/mine.mbtiles");
+  // Named for another format than the one chosen: a VRT does not land in a .tif.
+  window.OutputEdit->clear();
+  TypeText(window.OutputEdit, "/out/big.tif");
+  window.FormatBox->setCurrentIndex(2);
+  EXPECT_EQ(window.OutputEdit->text(), "/out/big.vrt");
 }
 
 TEST_F(MapCombinerWindowTest, AResultGoesWithAChangedFormatAndAFailedRunShowsNoProgress) {
