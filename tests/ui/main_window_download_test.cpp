@@ -18,6 +18,7 @@
 #include "platform/file_ops.h"
 #include "platform/text_lines.h"
 #include "tests/support/test_server.h"
+#include "tests/ui/main_window_fixture.h"
 #include "tests/ui/ui_test_helpers.h"
 #include "ui/Unit1.h"
 #include "ui/elided_label.h"
@@ -26,53 +27,7 @@
 namespace {
 
 using qmtest::TestServer;
-
-// Processes events until pred holds; false after the timeout.
-template <typename Pred>
-bool ProcessUntil(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-struct MainWindowDownload : ::testing::Test {
-  ProgramFolderForTest program;
-  TempDir maps;
-  TestServer server;
-  MessageBoxRecorder boxes;
-  std::unique_ptr<TForm1> window;
-
-  void SetUp() override {
-    program.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n");
-    window = std::make_unique<TForm1>(program.Path());
-    window->SetDownloadPauses(DownloadPauses::Zero());
-    window->show();
-    window->Edit1->setText("-74");
-    window->Edit3->setText("-73.9");
-    window->Edit2->setText("40.7");
-    window->Edit4->setText("40.6");
-    window->Edit6->setText(QString::fromStdString(maps.Path() + "area"));
-  }
-
-  // Waits for every worker's end, then lets the timer's next tick end the download.
-  bool FinishDownload() {
-    if (!ProcessUntil([&] { return window->Controller().RunningThreads() == 0; })) return false;
-    window->Timer1Timer();
-    window->FlushMemos();
-    return window->BitBtn1->text() == "Start";
-  }
-
-  QStringList Memo1Lines() const { return window->Memo1->toPlainText().split('\n'); }
-  std::vector<QString> BoxTexts() const {
-    std::vector<QString> texts;
-    for (const auto& call : boxes.Calls()) texts.push_back(call.text);
-    return texts;
-  }
-};
+using MainWindowDownload = MainWindowOnTestServer;
 
 // The status bar: the estimate while typing, the figures during the run, the summary after it.
 TEST_F(MainWindowDownload, TheStatusBarEstimatesFollowsAndSumsUp) {

@@ -9,32 +9,13 @@
 
 #include "engine/level_set.h"
 #include "platform/file_ops.h"
-#include "tests/support/test_server.h"
-#include "tests/ui/ui_test_helpers.h"
+#include "tests/ui/main_window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/form_widgets.h"
 
 namespace {
 
-struct MainWindowLevels : ::testing::Test {
-  ProgramFolderForTest program;
-  TempDir maps;
-  qmtest::TestServer server;
-  MessageBoxRecorder boxes;
-  std::unique_ptr<TForm1> window;
-
-  void SetUp() override {
-    program.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n");
-    window = std::make_unique<TForm1>(program.Path());
-    window->SetDownloadPauses(DownloadPauses::Zero());
-    window->show();
-    window->Edit1->setText("-74");
-    window->Edit3->setText("-73.9");
-    window->Edit2->setText("40.7");
-    window->Edit4->setText("40.6");
-    window->Edit6->setText(QString::fromStdString(maps.Path() + "area"));
-  }
-
+struct MainWindowLevels : MainWindowOnTestServer {
   // Lets every level end at the timer's tick that follows its last worker; false on time-out.
   bool FinishSet() {
     for (int level = 0; level < 20 && window->BitBtn1->text() == "Stop"; ++level) {
