@@ -20,6 +20,7 @@ class CountingView : public RedownloadView {
 
   void AddEntry(const std::string& entry) override {
     if (stop_.load()) return;  // the aborted request is no failure of the tile
+    if (entry.starts_with("Server busy (")) return;  // the tile is asked again after the wait
     if (entry.ends_with(" ->OK")) {
       ++done_;
     } else if (entry.starts_with("Error: may be your IP is banned")) {
@@ -44,6 +45,7 @@ class CountingView : public RedownloadView {
   // asks no more of the server than browsing does.
   bool KeepGoing() override { return !stop_.load() && mapview::BrowsingPacer().Acquire(stop_); }
   void ClientInUse(qm::HttpClient* client) override { run_.SetClient(client); }
+  bool WaitForServer(int ms) override { return run_.WaitUnlessStopped(ms); }
 
   QString Summary() const {
     QString text = QString("Fetched %1 of %2 tiles").arg(done_ - failed_ - refusedLines_).arg(total_);
@@ -116,6 +118,12 @@ void FetchAgainRun::Stop() {
   mapview::BrowsingPacer().WakeAll();
   std::lock_guard lock(clientMutex_);
   if (client_) client_->Abort();
+  stopWake_.notify_all();
+}
+
+bool FetchAgainRun::WaitUnlessStopped(int ms) {
+  std::unique_lock lock(clientMutex_);
+  return !stopWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
 void FetchAgainRun::SetClient(qm::HttpClient* client) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,10 +43,13 @@ class FetchAgainRun : public QObject {
 
   friend class CountingView;
   void SetClient(qm::HttpClient* client);
+  // Waits ms unless Stop comes first; false when it did.
+  bool WaitUnlessStopped(int ms);
 
   std::atomic<bool> stop_{false};
   std::mutex clientMutex_;
   qm::HttpClient* client_ = nullptr;  // the run's client while it runs
+  std::condition_variable stopWake_;  // with clientMutex_: ends a wait for a busy server
   bool ended_ = false;
   std::thread thread_;
 };

@@ -22,7 +22,13 @@ TDownThread::~TDownThread() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TDownThread::Terminate() { terminated_.store(true); }
+void TDownThread::Terminate() {
+  {
+    std::lock_guard lock(pauseMutex_);
+    terminated_.store(true);
+  }
+  pauseWake_.notify_all();
+}
 
 void TDownThread::AbortRequests() {
   Terminate();
@@ -157,4 +163,11 @@ void TDownThread::Pause(int ms) {
   if (ms <= 0) return;
   std::unique_lock lock(pauseMutex_);
   pauseWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return aborted_.load(); });
+}
+
+bool TDownThread::WaitForServer(int ms) {
+  std::unique_lock lock(pauseMutex_);
+  const auto stopped = [this] { return terminated_.load() || aborted_.load(); };
+  if (ms > 0) pauseWake_.wait_for(lock, std::chrono::milliseconds(ms), stopped);
+  return !stopped();
 }

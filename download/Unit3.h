@@ -32,7 +32,8 @@ class TDownThread : private TileFetchWorker {
   TDownThread(const TDownThread&) = delete;
   TDownThread& operator=(const TDownThread&) = delete;
 
-  // Sets Terminated; the worker ends after its current tile. Never waits.
+  // Sets Terminated; the worker ends after its current tile, or at once while it waits for a
+  // busy server. Never waits.
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
   // For program exit: Terminate, abort the request in flight and cut short any pause. The tile
@@ -63,6 +64,7 @@ class TDownThread : private TileFetchWorker {
   void AddLog(const std::string& line) override;
   void AddFailed(const std::string& line) override;
   void Pause(int ms) override;
+  bool WaitForServer(int ms) override;
   bool Aborted() const override { return aborted_.load(); }
   void SetLastPosition(int32_t x, int32_t y) override;
   void TileEnded(FetchOutcome outcome, bool answerIsImage) override;

@@ -8,6 +8,7 @@ struct DownloadPauses {
   int retryMs = 1000;          // before repeating after a refusal, not-found or other failure
   int socketRetryMs = 2000;    // before repeating after a socket error
   int addressInUseMs = 8000;   // before repeating after "address already in use" (10048)
+  int retryAfterMsPerSecond = 1000;  // per second of a busy server's Retry-After
 
-  static DownloadPauses Zero() { return {0, 0, 0, 0, 0}; }
+  static DownloadPauses Zero() { return {0, 0, 0, 0, 0, 0}; }
 };

@@ -2,9 +2,11 @@
 #include "download/redownload_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "engine/saved_server_sections.h"
 #include "engine/tile_server_setting.h"
@@ -12,7 +14,9 @@
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
+#include "platform/retry_after.h"
 #include "platform/text_lines.h"
+#include "platform/tile_validators.h"
 
 namespace {
 
@@ -25,23 +29,42 @@ enum class LineEnd { kStored, kFailed, kRefusedLine, kServerRefused };
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-void SaveTile(const std::string& path, const std::string& body) {
+void SaveTile(const std::string& path, const std::string& body, const qm::HttpResult& answer) {
   try {
     qm::WriteFileAtomicUnflushed(path, body);
+    qm::KeepTileValidators(path, answer.etag, answer.lastModified);
   } catch (const qm::FileError&) {
     throw qm::FileError(qm::CannotCreateFileText(path));
   }
 }
 
-// Requests url; repeats after a connection reset, each time with an emptied buffer. The
-// requests libcurl resends by itself on a dead kept-alive connection count as repeats too.
-qm::HttpResult Fetch(qm::HttpClient& client, const std::string& url, std::string& body) {
+// Waits as long as a busy server asked, and says so; false when there is nothing to wait for
+// (no usable Retry-After, or enough waits for this line) or the view ended the wait.
+bool WaitIfBusy(const qm::HttpResult& result, const std::string& url, RedownloadView& view, int& busyWaits) {
+  if (busyWaits >= qm::kMaxRetryAfterWaits) return false;
+  const std::optional<int> seconds = qm::RetryAfterOf(result);
+  if (!seconds) return false;
+  ++busyWaits;
+  view.AddEntry(qm::ServerBusyText(result.message, *seconds) + " ->" + MaskedUrl(url));
+  return view.WaitForServer(*seconds * 1000);
+}
+
+// Requests url; repeats after a connection reset, each time with an emptied buffer, and after
+// a busy server's wait. The requests libcurl resends by itself on a dead kept-alive connection
+// count as repeats too.
+qm::HttpResult Fetch(qm::HttpClient& client, const std::string& url, std::string& body, RedownloadView& view) {
   qm::HttpResult result;
+  int busyWaits = 0;
   for (int repeats = 0;; ++repeats) {
     body.clear();
     result = client.Get(url, body);
     repeats += result.silentRepeats;
-    if (result.ok || !Contains(result.message, "10054") || repeats >= kMaxResetRepeats) return result;
+    if (result.ok) return result;
+    if (WaitIfBusy(result, url, view, busyWaits)) {
+      --repeats;  // the wait is no repeat after a reset
+      continue;
+    }
+    if (!Contains(result.message, "10054") || repeats >= kMaxResetRepeats) return result;
   }
 }
 
@@ -85,10 +108,10 @@ LineEnd RedownloadLine(qm::HttpClient& client, const std::string& line, Redownlo
     return LineEnd::kRefusedLine;
   }
   std::string body;
-  const qm::HttpResult result = Fetch(client, url, body);
+  const qm::HttpResult result = Fetch(client, url, body, view);
   if (result.ok) {
     try {
-      SaveTile(path, body);
+      SaveTile(path, body, result);
     } catch (const qm::FileError& e) {
       // Confined to a folder, one tile that cannot be written fails its own line; the window
       // (unconfined) shows the error and ends, as it always did.
@@ -127,6 +150,16 @@ void Count(RedownloadTally& tally, LineEnd end) {
 }
 
 }  // namespace
+
+bool RedownloadView::WaitForServer(int ms) {
+  constexpr int kStepMs = 100;
+  for (int left = ms; left > 0; left -= kStepMs) {
+    ProcessEvents();
+    if (!KeepGoing()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kStepMs)));
+  }
+  return true;
+}
 
 std::vector<std::pair<std::string, std::string>> RedownloadHeaders(
     const std::vector<std::pair<std::string, std::string>>& serverHeaders) {

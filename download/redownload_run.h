@@ -21,6 +21,10 @@ class RedownloadView {
   // The run's client before its first request, and nullptr before it goes away: while it is
   // set, another thread may Abort() it.
   virtual void ClientInUse(qm::HttpClient* /*client*/) {}
+  // Waits ms before a busy server is asked again; false ends the wait and the line there. By
+  // default the wait goes in short steps that let the window show what it has, and ends early
+  // when KeepGoing says no.
+  virtual bool WaitForServer(int ms);
 };
 
 // A list from elsewhere must not choose where files are written. With a folder set, a line is

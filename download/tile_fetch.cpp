@@ -6,6 +6,8 @@
 
 #include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/retry_after.h"
+#include "platform/tile_validators.h"
 
 namespace {
 
@@ -23,8 +25,11 @@ class TileFetch {
  private:
   // Whether another attempt follows this failure, and after how long a pause.
   bool ShouldRepeat(FailureRow row, int attempts, int& connectionRepeats, int& pauseMs) const;
+  // Whether a busy server's Retry-After was waited out, so that the tile is asked again.
+  enum class BusyWait { kNone, kWaited, kStopped };
+  BusyWait WaitIfBusy(const qm::HttpResult& result, int& busyWaits);
   FetchOutcome GiveUp(FailureRow row, const std::string& message);
-  FetchOutcome Store(std::string& body);
+  FetchOutcome Store(std::string& body, const qm::HttpResult& answer);
   FetchOutcome Abandon(FetchOutcome outcome, const std::string& message, const char* closing);
   FetchOutcome ReplaceWithBlank(FetchOutcome outcome);
   void FailureLines(const std::string& message);
@@ -38,6 +43,7 @@ class TileFetch {
 FetchOutcome TileFetch::Run() {
   int attempts = 0;
   int connectionRepeats = 0;
+  int busyWaits = 0;
   while (true) {
     // A fresh buffer for every attempt: a stored tile never holds bytes of an earlier answer.
     std::string body;
@@ -47,8 +53,14 @@ FetchOutcome TileFetch::Run() {
     // attempts that failed with a closed connection and were repeated at once.
     attempts += result.silentRepeats;
     connectionRepeats += result.silentRepeats;
-    if (result.ok) return Store(body);
+    if (result.ok) return Store(body, result);
     if (worker_.Aborted()) return FetchOutcome::kAborted;
+    // A wait the server asked for is no attempt of the failure table.
+    if (const BusyWait wait = WaitIfBusy(result, busyWaits); wait != BusyWait::kNone) {
+      if (wait == BusyWait::kStopped) return FetchOutcome::kAborted;
+      --attempts;
+      continue;
+    }
 
     FailureRow row = ClassifyFailure(result.message);
     int pauseMs = 0;
@@ -58,6 +70,16 @@ FetchOutcome TileFetch::Run() {
     if (pauseMs > 0) worker_.Pause(pauseMs);
     if (worker_.Aborted()) return FetchOutcome::kAborted;
   }
+}
+
+TileFetch::BusyWait TileFetch::WaitIfBusy(const qm::HttpResult& result, int& busyWaits) {
+  if (busyWaits >= qm::kMaxRetryAfterWaits) return BusyWait::kNone;
+  const std::optional<int> seconds = qm::RetryAfterOf(result);
+  if (!seconds) return BusyWait::kNone;
+  ++busyWaits;
+  worker_.AddLog("T" + n_ + " " + qm::ServerBusyText(result.message, *seconds) + " ->" + MaskedUrl(tile_.url));
+  const bool waited = worker_.WaitForServer(*seconds * settings_.pauses.retryAfterMsPerSecond);
+  return waited ? BusyWait::kWaited : BusyWait::kStopped;
 }
 
 bool TileFetch::ShouldRepeat(FailureRow row, int attempts, int& connectionRepeats,
@@ -108,10 +130,11 @@ void TileFetch::FailureLines(const std::string& message) {
   worker_.AddFailed(tile_.filePath + "|" + tile_.url);
 }
 
-FetchOutcome TileFetch::Store(std::string& body) {
+FetchOutcome TileFetch::Store(std::string& body, const qm::HttpResult& answer) {
   const bool image = LooksLikeImage(body);
   try {
     qm::WriteFileAtomicUnflushed(tile_.filePath, body);
+    qm::KeepTileValidators(tile_.filePath, answer.etag, answer.lastModified);
     std::string().swap(body);  // the answer is released before the lines and the pause
   } catch (const qm::FileError& e) {
     // The position stays on the previous tile, so a continued task asks for this one again.

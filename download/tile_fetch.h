@@ -29,7 +29,8 @@ enum class FetchOutcome {
   kFailed,
   kFailedWithoutMessage,
   kStoreFailed,  // the answer arrived but the tile file could not be written
-  kAborted,      // the request was aborted at program exit: no lines, not finished
+  kAborted,      // the request was aborted at program exit, or a stop ended a wait for a busy
+                 // server: no lines, not finished
 };
 
 // Whether the worker leaves its walk after this outcome.
@@ -50,6 +51,12 @@ class TileFetchWorker {
   virtual void AddFailed(const std::string& line) = 0;
   virtual void Pause(int ms) = 0;  // returns early once the worker's requests are aborted
   virtual bool Aborted() const = 0;
+  // Waits before a busy server is asked again; false when the worker is stopped or aborted,
+  // which ends the wait at once.
+  virtual bool WaitForServer(int ms) {
+    Pause(ms);
+    return !Aborted();
+  }
   virtual void SetLastPosition(int32_t x, int32_t y) = 0;
   // How the tile ended, once per tile: a stored tile is told before its log line and its pause,
   // so a count kept here never lags behind the log.

@@ -2,6 +2,7 @@
 #include "mapview/web_tile_source.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 
@@ -9,6 +10,7 @@
 #include "engine/tile_source.h"
 #include "mapview/tile_survey.h"
 #include "platform/file_ops.h"
+#include "platform/retry_after.h"
 
 namespace mapview {
 
@@ -80,11 +82,33 @@ std::optional<std::string> WebTileSource::Bytes(const WebTile& tile, const std::
   if (cache_) {
     if (auto bytes = cache_->Get(tile.zoom, tile.x, tile.y)) return bytes;
   }
-  if (serverProblem_ || aborted_.load() || !stillWanted() || !BrowsingPacer().Acquire(aborted_) ||
-      !stillWanted()) return std::nullopt;
-  auto bytes = FromServer(tile);
-  if (bytes && cache_) cache_->Put(tile.zoom, tile.x, tile.y, *bytes);
-  return bytes;
+  if (serverProblem_) return std::nullopt;
+  for (int busyWaits = 0;; ++busyWaits) {
+    if (aborted_.load() || !stillWanted() || !BrowsingPacer().Acquire(aborted_) || !stillWanted()) {
+      return std::nullopt;
+    }
+    std::optional<int> busySeconds;
+    auto bytes = FromServer(tile, busyWaits < qm::kMaxRetryAfterWaits ? &busySeconds : nullptr);
+    if (bytes && cache_) cache_->Put(tile.zoom, tile.x, tile.y, *bytes);
+    if (bytes || !busySeconds) return bytes;
+    if (!WaitForServer(*busySeconds * retryAfterMsPerSecond_.load(), stillWanted)) return std::nullopt;
+  }
+}
+
+// Waits ms; false as soon as the source is aborted or, looked at a few times a second, the tile
+// is no longer wanted.
+bool WebTileSource::WaitForServer(int ms, const std::function<bool()>& stillWanted) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kLookAgain = std::chrono::milliseconds(250);
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < until) {
+    if (!stillWanted()) return false;
+    std::unique_lock lock(mutex_);
+    if (abortWake_.wait_until(lock, std::min(until, Clock::now() + kLookAgain), [this] { return aborted_.load(); })) {
+      return false;
+    }
+  }
+  return !aborted_.load();
 }
 
 std::optional<std::string> WebTileSource::FromProjects(const WebTile& tile) const {
@@ -101,7 +125,7 @@ std::optional<std::string> WebTileSource::FromProjects(const WebTile& tile) cons
   return std::nullopt;
 }
 
-std::optional<std::string> WebTileSource::FromServer(const WebTile& tile) {
+std::optional<std::string> WebTileSource::FromServer(const WebTile& tile, std::optional<int>* busySeconds) {
   std::unique_ptr<qm::HttpClient> client = TakeClient();
   std::string body;
   ++requests_;
@@ -111,8 +135,13 @@ std::optional<std::string> WebTileSource::FromServer(const WebTile& tile) {
   GiveBack(std::move(client));
   if (result.ok && LooksLikeImage(body)) return body;
   ++failures_;
+  std::string failure = result.ok ? "The tile server answered with something other than an image." : result.message;
+  if (busySeconds) {
+    *busySeconds = qm::RetryAfterOf(result);
+    if (*busySeconds) failure = qm::ServerBusyText(result.message, **busySeconds);
+  }
   std::lock_guard lock(mutex_);
-  lastFailure_ = result.ok ? "The tile server answered with something other than an image." : result.message;
+  lastFailure_ = std::move(failure);
   return std::nullopt;
 }
 
@@ -145,6 +174,7 @@ void WebTileSource::Abort() {
   BrowsingPacer().WakeAll();
   std::lock_guard lock(mutex_);
   for (qm::HttpClient* client : busy_) client->Abort();
+  abortWake_.notify_all();
 }
 
 std::string WebTileSource::LastFailure() const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -47,11 +48,14 @@ class WebTileSource {
   ~WebTileSource();
 
   // The tile's image file bytes, or nothing. Before asking the server, which may mean waiting
-  // for a turn, stillWanted is asked again and the request skipped when it says no. Safe from
-  // any thread.
+  // for a turn, stillWanted is asked again and the request skipped when it says no. A busy
+  // server's Retry-After is waited out (while the tile is still wanted) before it is asked
+  // again. Safe from any thread.
   std::optional<std::string> Bytes(const WebTile& tile, const std::function<bool()>& stillWanted);
   // Waiting turns end and requests in flight fail; nothing is asked of the server afterwards.
   void Abort();
+  // Milliseconds waited per second of a Retry-After; shorter in tests.
+  void SetRetryAfterScale(int msPerSecond) { retryAfterMsPerSecond_ = msPerSecond; }
 
   // Why the server is not asked at all (a malformed URL template), or nothing.
   const std::optional<std::string>& ServerProblem() const { return serverProblem_; }
@@ -61,7 +65,9 @@ class WebTileSource {
 
  private:
   std::optional<std::string> FromProjects(const WebTile& tile) const;
-  std::optional<std::string> FromServer(const WebTile& tile);
+  // busySeconds, when given, receives the wait a busy server asked for.
+  std::optional<std::string> FromServer(const WebTile& tile, std::optional<int>* busySeconds);
+  bool WaitForServer(int ms, const std::function<bool()>& stillWanted);
   std::unique_ptr<qm::HttpClient> TakeClient();
   void GiveBack(std::unique_ptr<qm::HttpClient> client);
 
@@ -72,8 +78,10 @@ class WebTileSource {
   std::unique_ptr<TileDiskCache> cache_;
   std::atomic<bool> aborted_{false};
   std::atomic<int64_t> requests_{0}, failures_{0};
+  std::atomic<int> retryAfterMsPerSecond_{1000};
 
   mutable std::mutex mutex_;  // guards the clients and lastFailure_
+  std::condition_variable abortWake_;  // with mutex_: ends the waits for a busy server
   std::vector<std::unique_ptr<qm::HttpClient>> idle_;
   std::vector<qm::HttpClient*> busy_;
   std::string lastFailure_;

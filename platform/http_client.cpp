@@ -102,12 +102,15 @@ struct HttpClient::Impl {
   bool bodyTooLarge = false;
   std::string statusLine;
   bool headerBlockEnded = false;
+  std::string retryAfter, etag, lastModified;
   char errorDetail[CURL_ERROR_SIZE] = {};
   int requestsSent = 0;
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
   bool MakeRoomForAnnouncedBody();
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  void ClearKeptHeaders();
+  void KeepHeader(const std::string& line);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   static int OnDebug(CURL*, curl_infotype type, char*, size_t, void* self);
   std::string TlsFailureText(CURLcode code) const;
@@ -150,10 +153,32 @@ size_t HttpClient::Impl::OnHeader(char* data, size_t size, size_t count, void* s
   if (line.rfind("HTTP/", 0) == 0) {
     impl->statusLine = line;  // a later status line (after 100 Continue) replaces the first
     impl->headerBlockEnded = false;
+    impl->ClearKeptHeaders();
   } else if (line.empty()) {
     impl->headerBlockEnded = true;
+  } else {
+    impl->KeepHeader(line);
   }
   return n;
+}
+
+void HttpClient::Impl::ClearKeptHeaders() {
+  retryAfter.clear();
+  etag.clear();
+  lastModified.clear();
+}
+
+// Keeps the value of the headers the callers read; the first of repeated ones wins.
+void HttpClient::Impl::KeepHeader(const std::string& line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string::npos) return;
+  const std::string name = line.substr(0, colon);
+  size_t start = colon + 1;
+  while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+  for (auto [header, kept] : {std::pair{"Retry-After", &retryAfter}, std::pair{"ETag", &etag},
+                              std::pair{"Last-Modified", &lastModified}}) {
+    if (kept->empty() && curl_strequal(name.c_str(), header)) *kept = line.substr(start);
+  }
 }
 
 // Counts the request header blocks that go out, so that libcurl's own repeats are seen.
@@ -254,8 +279,14 @@ HttpResult HttpClient::Impl::Outcome(CURLcode code) {
   if (!headerBlockEnded) return {false, kClosedGracefully};
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  if (status >= 200 && status < 300) return {true, ""};
-  return {false, statusLine.empty() ? "HTTP/1.1 " + std::to_string(status) : statusLine};
+  HttpResult result;
+  result.ok = status >= 200 && status < 300;
+  if (!result.ok) result.message = statusLine.empty() ? "HTTP/1.1 " + std::to_string(status) : statusLine;
+  result.status = static_cast<int>(status);
+  result.retryAfter = retryAfter;
+  result.etag = etag;
+  result.lastModified = lastModified;
+  return result;
 }
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
@@ -302,6 +333,7 @@ HttpResult HttpClient::Get(const std::string& url, std::string& body) {
   impl_->bodyTooLarge = false;
   impl_->statusLine.clear();
   impl_->headerBlockEnded = false;
+  impl_->ClearKeptHeaders();
   impl_->requestsSent = 0;
   impl_->SetOptions(url, headerList);
   CURLcode code = curl_easy_perform(impl_->curl);

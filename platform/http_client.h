@@ -34,6 +34,12 @@ struct HttpResult {
   // connection had died before any answer: each was a failed attempt ("connection closed")
   // repeated at once.
   int silentRepeats = 0;
+  // The answer's status code (0 when none arrived) and the headers a busy server's wait and a
+  // stored tile's validators are taken from, as received ("" when absent).
+  int status = 0;
+  std::string retryAfter{};
+  std::string etag{};
+  std::string lastModified{};
 };
 
 class HttpClient {

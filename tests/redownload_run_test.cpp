@@ -200,4 +200,25 @@ TEST(RedownloadBesideADownload, WorkersWaitAndLoseNoLine) {
   EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" Finished.") != std::string::npos; }), 8);
 }
 
+// A busy server's wait goes through the view (which decides how long it really takes), is said
+// in an entry of its own and is no repeat; the tile is asked again and stored.
+TEST_F(Redownload, ABusyServersRetryAfterIsWaitedOutThroughTheView) {
+  struct WaitingView : EntryLog {
+    bool WaitForServer(int ms) override {
+      waits.push_back(ms);
+      return true;
+    }
+    std::vector<int> waits;
+  } waiting;
+  ScriptedAnswer busy = ScriptedAnswer::Status(429);
+  busy.headers.emplace_back("Retry-After", "3");
+  server.Script("/a.jpg", {busy, ScriptedAnswer::Status(200)});
+  RunRedownload(List(Line("a.jpg") + "\n"), waiting);
+  EXPECT_EQ(waiting.entries, (Entries{"Start...",
+                                      "Server busy (HTTP/1.1 429 Too Many Requests): asking again in 3 s ->" +
+                                          server.Url("/a.jpg"),
+                                      Ok("a.jpg"), "Download End."}));
+  EXPECT_EQ(waiting.waits, std::vector<int>{3000});
+}
+
 }  // namespace

@@ -114,4 +114,27 @@ TEST(WebTiles, AChosenServersHeadersGoWithBrowsing) {
   EXPECT_EQ(server.Requests()[0].Header("User-Agent"), "Quillmere/6.2");
 }
 
+// Browsing waits out a busy server's Retry-After before asking again, and an abort ends the wait.
+TEST(WebTiles, ABusyServerIsAskedAgainAfterItsWaitUnlessBrowsingEnds) {
+  TestServer server;
+  TempDir dir;
+  ScriptedAnswer busy = ScriptedAnswer::Status(503);
+  busy.headers.emplace_back("Retry-After", "2");
+  server.Script(TestServer::TilePath(10, 3, 7), {busy, ScriptedAnswer::Ok(kJpeg)});
+  busy.headers = {{"Retry-After", "600"}};
+  server.Script(TestServer::TilePath(10, 4, 7), {busy});
+  auto source = SourceOf(server, dir.File("cache/"));
+  source->SetRetryAfterScale(1);
+  EXPECT_EQ(source->Bytes({10, 3, 7}, kAlways), kJpeg);
+  EXPECT_EQ(source->LastFailure(), "Server busy (HTTP/1.1 503 Service Unavailable): asking again in 2 s");
+
+  source->SetRetryAfterScale(1000);
+  std::thread abort([&] {
+    if (server.WaitForRequests(3, std::chrono::seconds(30))) source->Abort();
+  });
+  EXPECT_EQ(source->Bytes({10, 4, 7}, kAlways), std::nullopt);
+  abort.join();
+  EXPECT_EQ(server.RequestCount(), 3u);
+}
+
 }  // namespace

@@ -77,6 +77,7 @@ std::string ReasonPhrase(int status) {
     case 400: return "Bad Request";
     case 403: return "Forbidden";
     case 404: return "Not Found";
+    case 429: return "Too Many Requests";
     case 407: return "Proxy Authentication Required";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";

@@ -325,6 +325,17 @@ TEST_F(FetchRun, StopAbortsARequestThatHangs) {
   EXPECT_EQ(summary.toStdString(), "Fetched 0 of 10 tiles; stopped.");
 }
 
+TEST_F(FetchRun, StopEndsTheWaitForABusyServer) {
+  qmtest::ScriptedAnswer busy = qmtest::ScriptedAnswer::Status(429);
+  busy.headers.emplace_back("Retry-After", "600");
+  server.Script(Path(0), {busy});
+  Start();
+  ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(5)));
+  run.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return !summary.isEmpty(); })) << "still waiting for the server";
+  EXPECT_EQ(summary.toStdString(), "Fetched 0 of 10 tiles; stopped.");
+}
+
 TEST(FetchSettingsFile, AProxyPortThatIsNoPortIsRefusedWithItsText) {
   ProgramFolderForTest program;
   program.WriteConfig("[Proxy]\r\nUseProxy=1\r\nProxyServer=p\r\nProxyPort=80a\r\n");
