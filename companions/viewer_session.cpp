@@ -94,14 +94,18 @@ void ViewerSession::StartSurvey() {
     connect(notifier_, &QSocketNotifier::activated, this, &ViewerSession::ReadChanges);
     watch_.Watch(qm::ExtractFilePath(projectFile_).empty() ? "." : qm::ExtractFilePath(projectFile_));
   }
-  watchingTiles_ = watch_.Watch(area_.tileFolder);
+  watch_.Watch(area_.tileFolder);
   ReadFailedList();
   StartSurveyRound();
 }
 
+// The kernel may report the old tile folder's end only after the new one has been made (when
+// the old one is finally released), so the name coming back is enough to watch it: a watch that
+// is new means a folder that is new, surveyed again.
 void ViewerSession::WatchTileFolder() {
-  if (watchingTiles_ || !(watchingTiles_ = watch_.Watch(area_.tileFolder))) return;
-  Rescan();
+  bool isNew = false;
+  if (!watch_.Watch(area_.tileFolder, &isNew)) return;
+  if (isNew) Rescan();
 }
 
 void ViewerSession::Rescan() {
@@ -171,7 +175,7 @@ void ViewerSession::ReadChanges() {
       ReadFailedList();
       statesTouched = true;
     } else if (change.folder == area_.tileFolder && change.name.empty()) {
-      watchingTiles_ = false;  // the tile folder went away; a new one is watched when it comes
+      // The tile folder went away; a new one is watched when its name comes again.
     } else if (change.name == area_.name) {
       WatchTileFolder();
     } else if (const auto tile = mapview::TileOfFileName(area_, change.name)) {

@@ -79,7 +79,6 @@ class ViewerSession : public QObject {
   std::unique_ptr<mapview::PieceCache> cache_;
   std::unique_ptr<mapview::OverviewBuilder> builder_;
   mapview::FolderWatch watch_;
-  bool watchingTiles_ = false;
   bool building_ = false;
   QSocketNotifier* notifier_ = nullptr;
   bool surveying_ = false;

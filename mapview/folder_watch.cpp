@@ -16,11 +16,12 @@ FolderWatch::~FolderWatch() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool FolderWatch::Watch(const std::string& folder) {
+bool FolderWatch::Watch(const std::string& folder, bool* isNew) {
   if (fd_ < 0) return false;
   const int wd = ::inotify_add_watch(fd_, folder.c_str(),
                                      IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_MODIFY);
   if (wd < 0) return false;
+  if (isNew) *isNew = folders_.count(wd) == 0;
   folders_[wd] = folder;
   return true;
 }

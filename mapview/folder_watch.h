@@ -24,7 +24,9 @@ class FolderWatch {
   FolderWatch& operator=(const FolderWatch&) = delete;
 
   // False when the folder cannot be watched (it does not exist, or inotify is not available).
-  bool Watch(const std::string& folder);
+  // isNew tells whether the folder under that name was not watched yet (a folder made again is a
+  // new one, even while the end of the old one has not been reported).
+  bool Watch(const std::string& folder, bool* isNew = nullptr);
   int Descriptor() const { return fd_; }
   // The changes since the last call in the order they happened, each file once (at its latest
   // change). overflowed is set when the kernel dropped

@@ -1,5 +1,8 @@
 // The map viewer with real files: overviews built, kept and rebuilt from JPEG tiles, and the
 // window fetching selected tiles again from the local server, directly and through a proxy.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -190,11 +193,15 @@ TEST_F(MapViewerFetch, TilesAreFollowedIntoATileFolderMadeAgain) {
   ASSERT_TRUE(WaitUntil([&] { return !window.Session()->Surveying(); }));
   const TileStateGrid& states = *window.Session()->States();
   ASSERT_EQ(states.Count(TileState::kPresent), 2);
+  // Held open, the old folder is released (and its end reported) only after the new one is made,
+  // as when a survey or another program still reads it.
+  const int oldFolder = ::open(project.area.tileFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::filesystem::remove_all(project.area.tileFolder);
   ASSERT_TRUE(WaitUntil([&] { return states.Count(TileState::kPresent) == 0; }));
   qm::CreateDirectory(project.area.tileFolder);
   project.Tile(100, 201, Qt::green);
   ASSERT_TRUE(WaitUntil([&] { return states.At(100, 201) == TileState::kPresent; }));
+  ::close(oldFolder);
   project.Tile(101, 201, Qt::green);
   EXPECT_TRUE(WaitUntil([&] { return states.At(101, 201) == TileState::kPresent; }));
 }
