@@ -202,3 +202,17 @@ std::string LevelsTotalText(const std::vector<AreaEstimate>& levels) {
   return std::to_string(levels.size()) + " levels: " + GroupedCount(tiles) + " tiles · " + DurationText(seconds) +
          " at 8 tiles/s · tile lists " + ByteSizeText(listBytes);
 }
+
+std::variant<std::vector<std::string>, std::string> ProjectFilesOf(const std::string& file) {
+  if (!file.ends_with(".qmset")) return std::vector<std::string>{file};
+  const auto set = ReadLevelSet(file);
+  if (const auto* reason = std::get_if<std::string>(&set)) return *reason;
+  const LevelSet& levels = std::get<LevelSet>(set);
+  std::vector<std::string> projects;
+  for (int32_t zoom = levels.zooms.first; zoom <= levels.zooms.last; ++zoom) {
+    const std::string project = qm::ExtractFilePath(file) + LevelTaskName(levels.TaskName, zoom);
+    if (qm::FileExists(project)) projects.push_back(project);
+  }
+  if (projects.empty()) return "The level set " + file + " has no level downloaded yet.";
+  return projects;
+}

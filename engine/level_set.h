@@ -65,6 +65,10 @@ std::optional<std::string> LevelSetProblem(const LevelSet& set, const std::strin
 // LoadLevelSet with LevelSetProblem's reason instead of a set that cannot be continued.
 std::variant<LevelSet, std::string> ReadLevelSet(const std::string& path);
 
+// The project files a file stands for: a .qmtp itself, a .qmset the task files of its levels that
+// have begun, coarsest first. The reason instead when the set is refused or no level has begun.
+std::variant<std::vector<std::string>, std::string> ProjectFilesOf(const std::string& file);
+
 // The estimate of every level of the range for the field texts, coarsest first, or the reason the
 // fields do not describe an area.
 struct LevelEstimates {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "engine/image_signature.h"
 #include "engine/tile_server_setting.h"
 #include "engine/tile_source.h"
 #include "mapview/tile_survey.h"
@@ -18,13 +19,6 @@ namespace {
 
 constexpr long kConnectSeconds = 10;
 constexpr long kStallSeconds = 20;
-
-// An answer worth keeping: the start of a JPEG, PNG, GIF or WebP file, not an error page.
-bool LooksLikeImage(const std::string& bytes) {
-  const auto starts = [&bytes](std::string_view magic) { return bytes.starts_with(magic); };
-  return starts("\xFF\xD8\xFF") || starts("\x89PNG") || starts("GIF8") ||
-         (starts("RIFF") && bytes.size() > 12 && bytes.compare(8, 4, "WEBP") == 0);
-}
 
 }  // namespace
 
@@ -133,7 +127,7 @@ std::optional<std::string> WebTileSource::FromServer(const WebTile& tile, std::o
       SatelliteTileUrl(settings_.tileServer, tile.zoom, static_cast<int32_t>(tile.x), static_cast<int32_t>(tile.y)),
       body);
   GiveBack(std::move(client));
-  if (result.ok && LooksLikeImage(body)) return body;
+  if (result.ok && LooksLikeImage(body)) return body;  // an answer worth keeping, not an error page
   ++failures_;
   std::string failure = result.ok ? "The tile server answered with something other than an image." : result.message;
   if (busySeconds) {

@@ -36,18 +36,11 @@ DegreeBounds BoundsOf(const MosaicSource& s) {
 }
 
 MosaicLevels ReadMosaicLevels(const std::string& file) {
-  const std::string suffix = ".qmset";
-  if (file.size() < suffix.size() || file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0) {
-    return {ReadMosaicSource(file)};
+  const auto projects = ProjectFilesOf(file);
+  if (const auto* reason = std::get_if<std::string>(&projects)) throw MosaicError(*reason);
+  MosaicLevels levels;
+  for (const std::string& project : std::get<std::vector<std::string>>(projects)) {
+    levels.push_back(ReadMosaicSource(project));
   }
-  const auto set = ReadLevelSet(file);
-  if (const auto* reason = std::get_if<std::string>(&set)) throw MosaicError(*reason);
-  const LevelSet& levels = std::get<LevelSet>(set);
-  MosaicLevels result;
-  for (int32_t zoom = levels.zooms.first; zoom <= levels.zooms.last; ++zoom) {
-    const std::string project = qm::ExtractFilePath(file) + LevelTaskName(levels.TaskName, zoom);
-    if (qm::FileExists(project)) result.push_back(ReadMosaicSource(project));
-  }
-  if (result.empty()) throw MosaicError("The level set " + file + " has no level downloaded yet.");
-  return result;
+  return levels;
 }

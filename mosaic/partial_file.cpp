@@ -22,16 +22,6 @@ namespace {
 constexpr std::string_view kSuffix = ".partial";
 constexpr size_t kBufferSize = 1 << 16;
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 bool FlushToDisk(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -91,7 +81,7 @@ PartialFile::~PartialFile() {
 }
 
 void PartialFile::WriteBuffer() {
-  if (!WriteAll(fd_, buffer_)) throw MosaicError(UnableToWriteBecause(target_, std::strerror(errno)));
+  if (!qm::WriteAll(fd_, buffer_)) throw MosaicError(UnableToWriteBecause(target_, std::strerror(errno)));
   buffer_.clear();
 }
 

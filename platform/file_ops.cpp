@@ -26,16 +26,6 @@ bool StatPath(const std::string& path, struct stat& st) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // The mode a new file gets: 0666 less the process's umask (read without changing it).
 mode_t NewFileMode() {
   static const mode_t mode = [] {
@@ -196,6 +186,16 @@ bool NameUnnamed(int fd, const std::string& path) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
 
 bool FileExists(const std::string& path) {
   struct stat st {};

@@ -81,6 +81,10 @@ void RemoveStaleTemporaryFilesIn(const std::string& folder,
                                  const std::function<bool(std::string_view name)>& isTarget);
 
 // Appends to a file (created when missing) in one write call; throws FileError.
+// Writes all of data to fd, going on after short writes and interruptions; false (errno set) when
+// the file takes no more.
+bool WriteAll(int fd, std::string_view data);
+
 void AppendToFile(const std::string& path, std::string_view data);
 
 // Copies src to dst only when dst does not exist yet; false when nothing was copied.
