@@ -16,6 +16,7 @@
 #include <optional>
 #include <variant>
 
+#include "download/area_program.h"
 #include "cli/console_view.h"
 #include "cli/progress_report.h"
 #include "cli/start_checks.h"
@@ -28,6 +29,7 @@
 #include "engine/project_loader.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -99,6 +101,7 @@ struct Session {
       : controller(view, bridge, options.configFile, options.pauses),
         report(stderr, ::isatty(STDERR_FILENO) != 0 ? STDERR_FILENO : -1, options.quiet) {
     controller.UseServer(options.server);
+    controller.UseArea(options.area);
   }
 
   // Runs the download started to its end with the progress shown; whether a signal stopped it.
@@ -215,15 +218,23 @@ void InstallSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+int StopSignalsReceived() { return stopRequests.load(); }
+
 int RunStart(StartInputs inputs, const CliOptions& options) {
   const ZoomChoice choice = LevelsOf(inputs);
   if (choice.refused) return kExitRefusedInput;
   return choice.levels ? RunLevelSet(inputs, *choice.levels, options) : RunDownload(inputs, options);
 }
 
-int RunResume(const std::string& projectFile, const CliOptions& options) {
+int RunResume(const std::string& projectFile, CliOptions options) {
   if (!qm::FileExists(projectFile)) {
     std::fprintf(stderr, "quillmere-cli: %s\n", qm::CannotOpenFileText(projectFile).c_str());
+    return kExitRefusedInput;
+  }
+  try {
+    options.area = AreaOfProject(projectFile);
+  } catch (const AreaRefused& e) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
     return kExitRefusedInput;
   }
   if (TaskExtension(projectFile) == ".qmset") {
@@ -274,8 +285,9 @@ std::string RangeText(const AreaEstimate& e) {
          " to " + std::to_string(e.maxY);
 }
 
-int EstimateLevels(const StartInputs& in, ZoomRange zooms) {
-  const LevelEstimates levels = EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, zooms);
+int EstimateLevels(const StartInputs& in, ZoomRange zooms, const TaskArea* area) {
+  const LevelEstimates levels =
+      EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, zooms, area);
   if (!levels.reason.empty()) {
     std::fprintf(stderr, "quillmere-cli: %s\n", levels.reason.c_str());
     return kExitRefusedInput;
@@ -290,12 +302,19 @@ int EstimateLevels(const StartInputs& in, ZoomRange zooms) {
 
 }  // namespace
 
-int RunEstimate(StartInputs in) {
+int RunEstimate(StartInputs in, const TaskArea* shape) {
   const ZoomChoice choice = LevelsOf(in);
   if (choice.refused) return kExitRefusedInput;
-  if (choice.levels) return EstimateLevels(in, *choice.levels);
-  const AreaEstimateOrReason area =
+  if (choice.levels) return EstimateLevels(in, *choice.levels, shape);
+  AreaEstimateOrReason area =
       EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
+  if (area.estimate && shape) {
+    try {
+      area.estimate = EstimateInArea(*area.estimate, *shape, *qm::IntegerFromText(in.Zoom));
+    } catch (const TaskError& e) {
+      area = {std::nullopt, e.what()};
+    }
+  }
   if (!area.estimate) {
     std::fprintf(stderr, "quillmere-cli: %s\n", area.reason.c_str());
     return kExitRefusedInput;

@@ -4,9 +4,13 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
+#include "download/area_program.h"
 #include "cli/cli_commands.h"
+#include "cli/refresh_command.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
@@ -14,13 +18,47 @@
 
 namespace {
 
-void AddArea(CLI::App& command, StartInputs& in) {
-  command.add_option("--left", in.LeftLongitude, "left longitude, as typed in the window")->required();
-  command.add_option("--right", in.RightLongitude, "right longitude")->required();
-  command.add_option("--top", in.TopLatitude, "top latitude")->required();
-  command.add_option("--bottom", in.BottomLatitude, "bottom latitude")->required();
+// The rectangle's four edges, or a shape whose bounding box gives them.
+struct AreaChoice {
+  std::string shapeFile;
+  double bufferMetres = 0;
+  std::vector<CLI::Option*> edges;
+};
+
+void AddArea(CLI::App& command, StartInputs& in, AreaChoice& choice) {
+  choice.edges = {command.add_option("--left", in.LeftLongitude, "left longitude, as typed in the window"),
+                  command.add_option("--right", in.RightLongitude, "right longitude"),
+                  command.add_option("--top", in.TopLatitude, "top latitude"),
+                  command.add_option("--bottom", in.BottomLatitude, "bottom latitude")};
+  CLI::Option* shape = command.add_option("--area", choice.shapeFile,
+                                          "only the tiles of the shape in this vector file (GeoJSON, KML, GPX, "
+                                          "Shapefile, GeoPackage...), instead of the four edges");
+  for (CLI::Option* edge : choice.edges) edge->excludes(shape);
+  command.add_option("--buffer", choice.bufferMetres, "metres by which the shape's lines and points are widened")
+      ->check(CLI::NonNegativeNumber)
+      ->needs(shape);
   command.add_option("--zoom", in.Zoom, "zoom level, or levels Z1-Z2 (one task per level, coarsest first)")
       ->required();
+}
+
+// Reads the shape into options and the edges into inputs; false, having said why, when it cannot.
+bool TakeArea(const AreaChoice& choice, StartInputs& inputs, CliOptions& options) {
+  if (choice.shapeFile.empty()) {
+    for (CLI::Option* edge : choice.edges) {
+      if (edge->count() == 0) {
+        std::fprintf(stderr, "quillmere-cli: %s is required (or --area FILE)\n", edge->get_name().c_str());
+        return false;
+      }
+    }
+    return true;
+  }
+  try {
+    options.area = AreaFromFile(choice.shapeFile, choice.bufferMetres, inputs);
+    return true;
+  } catch (const AreaRefused& e) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
+    return false;
+  }
 }
 
 void AddSettings(CLI::App& command, CliOptions& options) {
@@ -39,7 +77,8 @@ int Run(int argc, char* argv[]) {
   std::string project, list, folder;
 
   CLI::App* start = app.add_subcommand("start", "start (or continue) the download of an area");
-  AddArea(*start, inputs);
+  AreaChoice startArea, estimateArea;
+  AddArea(*start, inputs, startArea);
   start->add_option("--folder", inputs.Folder, "folder of the task's files")->required();
   start->add_option("--name", inputs.TaskName, "task name")->capture_default_str();
   AddSettings(*start, options);
@@ -57,19 +96,29 @@ int Run(int argc, char* argv[]) {
   CLI::App* verify = app.add_subcommand("verify", "decode every stored tile; list the damaged ones in NAME_verify.ftl");
   verify->add_option("project", project, "the task's .qmtp file, or a level set's .qmset file")->required();
   AddSettings(*verify, options);
+  CLI::App* refresh = app.add_subcommand("refresh", "ask the server again for the stored tiles; replace those it changed");
+  refresh->add_option("project", project, "the task's .qmtp file, or a level set's .qmset file")->required();
+  std::optional<int> olderThanDays;
+  refresh->add_option("--older-than", olderThanDays, "only tiles whose file time is older than DAYS days")
+      ->check(CLI::Range(0, 36500));
+  AddSettings(*refresh, options);
   CLI::App* estimate = app.add_subcommand("estimate", "tile count, range, time and tile list size of an area");
-  AddArea(*estimate, inputs);
+  AddArea(*estimate, inputs, estimateArea);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitRefusedInput;
   }
 
-  if (estimate->parsed()) return RunEstimate(inputs);
+  if (estimate->parsed()) {
+    return TakeArea(estimateArea, inputs, options) ? RunEstimate(inputs, options.area.get()) : kExitRefusedInput;
+  }
+  if (start->parsed() && !TakeArea(startArea, inputs, options)) return kExitRefusedInput;
   if (verify->parsed()) return HandOverToVerify(project, options);
   qm::HttpGlobalInit();
   if (redownload->parsed()) return RunRedownload(list, folder, options);
   InstallSignals();
+  if (refresh->parsed()) return RunRefresh(project, olderThanDays, options);
   return start->parsed() ? RunStart(inputs, options) : RunResume(project, options);
 }
 

@@ -26,10 +26,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "companions/viewer_shape.h"
 #include "engine/Commonfunc.h"
 #include "engine/Unitclasstask.h"
 #include "engine/level_set.h"
 #include "engine/tile_source.h"
+#include "mapview/area_pick.h"
 #include "mapview/piece_images.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -48,6 +50,7 @@ constexpr LegendRow kLegendRows[] = {{mapview::TileState::kPresent, "Stored"},
                                      {mapview::TileState::kBlank, "Blank (server had none)"},
                                      {mapview::TileState::kMissing, "Missing"},
                                      {mapview::TileState::kFailed, "Failed (in failed-tile list)"},
+                                     {mapview::TileState::kDamaged, "Damaged (in verify list)"},
                                      {mapview::TileState::kUnknown, "Not surveyed yet"}};
 
 constexpr int kSwatchSide = 14;
@@ -65,6 +68,12 @@ QPixmap Swatch(const QColor& colour, const QImage& beneath) {
   QPainter painter(&swatch);
   if (!beneath.isNull()) painter.drawImage(swatch.rect(), beneath);
   painter.fillRect(swatch.rect(), colour);
+  return swatch;
+}
+
+QPixmap DamagedSwatch() {
+  QPixmap swatch = Swatch(mapview::StateColour(mapview::TileState::kDamaged), QImage());
+  QPainter(&swatch).fillRect(swatch.rect(), mapview::DamagedHatch());
   return swatch;
 }
 
@@ -90,6 +99,9 @@ MapViewerWindow::MapViewerWindow(std::string programFolder, QWidget* parent)
   setCentralWidget(splitter);
   hoverLabel_ = new QLabel("Open a project or a level set: File > Open, or drop a .qmtp or .qmset file here.");
   statusBar()->addWidget(hoverLabel_, 1);
+  verifyResult_ = new QLabel;
+  verifyResult_->setObjectName("verifyResult");
+  statusBar()->addPermanentWidget(verifyResult_);
   BuildMenus();
   connect(map_, &mapview::MapWidget::hovered, this, &MapViewerWindow::ShowHover);
   connect(map_, &mapview::MapWidget::hoverLeft, this, [this] { hoverLabel_->clear(); });
@@ -97,6 +109,8 @@ MapViewerWindow::MapViewerWindow(std::string programFolder, QWidget* parent)
   connect(map_, &mapview::MapWidget::viewChanged, this, &MapViewerWindow::ChooseLevel);
   connect(&fetch_, &FetchAgainRun::progressed, this, &MapViewerWindow::ShowFetchProgress);
   connect(&fetch_, &FetchAgainRun::ended, this, &MapViewerWindow::FetchEnded);
+  connect(&verify_, &ViewerVerifyRun::progressed, this, &MapViewerWindow::ShowVerifyProgress);
+  connect(&verify_, &ViewerVerifyRun::ended, this, &MapViewerWindow::VerifyEnded);
   legendTimer_ = new QTimer(this);
   connect(legendTimer_, &QTimer::timeout, this, &MapViewerWindow::UpdateLegend);
   connect(legendTimer_, &QTimer::timeout, this, &MapViewerWindow::ChooseLevel);  // as surveys tell more
@@ -118,6 +132,10 @@ void MapViewerWindow::BuildMenus() {
   view->addAction("&Fit area", Qt::Key_Home, map_, &mapview::MapWidget::FitArea);
   view->addAction("Zoom &in", QKeySequence::ZoomIn, this, [this] { map_->ZoomBy(2); });
   view->addAction("Zoom &out", QKeySequence::ZoomOut, this, [this] { map_->ZoomBy(0.5); });
+  QMenu* tiles = menuBar()->addMenu("&Tiles");
+  tiles->addAction("&Verify tiles", this, &MapViewerWindow::StartVerify);
+  tiles->addAction("&Select the tiles the verify listed", this, &MapViewerWindow::SelectVerifyListed);
+  tiles->addAction("&Fetch selected again", this, &MapViewerWindow::FetchSelected);
 }
 
 QWidget* MapViewerWindow::BuildLegend() {
@@ -142,8 +160,10 @@ QWidget* MapViewerWindow::BuildLegend() {
   for (const LegendRow& entry : kLegendRows) {
     auto* swatch = new QLabel;
     swatch->setObjectName(QString("swatch%1").arg(static_cast<int>(entry.state)));
-    swatch->setPixmap(Swatch(mapview::StateColour(entry.state),
-                             entry.state == mapview::TileState::kBlank ? blankTile : QImage()));
+    swatch->setPixmap(entry.state == mapview::TileState::kDamaged
+                          ? DamagedSwatch()
+                          : Swatch(mapview::StateColour(entry.state),
+                                   entry.state == mapview::TileState::kBlank ? blankTile : QImage()));
     grid->addWidget(swatch, row, 0);
     grid->addWidget(new QLabel(entry.name), row, 1);
     counts_[static_cast<int>(entry.state)] = new QLabel;
@@ -156,7 +176,7 @@ QWidget* MapViewerWindow::BuildLegend() {
   counts_[kSelectedRow] = new QLabel;
   grid->addWidget(counts_[kSelectedRow], row, 2, Qt::AlignRight);
   layout->addLayout(grid);
-  auto* hint = new QLabel("Click a missing or failed tile, or Shift+drag a rectangle, to select it.");
+  auto* hint = new QLabel("Click a missing, failed or damaged tile, or Shift+drag a rectangle, to select it.");
   hint->setWordWrap(true);
   layout->addWidget(hint);
   fetchButton_ = new QPushButton("Fetch selected again");
@@ -178,6 +198,19 @@ QWidget* MapViewerWindow::BuildLegend() {
   progress_ = new QLabel;
   progress_->setWordWrap(true);
   layout->addWidget(progress_);
+  verifyButton_ = new QPushButton("Verify tiles");
+  verifyButton_->setToolTip("Decodes every stored tile and marks the damaged ones");
+  selectListedButton_ = new QPushButton("Select the tiles the verify listed");
+  cancelVerifyButton_ = new QPushButton("Cancel verify");
+  connect(verifyButton_, &QPushButton::clicked, this, &MapViewerWindow::StartVerify);
+  connect(selectListedButton_, &QPushButton::clicked, this, &MapViewerWindow::SelectVerifyListed);
+  connect(cancelVerifyButton_, &QPushButton::clicked, &verify_, &ViewerVerifyRun::Stop);
+  layout->addWidget(verifyButton_);
+  layout->addWidget(selectListedButton_);
+  layout->addWidget(cancelVerifyButton_);
+  verifyBar_ = new QProgressBar;
+  verifyBar_->setVisible(false);
+  layout->addWidget(verifyBar_);
   layout->addStretch(1);
   panel->setMinimumWidth(260);
   panel->setMaximumWidth(340);
@@ -223,13 +256,15 @@ bool MapViewerWindow::OpenLevels(std::vector<mapview::SetLevel> levels, const st
     return false;
   }
   fetch_.Stop();
+  verify_.Stop();  // its end finds no level of its project and marks nothing
   map_->SetStates(nullptr);
   session_ = nullptr;
   levels_.clear();
+  openedFile_ = file;
   for (mapview::SetLevel& place : levels) levels_.push_back({std::move(place), nullptr});
   levels_.front().session = std::move(coarsest);
+  ApplyShape(*levels_.front().session, levels_.front().place);
   levels_.front().session->StartSurvey();
-  openedFile_ = file;
   setName_ = setName;
   FillPicker();
   ShowLevel(0);
@@ -243,6 +278,7 @@ ViewerSession* MapViewerWindow::LevelSession(size_t index) {
   if (level.session || level.refused) return level.session.get();
   try {
     level.session = std::make_unique<ViewerSession>(level.place.projectFile, level.place.area, blankBytes_);
+    ApplyShape(*level.session, level.place);
     level.session->StartSurvey();
   } catch (const std::exception& e) {
     level.refused = true;
@@ -269,6 +305,7 @@ void MapViewerWindow::ShowLevel(size_t index) {
   connect(next, &ViewerSession::statesChanged, map_, &mapview::MapWidget::StatesChanged);
   connect(next, &ViewerSession::imagesChanged, map_, qOverload<>(&QWidget::update));
   map_->SetStates(next->States());
+  map_->SetOutline(mapview::RingsOnGrid(next->Outline(), next->Area().zoom));
   next->StartOverviews();
   hoverLabel_->clear();  // it named a tile of the level left
   ShowTitle();
@@ -326,9 +363,11 @@ void MapViewerWindow::ShowTitle() {
   setWindowTitle(name + " - Map Viewer");
   const int first = levels_.front().place.area.zoom, last = levels_.back().place.area.zoom;
   const QString set = setName_.isEmpty() ? QString() : QString("level set of zoom %1–%2<br>shown: ").arg(first).arg(last);
-  title_->setText(QString("<b>%1</b><br>%2zoom %3, %4 × %5 tiles<br>columns %6–%7, rows %8–%9")
+  const std::optional<int64_t> inside = session_->TilesInside();
+  title_->setText(QString("<b>%1</b><br>%2zoom %3, %4 × %5 tiles%6<br>columns %7–%8, rows %9–%10")
                       .arg(name, set).arg(area.zoom)
-                      .arg(Grouped(area.Columns()), Grouped(area.Rows()))
+                      .arg(Grouped(area.Columns()), Grouped(area.Rows()),
+                           inside ? QString(", %1 inside the area").arg(Grouped(*inside)) : QString())
                       .arg(area.minX).arg(area.maxX).arg(area.minY).arg(area.maxY));
 }
 
@@ -384,6 +423,10 @@ void MapViewerWindow::UpdateLegend() {
   fetchButton_->setEnabled(states && states->SelectedCount() > 0 && !fetching && started);
   clearButton_->setEnabled(states && states->SelectedCount() > 0);
   stopButton_->setVisible(fetching);
+  const bool verifying = verify_.Running();
+  verifyButton_->setEnabled(started && !verifying);
+  selectListedButton_->setEnabled(states && states->VerifyListedCount() > 0);
+  cancelVerifyButton_->setVisible(verifying);
   if (!session_ || fetching) return;
   NameLevels();
   QStringList lines;
@@ -416,7 +459,8 @@ void MapViewerWindow::ShowHover(double tileX, double tileY) {
                      .arg(TileXToLon(tileX, zoom), 0, 'f', 6).arg(TileYToLat(tileY, zoom), 0, 'f', 6);
   const auto x = static_cast<int64_t>(std::floor(tileX)), y = static_cast<int64_t>(std::floor(tileY));
   if (area.Contains(x, y)) {
-    static const char* kStateNames[] = {"not surveyed yet", "stored", "blank", "missing", "failed"};
+    static const char* kStateNames[] = {"not surveyed yet", "stored", "blank", "missing", "failed", "damaged",
+                                        "outside the area"};
     text += QString("    column %1, row %2    %3").arg(x).arg(y)
                 .arg(QString::fromStdString(SatelliteTileFileName(area.zoom, static_cast<int32_t>(x), static_cast<int32_t>(y))));
     if (mapview::TileStateGrid* states = session_->States()) {
@@ -459,6 +503,68 @@ void MapViewerWindow::ShowFetchProgress(qint64 done, qint64 total, qint64 failed
 void MapViewerWindow::FetchEnded(const QString& summary) {
   fetchBar_->setVisible(false);
   progress_->setText(summary);
+  UpdateLegend();
+}
+
+void MapViewerWindow::ApplyShape(ViewerSession& session, const mapview::SetLevel& place) {
+  try {
+    if (const std::optional<ViewerShape> shape = ShapeOfLevel(place, openedFile_)) {
+      session.SetShape(shape->cover, shape->outline);
+    }
+  } catch (const std::exception& e) {
+    Warn(QString::fromStdString(e.what()) + " The whole rectangle is shown.");
+  }
+}
+
+// The project shown is verified; for a set, the level in view.
+void MapViewerWindow::StartVerify() {
+  if (!session_ || !session_->Started() || verify_.Running()) return;
+  try {
+    const FetchSettings settings = ReadFetchSettings(qm::ConfigFilePath(programFolder_));
+    verify_.Start(session_->ProjectFile(), settings.tileServer);
+  } catch (const std::exception& e) {
+    Warn(QString::fromStdString(e.what()));
+    return;
+  }
+  verifyBar_->setVisible(true);
+  verifyResult_->setText(QString("Verifying zoom %1...").arg(session_->Area().zoom));
+  ShowVerifyProgress(0, session_->Area().Tiles());
+  UpdateLegend();
+}
+
+void MapViewerWindow::ShowVerifyProgress(qint64 checked, qint64 total) {
+  // Large counts are shown in thousands, as a progress bar holds an int.
+  const int shift = total > INT_MAX ? 10 : 0;
+  verifyBar_->setRange(0, static_cast<int>(total >> shift));
+  verifyBar_->setValue(static_cast<int>(checked >> shift));
+  verifyBar_->setFormat(QString("Verified %1 of %2").arg(Grouped(checked), Grouped(total)));
+}
+
+void MapViewerWindow::VerifyEnded(const std::optional<VerifyReport>& report, const QString& failure) {
+  verifyBar_->setVisible(false);
+  if (!report) {
+    verifyResult_->setText("Verify failed");
+    Warn(failure);
+  } else {
+    QString text = VerifyResultText(*report);
+    for (Level& level : levels_) {
+      if (!level.session || level.session->ProjectFile() != verify_.ProjectFile()) continue;
+      level.session->ReadVerifyList();
+      if (levels_.size() > 1) text = QString("Zoom %1: ").arg(level.place.area.zoom) + text;
+    }
+    verifyResult_->setText(text);
+    map_->StatesChanged();
+  }
+  UpdateLegend();
+}
+
+QString MapViewerWindow::VerifyText() const { return verifyResult_->text(); }
+
+void MapViewerWindow::SelectVerifyListed() {
+  mapview::TileStateGrid* states = session_ ? session_->States() : nullptr;
+  if (!states) return;
+  states->SelectVerifyListed();
+  map_->StatesChanged();
   UpdateLegend();
 }
 

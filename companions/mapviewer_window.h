@@ -5,11 +5,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QMainWindow>
 
 #include "companions/fetch_again.h"
+#include "companions/viewer_verify.h"
 #include "companions/viewer_session.h"
 #include "mapview/level_view.h"
 #include "mapview/map_widget.h"
@@ -37,6 +39,8 @@ class MapViewerWindow : public QMainWindow {
   // The project shown: of a level set, the level in view.
   ViewerSession* Session() const { return session_; }
   QString LegendText() const;
+  // The last verify's result, as the status bar shows it.
+  QString VerifyText() const;
   // Where the window's warnings go instead of a message box (tests record them).
   void SetWarningSink(std::function<void(const QString&)> sink) { warn_ = std::move(sink); }
 
@@ -64,6 +68,12 @@ class MapViewerWindow : public QMainWindow {
   void FetchSelected();
   void ShowFetchProgress(qint64 done, qint64 total, qint64 failed);
   void FetchEnded(const QString& summary);
+  void StartVerify();
+  void ShowVerifyProgress(qint64 checked, qint64 total);
+  void VerifyEnded(const std::optional<VerifyReport>& report, const QString& failure);
+  void SelectVerifyListed();
+  // The level's shaped area, when its project names one, before its survey starts.
+  void ApplyShape(ViewerSession& session, const mapview::SetLevel& place);
   std::string OpenFolder() const;
   void Warn(const QString& text);
 
@@ -89,8 +99,14 @@ class MapViewerWindow : public QMainWindow {
   QPushButton* fetchButton_;
   QPushButton* clearButton_;
   QPushButton* stopButton_;
+  QPushButton* verifyButton_;
+  QPushButton* selectListedButton_;
+  QPushButton* cancelVerifyButton_;
+  QProgressBar* verifyBar_;
+  QLabel* verifyResult_;  // in the status bar, beside the place under the cursor
   QLabel* hoverLabel_;
   QTimer* legendTimer_;
   FetchAgainRun fetch_;
+  ViewerVerifyRun verify_;
   std::function<void(const QString&)> warn_;
 };

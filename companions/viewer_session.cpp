@@ -96,6 +96,7 @@ void ViewerSession::StartSurvey() {
   }
   watch_.Watch(area_.tileFolder);
   ReadFailedList();
+  ReadVerifyList();
   StartSurveyRound();
 }
 
@@ -169,10 +170,14 @@ void ViewerSession::SurveyEnded(int round, bool completed) {
 void ViewerSession::ReadChanges() {
   bool overflowed = false;
   const std::string failedName = qm::ExtractFileName(area_.failedList);
+  const std::string verifyName = qm::ExtractFileName(mapview::VerifyListOf(area_));
   bool statesTouched = false;
   for (const mapview::FolderChange& change : watch_.Changes(overflowed)) {
     if (change.name == failedName) {
       ReadFailedList();
+      statesTouched = true;
+    } else if (change.name == verifyName) {
+      ReadVerifyList();
       statesTouched = true;
     } else if (change.folder == area_.tileFolder && change.name.empty()) {
       // The tile folder went away; a new one is watched when its name comes again.
@@ -193,6 +198,7 @@ void ViewerSession::ReadChanges() {
 void ViewerSession::TileChanged(int64_t x, int64_t y) {
   if (surveying_) changedDuringSurvey_.insert(CellIndex(x, y));
   if (states_) {
+    states_->ForgetDamaged(x, y);  // written again since the verify
     states_->SetFile(x, y, mapview::FileStateOf(area_.TilePath(static_cast<int32_t>(x), static_cast<int32_t>(y)), blankBytes_));
   }
   for (int level = 0; level < mapview::kFirstOverviewLevel; ++level) cache_->Forget({level, x, y});
@@ -201,4 +207,17 @@ void ViewerSession::TileChanged(int64_t x, int64_t y) {
 
 void ViewerSession::ReadFailedList() {
   if (states_) states_->SetListedFailed(mapview::ReadFailedTiles(area_));
+}
+
+void ViewerSession::ReadVerifyList() {
+  if (states_) states_->SetListedDamaged(mapview::ReadListedTiles(area_, mapview::VerifyListOf(area_)));
+}
+
+void ViewerSession::SetShape(const AreaCover& cover, std::vector<mapview::PointRing> outline) {
+  outline_ = std::move(outline);
+  tilesInside_ = cover.Tiles();
+  if (!states_) return;
+  states_->SetOutside([&cover](int64_t x, int64_t y) {
+    return !cover.Contains(static_cast<int32_t>(x), static_cast<int32_t>(y));
+  });
 }

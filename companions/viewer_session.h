@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_set>
 
 #include <QObject>
 
+#include "engine/area_cover.h"
 #include "engine/project_area.h"
 #include "mapview/folder_watch.h"
 #include "mapview/overview_builder.h"
@@ -55,6 +57,15 @@ class ViewerSession : public QObject {
   void WatchTileFolder();
   // Surveys the tile folder anew and looks at every overview again (after changes went unseen).
   void Rescan();
+  // Tiles of the rectangle outside the task's shaped area are left unmarked and uncounted; the
+  // outline is kept for drawing. Before StartSurvey.
+  void SetShape(const AreaCover& cover, std::vector<mapview::PointRing> outline);
+  // The shape's outline in longitudes and latitudes; empty for a rectangle's task.
+  const std::vector<mapview::PointRing>& Outline() const { return outline_; }
+  // The tiles inside the shaped area; nothing for a rectangle's task.
+  std::optional<int64_t> TilesInside() const { return tilesInside_; }
+  // Marks the tiles of the verify list beside the project (none when there is none).
+  void ReadVerifyList();
 
  signals:
   void statesChanged();
@@ -74,6 +85,8 @@ class ViewerSession : public QObject {
   const std::string projectFile_;
   const ProjectArea area_;
   const std::string blankBytes_;
+  std::vector<mapview::PointRing> outline_;
+  std::optional<int64_t> tilesInside_;
   std::unique_ptr<mapview::TileStateGrid> states_;
   mapview::OverviewStore store_;
   std::unique_ptr<mapview::PieceCache> cache_;

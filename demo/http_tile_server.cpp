@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/http_date.h"
+
 namespace {
 
 // TLS 1.2 and 1.3 only, with key exchanges that keep past sessions secret (ephemeral
@@ -39,28 +41,61 @@ MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* t
   return Queue(connection, status, std::string(text) + "\n", "text/plain");
 }
 
-MHD_Result QueueJpeg(MHD_Connection* connection, MHD_Response* response) {
+// A tile's version: an ETag that changes with its bytes' time and size, and its Last-Modified.
+struct TileVersion {
+  std::string etag;
+  std::string lastModified;
+};
+
+TileVersion VersionOf(const TileKey& key, const TileBody& body) {
+  const uint64_t size = body.file.IsOpen() ? body.file.Size() : (*body.bytes).size();
+  return {"\"" + std::to_string(key.zoom) + "-" + std::to_string(key.x) + "-" + std::to_string(key.y) + "-" +
+              std::to_string(body.modified) + "-" + std::to_string(size) + "\"",
+          qm::HttpDate(body.modified)};
+}
+
+// Whether the client's conditions say it holds this version: If-None-Match when it is sent,
+// otherwise If-Modified-Since.
+bool NotModified(MHD_Connection* connection, const TileVersion& version, std::time_t modified) {
+  if (const char* tags = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH)) {
+    return version.etag == tags;
+  }
+  const char* since = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_MODIFIED_SINCE);
+  const std::optional<std::time_t> sinceTime = since != nullptr ? qm::ParseHttpDate(since) : std::nullopt;
+  return modified > 0 && sinceTime && modified <= *sinceTime;
+}
+
+MHD_Result QueueJpeg(MHD_Connection* connection, MHD_Response* response, const TileVersion& version,
+                     unsigned status = MHD_HTTP_OK) {
   if (response == nullptr) return MHD_NO;
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "image/jpeg");
-  const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
+  if (status == MHD_HTTP_OK) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "image/jpeg");
+  MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, version.etag.c_str());
+  MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, version.lastModified.c_str());
+  const MHD_Result result = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return result;
 }
 
 // Bytes in memory stay alive through the response by a reference held until it is freed; a
 // file is sent from its descriptor, which the response closes.
-MHD_Result QueueTile(MHD_Connection* connection, TileBody body) {
+// A client that holds this version gets 304 without a body.
+MHD_Result QueueTile(MHD_Connection* connection, const TileKey& key, TileBody body) {
+  const TileVersion version = VersionOf(key, body);
+  if (NotModified(connection, version, body.modified)) {
+    return QueueJpeg(connection, MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT), version,
+                     MHD_HTTP_NOT_MODIFIED);
+  }
   if (body.file.IsOpen()) {
     MHD_Response* response = MHD_create_response_from_fd(body.file.Size(), body.file.Fd());
     if (response != nullptr) body.file.Release();
-    return QueueJpeg(connection, response);
+    return QueueJpeg(connection, response, version);
   }
   auto* holder = new TileCache::Bytes(std::move(body.bytes));
   MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
       (*holder)->size(), const_cast<char*>((*holder)->data()), [](void* cls) { delete static_cast<TileCache::Bytes*>(cls); },
       holder);
   if (response == nullptr) delete holder;
-  return QueueJpeg(connection, response);
+  return QueueJpeg(connection, response, version);
 }
 
 // The query's arguments with their names in lower case: WMS names are not case-sensitive.
@@ -100,7 +135,7 @@ MHD_Result AnswerRequest(TileProvider& provider, MHD_Connection* connection, con
     return QueueError(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, e.what());
   }
   if (body.Empty()) return QueueError(connection, MHD_HTTP_NOT_FOUND, "No such tile.");
-  return QueueTile(connection, std::move(body));
+  return QueueTile(connection, *key, std::move(body));
 }
 
 MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,

@@ -2,6 +2,7 @@
 #include "demo/tile_provider.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -12,16 +13,27 @@
 
 namespace {
 constexpr int kJpegQuality = 85;
+
+std::time_t ModifiedTime(int fd) {
+  struct stat info {};
+  return fd >= 0 && fstat(fd, &info) == 0 ? info.st_mtim.tv_sec : 0;
 }
 
+std::time_t ModifiedTime(const std::string& file) {
+  struct stat info {};
+  return stat(file.c_str(), &info) == 0 ? info.st_mtim.tv_sec : 0;
+}
+
+}  // namespace
+
 RenderedTiles::RenderedTiles(const std::string& imageFile, size_t cacheBytes)
-    : imageFile_(imageFile), world_(DecodeJpeg(ReadSmallRegularFile(imageFile, kMaxImageBytes))), cache_(cacheBytes) {}
+    : imageFile_(imageFile), imageTime_(ModifiedTime(imageFile)), world_(DecodeJpeg(ReadSmallRegularFile(imageFile, kMaxImageBytes))), cache_(cacheBytes) {}
 
 TileBody RenderedTiles::Tile(const TileKey& key) {
-  if (TileCache::Bytes cached = cache_.Find(key)) return {cached, {}};
+  if (TileCache::Bytes cached = cache_.Find(key)) return {cached, {}, imageTime_};
   auto bytes = std::make_shared<const std::string>(EncodeJpeg(RenderTile(world_, key), kJpegQuality));
   cache_.Store(key, bytes);
-  return {bytes, {}};
+  return {bytes, {}, imageTime_};
 }
 
 std::string RenderedTiles::Description() const {
@@ -37,8 +49,10 @@ FolderTiles::~FolderTiles() { close(folderFd_); }
 
 TileBody FolderTiles::Tile(const TileKey& key) {
   OpenRefusal refusal = OpenRefusal::kNone;
-  return {nullptr, OpenRegularFile(folderFd_, SatelliteTileFileName(key.zoom, key.x, key.y), Links::kRefuse,
-                                   kMaxTileBytes, refusal)};
+  OpenedFile file =
+      OpenRegularFile(folderFd_, SatelliteTileFileName(key.zoom, key.x, key.y), Links::kRefuse, kMaxTileBytes, refusal);
+  const std::time_t modified = ModifiedTime(file.Fd());
+  return {nullptr, std::move(file), modified};
 }
 
 std::string FolderTiles::Description() const { return "the tile files of " + folder_; }

@@ -1,6 +1,7 @@
 // Where the server's tiles come from: rendered from a world image, or a download's tile folder.
 #pragma once
 
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,7 @@
 struct TileBody {
   TileCache::Bytes bytes;
   OpenedFile file;
+  std::time_t modified = 0;  // when this version of the tile came to be: its Last-Modified
   bool Empty() const { return !bytes && !file.IsOpen(); }
 };
 
@@ -37,6 +39,7 @@ class RenderedTiles : public TileProvider {
 
  private:
   std::string imageFile_;
+  std::time_t imageTime_ = 0;  // every tile is as new as the image it is rendered from
   RgbImage world_;
   TileCache cache_;
 };

@@ -129,10 +129,9 @@ void TDownThread::Walk() {
                                  TileExtension(*Task),
                              pauses_};
   const WorkerShare share = ShareOf(*Task, ThreadIndex);
-  const TileRange range = RangeOf(*Task);
   Pause(pauses_.startStepMs * ThreadIndex);
   WalkWorkerTiles(
-      range, share, [this] { return terminated_.load(); },
+      OrderOf(*Task), share, [this] { return terminated_.load(); },
       [&](const SequencedTile& tile) {
         TileJob job{tile.x,
                     tile.y,

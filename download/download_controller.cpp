@@ -58,6 +58,17 @@ bool ProjectMatches(const StartInputs& in, const std::string& savePath, const st
          qm::ExtractFileName(projectFile) == in.TaskName;
 }
 
+// The area file beside a project holds the text of the area it was made with.
+bool ProjectAreaMatches(const std::string& projectFile, const TaskArea* area) {
+  const std::optional<AreaRecord> record = ReadAreaRecord(projectFile);
+  if (!record || !area) return !record && !area;
+  try {
+    return qm::FileExists(record->file) && qm::ReadFileUpTo(record->file, area->geoJson.size() + 1) == area->geoJson;
+  } catch (const qm::FileError&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 DownloadController::DownloadController(ControllerView& view, qm::UiBridge& bridge,
@@ -133,7 +144,14 @@ bool DownloadController::ConfirmedLargeDownload(const StartInputs& in, bool fold
   const AreaEstimateOrReason area =
       EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
   if (!area.estimate) return true;  // the task's own checks speak for it
-  const AreaEstimate& e = *area.estimate;
+  AreaEstimate e = *area.estimate;
+  if (area_) {
+    try {
+      e = EstimateInArea(e, *area_, *qm::IntegerFromText(in.Zoom));
+    } catch (const TaskError&) {
+      return true;  // the task says why
+    }
+  }
   // An area beyond one task's limit is refused by the task itself: nothing to ask.
   if (e.tiles > kMaxTaskTiles) return true;
   if (e.tiles <= kConfirmTiles && e.listBytes <= kConfirmListBytes) return true;
@@ -213,7 +231,8 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.ThreadSlots = kThreadSlots;
   p.MapsType = 4;
   p.TaskName = WithProjectExtension(in.TaskName);
-  p.Resume = ProjectMatches(in, p.SavePath, p.TaskName, *zoom);
+  p.Area = area_;
+  p.Resume = ProjectMatches(in, p.SavePath, p.TaskName, *zoom) && ProjectAreaMatches(p.SavePath + p.TaskName, area_.get());
   return p;
 }
 
@@ -250,8 +269,9 @@ bool DownloadController::BuildTask(std::shared_ptr<TDownParams> params) {
 
 // Returns false, having written no task file, when the user cancels the tile list.
 bool DownloadController::WriteTaskFilesAndLoadViews() {
-  for (const std::string& file : {currentTask_->ProjectFile(), currentTask_->ListFile,
-                                  currentTask_->LogFile, currentTask_->FailedFile}) {
+  for (const std::string& file : {currentTask_->ProjectFile(), currentTask_->ListFile, currentTask_->LogFile,
+                                  currentTask_->FailedFile, currentTask_->AreaFile}) {
+    if (file.empty()) continue;
     qm::RemoveStaleTemporaryFiles(file);
   }
   RemoveTileLeftovers(*currentTask_);

@@ -46,6 +46,10 @@ class DownloadController : public WorkerHost {
   void SetEndBoxShown(bool shown) { endBoxShown_ = shown; }
   // A saved server to use instead of the one the settings choose (the command line's --server).
   void UseServer(std::string name) { serverName_ = std::move(name); }
+  // Only the tiles of this area from the next Start on (null: the whole rectangle). A project of
+  // the same fields continues only when it was made with the same area.
+  void UseArea(std::shared_ptr<const TaskArea> area) { area_ = std::move(area); }
+  const std::shared_ptr<const TaskArea>& Area() const { return area_; }
   // Program exit during a download: aborts the requests in flight, waits for every worker while
   // processEvents lets their last calls through, then ends the download without a message box.
   // Must run before the controller is destroyed while a download runs.
@@ -116,6 +120,7 @@ class DownloadController : public WorkerHost {
   bool stopRequested_ = false;
   bool endBoxShown_ = true;
   std::string serverName_;
+  std::shared_ptr<const TaskArea> area_;
   DownloadProgress progress_;
   std::optional<DownloadEnd> lastEnd_;
   int64_t failedListed_ = 0;

@@ -83,12 +83,12 @@ std::optional<double> DownloadProgress::SecondsLeft() const {
 int64_t TilesFinishedBefore(const TDownTask& task) {
   const int64_t workers = task.Params->ThreadCount;
   if (!task.Params->Resume || workers <= 0) return 0;
-  const TileRange range = RangeOf(task);
+  const int64_t tiles = OrderTileCount(OrderOf(task));
   int64_t done = 0;
   for (int32_t i = 0; i < workers && i < TDownTask::kResumeSlots; ++i) {
     const int64_t last = ShareOf(task, i).resumeSequence;  // the worker's tiles up to here are done
     if (last <= 0) continue;
-    const int64_t upTo = std::min(last, RangeTileCount(range));
+    const int64_t upTo = std::min(last, tiles);
     done += i == 0 ? upTo / workers : (upTo >= i ? (upTo - i) / workers + 1 : 0);
   }
   return done;

@@ -19,7 +19,7 @@ TileCounts Minus(TileCounts a, const TileCounts& b) {
 
 LevelSetRun::Outcome LevelSetRun::Start(const StartInputs& fields, ZoomRange zooms) {
   LevelSet wanted{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
-                  fields.Folder, fields.TaskName, zooms, {}, std::nullopt};
+                  fields.Folder, fields.TaskName, zooms, {}, std::nullopt, controller_.Area()};
   setFile_ = fields.Folder.empty() ? "" : qm::WithTrailingSeparator(fields.Folder) + LevelSetFileName(fields.TaskName);
   // Another set of the same name is replaced, as a single task of other fields is; the same set
   // continues only when its file still tells the truth about its levels.
@@ -45,6 +45,13 @@ LevelSetRun::Outcome LevelSetRun::Resume(const std::string& setFile) {
   }
   set_ = std::get<LevelSet>(std::move(existing));
   setFile_ = setFile;
+  // The levels are covered by the area the front end read from the set's area file.
+  const auto& area = controller_.Area();
+  if (set_.area ? !area || area->geoJson != set_.area->geoJson : area != nullptr) {
+    view_.ShowMessage("The area of the level set " + setFile + " is not the area in use.");
+    return Outcome::kRefused;
+  }
+  set_.area = area;
   const StartInputs fields{set_.LeftLongitude, set_.RightLongitude, set_.TopLatitude, set_.BottomLatitude,
                            "", qm::ExtractFilePath(setFile), set_.TaskName};
   return StartSet(fields);
@@ -54,7 +61,8 @@ LevelSetRun::Outcome LevelSetRun::Resume(const std::string& setFile) {
 // half-way on them; fields that describe no area are left to the first level's own checks.
 LevelSetRun::Outcome LevelSetRun::StartSet(const StartInputs& fields) {
   const LevelEstimates estimates =
-      EstimateLevels(fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude, set_.zooms);
+      EstimateLevels(fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude, set_.zooms,
+                     controller_.Area().get());
   levelTiles_.clear();
   for (size_t i = 0; i < estimates.levels.size(); ++i) {
     const int64_t tiles = estimates.levels[i].tiles;

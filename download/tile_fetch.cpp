@@ -23,11 +23,6 @@ class TileFetch {
   FetchOutcome Run();
 
  private:
-  // Whether another attempt follows this failure, and after how long a pause.
-  bool ShouldRepeat(FailureRow row, int attempts, int& connectionRepeats, int& pauseMs) const;
-  // Whether a busy server's Retry-After was waited out, so that the tile is asked again.
-  enum class BusyWait { kNone, kWaited, kStopped };
-  BusyWait WaitIfBusy(const qm::HttpResult& result, int& busyWaits);
   FetchOutcome GiveUp(FailureRow row, const std::string& message);
   FetchOutcome Store(std::string& body, const qm::HttpResult& answer);
   FetchOutcome Abandon(FetchOutcome outcome, const std::string& message, const char* closing);
@@ -56,48 +51,25 @@ FetchOutcome TileFetch::Run() {
     if (result.ok) return Store(body, result);
     if (worker_.Aborted()) return FetchOutcome::kAborted;
     // A wait the server asked for is no attempt of the failure table.
-    if (const BusyWait wait = WaitIfBusy(result, busyWaits); wait != BusyWait::kNone) {
+    const BusyWait wait = WaitIfBusy(
+        result, busyWaits, "T" + n_, tile_.url, settings_.pauses.retryAfterMsPerSecond,
+        [this](const std::string& line) { worker_.AddLog(line); }, [this](int ms) { return worker_.WaitForServer(ms); });
+    if (wait != BusyWait::kNone) {
       if (wait == BusyWait::kStopped) return FetchOutcome::kAborted;
       --attempts;
       continue;
     }
 
+    // A download asks without validators, so "not modified" names no tile it holds: a failure
+    // whose line says why.
+    if (result.status == 304) result.message += kNotModifiedUnasked;
     FailureRow row = ClassifyFailure(result.message);
     int pauseMs = 0;
-    if (!ShouldRepeat(row, attempts, connectionRepeats, pauseMs)) {
+    if (!RepeatsAfter(row, attempts, connectionRepeats, settings_.pauses, pauseMs)) {
       return GiveUp(row, result.message);
     }
     if (pauseMs > 0) worker_.Pause(pauseMs);
     if (worker_.Aborted()) return FetchOutcome::kAborted;
-  }
-}
-
-TileFetch::BusyWait TileFetch::WaitIfBusy(const qm::HttpResult& result, int& busyWaits) {
-  if (busyWaits >= qm::kMaxRetryAfterWaits) return BusyWait::kNone;
-  const std::optional<int> seconds = qm::RetryAfterOf(result);
-  if (!seconds) return BusyWait::kNone;
-  ++busyWaits;
-  worker_.AddLog("T" + n_ + " " + qm::ServerBusyText(result.message, *seconds) + " ->" + MaskedUrl(tile_.url));
-  const bool waited = worker_.WaitForServer(*seconds * settings_.pauses.retryAfterMsPerSecond);
-  return waited ? BusyWait::kWaited : BusyWait::kStopped;
-}
-
-bool TileFetch::ShouldRepeat(FailureRow row, int attempts, int& connectionRepeats,
-                             int& pauseMs) const {
-  const DownloadPauses& p = settings_.pauses;
-  switch (row) {
-    case FailureRow::kConnectionBroken:
-    case FailureRow::kAddressInUse:
-      if (connectionRepeats >= kMaxConnectionRepeats) return false;
-      ++connectionRepeats;
-      pauseMs = row == FailureRow::kAddressInUse ? p.addressInUseMs : 0;
-      return true;
-    case FailureRow::kSocketError:
-      pauseMs = p.socketRetryMs;
-      return attempts < kAttemptLimit;
-    default:
-      pauseMs = p.retryMs;
-      return attempts < kAttemptLimit;
   }
 }
 
@@ -177,6 +149,35 @@ FailureRow ClassifyFailure(const std::string& m) {
   if (Contains(m, "Socket Error")) return FailureRow::kSocketError;
   if (Contains(m, "404") || Contains(m, "400")) return FailureRow::kNotFound;
   return FailureRow::kOtherFailure;
+}
+
+bool RepeatsAfter(FailureRow row, int attempts, int& connectionRepeats, const DownloadPauses& p,
+                  int& pauseMs) {
+  switch (row) {
+    case FailureRow::kConnectionBroken:
+    case FailureRow::kAddressInUse:
+      if (connectionRepeats >= kMaxConnectionRepeats) return false;
+      ++connectionRepeats;
+      pauseMs = row == FailureRow::kAddressInUse ? p.addressInUseMs : 0;
+      return true;
+    case FailureRow::kSocketError:
+      pauseMs = p.socketRetryMs;
+      return attempts < kAttemptLimit;
+    default:
+      pauseMs = p.retryMs;
+      return attempts < kAttemptLimit;
+  }
+}
+
+BusyWait WaitIfBusy(const qm::HttpResult& result, int& busyWaits, const std::string& who, const std::string& url,
+                    int msPerSecond, const std::function<void(const std::string&)>& log,
+                    const std::function<bool(int ms)>& waitForServer) {
+  if (busyWaits >= qm::kMaxRetryAfterWaits) return BusyWait::kNone;
+  const std::optional<int> seconds = qm::RetryAfterOf(result);
+  if (!seconds) return BusyWait::kNone;
+  ++busyWaits;
+  log(who + " " + qm::ServerBusyText(result.message, *seconds) + " ->" + MaskedUrl(url));
+  return waitForServer(*seconds * msPerSecond) ? BusyWait::kWaited : BusyWait::kStopped;
 }
 
 bool EndsWorker(FetchOutcome outcome) {

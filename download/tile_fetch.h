@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "download/pauses.h"
@@ -32,6 +33,22 @@ enum class FetchOutcome {
   kAborted,      // the request was aborted at program exit, or a stop ended a wait for a busy
                  // server: no lines, not finished
 };
+
+// Put after the status line of a 304 answer to a request that carried no validators.
+inline constexpr const char* kNotModifiedUnasked = " to a request without validators";
+
+// Whether a failure of this row is asked again after `attempts` attempts of the tile, and after
+// how long a pause; counts the repeats of rows 1 and 2 in connectionRepeats.
+bool RepeatsAfter(FailureRow row, int attempts, int& connectionRepeats, const DownloadPauses& pauses,
+                  int& pauseMs);
+
+// A failed answer that is a busy server's Retry-After (at most qm::kMaxRetryAfterWaits of them
+// for one tile, counted in busyWaits) is said in a line "<who> Server busy (...) ->URL" and
+// waited for, msPerSecond per second asked; kStopped when the wait was ended by a stop.
+enum class BusyWait { kNone, kWaited, kStopped };
+BusyWait WaitIfBusy(const qm::HttpResult& result, int& busyWaits, const std::string& who, const std::string& url,
+                    int msPerSecond, const std::function<void(const std::string&)>& log,
+                    const std::function<bool(int ms)>& waitForServer);
 
 // Whether the worker leaves its walk after this outcome.
 bool EndsWorker(FetchOutcome outcome);

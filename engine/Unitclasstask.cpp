@@ -58,7 +58,10 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
   Bottom_Latitude_download = TileYToLat(static_cast<double>(southRow) + 1, zoom);
   if (MaxY < MinY) std::swap(MinY, MaxY);
 
-  const int64_t count = RangeTileCount(RangeOf(*this));
+  if (params->Area) {
+    Cover = std::make_shared<const AreaCover>(params->Area->coverAt(params->Zoom).ClippedTo(RangeOf(*this)));
+  }
+  const int64_t count = OrderTileCount(OrderOf(*this));
   if (count > kMaxTaskTiles) throw TaskError(TooManyTilesText(count));
   if (count < 1 || MinX > MaxX) {
     throw TaskError("The area holds no tiles at zoom " + std::to_string(params->Zoom) + ".");
@@ -70,6 +73,7 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
   FailedFile = params->SavePath + stem + "_failed.ftl";
   ListFile = params->SavePath + stem + "_list.txt";
   TileDir = params->SavePath + stem + qm::kPathSeparator;
+  if (params->Area) AreaFile = params->SavePath + AreaFileName(params->TaskName);
   CreateTileFolder(TileDir);
 
   if (params->Resume) {

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/area_cover.h"
+#include "engine/task_area.h"
 #include "engine/tile_server_setting.h"
 #include "platform/file_ops.h"
 
@@ -32,6 +34,7 @@ struct TDownParams {
   bool Resume = false;
   std::string TileServer = kDefaultTileServer;  // "host" or "host:port" of the tile server
   std::vector<std::pair<std::string, std::string>> Headers;  // a saved server's request headers
+  std::shared_ptr<const TaskArea> Area;  // only the tiles of this shape; none: the whole rectangle
 };
 
 // A task that cannot be built; what() is the text to show the user.
@@ -70,6 +73,8 @@ class TDownTask {
   double Top_Latitude_download = 0;
   double Bottom_Latitude_download = 0;
   int32_t TotalCount = 0;
+  std::shared_ptr<const AreaCover> Cover;  // the area's tiles inside the range; null without an area
+  std::string AreaFile;                    // NAME_area.geojson beside the project, with an area
   std::string LogFile;
   std::string FailedFile;
   std::string ListFile;
@@ -92,7 +97,8 @@ std::string TileExtension(const TDownTask& task);                      // "jpg",
 std::string TileUrl(const TDownTask& task, int32_t x, int32_t y);       // http://<TileServer>/...
 
 // The four task files. With Params->Resume set, the first, second and fourth do nothing and the
-// log gets a continuation block instead of a new header. Errors of the file layer (qm::FileError)
+// log gets a continuation block instead of a new header. WriteProjectFile also writes the area
+// file of a task with an area. Errors of the file layer (qm::FileError)
 // reach the caller; every file is replaced atomically.
 void WriteProjectFile(const TDownTask& task);
 void WriteListFile(const TDownTask& task);

@@ -112,8 +112,9 @@ std::string ByteSizeText(int64_t bytes) {
 }
 
 std::string EstimateText(const AreaEstimate& e) {
-  std::string text = GroupedCount(e.tiles) + " tiles (" + GroupedCount(e.columns) + " x " + GroupedCount(e.rows) +
-                     ") · " + DurationText(e.secondsAtFullSpeed) + " at 8 tiles/s · tile list " +
+  const std::string around = e.inArea ? " around it" : "";
+  std::string text = GroupedCount(e.tiles) + (e.inArea ? " tiles in the area (" : " tiles (") + GroupedCount(e.columns) +
+                     " x " + GroupedCount(e.rows) + around + ") · " + DurationText(e.secondsAtFullSpeed) + " at 8 tiles/s · tile list " +
                      ByteSizeText(e.listBytes);
   // Said first, where a narrow status bar still shows it.
   if (e.tiles > kMaxTaskTiles) return "Too large for one task (at most " + GroupedCount(kMaxTaskTiles) + " tiles): " + text;

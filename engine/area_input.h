@@ -27,6 +27,7 @@ struct AreaEstimate {
   int64_t tiles = 0;
   double secondsAtFullSpeed = 0;  // eight workers, one tile a second each
   int64_t listBytes = 0;          // the size of the tile list file
+  bool inArea = false;            // tiles counts only the tiles of an area inside the range
 };
 
 // The estimate for the field texts, or the reason they do not describe an area yet.

@@ -35,6 +35,17 @@ std::string Trimmed(const std::string& text) {
 }
 
 // Why the level's task file does not belong to the set, or nothing.
+// A level's area file holds the set's area, or neither has one.
+bool SameAreaShape(const LevelSet& set, const std::string& levelFile) {
+  const std::optional<AreaRecord> level = ReadAreaRecord(levelFile);
+  if (!level || !set.area) return !level && !set.area;
+  try {
+    return qm::FileExists(level->file) && qm::ReadFileUpTo(level->file, kMaxAreaFileBytes) == set.area->geoJson;
+  } catch (const qm::FileError&) {
+    return false;
+  }
+}
+
 std::optional<std::string> LevelFileProblem(const LevelSet& set, const std::string& levelFile, int32_t zoom) {
   const qm::IniFile level(levelFile);
   const std::pair<const char*, const std::string*> fields[] = {{"LeftLongitude", &set.LeftLongitude},
@@ -45,7 +56,7 @@ std::optional<std::string> LevelFileProblem(const LevelSet& set, const std::stri
   for (const auto& [key, typed] : fields) {
     sameArea = sameArea && StoredCoordinateText(*typed) == level.ReadString("AREA", key, "");
   }
-  if (sameArea) return std::nullopt;
+  if (sameArea && SameAreaShape(set, levelFile)) return std::nullopt;
   return qm::ExtractFileName(levelFile) + " is a task of another area or zoom level";
 }
 
@@ -62,6 +73,7 @@ std::optional<std::string> SetProblem(const LevelSet& set, const std::string& fo
     if (!CoordinateFromText(*text)) return "the area's edge \"" + *text + "\" is not a number";
   }
   if (set.unnamedLevel) return "level " + std::to_string(*set.unnamedLevel) + " is missing";
+  if (set.area && set.area->geoJson.empty()) return "its area file " + AreaFileName(set.TaskName) + " is missing";
   for (int32_t zoom = z.first; zoom <= z.last; ++zoom) {
     const std::string name = LevelTaskName(set.TaskName, zoom);
     const bool present = qm::FileExists(folder + name);
@@ -113,7 +125,7 @@ bool LevelSet::SameSetAs(const LevelSet& other) const {
   return LeftLongitude == other.LeftLongitude && RightLongitude == other.RightLongitude &&
          TopLatitude == other.TopLatitude && BottomLatitude == other.BottomLatitude &&
          Stem(TaskName) == Stem(other.TaskName) && zooms.first == other.zooms.first &&
-         zooms.last == other.zooms.last;
+         zooms.last == other.zooms.last && (area && other.area ? area->geoJson == other.area->geoJson : !area && !other.area);
 }
 
 std::string LevelSetText(const LevelSet& set) {
@@ -139,10 +151,20 @@ std::string LevelSetText(const LevelSet& set) {
   line("[Finished]");
   for (const int32_t zoom : set.finished) line(LevelKey(zoom) + "=1");
   line("");
+  if (set.area) {
+    line("[" + std::string(kAreaSection) + "]");
+    line("File=" + AreaFileName(set.TaskName));
+    line("Source=" + set.area->source);
+    line("Buffer=" + qm::FormatG15(set.area->bufferMetres));
+    line("");
+  }
   return text;
 }
 
-void WriteLevelSet(const std::string& path, const LevelSet& set) { qm::WriteFileAtomic(path, LevelSetText(set)); }
+void WriteLevelSet(const std::string& path, const LevelSet& set) {
+  if (set.area) qm::WriteFileAtomic(qm::ExtractFilePath(path) + AreaFileName(set.TaskName), set.area->geoJson);
+  qm::WriteFileAtomic(path, LevelSetText(set));
+}
 
 void RecordFinishedLevel(const std::string& path, const LevelSet& set) {
   qm::WriteFileAtomicUnflushed(path, LevelSetText(set));
@@ -164,6 +186,16 @@ LevelSet LoadLevelSet(const std::string& path) {
     }
     if (file.ReadInteger("Finished", LevelKey(zoom), 0) == 1) set.finished.insert(zoom);
   }
+  if (const std::optional<AreaRecord> record = ReadAreaRecord(path)) {
+    auto area = std::make_shared<TaskArea>();
+    area->source = record->source;
+    area->bufferMetres = record->bufferMetres;
+    try {
+      if (qm::FileExists(record->file)) area->geoJson = qm::ReadFileUpTo(record->file, kMaxAreaFileBytes);
+    } catch (const qm::FileError&) {
+    }
+    set.area = std::move(area);
+  }
   return set;
 }
 
@@ -181,12 +213,16 @@ std::variant<LevelSet, std::string> ReadLevelSet(const std::string& path) {
 }
 
 LevelEstimates EstimateLevels(const std::string& left, const std::string& right, const std::string& top,
-                              const std::string& bottom, ZoomRange zooms) {
+                              const std::string& bottom, ZoomRange zooms, const TaskArea* area) {
   LevelEstimates result;
   for (int32_t zoom = zooms.first; zoom <= zooms.last; ++zoom) {
     AreaEstimateOrReason level = EstimateArea(left, right, top, bottom, std::to_string(zoom));
     if (!level.estimate) return {{}, level.reason};
-    result.levels.push_back(*level.estimate);
+    try {
+      result.levels.push_back(area ? EstimateInArea(*level.estimate, *area, zoom) : *level.estimate);
+    } catch (const TaskError& e) {
+      return {{}, e.what()};
+    }
   }
   return result;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "engine/area_input.h"
+#include "engine/task_area.h"
 
 struct ZoomRange {
   int32_t first = 0;
@@ -42,6 +44,9 @@ struct LevelSet {
   ZoomRange zooms;
   std::set<int32_t> finished;  // levels whose download ended complete
   std::optional<int32_t> unnamedLevel;  // the first level of the range the set file does not name
+  // Every level covers only this area; null for the rectangle. A loaded set holds the text of its
+  // area file (empty when it cannot be read) and no way to cover it.
+  std::shared_ptr<const TaskArea> area{};
 
   // Same area, levels and name: a Start with these continues the set.
   bool SameSetAs(const LevelSet& other) const;
@@ -49,7 +54,8 @@ struct LevelSet {
 
 // The set file's text: INI with CR LF line ends.
 std::string LevelSetText(const LevelSet& set);
-// Replaces the set file atomically; qm::FileError when it cannot.
+// Replaces the set file atomically, after writing the area file of a set with an area;
+// qm::FileError when it cannot.
 void WriteLevelSet(const std::string& path, const LevelSet& set);
 // The same for a level that has just finished, without waiting for the disk: the level's own
 // files already say that it is complete, so a record lost with the machine's power costs only a
@@ -75,7 +81,8 @@ struct LevelEstimates {
   std::vector<AreaEstimate> levels;
   std::string reason;
 };
+// With an area, each level counts the area's tiles.
 LevelEstimates EstimateLevels(const std::string& left, const std::string& right, const std::string& top,
-                              const std::string& bottom, ZoomRange zooms);
+                              const std::string& bottom, ZoomRange zooms, const TaskArea* area = nullptr);
 // "4 levels: 1,234 tiles · 00:02:34 at 8 tiles/s · tile lists 107.3 MB"
 std::string LevelsTotalText(const std::vector<AreaEstimate>& levels);

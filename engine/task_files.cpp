@@ -40,6 +40,26 @@ void AddProxyLines(LineText& lines, const TDownParams& p) {
         << "";
 }
 
+std::string MetresText(double metres) { return qm::FormatG15(metres); }
+
+// Names the area file and what it was made from; the tile count lets a continued task check that
+// its area still covers the same tiles.
+void AddAreaSection(LineText& lines, const TDownTask& task) {
+  const TaskArea& area = *task.Params->Area;
+  lines << "[" + std::string(kAreaSection) + "]"
+        << "File=" + qm::ExtractFileName(task.AreaFile)
+        << "Source=" + area.source
+        << "Buffer=" + MetresText(area.bufferMetres)
+        << "Tiles=" + Number(task.TotalCount) << "";
+}
+
+std::string AreaLogText(const TDownTask& task) {
+  const TaskArea& area = *task.Params->Area;
+  std::string text = "Area from " + area.source;
+  if (area.bufferMetres > 0) text += ", lines and points widened by " + MetresText(area.bufferMetres) + " m";
+  return text + ": only the tiles inside it, its shape kept in " + task.AreaFile;
+}
+
 }  // namespace
 
 std::string ProjectFileText(const TDownTask& task) {
@@ -66,6 +86,7 @@ std::string ProjectFileText(const TDownTask& task) {
     lines << "T" + Number(n) + "X=" << "T" + Number(n) + "Y=";
   }
   lines << "";
+  if (task.Cover) AddAreaSection(lines, task);
   return lines.Take();
 }
 
@@ -88,6 +109,7 @@ std::string LogHeaderText(const TDownTask& task, const std::string& nowText) {
         << "Bottom Latitude download=" + FormatG15(task.Bottom_Latitude_download) << "";
   lines << "All images' scope information are saved to " + task.ListFile << "";
   lines << "Total count of images would be downloaded: " + Number(task.TotalCount) << "";
+  if (task.Cover) lines << AreaLogText(task) << "";
   lines << "Download threads count: " + Number(p.ThreadCount) << "";
   lines << "Zoom level: " + Number(p.Zoom) << "";
   lines << "path: " + p.SavePath << "";
@@ -109,6 +131,8 @@ std::string ContinuedLogText(std::string existingLog, const std::string& nowText
 
 void WriteProjectFile(const TDownTask& task) {
   if (task.Params->Resume) return;
+  // The area file first: a project that names it finds it.
+  if (task.Cover) qm::WriteFileAtomic(task.AreaFile, task.Params->Area->geoJson);
   qm::WriteFileAtomic(task.ProjectFile(), ProjectFileText(task));
 }
 

@@ -93,17 +93,18 @@ bool StreamTileList(const TDownTask& task, const std::function<void(std::string_
                     const ListProgress& keepGoing) {
   const auto zoom = static_cast<uint8_t>(task.Params->Zoom);
   const TileRange range = RangeOf(task);
+  const TileOrder order = OrderOf(task);
   ChunkedOutput out(sink);
   out.Append(kTileListHeader);
   out.Append(kLineEnd);
-  if (RangeTileCount(range) <= 0) {
+  if (OrderTileCount(order) <= 0) {
     out.Flush();
     return true;
   }
   const RowEdgeTexts rows(range, zoom);
   ColumnPieces column = PiecesOf(task, range.MinX, zoom);
   int32_t columnX = range.MinX;
-  const bool complete = ForEachTileInOrder(range, [&](const SequencedTile& tile) {
+  const bool complete = ForEachTileInOrder(order, [&](const SequencedTile& tile) {
     if (keepGoing && tile.sequence % kListProgressTiles == 0 && !keepGoing(tile.sequence)) return false;
     if (tile.x != columnX) {
       columnX = tile.x;

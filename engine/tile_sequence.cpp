@@ -11,19 +11,27 @@ int64_t RangeTileCount(const TileRange& range) {
   return (int64_t{range.MaxX} - range.MinX + 1) * RangeHeight(range);
 }
 
-int64_t TileSequenceNumber(const TileRange& range, int32_t x, int32_t y) {
+TileOrder OrderOf(const TDownTask& task) { return {RangeOf(task), task.Cover.get()}; }
+
+int64_t OrderTileCount(const TileOrder& order) {
+  return order.area ? order.area->Tiles() : RangeTileCount(order.range);
+}
+
+int64_t TileSequenceNumber(const TileOrder& order, int32_t x, int32_t y) {
+  if (order.area) return order.area->TilesUpTo(x, y);
+  const TileRange& range = order.range;
   return (int64_t{x} - range.MinX) * RangeHeight(range) + (int64_t{y} - range.MinY) + 1;
 }
 
-int64_t ResumeSequence(const TileRange& range, int32_t resumeX, int32_t resumeY) {
+int64_t ResumeSequence(const TileOrder& order, int32_t resumeX, int32_t resumeY) {
   if (resumeX == 0 || resumeY == 0) return 0;
-  return TileSequenceNumber(range, resumeX, resumeY);
+  return TileSequenceNumber(order, resumeX, resumeY);
 }
 
 WorkerShare ShareOf(const TDownTask& task, int32_t threadIndex) {
   int64_t resume = 0;
   if (threadIndex >= 0 && threadIndex < TDownTask::kResumeSlots) {
-    resume = ResumeSequence(RangeOf(task), task.ResumeX[threadIndex], task.ResumeY[threadIndex]);
+    resume = ResumeSequence(OrderOf(task), task.ResumeX[threadIndex], task.ResumeY[threadIndex]);
   }
   return {threadIndex, task.Params->ThreadCount, resume};
 }

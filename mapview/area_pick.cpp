@@ -102,4 +102,16 @@ double LongitudeOf(double worldX) { return TileXToLon(worldX, kWorldZoom); }
 
 double LatitudeOf(double worldY) { return TileYToLat(worldY, kWorldZoom); }
 
+std::vector<PointRing> RingsOnGrid(const std::vector<PointRing>& degrees, int zoom) {
+  const double scale = std::ldexp(1.0, zoom - kWorldZoom);
+  std::vector<PointRing> rings;
+  rings.reserve(degrees.size());
+  for (const PointRing& ring : degrees) {
+    PointRing& grid = rings.emplace_back();
+    grid.reserve(ring.size());
+    for (const auto& [lon, lat] : ring) grid.emplace_back(WorldXOf(lon) * scale, WorldYOf(lat) * scale);
+  }
+  return rings;
+}
+
 }  // namespace mapview

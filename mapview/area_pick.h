@@ -46,5 +46,7 @@ double WorldXOf(double longitude);
 double WorldYOf(double latitude);
 double LongitudeOf(double worldX);
 double LatitudeOf(double worldY);
+// Rings in degrees as positions on the tile grid of zoom.
+std::vector<PointRing> RingsOnGrid(const std::vector<PointRing>& degrees, int zoom);
 
 }  // namespace mapview

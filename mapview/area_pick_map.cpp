@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "engine/area_cover.h"
+#include "engine/task_area.h"
 #include "mapview/web_tile_source.h"
 
 namespace mapview {
@@ -23,6 +26,13 @@ constexpr double kMinGridSpacing = 8;  // tile lines closer than this many pixel
 const QColor kRectangleColour(0, 220, 255);
 const QColor kProjectColour(250, 210, 40);
 const QColor kStoredColour(60, 220, 90, 110);
+const QColor kCoverColour(255, 235, 60, 70);
+// Covered tiles are tinted while at most this many are in view and each is a few pixels wide.
+constexpr int64_t kMaxTintedTiles = int64_t{1} << 16;
+constexpr double kMinTintedTilePixels = 3;
+// Beyond this many tiles around the outline at the download zoom, finding the covered ones would
+// hold the window up; the outline alone is drawn.
+constexpr double kMaxCoverSpan = double{1 << 24};
 
 Qt::CursorShape CursorFor(int edges) {
   switch (edges) {
@@ -55,8 +65,11 @@ AreaPickMap::AreaPickMap(QWidget* parent) : MapWidget(parent) {
   UseWebTilePyramid();
 }
 
+AreaPickMap::~AreaPickMap() = default;
+
 void AreaPickMap::SetDownloadZoom(int zoom) {
-  zoom_ = std::clamp(zoom, 0, kWorldZoom);
+  const int clamped = std::clamp(zoom, 0, kWorldZoom);
+  if (std::exchange(zoom_, clamped) != clamped) CoverAtZoom();
   update();
   emit rectangleChanged();
 }
@@ -87,10 +100,44 @@ void AreaPickMap::ShowOverlays(bool on) {
   update();
 }
 
+void AreaPickMap::SetTaskArea(std::shared_ptr<const TaskArea> area, const std::vector<PointRing>& outline) {
+  taskArea_ = std::move(area);
+  const std::vector<PointRing> rings = taskArea_ ? RingsOnGrid(outline, kWorldZoom) : std::vector<PointRing>{};
+  SetOutline(rings);
+  outlineBounds_ = {};
+  bool first = true;
+  for (const PointRing& ring : rings) {
+    for (const auto& [x, y] : ring) {
+      outlineBounds_ = first ? WorldRect{x, y, x, y}
+                             : WorldRect{std::min(outlineBounds_.x0, x), std::min(outlineBounds_.y0, y),
+                                         std::max(outlineBounds_.x1, x), std::max(outlineBounds_.y1, y)};
+      first = false;
+    }
+  }
+  CoverAtZoom();
+  update();
+}
+
+// A cover that cannot be found (a zoom too fine for so large an area) leaves the outline alone.
+void AreaPickMap::CoverAtZoom() {
+  cover_.reset();
+  if (!taskArea_ || !taskArea_->coverAt) return;
+  const double tileCells = std::ldexp(1.0, kWorldZoom - zoom_);
+  const double span = ((outlineBounds_.x1 - outlineBounds_.x0) / tileCells + 1) *
+                      ((outlineBounds_.y1 - outlineBounds_.y0) / tileCells + 1);
+  if (span > kMaxCoverSpan) return;
+  try {
+    cover_ = std::make_unique<const AreaCover>(taskArea_->coverAt(zoom_));
+  } catch (const std::exception&) {
+    cover_.reset();
+  }
+}
+
 QPointF AreaPickMap::WorldAt(QPointF screen) const { return {View().TileX(screen.x()), View().TileY(screen.y())}; }
 
 void AreaPickMap::DrawOverlay(QPainter& painter) {
   if (showOverlays_) DrawProjects(painter);
+  DrawCover(painter);
   DrawRectangle(painter);
 }
 
@@ -135,6 +182,24 @@ void AreaPickMap::DrawProjectNames(QPainter& painter) {
     painter.setPen(kProjectColour);
     painter.drawText(labels.back(), Qt::AlignCenter, name);
   }
+}
+
+void AreaPickMap::DrawCover(QPainter& painter) {
+  if (!cover_ || cover_->Empty()) return;
+  const int level = kWorldZoom - zoom_;
+  const ::TileRange bounds = cover_->Bounds();
+  const CellRect coverTiles{bounds.MinX, bounds.MinY, int64_t{bounds.MaxX} + 1, int64_t{bounds.MaxY} + 1};
+  const CellRect tiles = VisiblePieces(View(), {coverTiles.x0 << level, coverTiles.y0 << level,
+                                                coverTiles.x1 << level, coverTiles.y1 << level}, level);
+  if (tiles.Empty() || tiles.Count() > kMaxTintedTiles || View().pixelsPerTile * std::ldexp(1.0, level) < kMinTintedTilePixels) {
+    return;
+  }
+  const QRectF screen = ScreenRectOf({tiles.x0 << level, tiles.y0 << level, tiles.x1 << level, tiles.y1 << level});
+  const AreaCover& cover = *cover_;
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(screen, CellImage(tiles, screen, [&cover](int64_t x, int64_t y) {
+                      return cover.Contains(static_cast<int32_t>(x), static_cast<int32_t>(y)) ? kCoverColour.rgba() : 0u;
+                    }));
 }
 
 void AreaPickMap::DrawRectangle(QPainter& painter) {

@@ -1,7 +1,8 @@
 // The web map of the area picker: the map view's panning and zooming, plus a rectangle the user
 // draws (Shift+drag, a right-button drag, or any drag in draw mode), adjusts by its edges and
 // corners, and moves by its middle handle or a Ctrl+drag inside it. A plain drag elsewhere pans. The rectangle is shown as the tiles of the download zoom it
-// takes; downloaded projects of that zoom can be drawn over the map with their stored tiles.
+// takes; downloaded projects of that zoom can be drawn over the map with their stored tiles, and
+// the task's shaped area with its outline and, at the download zoom, the tiles it covers.
 #pragma once
 
 #include <memory>
@@ -11,6 +12,9 @@
 #include "engine/project_area.h"
 #include "mapview/area_pick.h"
 #include "mapview/map_widget.h"
+
+class AreaCover;
+struct TaskArea;
 
 namespace mapview {
 
@@ -29,6 +33,7 @@ class AreaPickMap : public MapWidget {
 
  public:
   explicit AreaPickMap(QWidget* parent = nullptr);
+  ~AreaPickMap() override;
 
   void SetDownloadZoom(int zoom);
   int DownloadZoom() const { return zoom_; }
@@ -41,6 +46,13 @@ class AreaPickMap : public MapWidget {
   bool DrawMode() const { return drawMode_; }
   void SetOverlays(std::vector<ProjectOverlay> overlays);
   void ShowOverlays(bool on);
+  // The task's shaped area, or none (null), and its outline in longitudes and latitudes. The
+  // outline is drawn at every scale; the tiles the area covers at the download zoom are tinted
+  // while few enough are in view to tell apart.
+  void SetTaskArea(std::shared_ptr<const TaskArea> area, const std::vector<PointRing>& outline);
+  // The area's tiles at the download zoom; nothing without an area, when they cannot be found,
+  // or when the outline spans too many tiles of that zoom to tint them.
+  const AreaCover* Cover() const { return cover_.get(); }
 
  signals:
   void rectangleChanged();
@@ -57,6 +69,8 @@ class AreaPickMap : public MapWidget {
   enum class Gesture { kNone, kDraw, kEdges, kMove };
   void DrawProjects(QPainter& painter);
   void DrawProjectNames(QPainter& painter);
+  void DrawCover(QPainter& painter);
+  void CoverAtZoom();
   void DrawRectangle(QPainter& painter);
   void DrawMoveHandle(QPainter& painter, QPointF centre);
   int GripAt(QPointF at, Qt::KeyboardModifiers modifiers) const;
@@ -68,6 +82,9 @@ class AreaPickMap : public MapWidget {
   bool drawMode_ = false;
   std::vector<ProjectOverlay> overlays_;
   bool showOverlays_ = false;
+  std::shared_ptr<const TaskArea> taskArea_;
+  std::unique_ptr<const AreaCover> cover_;  // at zoom_
+  WorldRect outlineBounds_;
 
   Gesture gesture_ = Gesture::kNone;
   int edges_ = kNoEdge;

@@ -67,7 +67,8 @@ double StoredShare(const TileStateGrid* states, const CellRect& tiles) {
   for (int64_t y = tiles.y0; y < tiles.y1; ++y) {
     for (int64_t x = tiles.x0; x < tiles.x1; ++x) {
       const TileState state = states->At(x, y);
-      stored += state == TileState::kPresent || state == TileState::kBlank || state == TileState::kUnknown;
+      stored += state == TileState::kPresent || state == TileState::kBlank || state == TileState::kUnknown ||
+                state == TileState::kOutside;
     }
   }
   return static_cast<double>(stored) / static_cast<double>(tiles.Count());

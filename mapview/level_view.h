@@ -29,7 +29,8 @@ int NaturalZoom(const Viewport& view, int zoom);
 // The tiles of area under the view.
 CellRect TilesInView(const Viewport& view, const CellRect& area);
 // The share of the tiles that are, or may yet prove to be, stored: a tile not surveyed yet
-// counts, so a finished level is shown at once rather than after its survey. A level too large
+// counts, so a finished level is shown at once rather than after its survey, and so does one
+// outside a shaped area, which no download asks for. A level too large
 // to survey (no states) counts as whole; no tiles in view count as none.
 double StoredShare(const TileStateGrid* states, const CellRect& tiles);
 

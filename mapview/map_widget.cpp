@@ -18,6 +18,7 @@ namespace {
 
 const QColor kOutside(32, 36, 40);
 constexpr double kClickSlop = 4;  // pixels a press may move and still be a click
+constexpr double kMinHatchedTile = 10;  // tiles smaller than this many pixels show the colour alone
 
 // Edges rounded to whole pixels, so that neighbouring images meet without a seam of background
 // between them when the scale puts their common edge inside a pixel.
@@ -44,13 +45,16 @@ QImage CellImage(const CellRect& cells, const QRectF& screen, const std::functio
   return image;
 }
 
+QBrush DamagedHatch() { return QBrush(QColor(255, 50, 50), Qt::DiagCrossPattern); }
+
 QColor StateColour(TileState state) {
   switch (state) {
     case TileState::kBlank: return {70, 130, 230, 150};
     case TileState::kMissing: return {240, 170, 30, 170};
     case TileState::kFailed: return {225, 40, 40, 200};
     case TileState::kUnknown: return {128, 128, 128, 70};
-    default: return {0, 0, 0, 0};
+    case TileState::kDamaged: return {190, 20, 120, 150};
+    default: return {0, 0, 0, 0};  // stored, or outside a shaped area
   }
 }
 
@@ -92,6 +96,16 @@ void MapWidget::StatesChanged() {
   update();
 }
 
+void MapWidget::SetOutline(const std::vector<PointRing>& rings) {
+  outline_ = QPainterPath();
+  for (const PointRing& ring : rings) {
+    if (ring.empty()) continue;
+    outline_.moveTo(ring.front().first, ring.front().second);
+    for (size_t i = 1; i < ring.size(); ++i) outline_.lineTo(ring[i].first, ring[i].second);
+  }
+  update();
+}
+
 void MapWidget::SetHome(const CellRect& home) {
   home_ = home;
   FitArea();
@@ -127,6 +141,7 @@ void MapWidget::paintEvent(QPaintEvent*) {
   if (area_.Empty()) return;
   const bool complete = DrawImages(painter);
   DrawMarks(painter);
+  DrawOutline(painter);
   painter.setPen(QPen(QColor(255, 255, 255, 160), 1));
   painter.setBrush(Qt::NoBrush);
   painter.drawRect(ScreenRectOf(area_));
@@ -194,6 +209,19 @@ void MapWidget::DrawMarks(QPainter& painter) {
   if (marks.isNull()) return;
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
   painter.drawImage(ScreenRectOf(covered), marks);
+  if (view_.pixelsPerTile >= kMinHatchedTile) DrawDamagedHatch(painter, covered);
+}
+
+// Damaged tiles are told from failed ones by a cross hatch as well as their colour, once tiles
+// are large enough on screen for it to show.
+void MapWidget::DrawDamagedHatch(QPainter& painter, const CellRect& tiles) {
+  if (states_->Count(TileState::kDamaged) == 0) return;
+  const QBrush hatch = DamagedHatch();
+  for (int64_t y = tiles.y0; y < tiles.y1; ++y) {
+    for (int64_t x = tiles.x0; x < tiles.x1; ++x) {
+      if (states_->At(x, y) == TileState::kDamaged) painter.fillRect(ScreenRectOf({x, y, x + 1, y + 1}), hatch);
+    }
+  }
 }
 
 // One pixel a tile in view, or one a screen pixel when tiles are smaller than pixels.
@@ -213,6 +241,22 @@ const QImage& MapWidget::Marks(CellRect& covered) {
     return states_->Selected(x, y) ? kSelectedColour.rgba() : colours[static_cast<int>(states_->At(x, y))];
   });
   return marks_;
+}
+
+// A dark line under a light one, so the outline shows over imagery of any colour.
+void MapWidget::DrawOutline(QPainter& painter) {
+  if (outline_.isEmpty()) return;
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setTransform(QTransform(view_.pixelsPerTile, 0, 0, view_.pixelsPerTile, view_.ScreenX(0), view_.ScreenY(0)));
+  painter.setBrush(Qt::NoBrush);
+  QPen under(QColor(0, 0, 0, 150), 3);
+  under.setCosmetic(true);
+  painter.strokePath(outline_, under);
+  QPen over(QColor(255, 235, 60), 1.5);
+  over.setCosmetic(true);
+  painter.strokePath(outline_, over);
+  painter.restore();
 }
 
 CellRect MapWidget::TilesBetween(QPointF a, QPointF b) const {

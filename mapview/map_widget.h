@@ -7,7 +7,9 @@
 #include <functional>
 #include <optional>
 
+#include <QBrush>
 #include <QImage>
+#include <QPainterPath>
 #include <QPoint>
 #include <QWidget>
 
@@ -20,6 +22,8 @@ namespace mapview {
 class PieceCache;
 
 QColor StateColour(TileState state);
+// Drawn over damaged tiles' colour when they are large enough on screen.
+QBrush DamagedHatch();
 // An image of the cells (tiles) that will be drawn over the screen rectangle: one pixel a cell, or
 // one a screen pixel, sampling the cells, when cells are smaller than pixels.
 QImage CellImage(const CellRect& cells, const QRectF& screen, const std::function<QRgb(int64_t, int64_t)>& colourOf);
@@ -42,6 +46,8 @@ class MapWidget : public QWidget {
   // The marks to draw (none when null); StatesChanged redraws them after changes.
   void SetStates(TileStateGrid* states);
   void StatesChanged();
+  // A shape's outline drawn as a thin line over the marks: rings of positions on the grid shown.
+  void SetOutline(const std::vector<PointRing>& rings);
   // The part of the area that the first view and Home fit (the whole area unless set).
   void SetHome(const CellRect& home);
   void FitArea();
@@ -82,6 +88,8 @@ class MapWidget : public QWidget {
   bool DrawImages(QPainter& painter);
   bool DrawFromCoarser(QPainter& painter, const PieceKey& image);
   void DrawMarks(QPainter& painter);
+  void DrawDamagedHatch(QPainter& painter, const CellRect& tiles);
+  void DrawOutline(QPainter& painter);
   const QImage& Marks(CellRect& covered);
   CellRect TilesBetween(QPointF a, QPointF b) const;
 
@@ -91,6 +99,7 @@ class MapWidget : public QWidget {
   int firstPieceLevel_ = kFirstOverviewLevel;
   bool coarserForMissing_ = false;
   TileStateGrid* states_ = nullptr;
+  QPainterPath outline_;  // in grid positions
   Viewport view_;
   bool userMoved_ = false;  // until the user pans or zooms, a resize fits the area again
   std::optional<std::pair<int64_t, int64_t>> lastClickedTile_;

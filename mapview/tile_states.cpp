@@ -12,17 +12,30 @@ TileStateGrid::TileStateGrid(const CellRect& area) : area_(area) {
 }
 
 TileState TileStateGrid::Shown(uint8_t cell) {
+  if (cell & kOutsideBit) return TileState::kOutside;
+  const bool damaged = (cell & kDamagedBit) != 0;
   switch (static_cast<FileState>(cell & kFileMask)) {
-    case FileState::kPresent: return TileState::kPresent;
-    case FileState::kBlank: return TileState::kBlank;
+    case FileState::kPresent: return damaged ? TileState::kDamaged : TileState::kPresent;
+    case FileState::kBlank: return damaged ? TileState::kDamaged : TileState::kBlank;
     case FileState::kMissing: return (cell & kFailedBit) ? TileState::kFailed : TileState::kMissing;
-    default: return (cell & kFailedBit) ? TileState::kFailed : TileState::kUnknown;
+    default:
+      if (cell & kFailedBit) return TileState::kFailed;
+      return damaged ? TileState::kDamaged : TileState::kUnknown;
   }
 }
 
 bool TileStateGrid::Selectable(uint8_t cell) {
   const TileState shown = Shown(cell);
-  return shown == TileState::kMissing || shown == TileState::kFailed;
+  return shown == TileState::kMissing || shown == TileState::kFailed || shown == TileState::kDamaged;
+}
+
+void TileStateGrid::SetOutside(const std::function<bool(int64_t x, int64_t y)>& outside) {
+  for (int64_t y = area_.y0; y < area_.y1; ++y) {
+    for (int64_t x = area_.x0; x < area_.x1; ++x) {
+      uint8_t& cell = cells_[Index(x, y)];
+      Replace(cell, outside(x, y) ? (cell | kOutsideBit) : (cell & ~kOutsideBit));
+    }
+  }
 }
 
 void TileStateGrid::Replace(uint8_t& cell, uint8_t next) {
@@ -48,18 +61,28 @@ void TileStateGrid::ForgetFiles() {
   for (uint8_t& cell : cells_) Replace(cell, cell & ~kFileMask);
 }
 
-void TileStateGrid::SetListedFailed(const std::vector<TileXY>& tiles) {
-  for (const auto& [x, y] : listedFailed_) {
+void TileStateGrid::SetListed(const std::vector<TileXY>& tiles, uint8_t bit, std::vector<TileXY>& listed) {
+  for (const auto& [x, y] : listed) {
     uint8_t& cell = cells_[Index(x, y)];
-    Replace(cell, cell & ~kFailedBit);
+    Replace(cell, cell & ~bit);
   }
-  listedFailed_.clear();
+  listed.clear();
   for (const auto& [x, y] : tiles) {
     if (!area_.Contains(x, y)) continue;
     uint8_t& cell = cells_[Index(x, y)];
-    Replace(cell, cell | kFailedBit);
-    listedFailed_.emplace_back(x, y);
+    Replace(cell, cell | bit);
+    listed.emplace_back(x, y);
   }
+}
+
+void TileStateGrid::SetListedFailed(const std::vector<TileXY>& tiles) { SetListed(tiles, kFailedBit, listedFailed_); }
+
+void TileStateGrid::SetListedDamaged(const std::vector<TileXY>& tiles) { SetListed(tiles, kDamagedBit, listedDamaged_); }
+
+void TileStateGrid::ForgetDamaged(int64_t x, int64_t y) {
+  if (!area_.Contains(x, y)) return;
+  uint8_t& cell = cells_[Index(x, y)];
+  Replace(cell, cell & ~kDamagedBit);
 }
 
 void TileStateGrid::Toggle(int64_t x, int64_t y) {
@@ -75,6 +98,13 @@ void TileStateGrid::SelectIn(const CellRect& tiles) {
       uint8_t& cell = cells_[Index(x, y)];
       Replace(cell, cell | kSelectedBit);
     }
+  }
+}
+
+void TileStateGrid::SelectVerifyListed() {
+  for (const auto& [x, y] : listedDamaged_) {
+    uint8_t& cell = cells_[Index(x, y)];
+    Replace(cell, cell | kSelectedBit);
   }
 }
 

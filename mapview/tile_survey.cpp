@@ -87,12 +87,12 @@ bool SurveyTileFolder(const ProjectArea& area, const std::string& blankBytes, co
   return true;
 }
 
-std::vector<TileXY> ReadFailedTiles(const ProjectArea& area) {
+std::vector<TileXY> ReadListedTiles(const ProjectArea& area, const std::string& listFile) {
   std::vector<TileXY> tiles;
-  if (!qm::FileExists(area.failedList)) return tiles;
+  if (!qm::FileExists(listFile)) return tiles;
   std::vector<std::string> lines;
   try {
-    lines = qm::ReadTextFileLines(area.failedList);
+    lines = qm::ReadTextFileLines(listFile);
   } catch (const std::exception&) {
     return tiles;  // a list being replaced this instant is read again on its next change
   }
@@ -101,6 +101,12 @@ std::vector<TileXY> ReadFailedTiles(const ProjectArea& area) {
     if (const auto tile = TileOfFileName(area, qm::ExtractFileName(path))) tiles.push_back(*tile);
   }
   return tiles;
+}
+
+std::vector<TileXY> ReadFailedTiles(const ProjectArea& area) { return ReadListedTiles(area, area.failedList); }
+
+std::string VerifyListOf(const ProjectArea& area) {
+  return qm::ExtractFilePath(area.failedList) + area.name + "_verify.ftl";
 }
 
 std::string FetchListFor(const ProjectArea& area, const std::string& tileServer, const std::vector<TileXY>& tiles) {

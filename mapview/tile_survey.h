@@ -35,8 +35,12 @@ FileState FileStateOf(const std::string& path, const std::string& blankBytes);
 bool SurveyTileFolder(const ProjectArea& area, const std::string& blankBytes, const std::atomic<bool>& stop,
                       const std::function<void(std::vector<TileFile>&&)>& report);
 
-// The area's tiles that the failed-tile list names (none when there is no list).
+// The area's tiles that a list of "path|url" lines names (none when there is no list).
+std::vector<TileXY> ReadListedTiles(const ProjectArea& area, const std::string& listFile);
+// The area's tiles that the failed-tile list names.
 std::vector<TileXY> ReadFailedTiles(const ProjectArea& area);
+// NAME_verify.ftl beside the project: the tiles a verify found damaged, not images, or missing.
+std::string VerifyListOf(const ProjectArea& area);
 
 // A failed-tile list for the given tiles ("path|url" lines, CR LF), to fetch them again.
 std::string FetchListFor(const ProjectArea& area, const std::string& tileServer, const std::vector<TileXY>& tiles);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace mapview {
 
@@ -22,6 +24,9 @@ struct CellRect {
   bool operator==(const CellRect&) const = default;
 };
 CellRect Intersection(const CellRect& a, const CellRect& b);
+
+// A line of points: longitude and latitude pairs, or positions on a tile grid.
+using PointRing = std::vector<std::pair<double, double>>;
 
 struct PieceKey {
   int level = 0;

@@ -15,7 +15,7 @@ for file in icons/hicolor/scalable/apps/quillmere.svg icons/hicolor/48x48/apps/q
             quillmere/blankimg/blank.jpg quillmere/help/help.html; do
   [ -s "$share/$file" ] || { echo "missing from the installed tree: share/$file"; exit 1; }
 done
-for program in quillmere quillmere-cli quillmere-verify mapviewer mapcombiner quillmere-tileserver; do
+for program in quillmere quillmere-cli quillmere-verify quillmere-area mapviewer mapcombiner quillmere-tileserver; do
   [ -x "$prefix/bin/$program" ] || { echo "missing from the installed tree: bin/$program"; exit 1; }
 done
 out=$("$prefix/bin/quillmere-cli" estimate --left 0 --right 1 --top 1 --bottom 0 --zoom 10)

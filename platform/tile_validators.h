@@ -14,6 +14,9 @@ inline constexpr const char* kEtagAttribute = "user.quillmere.etag";
 // An ETag longer than this, or with a line break, is not kept: no real server sends one.
 inline constexpr size_t kMaxEtagBytes = 1024;
 
+// Whether an ETag may be kept and sent back: not empty, at most kMaxEtagBytes, no line break.
+bool UsableEtag(const std::string& etag);
+
 struct TileValidators {
   std::optional<std::string> etag;  // none when the file keeps none (or its file system cannot)
   std::optional<std::time_t> time;  // the file's modification time; none when it cannot be read

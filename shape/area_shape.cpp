@@ -1,6 +1,8 @@
 // Reading a download area from a vector file over GDAL/OGR.
 #include "shape/area_shape.h"
 
+#include "shape/geojson_text.h"
+
 #include <gdal_priv.h>
 #include <ogr_geometry.h>
 #include <ogr_spatialref.h>
@@ -101,6 +103,8 @@ AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
   if (!(bufferMetres >= 0)) throw ShapeError("The buffer should be zero or more metres.");
   GDALAllRegister();
   CPLErrorReset();
+  VSIStatBufL stat;
+  if (VSIStatL(path.c_str(), &stat) != 0) throw ShapeError("The file " + path + " does not exist.");
   std::unique_ptr<GDALDataset, DatasetCloser> file(
       GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
   if (!file) {
@@ -132,15 +136,48 @@ AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
   return shape;
 }
 
+AreaShape AreaShape::FromGeoJson(const std::string& text) {
+  CPLErrorReset();
+  std::unique_ptr<OGRGeometry> g(OGRGeometryFactory::createFromGeoJson(text.c_str()));
+  if (!g || g->IsEmpty()) {
+    const std::string why = CPLGetLastErrorMsg();
+    throw ShapeError("The area file holds no shape" + (why.empty() ? "." : ": " + why));
+  }
+  if (!dynamic_cast<const OGRGeometryCollection*>(g.get())) {
+    auto all = std::make_unique<OGRGeometryCollection>();
+    all->addGeometryDirectly(g.release());
+    g = std::move(all);
+  }
+  return AreaShape(std::move(g));
+}
+
+namespace {
+
+void AddRings(const OGRGeometry& g, std::vector<AreaShape::Ring>& rings) {
+  if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
+    for (const OGRGeometry* part : *parts) AddRings(*part, rings);
+  } else if (const auto* polygon = dynamic_cast<const OGRPolygon*>(&g)) {
+    for (const OGRLinearRing* ring : *polygon) AddRings(*ring, rings);
+  } else if (const auto* line = dynamic_cast<const OGRSimpleCurve*>(&g)) {
+    AreaShape::Ring ring;
+    ring.reserve(static_cast<size_t>(line->getNumPoints()));
+    for (const OGRPoint& point : *line) ring.emplace_back(point.getX(), point.getY());
+    rings.push_back(std::move(ring));
+  }
+}
+
+}  // namespace
+
+std::vector<AreaShape::Ring> AreaShape::Rings() const {
+  std::vector<Ring> rings;
+  AddRings(*geometry_, rings);
+  return rings;
+}
+
 DegreeBox AreaShape::Bounds() const {
   OGREnvelope box;
   geometry_->getEnvelope(&box);
   return {box.MinX, box.MinY, box.MaxX, box.MaxY};
 }
 
-std::string AreaShape::GeoJson() const {
-  char* json = geometry_->exportToJson();
-  const std::string text = json ? json : "";
-  CPLFree(json);
-  return text;
-}
+std::string AreaShape::GeoJson() const { return GeoJsonText(*geometry_); }

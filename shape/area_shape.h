@@ -5,6 +5,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 class OGRGeometry;
 
@@ -23,6 +25,8 @@ class AreaShape {
   // degrees. Throws ShapeError for a file it cannot read, one without points, lines or areas, a
   // negative buffer, and a shape beyond 85 degrees of latitude.
   static AreaShape Read(const std::string& path, double bufferMetres = 0);
+  // The shape of a GeoJSON text in degrees, as written by GeoJson(); no buffer.
+  static AreaShape FromGeoJson(const std::string& text);
   AreaShape(AreaShape&&) noexcept;
   AreaShape& operator=(AreaShape&&) noexcept;
   ~AreaShape();
@@ -31,6 +35,10 @@ class AreaShape {
   // As GeoJSON (EPSG:4326), for the copy kept beside a project.
   std::string GeoJson() const;
   const OGRGeometry& Geometry() const { return *geometry_; }
+  // Every ring of every polygon (outer rings and holes) and every line that no buffer widened,
+  // as longitude, latitude points, for drawing the outline.
+  using Ring = std::vector<std::pair<double, double>>;
+  std::vector<Ring> Rings() const;
 
  private:
   explicit AreaShape(std::unique_ptr<OGRGeometry> geometry);

@@ -1,12 +1,16 @@
-// Rasterising a shape onto the tile grid: the shape is cut into bands of rows, halving them until
-// one row is left (so the work grows with the outline times the depth, not with the rows), and in
-// one row each connected piece touches the columns between its westmost and eastmost points.
+// Rasterising a shape onto the tile grid: the shape is cut into bands of columns, halving them
+// until one column is left (so the work grows with the outline times the depth, not with the
+// columns), and in one column each connected piece touches the rows between its northmost and
+// southmost points.
 #include "shape/tile_cover.h"
 
+#include <cpl_error.h>
 #include <ogr_geometry.h>
 
 #include <algorithm>
-#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/Commonfunc.h"
 #include "shape/area_shape.h"
@@ -15,28 +19,31 @@ namespace {
 
 class CoverBuilder {
  public:
-  CoverBuilder(TileCover& cover, const DegreeBox& box) : cover_(cover), box_(box) {}
+  CoverBuilder(int zoom, int32_t minX, const DegreeBox& box, std::vector<std::vector<RowInterval>>& columns)
+      : zoom_(zoom), minX_(minX), box_(box), columns_(columns) {}
 
-  void Walk(const OGRGeometry& g, int32_t y0, int32_t y1) {
+  void Walk(const OGRGeometry& g, int32_t x0, int32_t x1) {
     if (g.IsEmpty()) return;
-    if (y0 == y1) {
-      AddPieces(g, y0);
+    if (x0 == x1) {
+      AddPieces(g, x0);
       return;
     }
-    const int32_t mid = y0 + (y1 - y0) / 2;
-    for (const auto& [first, last] : {std::pair{y0, mid}, std::pair{mid + 1, y1}}) {
+    const int32_t mid = x0 + (x1 - x0) / 2;
+    for (const auto& [first, last] : {std::pair{x0, mid}, std::pair{mid + 1, x1}}) {
       const std::unique_ptr<OGRPolygon> band = Band(first, last);
       std::unique_ptr<OGRGeometry> piece(g.Intersection(band.get()));
-      if (piece) Walk(*piece, first, last);
+      // A failed cut would drop tiles without a word.
+      if (!piece) throw ShapeError("The shape cannot be cut into tiles: " + std::string(CPLGetLastErrorMsg()));
+      Walk(*piece, first, last);
     }
   }
 
  private:
-  // Rows first..last, edges included, a little wider than the shape.
+  // Columns first..last, edges included, a little higher than the shape.
   std::unique_ptr<OGRPolygon> Band(int32_t first, int32_t last) const {
-    const auto z = static_cast<uint8_t>(cover_.zoom);
-    const double north = TileYToLat(first, z), south = TileYToLat(static_cast<double>(last) + 1, z);
-    const double west = std::max(-180.0, box_.west - 1), east = std::min(180.0, box_.east + 1);
+    const auto z = static_cast<uint8_t>(zoom_);
+    const double west = TileXToLon(first, z), east = TileXToLon(static_cast<double>(last) + 1, z);
+    const double north = std::min(90.0, box_.north + 1), south = std::max(-90.0, box_.south - 1);
     OGRLinearRing ring;
     ring.addPoint(west, north);
     ring.addPoint(east, north);
@@ -48,77 +55,53 @@ class CoverBuilder {
     return band;
   }
 
-  // A connected piece meets every column between its west and east ends.
-  void AddPieces(const OGRGeometry& g, int32_t y) {
+  // A connected piece meets every row between its north and south ends.
+  void AddPieces(const OGRGeometry& g, int32_t x) {
     if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
-      for (const OGRGeometry* part : *parts) AddPieces(*part, y);
+      for (const OGRGeometry* part : *parts) AddPieces(*part, x);
       return;
     }
     if (g.IsEmpty()) return;
     OGREnvelope box;
     g.getEnvelope(&box);
-    const auto z = static_cast<uint8_t>(cover_.zoom);
-    const int32_t last = static_cast<int32_t>((int64_t{1} << cover_.zoom) - 1);
-    const int32_t west = std::clamp(LonToTileX(box.MinX, z), 0, last);
-    const int32_t east = std::clamp(LonToTileX(box.MaxX, z), 0, last);
-    cover_.rows[static_cast<size_t>(y - cover_.minY)].push_back({west, east});
+    const auto z = static_cast<uint8_t>(zoom_);
+    const int32_t last = static_cast<int32_t>((int64_t{1} << zoom_) - 1);
+    const int32_t north = std::clamp(LatToTileY(box.MaxY, z), 0, last);
+    const int32_t south = std::clamp(LatToTileY(box.MinY, z), 0, last);
+    columns_[static_cast<size_t>(x - minX_)].push_back({north, south});
   }
 
-  TileCover& cover_;
+  const int zoom_;
+  const int32_t minX_;
   const DegreeBox box_;
+  std::vector<std::vector<RowInterval>>& columns_;
 };
 
-void MergeIntervals(std::vector<ColumnInterval>& row) {
-  std::sort(row.begin(), row.end(), [](const ColumnInterval& a, const ColumnInterval& b) { return a.first < b.first; });
-  std::vector<ColumnInterval> merged;
-  for (const ColumnInterval& i : row) {
-    if (!merged.empty() && i.first <= merged.back().last + 1) {
-      merged.back().last = std::max(merged.back().last, i.last);
-    } else {
-      merged.push_back(i);
-    }
+template <typename Visit>
+void ForEachPart(const OGRGeometry& g, Visit&& visit) {
+  if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
+    for (const OGRGeometry* part : *parts) ForEachPart(*part, visit);
+  } else if (!g.IsEmpty()) {
+    visit(g);
   }
-  row.swap(merged);
 }
 
 }  // namespace
 
-int64_t TileCover::Tiles() const {
-  int64_t tiles = 0;
-  for (const auto& row : rows) {
-    for (const ColumnInterval& i : row) tiles += int64_t{i.last} - i.first + 1;
-  }
-  return tiles;
-}
-
-bool TileCover::Contains(int32_t x, int32_t y) const {
-  if (y < minY || y > maxY) return false;
-  const auto& row = rows[static_cast<size_t>(y - minY)];
-  const auto at = std::upper_bound(row.begin(), row.end(), x,
-                                   [](int32_t value, const ColumnInterval& i) { return value < i.first; });
-  return at != row.begin() && x <= std::prev(at)->last;
-}
-
-TileCover CoverOf(const AreaShape& shape, int zoom) {
-  TileCover cover;
-  cover.zoom = zoom;
+AreaCover CoverOf(const AreaShape& shape, int zoom) {
   const DegreeBox box = shape.Bounds();
   const auto z = static_cast<uint8_t>(zoom);
-  cover.minY = LatToTileY(box.north, z);
-  cover.maxY = LatToTileY(box.south, z);
-  cover.rows.resize(static_cast<size_t>(cover.maxY - cover.minY + 1));
-  CoverBuilder builder(cover, box);
-  // Areas, lines and points separately: the cut of a mixed collection is not defined.
-  const auto& parts = dynamic_cast<const OGRGeometryCollection&>(shape.Geometry());
-  for (const OGRGeometry* part : parts) builder.Walk(*part, cover.minY, cover.maxY);
-  cover.minX = std::numeric_limits<int32_t>::max();
-  cover.maxX = std::numeric_limits<int32_t>::min();
-  for (auto& row : cover.rows) {
-    MergeIntervals(row);
-    if (row.empty()) continue;
-    cover.minX = std::min(cover.minX, row.front().first);
-    cover.maxX = std::max(cover.maxX, row.back().last);
-  }
-  if (cover.minX > cover.maxX) cover.minX = 0, cover.maxX = -1;
-  return cover;
+  const int32_t last = static_cast<int32_t>((int64_t{1} << zoom) - 1);
+  const int32_t minX = std::clamp(LonToTileX(box.west, z), 0, last);
+  const int32_t maxX = std::clamp(LonToTileX(box.east, z), 0, last);
+  std::vector<std::vector<RowInterval>> columns(static_cast<size_t>(maxX - minX + 1));
+  CoverBuilder builder(zoom, minX, box, columns);
+  // Every polygon, line and point on its own: the cut of a mixed collection is not defined, and
+  // polygons of different features may overlap, which a multipolygon may not.
+  ForEachPart(shape.Geometry(), [&](const OGRGeometry& part) {
+    OGREnvelope box;
+    part.getEnvelope(&box);
+    builder.Walk(part, std::clamp(LonToTileX(box.MinX, z), 0, last), std::clamp(LonToTileX(box.MaxX, z), 0, last));
+  });
+  return AreaCover(zoom, minX, std::move(columns));
 }

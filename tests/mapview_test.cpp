@@ -165,6 +165,30 @@ TEST_F(ProjectOnDisk, TileStatesComeFromTheFolderTheBlankTileAndTheFailedList) {
   EXPECT_EQ(grid.Count(TileState::kFailed), 0);
 }
 
+// A stored tile the verify list names is damaged, a missing one stays missing; tiles outside a
+// shaped area are outside whatever their file, never selected, and leave the other counts.
+TEST_F(ProjectOnDisk, VerifyListAndShapedAreaChangeWhatTilesShow) {
+  Tile(10, 20, "cut short");
+  Tile(13, 22, "imagery");
+  qm::WriteFileAtomic(VerifyListOf(area), area.TilePath(10, 20) + "|u\r\n" + area.TilePath(11, 20) + "|u\r\n");
+  EXPECT_EQ(VerifyListOf(area), area.tileFolder.substr(0, area.tileFolder.size() - 1) + "_verify.ftl");
+  TileStateGrid grid = Surveyed();
+  grid.SetOutside([](int64_t x, int64_t y) { return x == 13 && y >= 21; });
+  grid.SetListedDamaged(ReadListedTiles(area, VerifyListOf(area)));
+  EXPECT_EQ(grid.At(10, 20), TileState::kDamaged);
+  EXPECT_EQ(grid.At(11, 20), TileState::kMissing);
+  EXPECT_EQ(grid.At(13, 22), TileState::kOutside);
+  EXPECT_EQ(grid.Count(TileState::kOutside), 2);
+  EXPECT_EQ(grid.Count(TileState::kMissing), 12 - 2 - 1);
+  grid.SelectIn({0, 0, 100, 100});
+  EXPECT_EQ(grid.SelectedCount(), 10) << "the damaged and the missing tiles inside";
+  grid.ClearSelection();
+  grid.SelectVerifyListed();
+  EXPECT_EQ(grid.SelectedTiles(), (std::vector<TileXY>{{10, 20}, {11, 20}}));
+  grid.ForgetDamaged(10, 20);
+  EXPECT_EQ(grid.At(10, 20), TileState::kPresent);
+}
+
 TEST_F(ProjectOnDisk, FetchListNamesEachTilesFileAndUrl) {
   EXPECT_EQ(FetchListFor(area, "127.0.0.1:8080", {{12, 21}}),
             area.TilePath(12, 21) + "|http://127.0.0.1:8080" + std::string(kSatelliteTilePath) + "12/12/21" +

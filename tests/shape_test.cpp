@@ -15,8 +15,8 @@ namespace {
 
 // Tiles whose closed square meets the shape, counted tile by tile over the cover's bounding range
 // and a margin; every one must be in the cover and the cover must hold no other.
-void ExpectCoverCountedTileByTile(const AreaShape& shape, const TileCover& cover) {
-  const auto z = static_cast<uint8_t>(cover.zoom);
+void ExpectCoverCountedTileByTile(const AreaShape& shape, const AreaCover& cover) {
+  const auto z = static_cast<uint8_t>(cover.Zoom());
   const DegreeBox box = shape.Bounds();
   int64_t counted = 0;
   for (int32_t y = LatToTileY(box.north, z) - 1; y <= LatToTileY(box.south, z) + 1; ++y) {
@@ -50,7 +50,7 @@ TEST_F(Shapes, APolygonWithAHoleCoversTheTilesItTouchesAndNotThoseOfItsHole) {
   const AreaShape shape = AreaShape::Read(Write("park.geojson", R"({"type": "Polygon", "coordinates": [
       [[10.013, 45.011], [10.207, 45.004], [10.198, 45.193], [10.021, 45.207], [10.013, 45.011]],
       [[10.061, 45.057], [10.152, 45.059], [10.149, 45.148], [10.063, 45.151], [10.061, 45.057]]]})"));
-  const TileCover cover = CoverOf(shape, 14);
+  const AreaCover cover = CoverOf(shape, 14);
   ExpectCoverCountedTileByTile(shape, cover);
   // A tile in the middle of the hole is left out; one of the ring is in.
   EXPECT_FALSE(cover.Contains(LonToTileX(10.105, 14), LatToTileY(45.1, 14)));
@@ -73,8 +73,16 @@ TEST_F(Shapes, ATrackIsWidenedByMetresOnTheGroundAndAPointTakesItsTile) {
   ExpectCoverCountedTileByTile(line, CoverOf(line, 15));
   EXPECT_LT(CoverOf(line, 15).Tiles(), CoverOf(track, 15).Tiles());
 
+  // The area file a task keeps reads back as exactly the widened track, so a continued task covers
+  // the same tiles.
+  const AreaShape back = AreaShape::FromGeoJson(track.GeoJson());
+  std::vector<unsigned char> wkb(track.Geometry().WkbSize()), backWkb(back.Geometry().WkbSize());
+  track.Geometry().exportToWkb(wkbNDR, wkb.data());
+  back.Geometry().exportToWkb(wkbNDR, backWkb.data());
+  EXPECT_EQ(wkb, backWkb);
+
   const AreaShape point = AreaShape::Read(Write("hut.geojson", R"({"type": "Point", "coordinates": [7.6541, 45.9763]})"));
-  const TileCover one = CoverOf(point, 16);
+  const AreaCover one = CoverOf(point, 16);
   EXPECT_EQ(one.Tiles(), 1);
   EXPECT_TRUE(one.Contains(LonToTileX(7.6541, 16), LatToTileY(45.9763, 16)));
 }
@@ -88,7 +96,9 @@ TEST_F(Shapes, FilesWithoutAUsableShapeAreRefusedWithTheirReason) {
     }
     return std::string("read");
   };
-  EXPECT_EQ(refusal(dir.File("none.gpx")).rfind("Cannot read " + dir.File("none.gpx") + " as a vector file", 0), 0u);
+  EXPECT_EQ(refusal(dir.File("none.gpx")), "The file " + dir.File("none.gpx") + " does not exist.");
+  const std::string notes = Write("notes.txt", "a shopping list");
+  EXPECT_EQ(refusal(notes).rfind("Cannot read " + notes + " as a vector file", 0), 0u);
   const std::string empty = Write("empty.geojson", R"({"type": "FeatureCollection", "features": []})");
   EXPECT_EQ(refusal(empty), empty + " holds no points, lines or areas.");
   const std::string polar = Write("polar.geojson", R"({"type": "Point", "coordinates": [10, 86]})");

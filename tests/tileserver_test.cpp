@@ -23,6 +23,7 @@
 #include "demo/regular_file.h"
 #include "demo/tile_provider.h"
 #include "demo/tile_request.h"
+#include "download/refresh_run.h"
 #include "engine/tile_server_setting.h"
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
@@ -168,6 +169,22 @@ TEST(DemoTileServer, ASmallAreaDownloadsAsValidTilesThroughTheRealPath) {
   }
   EXPECT_EQ(tiles, 12);
   EXPECT_TRUE(rig.controller.Failed().Lines().empty());
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(DemoTileServer, TilesItServedAreFoundUnchangedByARefresh) {
+  TileServerProcess server({});
+  ASSERT_GT(server.Port(), 0) << server.StartLine();
+  TempDir dir;
+  qmtest::ControllerRig rig(dir, server.HostPort(), DownloadPauses::Zero());
+  rig.controller.BitBtn1Click(qmtest::ExampleInputs(dir));
+  ASSERT_TRUE(rig.RunToEnd());
+  RefreshSettings settings;
+  settings.tileServer = server.HostPort();
+  settings.pauses = DownloadPauses::Zero();
+  const RefreshReport report = RefreshRun(rig.controller.CurrentTask()->ProjectFile(), settings).Run();
+  EXPECT_EQ(report.tiles, 12);
+  EXPECT_EQ(report.counts.unchanged, 12) << RefreshSummaryText(report);
   EXPECT_EQ(server.Stop(), 0);
 }
 

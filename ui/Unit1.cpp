@@ -25,6 +25,7 @@
 #include "ui/area_picker_dialog.h"
 #include "ui/desktop_open.h"
 #include "ui/list_progress_dialog.h"
+#include "ui/refresh_dialog.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
 
@@ -58,6 +59,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
     OpenWithDesktop(target, [this](const QString& reason) { qm::ShowMessage(reason.toStdString()); });
   };
   RunAreaPicker = [](AreaPickerDialog& dialog) { return dialog.exec(); };
+  RunRefreshDialog = [](RefreshDialog& dialog) { dialog.exec(); };
 }
 
 TForm1::~TForm1() {
@@ -67,6 +69,7 @@ TForm1::~TForm1() {
 
 void TForm1::SetDownloadPauses(const DownloadPauses& pauses) {
   if (controller_ && controller_->Running()) return;
+  refreshPauses_ = pauses;
   controller_ = std::make_unique<DownloadController>(*this, bridge_, qm::ConfigFilePath(programFolder_),
                                                      pauses, programFolder_);
 }
@@ -76,6 +79,9 @@ void TForm1::ConnectHandlers() {
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button4, &QPushButton::clicked, this, &TForm1::LoadParametersfromprojectfilel1Click);
   connect(PickOnMapButton, &QPushButton::clicked, this, &TForm1::PickOnMapClick);
+  connect(AreaFileButton, &QPushButton::clicked, this, &TForm1::AreaFromFileClick);
+  connect(AreaClearButton, &QPushButton::clicked, this, &TForm1::ClearArea);
+  connect(EditBuffer, &QLineEdit::editingFinished, this, &TForm1::BufferEdited);
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   // Enter in any edit field presses the window's default button.
   for (QLineEdit* edit : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6}) {
@@ -95,6 +101,7 @@ void TForm1::ConnectHandlers() {
   connect(Mapviewer1, &QAction::triggered, this, &TForm1::Mapviewer1Click);
   connect(CombineImages1, &QAction::triggered, this, &TForm1::CombineImages1Click);
   connect(ReDownloadfailedfiles1, &QAction::triggered, this, &TForm1::ReDownloadfailedfiles1Click);
+  connect(RefreshTiles1, &QAction::triggered, this, &TForm1::RefreshTiles1Click);
   connect(Usermanual1, &QAction::triggered, this, &TForm1::Usermanual1Click);
   connect(Homepage1, &QAction::triggered, this, &TForm1::Homepage1Click);
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
@@ -181,6 +188,7 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
     UpDownTo->SetPosition(fields.Zoom);
     Edit5->setText(QString::number(fields.Zoom));  // as stored, even outside the spinner's range
     EditZoomTo->setText(Edit5->text());
+    OpenProjectArea(file.toStdString());
     ShowEstimate();
   });
 }
@@ -229,6 +237,16 @@ void TForm1::ConvertLongitudeorLatitudetodegreen1Click() {
 
 void TForm1::ReDownloadfailedfiles1Click() {
   if (frmFlt) frmFlt->exec();
+}
+
+// The refresh window opens on the current task; while its download runs, that task is not refreshed.
+void TForm1::RefreshTiles1Click() {
+  RefreshDialog dialog(programFolder_, refreshPauses_, this);
+  if (const TDownTask* task = controller_->CurrentTask()) {
+    dialog.SetProject(QString::fromStdString(task->ProjectFile()));
+    if (controller_->Running()) dialog.SetBusyProject(task->ProjectFile());
+  }
+  RunRefreshDialog(dialog);
 }
 
 void TForm1::About1Click() {

@@ -22,6 +22,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class RefreshDialog;
 class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
@@ -56,10 +57,14 @@ class TForm1 : public QMainWindow, public ControllerView {
   // Each returns the chosen path, or an empty text when cancelled.
   std::function<QString()> PickFolder;
   std::function<QString()> PickProjectFile;
+  // The file dialog of "Area from file..."; tests replace it.
+  std::function<QString()> PickAreaFile;
   // Opens a file, program or URL with the desktop's default handler; tests replace it.
   std::function<void(const std::string&)> OpenInShell;
   // Runs the area picker and returns its QDialog result; tests replace it.
   std::function<int(AreaPickerDialog&)> RunAreaPicker;
+  // Shows the refresh window (modal); tests replace it.
+  std::function<void(RefreshDialog&)> RunRefreshDialog;
   // Shows the lines that are waiting for the memos now (they are added in batches).
   void FlushMemos();
 
@@ -96,6 +101,12 @@ class TForm1 : public QMainWindow, public ControllerView {
   QLineEdit* Edit6;
   QPushButton* Button1;
   QPushButton* PickOnMapButton;
+  // Only the tiles of a shape from a vector file, its lines and points widened by a buffer.
+  QPushButton* AreaFileButton;
+  QLabel* AreaName;
+  QPushButton* AreaClearButton;
+  QLabel* LabelBuffer;
+  QLineEdit* EditBuffer;
   QLabel* LabelTotalxy;
   QPushButton* BitBtn1;
   QFrame* Panel3;
@@ -122,6 +133,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   QAction* CombineImages1;
   QAction* N5;
   QAction* ReDownloadfailedfiles1;
+  QAction* RefreshTiles1;
   QMenu* Help1;
   QAction* Usermanual1;
   QAction* Homepage1;
@@ -133,6 +145,9 @@ class TForm1 : public QMainWindow, public ControllerView {
   void BitBtn1Click();
   void Button1Click();
   void PickOnMapClick();
+  void AreaFromFileClick();
+  void BufferEdited();
+  void ClearArea();
   void Timer1Timer();
   void LoadParametersfromprojectfilel1Click();
   void Viewlogfile1Click();
@@ -142,6 +157,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   void Mapviewer1Click();
   void CombineImages1Click();
   void ReDownloadfailedfiles1Click();
+  void RefreshTiles1Click();
   void Usermanual1Click();
   void Homepage1Click();
   void About1Click();
@@ -171,6 +187,15 @@ class TForm1 : public QMainWindow, public ControllerView {
   void LevelSetTick();
   void OpenLevelSet(const std::string& setFile);
   void ZoomChanged(int zoom);
+  // Areas from a shape: the one in use goes to the controller and names itself under the fields.
+  void BuildAreaRow();
+  void ReadAreaFile(const std::string& file, double bufferMetres);
+  void ShowArea(std::shared_ptr<const TaskArea> area);
+  // The area an opened project or set names, or none.
+  void OpenProjectArea(const std::string& projectOrSetFile);
+  void ShowAreaOnPicker(AreaPickerDialog& dialog);
+  // The estimate of the fields narrowed to the area in use.
+  AreaEstimateOrReason EstimateOfFields(const StartInputs& in) const;
 
   // ControllerView
   void ShowMessage(const std::string& text) override;
@@ -187,6 +212,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   void StatusChanged() override;
 
   std::string programFolder_;
+  DownloadPauses refreshPauses_;  // a refresh goes at a download's pace
   qm::QtUiBridge bridge_;
   std::unique_ptr<DownloadController> controller_;
   QStringList pendingLog_;
@@ -195,6 +221,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   bool summaryPending_ = false;
   std::unique_ptr<ListProgressDialog> listDialog_;  // while Start writes a long tile list
   bool closing_ = false;
+  std::string areaFile_;  // the vector file the area in use was read from; empty for a project's
   std::unique_ptr<LevelSetRun> levelSet_;  // the set of the last download, when it was one
   bool levelSetRunning_ = false;
   bool levelSetStopWanted_ = false;

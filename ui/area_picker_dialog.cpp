@@ -184,6 +184,12 @@ void AreaPickerDialog::StartRectangleFromFields(const AreaTexts& fields) {
   ShowRange();
 }
 
+void AreaPickerDialog::SetArea(std::shared_ptr<const TaskArea> area, const std::vector<AreaRing>& outline) {
+  map_->SetTaskArea(area, outline);
+  area_ = std::move(area);
+  ShowRange();
+}
+
 std::optional<AreaTexts> AreaPickerDialog::Texts() const {
   const std::optional<mapview::TileRange> range = map_->Range();
   if (!range) return std::nullopt;
@@ -198,7 +204,14 @@ void AreaPickerDialog::ShowRange() {
     rangeText_->setText("Draw the area to download: Shift+drag or a right-button drag on the map, or \"Draw area\".");
     return;
   }
-  const AreaEstimateOrReason area = EstimateArea(texts->left, texts->right, texts->top, texts->bottom, texts->zoom);
+  AreaEstimateOrReason area = EstimateArea(texts->left, texts->right, texts->top, texts->bottom, texts->zoom);
+  if (area.estimate && area_) {
+    try {
+      area.estimate = EstimateInArea(*area.estimate, *area_, *qm::IntegerFromText(texts->zoom));
+    } catch (const TaskError& e) {
+      area = {std::nullopt, e.what()};
+    }
+  }
   // An area Start would refuse cannot be handed over.
   const bool tooLarge = area.estimate && area.estimate->tiles > kMaxTaskTiles;
   ok_->setEnabled(area.estimate && !tooLarge);

@@ -15,6 +15,7 @@
 #include "engine/area_texts.h"
 #include "engine/fetch_settings.h"
 #include "engine/project_area.h"
+#include "engine/task_area.h"
 #include "mapview/area_pick_map.h"
 
 class QCheckBox;
@@ -47,6 +48,8 @@ class AreaPickerDialog : public QDialog {
   mapview::WebTileSource& Source() { return *source_; }
   // The field texts of the rectangle drawn; nothing without one.
   std::optional<AreaTexts> Texts() const;
+  // The shape in use: drawn with its tiles, and the figures count only the tiles inside it.
+  void SetArea(std::shared_ptr<const TaskArea> area, const std::vector<AreaRing>& outline);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -63,6 +66,7 @@ class AreaPickerDialog : public QDialog {
 
   AreaPickerInputs inputs_;
   std::unique_ptr<mapview::WebTileSource> source_;
+  std::shared_ptr<const TaskArea> area_;
   mapview::PieceCache* pieces_ = nullptr;  // owned; deleted before source_
   mapview::AreaPickMap* map_ = nullptr;
   QSpinBox* zoom_ = nullptr;

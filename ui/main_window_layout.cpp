@@ -124,6 +124,8 @@ void TForm1::BuildInputPanel() {
   Button1 = PlaceButton(Panel2, "...", 272, 198, 38, 25);
   Button1->setToolTip("Click to select path");
 
+  BuildAreaRow();
+
   LabelTotalxy = new QLabel(Panel2);
   LabelTotalxy->setGeometry(8, 257, 203, 13);
 
@@ -174,6 +176,7 @@ void TForm1::BuildMenu() {
   CombineImages1 = Tools1->addAction("Map Combiner");
   N5 = Tools1->addSeparator();
   ReDownloadfailedfiles1 = Tools1->addAction("Re-Download failed images");
+  RefreshTiles1 = Tools1->addAction("Refresh tiles...");
 
   Help1 = MainMenu1->addMenu("&Help");
   Usermanual1 = Help1->addAction("User manual");

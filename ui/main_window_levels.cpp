@@ -91,5 +91,6 @@ void TForm1::OpenLevelSet(const std::string& setFile) {
   EditTaskName->setText(QString::fromStdString(set.TaskName));
   UpDown1->SetPosition(set.zooms.first);
   UpDownTo->SetPosition(set.zooms.last);
+  OpenProjectArea(setFile);
   ShowEstimate();
 }

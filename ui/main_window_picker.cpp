@@ -11,6 +11,20 @@
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
 
+// The picker draws the shape in use and tints its tiles; a shape whose outline cannot be read is
+// drawn as its tiles alone.
+void TForm1::ShowAreaOnPicker(AreaPickerDialog& dialog) {
+  const std::shared_ptr<const TaskArea>& area = controller_->Area();
+  std::vector<AreaRing> outline;
+  if (area) {
+    try {
+      outline = area->outline();
+    } catch (const TaskError&) {
+    }
+  }
+  dialog.SetArea(area, outline);
+}
+
 // The picker starts from the fields as they are; OK writes its rectangle into them as typed
 // texts, and the zoom, and touches nothing else.
 void TForm1::PickOnMapClick() {
@@ -26,6 +40,7 @@ void TForm1::PickOnMapClick() {
     const StartInputs in = ReadInputs();
     inputs.fields = {in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom};
     AreaPickerDialog dialog(std::move(inputs), this);
+    ShowAreaOnPicker(dialog);
     if (RunAreaPicker(dialog) != QDialog::Accepted) return;
     const std::optional<AreaTexts> texts = dialog.Texts();
     if (!texts) return;

@@ -42,14 +42,14 @@ void TForm1::ShowEstimate() {
     const auto range = ParseZoomRange(in.Zoom + "-" + EditZoomTo->text().toStdString());
     const auto* zooms = std::get_if<ZoomRange>(&range);
     const LevelEstimates levels =
-        zooms ? EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, *zooms)
+        zooms ? EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, *zooms,
+                               controller_->Area().get())
               : LevelEstimates{{}, std::get<std::string>(range)};
     StatusText->setText(QString::fromStdString(levels.levels.empty() ? levels.reason : LevelsTotalText(levels.levels)));
     StatusText->setToolTip(QString());
     return;
   }
-  const AreaEstimateOrReason area =
-      EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
+  const AreaEstimateOrReason area = EstimateOfFields(in);
   StatusText->setText(QString::fromStdString(area.estimate ? EstimateText(*area.estimate) : area.reason));
   StatusText->setToolTip(QString());
 }

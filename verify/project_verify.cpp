@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include <gdal.h>
 
@@ -11,6 +12,7 @@
 #include "engine/project_area.h"
 #include "engine/tile_sequence.h"
 #include "engine/tile_server_setting.h"
+#include "shape/task_area_shape.h"
 #include "engine/tile_source.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -23,21 +25,24 @@ constexpr int64_t kProgressEvery = 256;
 
 // The sequence number up to which each worker of the download has finished its tiles.
 struct PassedTiles {
+  std::optional<AreaCover> cover;  // the tiles of the task's area; none for a rectangle's task
   TileRange range{};
   int64_t workers = 1;
   std::array<int64_t, kWorkerSlots> resume{};
 
+  TileOrder Order() const { return {range, cover ? &*cover : nullptr}; }
   bool Passed(int64_t sequence) const { return sequence <= resume[static_cast<size_t>(sequence % workers)]; }
 };
 
 PassedTiles PassedTilesOf(const std::string& projectFile, const ProjectArea& area) {
   PassedTiles passed;
   passed.range = {area.minX, area.minY, area.maxX, area.maxY};
-  passed.workers = std::min<int64_t>(kWorkerSlots, area.Tiles());
+  passed.cover = ProjectAreaCover(projectFile);
+  passed.workers = std::max<int64_t>(1, std::min<int64_t>(kWorkerSlots, OrderTileCount(passed.Order())));
   const qm::IniFile project(projectFile);
   for (int i = 0; i < passed.workers; ++i) {
     const std::string n = std::to_string(i + 1);
-    passed.resume[static_cast<size_t>(i)] = ResumeSequence(passed.range, project.ReadInteger("THREADS", "T" + n + "X", 0),
+    passed.resume[static_cast<size_t>(i)] = ResumeSequence(passed.Order(), project.ReadInteger("THREADS", "T" + n + "X", 0),
                                                            project.ReadInteger("THREADS", "T" + n + "Y", 0));
   }
   return passed;
@@ -80,12 +85,12 @@ VerifyReport VerifyProject(const std::string& projectFile, const std::string& ti
   if (area.Tiles() > kMaxTaskTiles) throw ProjectAreaError(TooManyTilesText(area.Tiles()));
   const PassedTiles passed = PassedTilesOf(projectFile, area);
   VerifyReport report;
-  report.total = area.Tiles();
+  report.total = OrderTileCount(passed.Order());
   report.listFile = qm::ExtractFilePath(projectFile) + area.name + "_verify.ftl";
   // A list with keyed URLs is for its owner's eyes only, as the download's own failed list.
   qm::AtomicFileWriter list(report.listFile,
                             TileUrlsCarrySecrets(tileServer) ? qm::FileAccess::kOwnerOnly : qm::FileAccess::kAsBefore);
-  ForEachTileInOrder(passed.range, [&](const SequencedTile& tile) {
+  ForEachTileInOrder(passed.Order(), [&](const SequencedTile& tile) {
     const std::string path = area.TilePath(tile.x, tile.y);
     const TileCheck check = CheckTileFile(path);
     if (check != TileCheck::kMissing || passed.Passed(tile.sequence)) {

@@ -73,6 +73,7 @@ std::string ReasonPhrase(int status) {
     case 301: return "Moved Permanently";
     case 302: return "Found";
     case 303: return "See Other";
+    case 304: return "Not Modified";
     case 307: return "Temporary Redirect";
     case 400: return "Bad Request";
     case 403: return "Forbidden";

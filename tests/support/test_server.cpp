@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "engine/tile_source.h"
+#include "platform/http_date.h"
 #include "tests/support/server_wire.h"
 
 namespace qmtest {
@@ -77,6 +78,23 @@ void CloseWithReset(int fd) {
   close(fd);
 }
 
+// Adds the validators to a validated answer and turns it into 304 when the request's conditions
+// say the client holds this version.
+void ApplyConditions(ScriptedAnswer& answer, const RequestHead& head) {
+  const std::string etag = answer.etag.value_or(TestServer::DefaultEtag(head.path));
+  answer.headers.emplace_back("ETag", etag);
+  if (!answer.lastModified.empty()) answer.headers.emplace_back("Last-Modified", answer.lastModified);
+  const auto ifNoneMatch = FindHeader(head.headers, "If-None-Match");
+  const auto ifModifiedSince = FindHeader(head.headers, "If-Modified-Since");
+  const auto modified = qm::ParseHttpDate(answer.lastModified);
+  const auto since = ifModifiedSince ? qm::ParseHttpDate(*ifModifiedSince) : std::nullopt;
+  const bool notModified = ifNoneMatch ? *ifNoneMatch == etag : since && modified && *since >= *modified;
+  if (notModified) {
+    answer.status = 304;
+    answer.body = "";
+  }
+}
+
 std::string ErrorPage(int status) {
   return "<html><body>" + std::to_string(status) + " " + ReasonPhrase(status) +
          "</body></html>";
@@ -126,6 +144,15 @@ ScriptedAnswer ScriptedAnswer::Dripping(std::string body, int intervalMs) {
   a.kind = Kind::kDrip;
   a.body = std::move(body);
   a.dripIntervalMs = intervalMs;
+  return a;
+}
+ScriptedAnswer ScriptedAnswer::Validated(std::optional<std::string> body, std::optional<std::string> etag,
+                                         std::string lastModified) {
+  ScriptedAnswer a;
+  a.body = std::move(body);
+  a.validated = true;
+  a.etag = std::move(etag);
+  a.lastModified = std::move(lastModified);
   return a;
 }
 ScriptedAnswer ScriptedAnswer::Delayed(int ms) const {
@@ -224,6 +251,9 @@ ScriptedAnswer TestServer::State::Answer(const RequestHead& head, int connection
     it->second.pop_front();
   } else if (fallback) {
     answer = *fallback;
+  }
+  if (answer.validated && answer.kind == ScriptedAnswer::Kind::kRespond && answer.status == 200) {
+    ApplyConditions(answer, head);
   }
   RecordedRequest record{head.method, head.target,     head.path,  head.headers,
                          std::chrono::steady_clock::now(), connectionId, head.proxyForm,
@@ -405,6 +435,8 @@ std::string TestServer::TilePath(int zoom, int32_t x, int32_t y) {
 }
 
 std::string TestServer::DefaultBody(const std::string& path) { return "body of " + path; }
+
+std::string TestServer::DefaultEtag(const std::string& path) { return "\"tag " + path + "\""; }
 
 void TestServer::Script(const std::string& path, std::vector<ScriptedAnswer> answers) {
   std::lock_guard lock(state_->mutex);

@@ -36,6 +36,12 @@ struct ScriptedAnswer {
   bool chunked = false;             // send the body with chunked transfer coding
   bool closeAfter = false;          // "Connection: close" and close after this answer
   int dripIntervalMs = 0;           // kDrip only
+  // A tile with validators: the answer carries ETag (etag, or the path's DefaultEtag) and
+  // Last-Modified (when set), and becomes 304 without body when the request's If-None-Match
+  // names the ETag or, without If-None-Match, its If-Modified-Since is not before Last-Modified.
+  bool validated = false;
+  std::optional<std::string> etag;
+  std::string lastModified;
 
   static ScriptedAnswer Status(int status);
   static ScriptedAnswer Ok(std::string body);
@@ -45,6 +51,8 @@ struct ScriptedAnswer {
   static ScriptedAnswer PartialBody(std::string sent, std::size_t declaredLength);
   static ScriptedAnswer UnfinishedHeaders();
   static ScriptedAnswer Dripping(std::string body, int intervalMs);
+  static ScriptedAnswer Validated(std::optional<std::string> body, std::optional<std::string> etag = std::nullopt,
+                                  std::string lastModified = "");
   ScriptedAnswer Delayed(int ms) const;
   ScriptedAnswer Chunked() const;
   ScriptedAnswer ClosingConnection() const;
@@ -79,6 +87,8 @@ class TestServer {
   static std::string TilePath(int zoom, int32_t x, int32_t y);
   // The body of a 200 answer without a scripted body: bytes naming the path.
   static std::string DefaultBody(const std::string& path);
+  // The ETag of a validated answer without an ETag of its own: a quoted value naming the path.
+  static std::string DefaultEtag(const std::string& path);
 
   // Appends answers for requests of path; each is used once, in order.
   void Script(const std::string& path, std::vector<ScriptedAnswer> answers);

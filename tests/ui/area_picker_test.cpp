@@ -11,7 +11,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "engine/area_cover.h"
 #include "engine/area_input.h"
+#include "engine/task_area.h"
 #include "mapview/area_pick_map.h"
 #include "mapview/web_tile_source.h"
 #include "tests/support/scoped_env.h"
@@ -78,7 +80,7 @@ TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
   QTest::mouseMove(&map, QPoint(map.width() / 2 + 40, map.height() / 2 + 30));
   QTest::mouseRelease(&map, Qt::LeftButton, Qt::NoModifier, QPoint(map.width() / 2 + 40, map.height() / 2 + 30));
   EXPECT_FALSE(map.DrawMode());
-  const std::optional<TileRange> drawn = map.Range();
+  const std::optional<mapview::TileRange> drawn = map.Range();
   ASSERT_TRUE(drawn);
   EXPECT_LT(drawn->minX, int64_t{1} << (drawn->zoom - 1)) << "across the prime meridian";
   EXPECT_GE(drawn->maxX, int64_t{1} << (drawn->zoom - 1));
@@ -92,7 +94,7 @@ TEST(AreaPicker, DrawnWithTheMouseOverServerTilesAndAdjustedByAnEdge) {
   QTest::mouseMove(&map, handle + QPoint(20, 0));
   QTest::mouseMove(&map, handle + QPoint(60, 0));
   QTest::mouseRelease(&map, Qt::LeftButton, Qt::NoModifier, handle + QPoint(60, 0));
-  const TileRange wider = *map.Range();
+  const mapview::TileRange wider = *map.Range();
   EXPECT_EQ(wider.minX, drawn->minX);
   EXPECT_GT(wider.maxX, drawn->maxX);
   EXPECT_EQ(wider.minY, drawn->minY);
@@ -140,7 +142,7 @@ TEST(AreaPicker, AnAreaThatFillsTheViewPansAndMovesByItsHandleKeepingItsSize) {
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   AreaPickMap& map = dialog.Map();
-  const TileRange typed = *map.Range();
+  const mapview::TileRange typed = *map.Range();
   const auto middle = [&map] {
     const CellRect cells = WorldCellsOf(*map.Range());
     return QPoint(static_cast<int>(map.View().ScreenX((cells.x0 + cells.x1) / 2.0)),
@@ -154,14 +156,14 @@ TEST(AreaPicker, AnAreaThatFillsTheViewPansAndMovesByItsHandleKeepingItsSize) {
   EXPECT_NE(map.View().centerX, centreBefore);
 
   for (const QPoint by : {QPoint(37, 23), QPoint(-51, 9), QPoint(13, -41)}) {
-    const TileRange before = *map.Range();
+    const mapview::TileRange before = *map.Range();
     Drag(&map, middle(), middle() + by);
-    const TileRange after = *map.Range();
+    const mapview::TileRange after = *map.Range();
     EXPECT_EQ(after.Count(), typed.Count()) << "a move keeps the size";
     EXPECT_EQ(after.maxX - after.minX, typed.maxX - typed.minX);
     EXPECT_NE(after, before) << "the handle moves the area";
   }
-  const TileRange beforeCtrl = *map.Range();
+  const mapview::TileRange beforeCtrl = *map.Range();
   Drag(&map, middle() + QPoint(-30, 20), middle() + QPoint(-30 + 90, 20), Qt::ControlModifier);
   EXPECT_GT(map.Range()->minX, beforeCtrl.minX);
   EXPECT_EQ(map.Range()->Count(), typed.Count());
@@ -202,10 +204,10 @@ TEST(AreaPicker, OkFillsTheAreaAndZoomAsTypedAndCancelChangesNothing) {
   const QString pathBefore = window.Edit6->text();
 
   // The dialog opens on the fields' area; OK after a new rectangle at zoom 11.
-  const TileRange picked{11, 1020, 700, 1030, 706};
+  const mapview::TileRange picked{11, 1020, 700, 1030, 706};
   window.RunAreaPicker = [&](AreaPickerDialog& dialog) {
     const AreaEstimateOrReason typed = EstimateArea("5.5", "6.25", "50", "49.5", "13");
-    EXPECT_EQ(dialog.Map().Range(), (TileRange{13, typed.estimate->minX, typed.estimate->minY, typed.estimate->maxX,
+    EXPECT_EQ(dialog.Map().Range(), (mapview::TileRange{13, typed.estimate->minX, typed.estimate->minY, typed.estimate->maxX,
                                                typed.estimate->maxY}));
     dialog.findChild<QSpinBox*>()->setValue(11);
     const CellRect cells = WorldCellsOf(picked);
@@ -241,6 +243,52 @@ TEST(AreaPicker, OkFillsTheAreaAndZoomAsTypedAndCancelChangesNothing) {
   };
   window.PickOnMapButton->click();
   EXPECT_EQ(window.Edit5->text(), "20");
+}
+
+// A task's shaped area: its covered tiles at the download zoom are tinted, the others in the
+// rectangle around them are not; another zoom asks the area for its own tiles; no area, no tint.
+TEST(AreaPicker, TintsTheTilesAShapedAreaCoversAtTheDownloadZoom) {
+  qmtest::TestServer server;
+  server.SetFallback(qmtest::ScriptedAnswer::Ok(GreenJpeg()));
+  CacheHome cache;
+  AreaPickerInputs inputs;
+  inputs.settings.tileServer = server.HostPort();
+  inputs.cacheFolder = TileCacheFolder(server.HostPort());
+  inputs.fields = {"5.5", "6.25", "50", "49.5", "12"};
+  AreaPickerDialog dialog(std::move(inputs));
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  AreaPickMap& map = dialog.Map();
+  const auto area = std::make_shared<TaskArea>();
+  std::vector<int> zoomsAsked;
+  area->coverAt = [&zoomsAsked](int32_t zoom) {  // column 2000: rows 1300 and 1301 at zoom 12
+    zoomsAsked.push_back(zoom);
+    const int32_t shift = zoom - 12;
+    return AreaCover(zoom, 2000 << shift, {{{1300 << shift, (1302 << shift) - 1}}});
+  };
+  const double lon = LongitudeOf(2000.5 * 128), lat = LatitudeOf(1301.0 * 128);
+  map.SetTaskArea(area, {{{lon, lat + 0.01}, {lon + 0.01, lat}, {lon, lat - 0.01}, {lon, lat + 0.01}}});
+  ASSERT_TRUE(map.Cover());
+  EXPECT_EQ(map.Cover()->Tiles(), 2);
+  map.MoveTo({2001.0 * 128, 1301.0 * 128, 40.0 / 128, map.width(), map.height()});  // tiles 40 pixels wide
+  bool complete = false;
+  QObject::connect(&map, &MapWidget::painted, [&complete](bool all) { complete = all; });
+  const auto colourAt = [&](double tileX, double tileY) {
+    complete = false;
+    map.update();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return complete; }, 5000));
+    return map.grab().toImage().pixelColor(static_cast<int>(map.View().ScreenX(tileX * 128)),
+                                           static_cast<int>(map.View().ScreenY(tileY * 128)));
+  };
+  const QColor covered = colourAt(2000.2, 1300.5), beside = colourAt(2001.5, 1300.5);
+  EXPECT_NEAR(beside.green(), 160, 12) << "the server's imagery, untinted";
+  EXPECT_GT(covered.red(), beside.red() + 40) << "tinted yellow";
+  map.SetDownloadZoom(13);
+  EXPECT_EQ(zoomsAsked, (std::vector<int>{12, 13}));
+  EXPECT_EQ(map.Cover()->Tiles(), 4);
+  map.SetTaskArea(nullptr, {});
+  EXPECT_FALSE(map.Cover());
+  EXPECT_NEAR(colourAt(2000.2, 1300.5).red(), beside.red(), 12);
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ TEST(MainWindowTest, MenuHoldsItsCommandsSeparatorsAndAccessKeys) {
                 {"Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...", "-", "View log file"}));
   EXPECT_EQ(window.Tools1->title(), "&Tools");
   EXPECT_EQ(texts(window.Tools1),
-            QStringList({"Map Viewer", "-", "Map Combiner", "-", "Re-Download failed images"}));
+            QStringList({"Map Viewer", "-", "Map Combiner", "-", "Re-Download failed images", "Refresh tiles..."}));
   EXPECT_EQ(window.Help1->title(), "&Help");
   EXPECT_EQ(texts(window.Help1), QStringList({"User manual", "Homepage", "-", "About..."}));
 }

@@ -1,5 +1,6 @@
-// The map viewer with real files: overviews built, kept and rebuilt from JPEG tiles, and the
-// window fetching selected tiles again from the local server, directly and through a proxy.
+// The map viewer with real files: overviews built, kept and rebuilt from JPEG tiles, the window
+// fetching selected tiles again from the local server, directly and through a proxy, its verify
+// marking damaged tiles, and a project's shaped area.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <QPushButton>
 
 #include "companions/mapviewer_window.h"
+#include "engine/Commonfunc.h"
+#include "engine/task_area.h"
 #include "engine/tile_source.h"
 #include "mapview/overview_builder.h"
 #include "mapview/overview_plan.h"
@@ -354,6 +357,92 @@ TEST(FetchSettingsFile, AProxyPortThatIsNoPortIsRefusedWithItsText) {
   }
   program.WriteConfig("[Proxy]\r\nUseProxy=0\r\nProxyPort=80a\r\n");
   EXPECT_FALSE(ReadFetchSettings(program.ConfigPath()).proxy) << "an unused proxy is not read";
+}
+
+void Click(MapViewerWindow& window, const QString& text) {
+  for (QPushButton* button : window.findChildren<QPushButton*>()) {
+    if (button->text() == text) button->click();
+  }
+}
+
+void OpenSurveyed(MapViewerWindow& window, const ViewerProject& project) {
+  ASSERT_TRUE(window.OpenProject(project.dir.File("p.qmtp")));
+  ASSERT_TRUE(WaitUntil([&] { return !window.Session()->Surveying(); }));
+}
+
+TEST(MapViewerVerify, MarksACutTileAndAForeignFileKeepsThemAndFetchesThemAgain) {
+  ProgramFolderForTest program;
+  qmtest::TestServer server;
+  program.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n");
+  ViewerProject project(100, 200, 101, 201);
+  for (int32_t x : {100, 101}) project.Tile(x, 200, Qt::darkGreen);
+  project.Tile(100, 201, Qt::darkGreen);
+  const std::string jpeg = qm::ReadWholeFile(project.area.TilePath(100, 201));
+  qm::WriteFileAtomic(project.area.TilePath(100, 201), jpeg.substr(0, jpeg.size() / 2));
+  qm::WriteFileAtomic(project.area.TilePath(101, 201), "<html><body>Service unavailable</body></html>");
+  std::vector<QString> warnings;
+  {
+    MapViewerWindow window(program.Path());
+    window.SetWarningSink([&](const QString& text) { warnings.push_back(text); });
+    OpenSurveyed(window, project);
+    EXPECT_EQ(window.Session()->States()->Count(TileState::kPresent), 4) << "stored, until decoded";
+    Click(window, "Verify tiles");
+    ASSERT_TRUE(WaitUntil([&] { return window.VerifyText().contains("checked"); }));
+    EXPECT_EQ(window.VerifyText(), "4 tiles checked: 2 damaged, 0 missing — listed in p_verify.ftl");
+    const TileStateGrid& states = *window.Session()->States();
+    EXPECT_EQ(states.At(100, 201), TileState::kDamaged);
+    EXPECT_EQ(states.At(101, 201), TileState::kDamaged);
+    EXPECT_EQ(states.Count(TileState::kPresent), 2);
+    EXPECT_TRUE(window.LegendText().contains("Damaged (in verify list): 2")) << window.LegendText().toStdString();
+  }
+  MapViewerWindow window(program.Path());
+  window.SetWarningSink([&](const QString& text) { warnings.push_back(text); });
+  OpenSurveyed(window, project);
+  const TileStateGrid& states = *window.Session()->States();
+  EXPECT_EQ(states.Count(TileState::kDamaged), 2) << "the list of the last verify is shown on opening";
+  Click(window, "Select the tiles the verify listed");
+  EXPECT_EQ(states.SelectedCount(), 2);
+  Click(window, "Fetch selected again");
+  EXPECT_TRUE(WaitUntil([&] { return states.Count(TileState::kPresent) == 4; })) << window.LegendText().toStdString();
+  EXPECT_EQ(states.Count(TileState::kDamaged), 0) << "a tile written again is no longer damaged";
+  EXPECT_EQ(qm::ReadWholeFile(project.area.TilePath(101, 201)),
+            qmtest::TestServer::DefaultBody(qmtest::TestServer::TilePath(10, 101, 201)));
+  EXPECT_TRUE(warnings.empty()) << warnings.front().toStdString();
+}
+
+// A shape over columns 100 and 101 of a project of columns 100 to 103.
+TEST(MapViewerShape, LeavesTilesOutsideTheAreaUnmarkedAndCountsOnlyThoseInside) {
+  ProgramFolderForTest program;
+  ViewerProject project(100, 200, 103, 201);
+  project.Tile(100, 200, Qt::darkGreen);
+  const auto point = [](double x, double y) {
+    return "[" + std::to_string(TileXToLon(x, 10)) + "," + std::to_string(TileYToLat(y, 10)) + "]";
+  };
+  const std::string ring = point(100.2, 200.2) + "," + point(101.8, 200.2) + "," + point(101.8, 201.8) + "," +
+                           point(100.2, 201.8) + "," + point(100.2, 200.2);
+  qm::WriteFileAtomic(project.dir.File("p_area.geojson"), "{\"type\":\"Polygon\",\"coordinates\":[[" + ring + "]]}");
+  qm::IniFile(project.dir.File("p.qmtp")).WriteString(kAreaSection, "File", "p_area.geojson");
+
+  MapViewerWindow window(program.Path());
+  std::vector<QString> warnings;
+  window.SetWarningSink([&](const QString& text) { warnings.push_back(text); });
+  window.resize(900, 700);
+  window.show();
+  OpenSurveyed(window, project);
+  const TileStateGrid& states = *window.Session()->States();
+  EXPECT_EQ(states.At(101, 201), TileState::kMissing);
+  EXPECT_EQ(states.At(102, 200), TileState::kOutside);
+  EXPECT_EQ(states.Count(TileState::kMissing), 3);
+  EXPECT_TRUE(WaitUntil([&] { return window.LegendText().startsWith("Stored: 1; Blank (server had none): 0; Missing: 3;"); }))
+      << window.LegendText().toStdString();
+  const QImage shown = window.Map()->grab().toImage();
+  const Viewport& view = window.Map()->View();
+  const auto pixel = [&](double x, double y) {
+    return shown.pixel(static_cast<int>(view.ScreenX(x)), static_cast<int>(view.ScreenY(y)));
+  };
+  EXPECT_EQ(pixel(102.5, 200.5), kNoTileColour.rgb()) << "no mark outside the area";
+  EXPECT_NE(pixel(101.5, 200.5), kNoTileColour.rgb()) << "a missing tile inside is marked";
+  EXPECT_TRUE(warnings.empty()) << warnings.front().toStdString();
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+// Naming a task's area file and reading where a project or set file names it.
+#include "engine/task_area.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "engine/Unitclasstask.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+
+std::shared_ptr<TaskArea> MakeTaskArea(std::string geoJson, std::string source, double bufferMetres,
+                                       std::function<AreaCover(int32_t zoom)> make) {
+  auto area = std::make_shared<TaskArea>();
+  area->geoJson = std::move(geoJson);
+  area->source = std::move(source);
+  area->bufferMetres = bufferMetres;
+  auto made = std::make_shared<std::map<int32_t, AreaCover>>();
+  auto lock = std::make_shared<std::mutex>();
+  area->coverAt = [make = std::move(make), made, lock](int32_t zoom) {
+    const std::lock_guard hold(*lock);
+    if (const auto found = made->find(zoom); found != made->end()) return found->second;
+    return made->emplace(zoom, make(zoom)).first->second;
+  };
+  return area;
+}
+
+std::string AreaFileName(const std::string& taskName) { return TaskStem(taskName) + "_area.geojson"; }
+
+std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile) {
+  if (!qm::FileExists(projectOrSetFile)) return std::nullopt;
+  const qm::IniFile file(projectOrSetFile);
+  const std::string name = file.ReadString(kAreaSection, "File", "");
+  if (name.empty()) return std::nullopt;
+  AreaRecord record;
+  // Only a plain name beside the project: a project file from elsewhere does not choose what is read.
+  record.file = qm::ExtractFilePath(projectOrSetFile) + qm::ExtractFileName(name);
+  record.source = file.ReadString(kAreaSection, "Source", "");
+  record.bufferMetres = std::strtod(file.ReadString(kAreaSection, "Buffer", "0").c_str(), nullptr);
+  record.tiles = std::strtoll(file.ReadString(kAreaSection, "Tiles", "-1").c_str(), nullptr, 10);
+  return record;
+}
+
+AreaEstimate EstimateInArea(AreaEstimate e, const TaskArea& area, int32_t zoom) {
+  const TileRange range{static_cast<int32_t>(e.minX), static_cast<int32_t>(e.minY), static_cast<int32_t>(e.maxX),
+                        static_cast<int32_t>(e.maxY)};
+  const int64_t inside = area.coverAt(zoom).ClippedTo(range).Tiles();
+  // Lines of the tile list differ little in length: the list shrinks with the count.
+  if (e.tiles > 0) e.listBytes = static_cast<int64_t>(static_cast<double>(e.listBytes) * inside / e.tiles);
+  e.secondsAtFullSpeed = e.tiles > 0 ? e.secondsAtFullSpeed * static_cast<double>(inside) / e.tiles : 0;
+  e.tiles = inside;
+  e.inArea = true;
+  return e;
+}

@@ -1,0 +1,58 @@
+// A download area given by a shape: what a task keeps of it and how the shape is named in a
+// project or set file. Reading vector files is left to the front ends (the core has no GDAL):
+// they hand the task a way to cover the shape at its zoom.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/area_cover.h"
+#include "engine/area_input.h"
+
+// Longitude, latitude points of one ring of a polygon or of a line.
+using AreaRing = std::vector<std::pair<double, double>>;
+
+struct TaskArea {
+  std::string geoJson;      // the shape in degrees (EPSG:4326), written beside the project
+  std::string source;       // the file the user chose
+  double bufferMetres = 0;  // how far lines and points of the source were widened
+  // The tiles of the shape at a zoom; throws TaskError when they cannot be found.
+  std::function<AreaCover(int32_t zoom)> coverAt;
+  // The rings of its polygons and its lines, for drawing the shape; throws TaskError when they
+  // cannot be read.
+  std::function<std::vector<AreaRing>()> outline;
+};
+
+// A TaskArea with the given texts whose covers are made by make, each zoom's once (the estimate,
+// the confirmation and the task all ask for the same level).
+std::shared_ptr<TaskArea> MakeTaskArea(std::string geoJson, std::string source, double bufferMetres,
+                                       std::function<AreaCover(int32_t zoom)> make);
+
+// The section that names a task's or a set's area file. Not "[Area]": INI section names match
+// without regard to case, and that name would be the rectangle's own section.
+inline constexpr const char* kAreaSection = "AreaShape";
+
+// An area file beyond this is not one this program wrote for a download area.
+inline constexpr size_t kMaxAreaFileBytes = size_t{512} << 20;
+
+// "NAME_area.geojson" for the task or set name NAME.qmtp / NAME.qmset.
+std::string AreaFileName(const std::string& taskName);
+
+// The area named in a project or set file.
+struct AreaRecord {
+  std::string file;          // the area file, as a full path beside the project
+  std::string source;
+  double bufferMetres = 0;
+  int64_t tiles = -1;        // tiles of a task's area at its zoom; -1 in a set file
+};
+// Nothing when the file names no area (a rectangle's task).
+std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile);
+
+// The estimate of a rectangle narrowed to the area's tiles inside it. Throws TaskError as coverAt.
+AreaEstimate EstimateInArea(AreaEstimate rectangle, const TaskArea& area, int32_t zoom);

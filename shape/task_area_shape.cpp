@@ -1,0 +1,98 @@
+// Task areas from vector files and from the area files kept beside projects.
+#include "shape/task_area_shape.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "engine/Unitclasstask.h"
+#include "platform/errors.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "shape/area_shape.h"
+#include "shape/tile_cover.h"
+
+namespace {
+
+std::shared_ptr<const TaskArea> AreaOf(std::shared_ptr<const AreaShape> shape, std::string geoJson, std::string source,
+                                       double bufferMetres) {
+  auto area = MakeTaskArea(std::move(geoJson), std::move(source), bufferMetres, [shape](int32_t zoom) {
+    try {
+      return CoverOf(*shape, zoom);
+    } catch (const ShapeError& e) {
+      throw TaskError(e.what());
+    }
+  });
+  area->outline = [shape] { return shape->Rings(); };
+  return area;
+}
+
+std::shared_ptr<const TaskArea> AreaOfText(std::string geoJson, std::string source, double bufferMetres) {
+  auto shape = std::make_shared<const AreaShape>(AreaShape::FromGeoJson(geoJson));
+  return AreaOf(std::move(shape), std::move(geoJson), std::move(source), bufferMetres);
+}
+
+std::string AreaFileText(const AreaRecord& record, const std::string& projectFile) {
+  try {
+    if (!qm::FileExists(record.file)) throw qm::FileError("missing");
+    return qm::ReadFileUpTo(record.file, kMaxAreaFileBytes);
+  } catch (const qm::FileError&) {
+    throw ShapeError("The area file " + record.file + " of " + projectFile + " is gone or cannot be read.");
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const TaskArea> TaskAreaFromFile(const std::string& path, double bufferMetres) {
+  // The text kept beside the project reads back as exactly this shape, so a continued task covers
+  // the same tiles.
+  auto shape = std::make_shared<const AreaShape>(AreaShape::Read(path, bufferMetres));
+  std::string geoJson = shape->GeoJson();
+  return AreaOf(std::move(shape), std::move(geoJson), path, bufferMetres);
+}
+
+std::shared_ptr<const TaskArea> TaskAreaOfProject(const std::string& projectOrSetFile) {
+  const std::optional<AreaRecord> record = ReadAreaRecord(projectOrSetFile);
+  if (!record) return nullptr;
+  return AreaOfText(AreaFileText(*record, projectOrSetFile), record->source, record->bufferMetres);
+}
+
+AreaShape ShapeOfArea(const TaskArea& area) { return AreaShape::FromGeoJson(area.geoJson); }
+
+std::optional<AreaCover> ProjectAreaCover(const std::string& projectFile) {
+  const std::shared_ptr<const TaskArea> area = TaskAreaOfProject(projectFile);
+  if (!area) return std::nullopt;
+  const qm::IniFile project(projectFile);
+  const int32_t zoom = project.ReadInteger("Zoom", "Zoom", -1);
+  if (!IsGridZoom(zoom)) throw ShapeError(ZoomOutsideGridText(zoom));
+  const TileRange range{project.ReadInteger("XY", "MinX", 0), project.ReadInteger("XY", "MinY", 0),
+                        project.ReadInteger("XY", "MaxX", -1), project.ReadInteger("XY", "MaxY", -1)};
+  try {
+    return area->coverAt(zoom).ClippedTo(range);
+  } catch (const TaskError& e) {
+    throw ShapeError(e.what());
+  }
+}
+
+namespace {
+
+std::string Degrees(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6f", value);
+  std::string s = text;
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s == "-0" ? "0" : s;
+}
+
+}  // namespace
+
+AreaFieldTexts FieldTextsOf(const TaskArea& area) {
+  const DegreeBox box = ShapeOfArea(area).Bounds();
+  constexpr double kMillionth = 1e6;
+  return {Degrees(std::max(-180.0, std::floor(box.west * kMillionth) / kMillionth)),
+          Degrees(std::min(180.0, std::ceil(box.east * kMillionth) / kMillionth)),
+          Degrees(std::ceil(box.north * kMillionth) / kMillionth),
+          Degrees(std::floor(box.south * kMillionth) / kMillionth)};
+}

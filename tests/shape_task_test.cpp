@@ -1,0 +1,208 @@
+// Downloads over an area from a shape, through the controller against the local server: only the
+// shape's tiles are asked for, listed and stored, the workers share them evenly, and a stopped
+// download continues from the project's own area file without asking a finished tile again.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "download/level_set_run.h"
+#include "engine/tile_sequence.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "platform/text_lines.h"
+#include "shape/task_area_shape.h"
+#include "tests/support/child_process.h"
+#include "tests/support/controller_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+using qmtest::ControllerRig;
+using qmtest::TestServer;
+
+constexpr int kZoom = 14;
+
+// A park with a lake: a polygon with a hole.
+constexpr const char* kPark = R"({"type": "Polygon", "coordinates": [
+    [[10.013, 45.011], [10.207, 45.004], [10.198, 45.193], [10.021, 45.207], [10.013, 45.011]],
+    [[10.061, 45.057], [10.152, 45.059], [10.149, 45.148], [10.063, 45.151], [10.061, 45.057]]]})";
+
+struct ShapeDownload : ::testing::Test {
+  TempDir dir;
+  TestServer server;
+  std::shared_ptr<const TaskArea> area;
+  AreaCover cover;
+  StartInputs in;
+
+  void SetUp() override {
+    qm::WriteFileAtomic(dir.File("park.geojson"), kPark);
+    area = TaskAreaFromFile(dir.File("park.geojson"), 0);
+    cover = area->coverAt(kZoom);
+    const AreaFieldTexts box = FieldTextsOf(*area);
+    in = {box.left, box.right, box.top, box.bottom, std::to_string(kZoom), dir.File("maps"), "park.qmtp"};
+  }
+  std::string Project() const { return in.Folder + "/park.qmtp"; }
+  std::set<std::string> CoverPaths() const {
+    std::set<std::string> paths;
+    cover.ForEach([&](const SequencedTile& t) { return paths.insert(TestServer::TilePath(kZoom, t.x, t.y)).second; });
+    return paths;
+  }
+};
+
+TEST_F(ShapeDownload, OnlyTheShapesTilesAreAskedListedAndStoredInEvenShares) {
+  ASSERT_GT(cover.Tiles(), 40);
+  ControllerRig rig(dir, server);
+  rig.controller.UseArea(area);
+  rig.controller.BitBtn1Click(in);
+  ASSERT_TRUE(rig.controller.Running()) << (rig.view.messages.empty() ? "" : rig.view.messages.back());
+  EXPECT_EQ(rig.view.totalLabel, "Total images: " + std::to_string(cover.Tiles()));
+  ASSERT_TRUE(rig.RunToEnd());
+
+  std::multiset<std::string> asked;
+  for (const auto& request : server.Requests()) asked.insert(request.path);
+  const std::set<std::string> inside = CoverPaths();
+  EXPECT_EQ(asked, std::multiset<std::string>(inside.begin(), inside.end()));
+  const auto list = qm::SplitTextLines(qm::ReadWholeFile(in.Folder + "/park_list.txt"));
+  EXPECT_EQ(static_cast<int64_t>(list.size()), cover.Tiles() + 1);
+  // Even shares: every worker stored its count of tiles, give or take one.
+  std::map<char, int> perWorker;
+  for (const std::string& line : rig.view.log) {
+    if (line.size() > 2 && line[0] == 'T' && line.ends_with(" OK")) ++perWorker[line[1]];
+  }
+  ASSERT_EQ(perWorker.size(), 8u);
+  const auto [least, most] = std::minmax_element(perWorker.begin(), perWorker.end(),
+                                                 [](const auto& a, const auto& b) { return a.second < b.second; });
+  EXPECT_LE(most->second - least->second, 1);
+
+  const qm::IniFile project(Project());
+  EXPECT_EQ(project.ReadString("AreaShape", "File", ""), "park_area.geojson");
+  EXPECT_EQ(project.ReadString("AreaShape", "Tiles", ""), std::to_string(cover.Tiles()));
+  EXPECT_EQ(project.ReadString("AREA", "LeftLongitude", ""), in.LeftLongitude);
+  EXPECT_EQ(qm::ReadWholeFile(in.Folder + "/park_area.geojson"), area->geoJson);
+  EXPECT_EQ(ProjectAreaCover(Project())->Tiles(), cover.Tiles());
+}
+
+TEST_F(ShapeDownload, AStoppedDownloadContinuesFromItsAreaFileAndAsksNoFinishedTileAgain) {
+  {
+    ControllerRig rig(dir, server, DownloadPauses{0, 150, 0, 0, 0});
+    rig.controller.UseArea(area);
+    ASSERT_TRUE(rig.StartAndAwaitRequests(in, server, 10));
+    rig.controller.BitBtn1Click(in);  // Stop
+    ASSERT_TRUE(rig.RunToEnd());
+  }
+  const size_t firstRun = server.RequestCount();
+  ASSERT_LT(static_cast<int64_t>(firstRun), cover.Tiles());
+
+  // A new process: the area comes back from the project, as the command line's resume reads it.
+  ControllerRig rig(dir, server);
+  rig.controller.UseArea(TaskAreaOfProject(Project()));
+  ASSERT_TRUE(rig.StartResumesAndEnds(in));
+  std::set<std::string> stored;
+  for (const auto& entry : std::filesystem::directory_iterator(in.Folder + "/park")) {
+    stored.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(static_cast<int64_t>(stored.size()), cover.Tiles());
+  // Nothing outside, and at most the eight tiles in hand at the stop asked twice.
+  std::set<std::string> distinct;
+  for (const auto& request : server.Requests()) distinct.insert(request.path);
+  EXPECT_EQ(distinct, CoverPaths());
+  EXPECT_LE(server.RequestCount(), static_cast<size_t>(cover.Tiles()) + 8);
+
+  // The same fields without the area are another task: it starts anew.
+  rig.controller.UseArea(nullptr);
+  EXPECT_FALSE(rig.StartResumesAndEnds(in));
+  EXPECT_EQ(qm::IniFile(Project()).ReadString("AreaShape", "File", ""), "");
+}
+
+// Every level of a set covers the same shape; the set names its area, and a set continued from
+// its file with that area asks nothing again.
+TEST_F(ShapeDownload, EveryLevelOfASetTakesOnlyTheShapesTiles) {
+  ControllerRig rig(dir, server);
+  rig.controller.UseArea(area);
+  LevelSetRun run(rig.controller, rig.view);
+  ASSERT_EQ(run.Start(in, {13, 14}), LevelSetRun::Outcome::kRunning);
+  for (int level = 0; level < 2; ++level) {
+    ASSERT_TRUE(rig.RunToEnd());
+    if (!run.LevelEnded(false)) break;
+  }
+  EXPECT_EQ(run.End(), DownloadEnd::kComplete);
+  const int64_t both = area->coverAt(13).Tiles() + cover.Tiles();
+  EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), both);
+  EXPECT_EQ(run.Progress().Total(), both);
+  const std::string setFile = in.Folder + "/park.qmset";
+  EXPECT_EQ(qm::IniFile(setFile).ReadString("AreaShape", "File", ""), "park_area.geojson");
+  EXPECT_EQ(qm::IniFile(in.Folder + "/park_z13.qmtp").ReadString("AreaShape", "File", ""), "park_z13_area.geojson");
+
+  // Resumed with another area, the set is refused; with its own, it is complete.
+  rig.controller.UseArea(nullptr);
+  EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Resume(setFile), LevelSetRun::Outcome::kRefused);
+  rig.controller.UseArea(TaskAreaOfProject(setFile));
+  EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Resume(setFile), LevelSetRun::Outcome::kAlreadyComplete);
+  EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), both);
+}
+
+// A program's exit status and what it printed.
+struct ProgramRun {
+  int status = -1;
+  std::string out, err;
+};
+
+ProgramRun RunProgram(const TempDir& dir, std::vector<std::string> args) {
+  const int out = ::open(dir.File("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int err = ::open(dir.File("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  pid_t pid = -1;
+  const bool started = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out);
+  ::close(err);
+  ProgramRun run;
+  if (started) run.status = qmtest::WaitForExit(pid);
+  run.out = qm::ReadWholeFile(dir.File("out.txt"));
+  run.err = qm::ReadWholeFile(dir.File("err.txt"));
+  return run;
+}
+
+// The command line reads the shape through quillmere-area, and resume reads it from the project.
+TEST_F(ShapeDownload, TheCommandLineTakesAnAreaFileAndResumesFromTheProject) {
+  const std::string config = qmtest::WriteConfig(dir, server);
+  const auto cli = [&](std::vector<std::string> args) {
+    if (args[0] != "estimate") args.insert(args.end(), {"--config", config, "--quiet"});
+    args.insert(args.begin(), QUILLMERE_CLI_PATH);
+    return RunProgram(dir, args);
+  };
+  const int64_t tiles = area->coverAt(12).Tiles();  // two a worker at the command line's pace
+  const auto estimate = cli({"estimate", "--area", dir.File("park.geojson"), "--zoom", "12"});
+  EXPECT_EQ(estimate.status, 0);
+  EXPECT_EQ(estimate.out.rfind(std::to_string(tiles) + " tiles in the area", 0), 0u) << estimate.out;
+  const auto start = cli({"start", "--area", dir.File("park.geojson"), "--zoom", "12", "--folder", in.Folder,
+                          "--name", "park.qmtp"});
+  EXPECT_EQ(start.status, 0) << start.err;
+  EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), tiles);
+  EXPECT_EQ(qm::ReadWholeFile(in.Folder + "/park_area.geojson"), area->geoJson);
+  EXPECT_EQ(cli({"resume", Project()}).status, 0);
+  EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), tiles);
+
+  EXPECT_EQ(cli({"start", "--area", dir.File("park.geojson"), "--left", "10", "--zoom", "12", "--folder", in.Folder})
+                .status,
+            1);
+  qm::WriteFileAtomic(dir.File("empty.geojson"), R"({"type": "FeatureCollection", "features": []})");
+  const auto empty = cli({"start", "--area", dir.File("empty.geojson"), "--zoom", "12", "--folder", in.Folder});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.err.find("holds no points, lines or areas"), std::string::npos) << empty.err;
+}
+
+}  // namespace
