@@ -107,10 +107,13 @@ void WriteGeoPackage(const MosaicLevels& levels, const PartialFile& file, const 
   {
     const SqliteStatement insert =
         Prepared(db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)");
+    const SqliteStatement select =
+        Prepared(db, "SELECT tile_data FROM tiles WHERE zoom_level = ? AND tile_column = ? AND tile_row = ?");
     extent = WritePackageTiles(levels, options, blankBytes, tally,
                                [&](int zoom, int32_t x, int32_t y, const std::string& bytes) {
                                  InsertRow(db, insert.get(), {zoom, x, y}, bytes);
-                               });
+                               },
+                               [&](int zoom, int32_t x, int32_t y) { return SelectBlob(db, select.get(), {zoom, x, y}); });
   }
   DescribeTiles(db, levels, extent);
   db.Exec("COMMIT;");

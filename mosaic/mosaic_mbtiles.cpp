@@ -38,10 +38,15 @@ void WriteMBTiles(const MosaicLevels& levels, const PartialFile& file, const Mos
   PackageExtent extent;
   {
     const SqliteStatement insert = Prepared(db, "INSERT INTO tiles VALUES (?, ?, ?, ?)");
-    extent = WritePackageTiles(levels, options, blankBytes, tally,
-                               [&](int zoom, int32_t x, int32_t y, const std::string& bytes) {
-                                 InsertRow(db, insert.get(), {zoom, x, ((int64_t{1} << zoom) - 1) - y}, bytes);
-                               });
+    const SqliteStatement select =
+        Prepared(db, "SELECT tile_data FROM tiles WHERE zoom_level = ? AND tile_column = ? AND tile_row = ?");
+    const auto tmsRow = [](int zoom, int32_t y) { return ((int64_t{1} << zoom) - 1) - y; };
+    extent = WritePackageTiles(
+        levels, options, blankBytes, tally,
+        [&](int zoom, int32_t x, int32_t y, const std::string& bytes) {
+          InsertRow(db, insert.get(), {zoom, x, tmsRow(zoom, y)}, bytes);
+        },
+        [&](int zoom, int32_t x, int32_t y) { return SelectBlob(db, select.get(), {zoom, x, tmsRow(zoom, y)}); });
   }
   InsertMetadata(db, levels.front().name, extent, levels.front().zoom);
   db.Exec("COMMIT;");

@@ -10,6 +10,8 @@
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
+#include "shape/area_shape.h"
+#include "shape/task_area_shape.h"
 
 namespace {
 
@@ -33,6 +35,18 @@ DegreeBounds BoundsOf(const MosaicSource& s) {
   const auto zoom = static_cast<uint8_t>(s.zoom);
   return {TileXToLon(s.minX, zoom), TileYToLat(static_cast<double>(s.maxY) + 1, zoom),
           TileXToLon(static_cast<double>(s.maxX) + 1, zoom), TileYToLat(s.minY, zoom)};
+}
+
+MosaicSource ReadMosaicSource(const std::string& projectFile) {
+  MosaicSource source{ReadProjectArea(projectFile), nullptr};
+  try {
+    if (std::optional<AreaCover> cover = ProjectAreaCover(projectFile)) {
+      source.shape = std::make_shared<const AreaCover>(std::move(*cover));
+    }
+  } catch (const ShapeError& e) {
+    throw MosaicError(e.what());
+  }
+  return source;
 }
 
 MosaicLevels ReadMosaicLevels(const std::string& file) {

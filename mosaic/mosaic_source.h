@@ -2,15 +2,23 @@
 // Web Mercator placement of that range.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/area_cover.h"
 #include "engine/project_area.h"
 
-// A mosaic is made of a downloaded project's area.
 using MosaicError = ProjectAreaError;
-using MosaicSource = ProjectArea;
-inline MosaicSource ReadMosaicSource(const std::string& projectFile) { return ReadProjectArea(projectFile); }
+
+// A mosaic is made of a downloaded project's area: its tile range and, when the task followed a
+// shape, the tiles of that shape, the only ones it downloaded.
+struct MosaicSource : ProjectArea {
+  std::shared_ptr<const AreaCover> shape;  // nothing for a rectangle's task
+  bool Inside(int32_t x, int32_t y) const { return !shape || shape->Contains(x, y); }
+};
+// Throws MosaicError when the project or its area file cannot be read.
+MosaicSource ReadMosaicSource(const std::string& projectFile);
 
 // The levels of a map, coarsest first.
 using MosaicLevels = std::vector<MosaicSource>;

@@ -22,10 +22,13 @@ void WriteSqliteDb(const MosaicLevels& levels, const PartialFile& file, const Mo
   PackageExtent extent;
   {
     const SqliteStatement insert = Prepared(db, "INSERT INTO tiles VALUES (?, ?, ?, 0, ?)");
-    extent = WritePackageTiles(levels, options, blankBytes, tally,
-                               [&](int zoom, int32_t x, int32_t y, const std::string& bytes) {
-                                 InsertRow(db, insert.get(), {x, y, kInvertedZoomBase - zoom}, bytes);
-                               });
+    const SqliteStatement select = Prepared(db, "SELECT image FROM tiles WHERE x = ? AND y = ? AND z = ? AND s = 0");
+    extent = WritePackageTiles(
+        levels, options, blankBytes, tally,
+        [&](int zoom, int32_t x, int32_t y, const std::string& bytes) {
+          InsertRow(db, insert.get(), {x, y, kInvertedZoomBase - zoom}, bytes);
+        },
+        [&](int zoom, int32_t x, int32_t y) { return SelectBlob(db, select.get(), {x, y, kInvertedZoomBase - zoom}); });
   }
   db.Exec("INSERT INTO info VALUES (" + std::to_string(kInvertedZoomBase - extent.maxZoom) + ", " +
           std::to_string(kInvertedZoomBase - extent.minZoom) + ");");

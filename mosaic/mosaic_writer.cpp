@@ -17,6 +17,7 @@
 namespace {
 
 constexpr int64_t kTile = kMosaicTilePixels;
+constexpr int64_t kGdalCacheBytes = int64_t{96} << 20;
 
 // What the format cannot hold is refused at once, saying why.
 void CheckCanBeMade(const MosaicSource& source, MosaicFormat format) {
@@ -150,6 +151,9 @@ MosaicReport WriteMosaic(const MosaicLevels& levels, const std::string& output, 
     if (IsTilePackage(options.format) || &level == &levels.back()) CheckCanBeMade(level, options.format);
   }
   GDALAllRegister();  // every format decodes its tiles
+  // GDAL's block cache may otherwise grow to a share of the machine's memory, as it does while a
+  // COG is laid out; the writers flush it row by row and need little.
+  if (GDALGetCacheMax64() > kGdalCacheBytes) GDALSetCacheMax64(kGdalCacheBytes);
   try {
     std::string blank;
     if (!options.blankTileFile.empty() && qm::FileExists(options.blankTileFile)) {

@@ -34,7 +34,7 @@ struct MosaicOptions {
 bool ParseFill(std::string_view text, MosaicOptions& options);
 
 struct MosaicReport {
-  int64_t tiles = 0;
+  int64_t tiles = 0;  // inside the area: a shaped area's tiles outside it are not counted
   int64_t missing = 0;
   int64_t blank = 0;
   int64_t undecodable = 0;

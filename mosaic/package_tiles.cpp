@@ -12,42 +12,47 @@ int StepsBelow(const MosaicSource& coarsest, const MosaicOptions& options) {
   return options.lowerZoom >= 0 && options.lowerZoom < coarsest.zoom ? coarsest.zoom - options.lowerZoom : 0;
 }
 
-TileRange RangeOf(const MosaicSource& level) { return {level.minX, level.minY, level.maxX, level.maxY}; }
+PyramidRange RangeOf(const MosaicSource& level) { return {level.minX, level.minY, level.maxX, level.maxY}; }
 
-// Writes the levels made from the coarsest downloaded one, encoding each row on every core.
+// The levels made from the coarsest downloaded one: each finished row encoded on every core and
+// put in the package, and read back from it for the levels made from it in turn.
 class MadeLevels {
  public:
-  MadeLevels(const MosaicSource& coarsest, const MosaicOptions& options, const PutTile& put)
-      : zoom_(coarsest.zoom),
-        fill_(options.fillColor),
-        put_(put),
-        pyramid_(RangeOf(coarsest), StepsBelow(coarsest, options),
-                 [this](int step, int32_t y, std::vector<TileRgba>& tiles) { PutRow(step, y, tiles); }) {
-    TileRange range = RangeOf(coarsest);
-    for (int step = 0; step < StepsBelow(coarsest, options); ++step) ranges_.push_back(range = range.Above());
-  }
+  MadeLevels(int zoom, const MosaicOptions& options, const PutTile& put, const GetTile& get)
+      : zoom_(zoom), fill_(options.fillColor), put_(put), get_(get) {}
   // The image kind of the downloaded tiles, known from the first one.
   void SetKind(TileImageKind kind) { kind_ = kind; }
-  TilePyramid& Pyramid() { return pyramid_; }
 
- private:
-  void PutRow(int step, int32_t y, std::vector<TileRgba>& tiles) {
-    std::vector<std::string> encoded(tiles.size());
-    ParallelFor(tiles.size(), [&](size_t i) {
-      if (!tiles[i].empty()) encoded[i] = EncodeTile(tiles[i], kind_, fill_);
-    });
-    const int32_t minX = ranges_[static_cast<size_t>(step - 1)].minX;
-    for (size_t i = 0; i < encoded.size(); ++i) {
-      if (!encoded[i].empty()) put_(zoom_ - step, minX + static_cast<int32_t>(i), y, encoded[i]);
-    }
+  TilePyramid::RowSink Sink() {
+    return [this](int step, int32_t y, int32_t x0, std::vector<TileRgba>& tiles) {
+      std::vector<std::string> encoded(tiles.size());
+      ParallelFor(tiles.size(), [&](size_t i) {
+        if (!tiles[i].empty()) encoded[i] = EncodeTile(tiles[i], kind_, fill_);
+      });
+      for (size_t i = 0; i < encoded.size(); ++i) {
+        if (!encoded[i].empty()) put_(zoom_ - step, x0 + static_cast<int32_t>(i), y, encoded[i]);
+      }
+    };
   }
 
+  ReadLevel Reader() const {
+    return [this](int step, int32_t y, int32_t x0, int32_t x1) {
+      std::vector<std::string> bytes;
+      for (int32_t x = x0; x <= x1; ++x) bytes.push_back(get_(zoom_ - step, x, y));
+      std::vector<TileRgba> tiles(bytes.size());
+      ParallelFor(tiles.size(), [&](size_t i) {
+        if (!bytes[i].empty() && !DecodeTile(bytes[i], tiles[i])) tiles[i].clear();
+      });
+      return tiles;
+    };
+  }
+
+ private:
   int zoom_;
   std::array<uint8_t, 3> fill_;
   const PutTile& put_;
+  const GetTile& get_;
   TileImageKind kind_ = TileImageKind::kJpeg;
-  std::vector<TileRange> ranges_;
-  TilePyramid pyramid_;
 };
 
 std::string FormatName(TileImageKind kind) { return kind == TileImageKind::kPng ? "png" : "jpg"; }
@@ -67,35 +72,51 @@ PackageExtent PackageExtentOf(const MosaicLevels& levels, const MosaicOptions& o
   return extent;
 }
 
+namespace {
+
+// Counts the downloaded tiles x0.. of row y and puts those that are images; their pixels, if any,
+// for the levels made from them.
+std::vector<const TileRgba*> PutDownloaded(const MosaicSource& level, int32_t y, int32_t x0,
+                                           std::vector<MosaicTile>& tiles, TileTally& tally, const PutTile& put,
+                                           PackageExtent& extent, MadeLevels& made) {
+  std::vector<const TileRgba*> pixels;
+  for (size_t i = 0; i < tiles.size(); ++i) {
+    MosaicTile& tile = tiles[i];
+    TileImageKind kind{};
+    if (tile.state == TileState::kPresent && !TileImageKindOf(tile.bytes, kind)) tile.state = TileState::kUndecodable;
+    const int32_t x = x0 + static_cast<int32_t>(i);
+    tally.Count(level.zoom, x, y, tile.state);
+    pixels.push_back(tile.state == TileState::kPresent ? &tile.rgba : nullptr);
+    if (tile.state != TileState::kPresent) continue;
+    if (extent.format.empty()) {
+      extent.format = FormatName(kind);
+      made.SetKind(kind);
+    }
+    put(level.zoom, x, y, tile.bytes);
+  }
+  return pixels;
+}
+
+}  // namespace
+
 PackageExtent WritePackageTiles(const MosaicLevels& levels, const MosaicOptions& options, const std::string& blankBytes,
-                                TileTally& tally, const PutTile& put) {
+                                TileTally& tally, const PutTile& put, const GetTile& get) {
   PackageExtent extent = PackageExtentOf(levels, options);
-  MadeLevels made(levels.front(), options, put);
+  const int steps = StepsBelow(levels.front(), options);
+  MadeLevels made(levels.front().zoom, options, put, get);
   for (const MosaicSource& level : levels) {
-    const TileLoader loader(level, blankBytes);
-    const bool feedsPyramid = &level == &levels.front();
-    for (int32_t y = level.minY; y <= level.maxY; ++y) {
-      for (int32_t x0 = level.minX; x0 <= level.maxX; x0 += kTilesPerRun) {
-        std::vector<MosaicTile> tiles = LoadTiles(loader, y, x0, std::min(level.maxX, x0 + kTilesPerRun - 1));
-        std::vector<const TileRgba*> pixels;
-        for (size_t i = 0; i < tiles.size(); ++i) {
-          MosaicTile& tile = tiles[i];
-          TileImageKind kind{};
-          if (tile.state == TileState::kPresent && !TileImageKindOf(tile.bytes, kind)) tile.state = TileState::kUndecodable;
-          const int32_t x = x0 + static_cast<int32_t>(i);
-          tally.Count(level.zoom, x, y, tile.state);
-          pixels.push_back(tile.state == TileState::kPresent ? &tile.rgba : nullptr);
-          if (tile.state != TileState::kPresent) continue;
-          if (extent.format.empty()) {
-            extent.format = FormatName(kind);
-            made.SetKind(kind);
-          }
-          put(level.zoom, x, y, tile.bytes);
-        }
-        if (feedsPyramid) made.Pyramid().AddRun(y, x0, pixels);
+    const bool feedsPyramid = &level == &levels.front() && steps > 0;
+    // Only the tiles the levels below are made of are decoded, and at the size they are used.
+    const TileLoader loader(level, blankBytes, feedsPyramid ? TileDecoding::kHalved : TileDecoding::kChecked);
+    for (const PyramidRange& band : BandsOf(RangeOf(level))) {
+      TilePyramid pyramid(band, feedsPyramid ? std::min(steps, kBandSteps) : 0, made.Sink());
+      for (int32_t y = band.minY; y <= band.maxY; ++y) {
+        std::vector<MosaicTile> tiles = LoadTiles(loader, y, band.minX, band.maxX);
+        pyramid.AddRun(y, band.minX, PutDownloaded(level, y, band.minX, tiles, tally, put, extent, made), true);
+        pyramid.EndRow(y);
       }
-      if (feedsPyramid) made.Pyramid().EndRow(y);
     }
   }
+  MakeUpperLevels(RangeOf(levels.front()), steps, made.Reader(), made.Sink());
   return extent;
 }

@@ -13,9 +13,6 @@
 // again here once every thread has stopped.
 void ParallelFor(size_t count, const std::function<void(size_t)>& work);
 
-// The tiles x0..x1 of row y, in order.
+// The tiles x0..x1 of row y, in order. The writers load a band's row at a time (kBandColumns):
+// enough to keep every core busy, few enough that memory stays small whatever the area's width.
 std::vector<MosaicTile> LoadTiles(const TileLoader& loader, int32_t y, int32_t x0, int32_t x1);
-
-// Rows are loaded in runs of at most this many tiles: enough to keep every core busy, few enough
-// that memory stays small whatever the width of the area.
-inline constexpr int32_t kTilesPerRun = 64;

@@ -30,6 +30,18 @@ void SqliteFile::Step(sqlite3_stmt* statement) {
   sqlite3_reset(statement);
 }
 
+std::string SqliteFile::FirstBlob(sqlite3_stmt* statement) {
+  const int result = sqlite3_step(statement);
+  std::string blob;
+  if (result == SQLITE_ROW) {
+    blob.assign(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
+                static_cast<size_t>(sqlite3_column_bytes(statement, 0)));
+  }
+  sqlite3_reset(statement);
+  if (result != SQLITE_ROW) Check(result, SQLITE_DONE);
+  return blob;
+}
+
 void SqliteFile::Close() {
   const int result = sqlite3_close(db_);
   db_ = nullptr;
@@ -46,4 +58,10 @@ void InsertRow(SqliteFile& file, sqlite3_stmt* statement, std::initializer_list<
   for (const int64_t number : numbers) sqlite3_bind_int64(statement, parameter++, number);
   sqlite3_bind_blob(statement, parameter, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
   file.Step(statement);
+}
+
+std::string SelectBlob(SqliteFile& file, sqlite3_stmt* statement, std::initializer_list<int64_t> numbers) {
+  int parameter = 1;
+  for (const int64_t number : numbers) sqlite3_bind_int64(statement, parameter++, number);
+  return file.FirstBlob(statement);
 }

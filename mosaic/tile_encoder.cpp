@@ -1,8 +1,10 @@
 #include "mosaic/tile_encoder.h"
 
 #include <gdal.h>
+#include <turbojpeg.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "mosaic/gdal_failures.h"
@@ -17,20 +19,13 @@ std::string MemoryFileName() {
   return "/vsimem/quillmere_made_tile_" + std::to_string(next++);
 }
 
-// The pixels as bands of a memory dataset: RGBA for PNG, RGB over the fill for JPEG.
-GDALDatasetH PixelDataset(const TileRgba& rgba, TileImageKind kind, std::array<uint8_t, 3> fill,
-                          std::vector<uint8_t>& planes) {
-  const int bands = kind == TileImageKind::kPng ? 4 : 3;
+// The pixels as the four bands of a memory dataset, for PNG.
+GDALDatasetH PixelDataset(const TileRgba& rgba, std::vector<uint8_t>& planes) {
+  const int bands = 4;
   const size_t area = size_t{kSide} * kSide;
   planes.resize(area * bands);
   for (size_t i = 0; i < area; ++i) {
-    const unsigned alpha = rgba[i * 4 + 3];
-    for (int c = 0; c < bands; ++c) {
-      const unsigned value = rgba[i * 4 + c];
-      planes[c * area + i] = c == 3 || bands == 4 || alpha == 255
-                                 ? static_cast<uint8_t>(value)
-                                 : static_cast<uint8_t>((value * alpha + fill[c] * (255 - alpha) + 127) / 255);
-    }
+    for (int c = 0; c < bands; ++c) planes[c * area + i] = rgba[i * 4 + c];
   }
   GDALDatasetH dataset = GDALCreate(GDALGetDriverByName("MEM"), "", kSide, kSide, bands, GDT_Byte, nullptr);
   if (dataset != nullptr &&
@@ -40,6 +35,36 @@ GDALDatasetH PixelDataset(const TileRgba& rgba, TileImageKind kind, std::array<u
     return nullptr;
   }
   return dataset;
+}
+
+// JPEG through TurboJPEG, several times faster than through a GDAL dataset, at the quality and
+// chroma subsampling GDAL's JPEG driver uses. An opaque tile is compressed as it is; elsewhere
+// the fill shows through.
+std::string EncodeJpegTile(const TileRgba& rgba, std::array<uint8_t, 3> fill) {
+  const size_t area = size_t{kSide} * kSide;
+  bool opaque = true;
+  for (size_t i = 0; i < area && opaque; ++i) opaque = rgba[i * 4 + 3] == 255;
+  std::vector<uint8_t> overFill;
+  if (!opaque) {
+    overFill.resize(area * 4);
+    for (size_t i = 0; i < area; ++i) {
+      const unsigned alpha = rgba[i * 4 + 3];
+      for (int c = 0; c < 3; ++c) {
+        overFill[i * 4 + c] = static_cast<uint8_t>((rgba[i * 4 + c] * alpha + fill[c] * (255 - alpha) + 127) / 255);
+      }
+    }
+  }
+  thread_local std::unique_ptr<void, int (*)(tjhandle)> encoder(nullptr, tjDestroy);
+  if (!encoder) encoder.reset(tjInitCompress());
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  std::string bytes;
+  if (tjCompress2(encoder.get(), opaque ? rgba.data() : overFill.data(), kSide, 0, kSide, TJPF_RGBX, &jpeg, &size,
+                  TJSAMP_420, 90, 0) == 0) {
+    bytes.assign(reinterpret_cast<const char*>(jpeg), size);
+  }
+  tjFree(jpeg);
+  return bytes;
 }
 
 }  // namespace
@@ -57,14 +82,14 @@ bool TileImageKindOf(const std::string& bytes, TileImageKind& kind) {
 }
 
 std::string EncodeTile(const TileRgba& rgba, TileImageKind kind, std::array<uint8_t, 3> fill) {
+  if (kind == TileImageKind::kJpeg) return EncodeJpegTile(rgba, fill);
   const GdalFailures failures;
   std::vector<uint8_t> planes;
-  GDALDatasetH pixels = PixelDataset(rgba, kind, fill, planes);
+  GDALDatasetH pixels = PixelDataset(rgba, planes);
   if (pixels == nullptr) return "";
   const std::string name = MemoryFileName();
-  const bool png = kind == TileImageKind::kPng;
-  const char* options[] = {png ? "ZLEVEL=6" : "QUALITY=90", nullptr};
-  GDALDatasetH encoded = GDALCreateCopy(GDALGetDriverByName(png ? "PNG" : "JPEG"), name.c_str(), pixels, FALSE,
+  const char* options[] = {"ZLEVEL=6", nullptr};
+  GDALDatasetH encoded = GDALCreateCopy(GDALGetDriverByName("PNG"), name.c_str(), pixels, FALSE,
                                         const_cast<char**>(options), nullptr, nullptr);
   if (encoded != nullptr) GDALClose(encoded);
   GDALClose(pixels);

@@ -1,4 +1,4 @@
-// Tile loading and decoding through GDAL's in-memory files.
+// Tile loading and decoding: JPEG through TurboJPEG, anything else through GDAL's in-memory files.
 #include "mosaic/tile_pixels.h"
 
 #include <gdal.h>
@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "mosaic/gdal_failures.h"
+#include "mosaic/tile_pyramid.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 
@@ -55,9 +56,10 @@ bool ToRgba(GDALDatasetH dataset, std::vector<uint8_t>& rgba) {
 enum class JpegOutcome { kDecoded, kDamaged, kOther };
 
 // JPEG tiles, nearly all of them, are decoded by TurboJPEG, several times faster than through a
-// GDAL dataset. A warning (a file cut short, corrupt data) marks the tile damaged; what TurboJPEG
-// cannot convert to RGBA (CMYK, say) is left to GDAL.
-JpegOutcome DecodeJpegTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands) {
+// GDAL dataset; side 128 decodes them at half their size (scaled in the DCT, far less work). A
+// warning (a file cut short, corrupt data) marks the tile damaged; what TurboJPEG cannot convert
+// to RGBA (CMYK, say) is left to GDAL.
+JpegOutcome DecodeJpegTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands, int side) {
   if (bytes.rfind("\xFF\xD8\xFF", 0) != 0) return JpegOutcome::kOther;
   thread_local std::unique_ptr<void, int (*)(tjhandle)> decoder(nullptr, tjDestroy);
   // A handle that failed on a damaged file is not trusted with the next one: it may report an
@@ -72,8 +74,8 @@ JpegOutcome DecodeJpegTile(const std::string& bytes, std::vector<uint8_t>& rgba,
   }
   if (width != kMosaicTilePixels || height != kMosaicTilePixels) return JpegOutcome::kDamaged;
   if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK) return JpegOutcome::kOther;
-  rgba.resize(size_t{kMosaicTilePixels} * kMosaicTilePixels * 4);
-  if (tjDecompress2(decoder.get(), data, size, rgba.data(), width, 0, height, TJPF_RGBA, TJFLAG_STOPONWARNING) != 0) {
+  rgba.resize(size_t(side) * side * 4);
+  if (tjDecompress2(decoder.get(), data, size, rgba.data(), side, 0, side, TJPF_RGBA, TJFLAG_STOPONWARNING) != 0) {
     const bool warned = tjGetErrorCode(decoder.get()) == TJERR_WARNING;
     decoder.reset();
     return warned ? JpegOutcome::kDamaged : JpegOutcome::kOther;
@@ -82,10 +84,53 @@ JpegOutcome DecodeJpegTile(const std::string& bytes, std::vector<uint8_t>& rgba,
   return JpegOutcome::kDecoded;
 }
 
+uint32_t BigEndian32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = at; i < at + 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
+  return value;
+}
+
+bool PngLooksWhole(const std::string& bytes) {
+  static const std::string kEnd("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+  return bytes.size() > 33 + kEnd.size() && bytes.compare(12, 4, "IHDR") == 0 &&
+         BigEndian32(bytes, 16) == kMosaicTilePixels && BigEndian32(bytes, 20) == kMosaicTilePixels &&
+         bytes.compare(bytes.size() - kEnd.size(), kEnd.size(), kEnd) == 0;
+}
+
+bool JpegLooksWhole(const std::string& bytes) {
+  if (bytes.size() < 4 || bytes.compare(bytes.size() - 2, 2, "\xFF\xD9") != 0) return false;
+  thread_local std::unique_ptr<void, int (*)(tjhandle)> reader(nullptr, tjDestroy);
+  if (!reader) reader.reset(tjInitDecompress());
+  int width = 0, height = 0, subsampling = 0, colourspace = 0;
+  if (tjDecompressHeader3(reader.get(), reinterpret_cast<const unsigned char*>(bytes.data()),
+                          static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling, &colourspace) != 0) {
+    reader.reset();
+    return false;
+  }
+  return width == kMosaicTilePixels && height == kMosaicTilePixels;
+}
+
 }  // namespace
 
+bool LooksWhole(const std::string& bytes) {
+  if (bytes.rfind("\xFF\xD8\xFF", 0) == 0) return JpegLooksWhole(bytes);
+  return bytes.rfind("\x89PNG\r\n\x1A\n", 0) == 0 && PngLooksWhole(bytes);
+}
+
+bool DecodeHalvedTile(const std::string& bytes, std::vector<uint8_t>& rgba) {
+  switch (DecodeJpegTile(bytes, rgba, nullptr, kMosaicTilePixels / 2)) {
+    case JpegOutcome::kDecoded: return true;
+    case JpegOutcome::kDamaged: return false;
+    case JpegOutcome::kOther: break;
+  }
+  std::vector<uint8_t> whole;
+  if (!DecodeTile(bytes, whole)) return false;
+  rgba = HalvedTile(whole);
+  return true;
+}
+
 bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands) {
-  switch (DecodeJpegTile(bytes, rgba, bands)) {
+  switch (DecodeJpegTile(bytes, rgba, bands, kMosaicTilePixels)) {
     case JpegOutcome::kDecoded: return true;
     case JpegOutcome::kDamaged: return false;
     case JpegOutcome::kOther: break;
@@ -112,6 +157,10 @@ bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands
 
 MosaicTile TileLoader::Load(int32_t x, int32_t y) const {
   MosaicTile tile;
+  if (!source_.Inside(x, y)) {
+    tile.state = TileState::kOutside;
+    return tile;
+  }
   const std::string path = source_.TilePath(x, y);
   if (!qm::FileExists(path)) return tile;
   try {
@@ -124,6 +173,15 @@ MosaicTile TileLoader::Load(int32_t x, int32_t y) const {
     return tile;
   }
   tile.state = TileState::kPresent;
-  if (!DecodeTile(tile.bytes, tile.rgba, &tile.bands)) tile.state = TileState::kUndecodable;
+  bool decoded = true;
+  switch (decoding_) {
+    case TileDecoding::kPixels: decoded = DecodeTile(tile.bytes, tile.rgba, &tile.bands); break;
+    case TileDecoding::kHalved: decoded = DecodeHalvedTile(tile.bytes, tile.rgba); break;
+    case TileDecoding::kChecked:
+      decoded = LooksWhole(tile.bytes) || DecodeTile(tile.bytes, tile.rgba);
+      tile.rgba.clear();
+      break;
+  }
+  if (!decoded) tile.state = TileState::kUndecodable;
   return tile;
 }

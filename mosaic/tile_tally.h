@@ -11,7 +11,8 @@
 
 class TileTally {
  public:
-  // total: the tiles of every level that will be counted.
+  // total: the tiles of every level that will be counted, those outside a shaped area too; the
+  // report counts only the tiles inside.
   TileTally(int64_t total, std::string output, const MosaicProgress& progress);
   // Throws MosaicError "Cancelled." when progress asks to stop.
   void Count(int zoom, int32_t x, int32_t y, TileState state);
@@ -20,6 +21,7 @@ class TileTally {
 
  private:
   int64_t total_;
+  int64_t done_ = 0;
   std::string output_;
   const MosaicProgress& progress_;
   MosaicReport report_;

@@ -14,11 +14,15 @@
 #include <map>
 
 #include "demo/jpeg_codec.h"
+#include "engine/Commonfunc.h"
 #include "engine/level_set.h"
+#include "engine/task_area.h"
 #include "engine/tile_source.h"
 #include "mosaic/mosaic_writer.h"
+#include "mosaic/tile_encoder.h"
 #include "mosaic/tile_pixels.h"
 #include "platform/file_ops.h"
+#include "platform/ini_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -29,7 +33,7 @@ constexpr int kFineZoom = 14, kFineX = 8000, kFineY = 5200, kFineColumns = 8, kF
 constexpr std::array<int, 2> kMissing{8001, 5201}, kTruncated{8002, 5202};
 
 // The area of every level's project file, as a level set names it.
-constexpr const char* kAreaSection =
+constexpr const char* kRectangleSection =
     "[AREA]\r\nLeftLongitude=15\r\nRightLongitude=16\r\nTopLatitude=47\r\nBottomLatitude=46\r\n";
 
 std::array<uint8_t, 3> ColourOf(int zoom, int x, int y) {
@@ -86,7 +90,7 @@ struct Packages : ::testing::Test {
       }
     }
     const std::string project = dir.File(name + ".qmtp");
-    qm::WriteFileAtomic(project, std::string(kAreaSection) + "[Zoom]\r\nZoom=" + std::to_string(zoom) +
+    qm::WriteFileAtomic(project, std::string(kRectangleSection) + "[Zoom]\r\nZoom=" + std::to_string(zoom) +
                                      "\r\n[XY]\r\nMinX=" + std::to_string(minX) + "\r\nMinY=" + std::to_string(minY) +
                                      "\r\nMaxX=" + std::to_string(minX + columns - 1) +
                                      "\r\nMaxY=" + std::to_string(minY + rows - 1) + "\r\n");
@@ -288,6 +292,150 @@ TEST_F(Packages, CancelledOrUnwritableLeavesNothingUnderTheName) {
   if (folder != nullptr) ::closedir(folder);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{".", "..", "area_z13", "area_z13.qmtp", "area_z14", "area_z14.qmtp"}));
+}
+
+// The fine level's task followed a shape over its western four columns: the eastern tiles, though
+// their files are there (or missing), are neither drawn, packed nor listed.
+TEST_F(Packages, TilesOutsideTheShapeStayEmptyAndAreNotListedMissing) {
+  const auto lon = [](double x) { return std::to_string(TileXToLon(x, kFineZoom)); };
+  const auto lat = [](double y) { return std::to_string(TileYToLat(y, kFineZoom)); };
+  const std::string west = lon(kFineX + 0.1), east = lon(kFineX + 3.9);
+  const std::string north = lat(kFineY + 0.1), south = lat(kFineY + kFineRows - 0.1);
+  qm::WriteFileAtomic(dir.File("area_z14_area.geojson"),
+                      "{\"type\":\"Polygon\",\"coordinates\":[[[" + west + "," + north + "],[" + east + "," + north + "],[" +
+                          east + "," + south + "],[" + west + "," + south + "],[" + west + "," + north + "]]]}");
+  qm::IniFile(dir.File("area_z14.qmtp")).WriteString(kAreaSection, "File", "area_z14_area.geojson");
+  ::unlink(levels.back().TilePath(kFineX + 5, kFineY + 3).c_str());
+  levels = {ReadMosaicSource(dir.File("area_z14.qmtp"))};
+
+  const MosaicReport packed = Write(MosaicFormat::kMBTiles, "shape.mbtiles", kFineZoom - 1);
+  EXPECT_EQ(packed.tiles, 4 * kFineRows);
+  EXPECT_EQ(packed.missing, 1);
+  EXPECT_EQ(packed.undecodable, 1);
+  const std::string listed = qm::ReadWholeFile(packed.missingList);
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 2) << listed;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("shape.mbtiles").c_str(), &db), SQLITE_OK);
+  // Zoom 13: the four columns make two; their six rows three.
+  EXPECT_EQ(CountsOf(db, "SELECT zoom_level, count(*) FROM tiles GROUP BY zoom_level"),
+            (std::map<int64_t, int64_t>{{13, 6}, {14, 4 * kFineRows - 2}}));
+  EXPECT_EQ(CountsOf(db, "SELECT count(*), max(tile_column) FROM tiles WHERE zoom_level=14"),
+            (std::map<int64_t, int64_t>{{4 * kFineRows - 2, kFineX + 3}}));
+  sqlite3_close(db);
+
+  const MosaicReport drawn = Write(MosaicFormat::kGTiff, "shape.tif");
+  EXPECT_EQ(drawn.tiles, 4 * kFineRows);
+  EXPECT_EQ(drawn.Filled(), 2);
+  GDALDatasetH d = GDALOpen(dir.File("shape.tif").c_str(), GA_ReadOnly);
+  ASSERT_NE(d, nullptr);
+  uint8_t pixel[4];
+  const auto at = [&](int column, int row) {
+    return GDALDatasetRasterIO(d, GF_Read, column * 256 + 128, row * 256 + 128, 1, 1, pixel, 1, 1, GDT_Byte, 4, nullptr,
+                               4, 4, 1) == CE_None;
+  };
+  ASSERT_TRUE(at(3, 4));
+  EXPECT_TRUE(Near(pixel, ColourOf(kFineZoom, kFineX + 3, kFineY + 4)));
+  EXPECT_EQ(pixel[3], 255);
+  ASSERT_TRUE(at(6, 4));  // its file is there, but it lies outside
+  EXPECT_EQ(pixel[3], 0);
+  GDALClose(d);
+}
+
+// 130 x 8 tiles from column 7990, the west half one colour, the east half another: more than two
+// bands of 64 columns (the first cut short), and levels more than six steps above, made from those
+// below as written. The coarsest levels still show both halves in place.
+TEST_F(Packages, AWideAreaIsMadeInBandsAndItsCoarsestLevelsFromTheLevelsWritten) {
+  constexpr int kWest = 7990, kColumns = 130, kRows = 8, kEastFrom = 8055;
+  const std::array<uint8_t, 3> westColour{200, 40, 40}, eastColour{40, 60, 210};
+  const std::string west = SolidJpeg(westColour), east = SolidJpeg(eastColour);
+  qm::CreateDirectory(dir.File("wide/"));
+  for (int x = kWest; x < kWest + kColumns; ++x) {
+    for (int y = kFineY; y < kFineY + kRows; ++y) {
+      const std::string tile = dir.File("wide/" + SatelliteTileFileName(kFineZoom, x, y));
+      qm::WriteFileAtomicUnflushed(tile, x < kEastFrom ? west : east);
+    }
+  }
+  // The GeoTIFF needs no more than the first row: its overviews' pixels are exact.
+  const auto project = [&](int rows) {
+    qm::WriteFileAtomic(dir.File("wide.qmtp"), "[Zoom]\r\nZoom=14\r\n[XY]\r\nMinX=" + std::to_string(kWest) +
+                                                   "\r\nMinY=" + std::to_string(kFineY) + "\r\nMaxX=" +
+                                                   std::to_string(kWest + kColumns - 1) + "\r\nMaxY=" +
+                                                   std::to_string(kFineY + rows - 1) + "\r\n");
+    return MosaicLevels{ReadMosaicSource(dir.File("wide.qmtp"))};
+  };
+  levels = project(kRows);
+
+  Write(MosaicFormat::kMBTiles, "wide.mbtiles", kFineZoom - 8);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("wide.mbtiles").c_str(), &db), SQLITE_OK);
+  std::map<int64_t, int64_t> expected;
+  for (int step = 0; step <= 8; ++step) {
+    expected[kFineZoom - step] = (((kWest + kColumns - 1) >> step) - (kWest >> step) + 1) *
+                                 (((kFineY + kRows - 1) >> step) - (kFineY >> step) + 1);
+  }
+  EXPECT_EQ(CountsOf(db, "SELECT zoom_level, count(*) FROM tiles GROUP BY zoom_level"), expected);
+  // Zoom 6's one tile, a pixel per tile below: columns 7990, 8055 and 8119 are its pixels 54,
+  // 119 and 183, row 5200 its pixel row 80.
+  Query q(db, "SELECT tile_data FROM tiles WHERE zoom_level=6");
+  ASSERT_TRUE(q.Next());
+  std::vector<uint8_t> rgba;
+  ASSERT_TRUE(DecodeTile(q.Text(0), rgba));
+  const int row = kFineY % 256 + 4;
+  EXPECT_TRUE(Near(&rgba[(size_t(row) * 256 + 70) * 4], westColour, 12));
+  EXPECT_TRUE(Near(&rgba[(size_t(row) * 256 + 170) * 4], eastColour, 12));
+  EXPECT_TRUE(Near(&rgba[(size_t(row) * 256 + 20) * 4], {255, 255, 255}, 12));  // nothing there: the fill
+  sqlite3_close(db);
+
+  levels = project(1);
+  Write(MosaicFormat::kGTiff, "wide.tif");
+  GDALDatasetH d = GDALOpen(dir.File("wide.tif").c_str(), GA_ReadOnly);
+  ASSERT_NE(d, nullptr);
+  // 33,280 x 256 pixels halved eight times: 130 x 1.
+  ASSERT_EQ(GDALGetOverviewCount(GDALGetRasterBand(d, 1)), 8);
+  EXPECT_EQ(GDALGetRasterBandXSize(GDALGetOverview(GDALGetRasterBand(d, 1), 7)), kColumns);
+  for (int overview : {5, 6, 7}) {
+    SCOPED_TRACE(overview);
+    const int tilePixels = 256 >> (overview + 1);
+    EXPECT_TRUE(Near(OverviewPixel(d, overview, 10 * tilePixels, 0).data(), westColour, 3));
+    EXPECT_TRUE(Near(OverviewPixel(d, overview, 120 * tilePixels, 0).data(), eastColour, 3));
+    EXPECT_EQ(OverviewPixel(d, overview, 120 * tilePixels, 0)[3], 255);
+  }
+  GDALClose(d);
+}
+
+// PNG tiles, each opaque in its west half and clear in its east half: the level made below is PNG
+// too, and keeps both halves of each tile where they were.
+TEST_F(Packages, PngTilesKeepTheirTransparencyInTheLevelMadeBelow) {
+  TileRgba half(size_t{256} * 256 * 4, 0);
+  for (size_t i = 0; i < 256 * 256; ++i) {
+    if (i % 256 < 128) std::copy_n(std::array<uint8_t, 4>{10, 200, 30, 255}.data(), 4, &half[i * 4]);
+  }
+  const std::string png = EncodeTile(half, TileImageKind::kPng, {255, 255, 255});
+  qm::CreateDirectory(dir.File("png/"));
+  for (int x = kFineX; x < kFineX + 2; ++x) {
+    for (int y = kFineY; y < kFineY + 2; ++y) qm::WriteFileAtomic(dir.File("png/" + SatelliteTileFileName(14, x, y)), png);
+  }
+  qm::WriteFileAtomic(dir.File("png.qmtp"), "[Zoom]\r\nZoom=14\r\n[XY]\r\nMinX=8000\r\nMinY=5200\r\nMaxX=8001\r\nMaxY=5201\r\n");
+  levels = {ReadMosaicSource(dir.File("png.qmtp"))};
+  Write(MosaicFormat::kMBTiles, "png.mbtiles", kFineZoom - 1);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("png.mbtiles").c_str(), &db), SQLITE_OK);
+  Query format(db, "SELECT value FROM metadata WHERE name='format'");
+  ASSERT_TRUE(format.Next());
+  EXPECT_EQ(format.Text(0), "png");
+  Query q(db, "SELECT tile_data FROM tiles WHERE zoom_level=13");
+  ASSERT_TRUE(q.Next());
+  std::vector<uint8_t> rgba;
+  ASSERT_TRUE(DecodeTile(q.Text(0), rgba));
+  for (const int row : {20, 200}) {
+    for (const int column : {20, 150}) {
+      const uint8_t* pixel = &rgba[(size_t(row) * 256 + column) * 4];
+      EXPECT_TRUE(Near(pixel, {10, 200, 30}, 1));
+      EXPECT_EQ(pixel[3], 255);
+      EXPECT_EQ(pixel[64 * 4 + 3], 0) << row << " " << column + 64;
+    }
+  }
+  sqlite3_close(db);
 }
 
 }  // namespace
