@@ -14,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
+#include "platform/text_format.h"
 #include "platform/http_client.h"
 
 namespace {
@@ -35,7 +36,13 @@ void AddArea(CLI::App& command, StartInputs& in, AreaChoice& choice) {
                                           "Shapefile, GeoPackage...), instead of the four edges");
   for (CLI::Option* edge : choice.edges) edge->excludes(shape);
   command.add_option("--buffer", choice.bufferMetres, "metres by which the shape's lines and points are widened")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            const std::optional<double> metres = qm::StrictNumberFromText(text);
+            return metres && *metres >= 0 && *metres <= 100000 ? std::string()
+                                                             : "the buffer should be 0 to 100,000 metres";
+          },
+          "METRES"))
       ->needs(shape);
   command.add_option("--zoom", in.Zoom, "zoom level, or levels Z1-Z2 (one task per level, coarsest first)")
       ->required();

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <variant>
 #include <vector>
 
@@ -95,7 +96,9 @@ int RefreshAll(const std::vector<std::string>& projects, const RefreshSettings& 
 }  // namespace
 
 int RunRefresh(const std::string& file, std::optional<int> olderThanDays, const CliOptions& options) {
-  const auto projects = ProjectFilesOf(file);
+  // Whole paths in the failed list, so that redownload finds the tiles from any folder.
+  std::error_code error;
+  const auto projects = ProjectFilesOf(std::filesystem::absolute(file, error).lexically_normal().string());
   if (const auto* reason = std::get_if<std::string>(&projects)) {
     std::fprintf(stderr, "quillmere-cli: %s\n", reason->c_str());
     return kExitRefusedInput;

@@ -139,7 +139,9 @@ std::shared_ptr<const TaskArea> AreaFromFile(const std::string& file, double buf
   inputs.RightLongitude = fields[1];
   inputs.TopLatitude = fields[2];
   inputs.BottomLatitude = fields[3];
-  return AreaOf(result.output.substr(lineEnd + 1), file, bufferMetres);
+  std::error_code error;
+  const std::string source = std::filesystem::absolute(file, error).lexically_normal().string();
+  return AreaOf(result.output.substr(lineEnd + 1), error ? file : source, bufferMetres);
 }
 
 std::shared_ptr<const TaskArea> AreaOfProject(const std::string& projectOrSetFile) {

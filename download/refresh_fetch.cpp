@@ -1,6 +1,8 @@
 // The refresh of one stored tile: attempts, the failure table, and each outcome's lines.
 #include "download/refresh_fetch.h"
 
+#include <optional>
+
 #include "download/tile_fetch.h"
 #include "engine/image_signature.h"
 #include "engine/tile_server_setting.h"
@@ -9,6 +11,8 @@
 #include "platform/http_date.h"
 
 namespace {
+
+constexpr size_t kLargestStoredTile = size_t{16} << 20;
 
 class TileRefresh {
  public:
@@ -21,6 +25,7 @@ class TileRefresh {
   RefreshOutcome NotModified(const qm::HttpResult& result, const ConditionHeaders& conditions);
   RefreshOutcome Replace(const std::string& body, const qm::HttpResult& answer);
   bool SameAsStored(const std::string& body) const;
+  std::optional<ImageSize> SizeChange(const std::string& body) const;
   RefreshOutcome GiveUp(FailureRow row, const std::string& message);
   RefreshOutcome Said(RefreshOutcome outcome, const std::string& what);
 
@@ -71,6 +76,11 @@ RefreshOutcome TileRefresh::NotModified(const qm::HttpResult& result, const Cond
 RefreshOutcome TileRefresh::Replace(const std::string& body, const qm::HttpResult& answer) {
   // An error page sent as a success must not take the place of a good tile.
   if (!LooksLikeImage(body)) return Said(RefreshOutcome::kKept, "the answer is not an image, stored tile kept");
+  if (!LooksWhole(body)) return Said(RefreshOutcome::kKept, "the answer is an image cut short, stored tile kept");
+  if (const auto size = SizeChange(body)) {
+    return Said(RefreshOutcome::kKept, "the answer is an image of another size (" + std::to_string(size->width) + " x " +
+                                           std::to_string(size->height) + "), stored tile kept");
+  }
   try {
     // A server that ignores the conditions sends the same bytes again: the file stays as it is
     // and only takes the validators it may not have had.
@@ -85,6 +95,19 @@ RefreshOutcome TileRefresh::Replace(const std::string& body, const qm::HttpResul
   }
   worker_.Log(n_ + ":" + job_.fileName + " changed");
   return RefreshOutcome::kChanged;
+}
+
+// The size of a new image that differs from the size of the stored one; nothing when they agree
+// or either cannot be told.
+std::optional<ImageSize> TileRefresh::SizeChange(const std::string& body) const {
+  const std::optional<ImageSize> size = DeclaredImageSize(body);
+  if (!size) return std::nullopt;
+  try {
+    const std::optional<ImageSize> stored = DeclaredImageSize(qm::ReadFileUpTo(job_.path, kLargestStoredTile));
+    if (stored && *stored != *size) return size;
+  } catch (const qm::FileError&) {  // gone or unreadable: nothing to compare with
+  }
+  return std::nullopt;
 }
 
 bool TileRefresh::SameAsStored(const std::string& body) const {

@@ -77,6 +77,7 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
   CreateTileFolder(TileDir);
 
   if (params->Resume) {
+    if (Cover) CheckAreaUnchanged();
     const qm::IniFile project(ProjectFile());
     const int workers = std::clamp<int32_t>(params->ThreadCount, 0, kResumeSlots);
     for (int i = 0; i < workers; ++i) {
@@ -85,6 +86,18 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
       ResumeY[i] = project.ReadInteger("THREADS", "T" + n + "Y", 0);
     }
   }
+}
+
+// A continued task must cover the tiles it began with: an area file edited or replaced since would
+// leave tiles never asked for while the task says it is complete.
+void TDownTask::CheckAreaUnchanged() const {
+  const std::optional<AreaRecord> record = ReadAreaRecord(ProjectFile());
+  const bool same = record && (record->digest.empty() || record->digest == AreaDigest(Params->Area->geoJson)) &&
+                    (record->tiles < 0 || record->tiles == TotalCount);
+  if (same) return;
+  throw TaskError("The area file " + AreaFile + " was changed since the task " + ProjectFile() +
+                  " was made, so the task cannot be continued: put the file back, or start the area anew under "
+                  "another task name.");
 }
 
 std::string TDownTask::ProjectFile() const { return Params->SavePath + Params->TaskName; }

@@ -81,6 +81,9 @@ class TDownTask {
   std::string TileDir;  // ends with the path separator
 
   std::string ProjectFile() const;  // SavePath + TaskName
+
+ private:
+  void CheckAreaUnchanged() const;
 };
 
 // The extension of a task name: from its last dot on, dot included; "" when it has none.

@@ -1,6 +1,7 @@
 // Naming a task's area file and reading where a project or set file names it.
 #include "engine/task_area.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -28,6 +29,17 @@ std::shared_ptr<TaskArea> MakeTaskArea(std::string geoJson, std::string source, 
 
 std::string AreaFileName(const std::string& taskName) { return TaskStem(taskName) + "_area.geojson"; }
 
+std::string AreaDigest(const std::string& geoJson) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const unsigned char c : geoJson) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
 std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile) {
   if (!qm::FileExists(projectOrSetFile)) return std::nullopt;
   const qm::IniFile file(projectOrSetFile);
@@ -39,6 +51,7 @@ std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile) {
   record.source = file.ReadString(kAreaSection, "Source", "");
   record.bufferMetres = std::strtod(file.ReadString(kAreaSection, "Buffer", "0").c_str(), nullptr);
   record.tiles = std::strtoll(file.ReadString(kAreaSection, "Tiles", "-1").c_str(), nullptr, 10);
+  record.digest = file.ReadString(kAreaSection, "Digest", "");
   return record;
 }
 

@@ -44,12 +44,17 @@ inline constexpr size_t kMaxAreaFileBytes = size_t{512} << 20;
 // "NAME_area.geojson" for the task or set name NAME.qmtp / NAME.qmset.
 std::string AreaFileName(const std::string& taskName);
 
+// A fingerprint of an area's text (16 hexadecimal digits), kept in the project so that an area
+// file changed later is noticed.
+std::string AreaDigest(const std::string& geoJson);
+
 // The area named in a project or set file.
 struct AreaRecord {
   std::string file;          // the area file, as a full path beside the project
   std::string source;
   double bufferMetres = 0;
   int64_t tiles = -1;        // tiles of a task's area at its zoom; -1 in a set file
+  std::string digest;        // AreaDigest of the area file as the task was made; may be empty
 };
 // Nothing when the file names no area (a rectangle's task).
 std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile);

@@ -50,7 +50,8 @@ void AddAreaSection(LineText& lines, const TDownTask& task) {
         << "File=" + qm::ExtractFileName(task.AreaFile)
         << "Source=" + area.source
         << "Buffer=" + MetresText(area.bufferMetres)
-        << "Tiles=" + Number(task.TotalCount) << "";
+        << "Tiles=" + Number(task.TotalCount)
+        << "Digest=" + AreaDigest(area.geoJson) << "";
 }
 
 std::string AreaLogText(const TDownTask& task) {

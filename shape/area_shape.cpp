@@ -10,6 +10,8 @@
 
 #include <cpl_error.h>
 
+#include <cmath>
+
 namespace {
 
 struct DatasetCloser {
@@ -38,7 +40,7 @@ struct Collected {
   void Add(const OGRGeometry& g) {
     switch (wkbFlatten(g.getGeometryType())) {
       case wkbPolygon:
-        areas.addGeometry(&g);
+        AddPolygon(g);
         break;
       case wkbLineString:
         lines.addGeometry(&g);
@@ -54,7 +56,43 @@ struct Collected {
     }
   }
   bool Empty() const { return areas.IsEmpty() && lines.IsEmpty() && points.IsEmpty(); }
+
+ private:
+  // A hand-drawn outline that crosses itself, or one of too few points, is made valid: the parts
+  // it encloses stay areas, what is left of a degenerate one is a line.
+  void AddPolygon(const OGRGeometry& g) {
+    if (g.IsValid()) {
+      areas.addGeometry(&g);
+      return;
+    }
+    std::unique_ptr<OGRGeometry> valid(g.MakeValid());
+    if (!valid) throw ShapeError("An outline of the shape is not valid and cannot be repaired.");
+    if (wkbFlatten(valid->getGeometryType()) == wkbPolygon) {
+      areas.addGeometry(valid.get());
+    } else {
+      Add(*valid);
+    }
+  }
 };
+
+// Whether a line or ring jumps more than half the world between two points: it crosses the 180th
+// meridian, which no download rectangle can.
+bool CrossesAntimeridian(const OGRGeometry& g) {
+  if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
+    for (const OGRGeometry* part : *parts) {
+      if (CrossesAntimeridian(*part)) return true;
+    }
+  } else if (const auto* polygon = dynamic_cast<const OGRPolygon*>(&g)) {
+    for (const OGRLinearRing* ring : *polygon) {
+      if (CrossesAntimeridian(*ring)) return true;
+    }
+  } else if (const auto* curve = dynamic_cast<const OGRSimpleCurve*>(&g)) {
+    for (int i = 1; i < curve->getNumPoints(); ++i) {
+      if (std::abs(curve->getX(i) - curve->getX(i - 1)) > 180) return true;
+    }
+  }
+  return false;
+}
 
 void CollectLayer(OGRLayer& layer, const OGRSpatialReference& degrees, Collected& into) {
   std::unique_ptr<OGRCoordinateTransformation> toDegrees;
@@ -71,6 +109,12 @@ void CollectLayer(OGRLayer& layer, const OGRSpatialReference& degrees, Collected
       throw ShapeError("A shape of the layer " + std::string(layer.GetName()) + " cannot be turned into degrees.");
     }
     g->flattenTo2D();
+    if (g->hasCurveGeometry()) g.reset(g->getLinearGeometry());  // arcs as short straight segments
+    if (CrossesAntimeridian(*g)) {
+      throw ShapeError("A shape of the layer " + std::string(layer.GetName()) +
+                       " crosses the 180th meridian, which a download area cannot: split it into one file on "
+                       "each side.");
+    }
     into.Add(*g);
   }
 }
@@ -101,6 +145,7 @@ AreaShape::~AreaShape() = default;
 
 AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
   if (!(bufferMetres >= 0)) throw ShapeError("The buffer should be zero or more metres.");
+  if (bufferMetres > kMaxBufferMetres) throw ShapeError("The buffer should be at most 100,000 metres.");
   GDALAllRegister();
   CPLErrorReset();
   VSIStatBufL stat;
@@ -131,7 +176,12 @@ AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
   AreaShape shape(std::move(all));
   const DegreeBox box = shape.Bounds();
   if (box.north > kShapeLatitudeLimit || box.south < -kShapeLatitudeLimit) {
-    throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded.");
+    throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded" +
+                     " (or its coordinate system is missing: a Shapefile needs its .prj).");
+  }
+  if (box.west < -180 || box.east > 180) {
+    throw ShapeError("The shape of " + path + " reaches beyond 180 degrees of longitude: split it into one file on "
+                     "each side of the 180th meridian.");
   }
   return shape;
 }

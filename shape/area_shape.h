@@ -22,8 +22,10 @@ struct DegreeBox {
 class AreaShape {
  public:
   // Every feature of every layer that GDAL/OGR reads in the file, in any CRS it can transform to
-  // degrees. Throws ShapeError for a file it cannot read, one without points, lines or areas, a
-  // negative buffer, and a shape beyond 85 degrees of latitude.
+  // degrees; curves become straight segments, outlines that cross themselves are repaired. Throws
+  // ShapeError for a file it cannot read, one without points, lines or areas, a buffer below 0 or
+  // above kMaxBufferMetres, a shape beyond 85 degrees of latitude or 180 of longitude, and one that
+  // crosses the 180th meridian.
   static AreaShape Read(const std::string& path, double bufferMetres = 0);
   // The shape of a GeoJSON text in degrees, as written by GeoJson(); no buffer.
   static AreaShape FromGeoJson(const std::string& text);
@@ -44,6 +46,9 @@ class AreaShape {
   explicit AreaShape(std::unique_ptr<OGRGeometry> geometry);
   std::unique_ptr<OGRGeometry> geometry_;
 };
+
+// The widest buffer taken: 100 km on either side of a line already makes a region.
+inline constexpr double kMaxBufferMetres = 100000;
 
 // The northern and southern limit of a download area, as the main window accepts it.
 inline constexpr double kShapeLatitudeLimit = 85;

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "download/refresh_run.h"
+#include "engine/image_signature.h"
 #include "engine/project_area.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -126,6 +127,36 @@ TEST_F(RefreshTest, OnlyAChangedImageReplacesATileAndFailuresAreListed) {
   const auto second = server.RequestsFor(Path(2412, 3080)).back();
   EXPECT_EQ(second.Header("If-None-Match"), std::nullopt);
   EXPECT_EQ(second.Header("If-Modified-Since"), newTime);
+}
+
+// The start of a baseline JPEG declaring its size, and the end marker of a whole one.
+std::string JpegOf(int width, int height, bool whole) {
+  std::string jpeg = "\xFF\xD8\xFF\xE0";
+  jpeg += std::string("\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 16);
+  jpeg += std::string("\xFF\xC0\x00\x11\x08", 5);
+  for (const int value : {height, width}) jpeg += {static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
+  jpeg += std::string("\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01\xFF\xDA", 12) + "scan data";
+  return whole ? jpeg + "\xFF\xD9" : jpeg;
+}
+
+TEST_F(RefreshTest, AnImageCutShortOrOfAnotherSizeNeverReplacesAStoredTile) {
+  EXPECT_EQ(DeclaredImageSize(JpegOf(512, 256, true)), (ImageSize{512, 256}));
+  EXPECT_TRUE(LooksWhole(JpegOf(256, 256, true) + std::string(3, '\0')));
+  EXPECT_FALSE(LooksWhole(JpegOf(256, 256, false)));
+  const std::string stored = JpegOf(256, 256, true);
+  qm::WriteFileAtomic(Tile(2412, 3080), stored);
+  qm::WriteFileAtomic(Tile(2412, 3081), stored);
+  server.Script(Path(2412, 3080), {ScriptedAnswer::Ok(JpegOf(256, 256, false))});
+  server.Script(Path(2412, 3081), {ScriptedAnswer::Ok(JpegOf(512, 512, true))});
+  server.Script(Path(2413, 3080), {ScriptedAnswer::Ok(JpegOf(256, 256, true) + "x")});
+  server.SetFallback(ScriptedAnswer::Validated(Png("server"), std::nullopt, kStoredTime));
+  const RefreshReport report = RefreshRun(projectFile, Settings()).Run();
+  EXPECT_EQ(report.counts.kept, 3);
+  EXPECT_EQ(qm::ReadWholeFile(Tile(2412, 3080)), stored);
+  EXPECT_EQ(qm::ReadWholeFile(Tile(2412, 3081)), stored);
+  const std::string log = qm::ReadWholeFile(dir.File("area_refresh_log.txt"));
+  EXPECT_NE(log.find("an image cut short, stored tile kept"), std::string::npos) << log;
+  EXPECT_NE(log.find("an image of another size (512 x 512), stored tile kept"), std::string::npos) << log;
 }
 
 TEST_F(RefreshTest, ABusyServerIsWaitedForAndAStoppedRefreshContinues) {

@@ -115,6 +115,14 @@ TEST_F(ShapeDownload, AStoppedDownloadContinuesFromItsAreaFileAndAsksNoFinishedT
   EXPECT_EQ(distinct, CoverPaths());
   EXPECT_LE(server.RequestCount(), static_cast<size_t>(cover.Tiles()) + 8);
 
+  // An area file changed since would leave tiles never asked for: the task is not continued.
+  qm::WriteFileAtomic(in.Folder + "/park_area.geojson", R"({"type": "Point", "coordinates": [10.1, 45.1]})");
+  rig.controller.UseArea(TaskAreaOfProject(Project()));
+  rig.controller.BitBtn1Click(in);
+  EXPECT_FALSE(rig.controller.Running());
+  ASSERT_GE(rig.view.messages.size(), 2u);
+  EXPECT_NE(rig.view.messages[rig.view.messages.size() - 2].find("was changed since the task"), std::string::npos);
+
   // The same fields without the area are another task: it starts anew.
   rig.controller.UseArea(nullptr);
   EXPECT_FALSE(rig.StartResumesAndEnds(in));

@@ -105,6 +105,24 @@ TEST_F(Shapes, FilesWithoutAUsableShapeAreRefusedWithTheirReason) {
   EXPECT_NE(refusal(polar).find("beyond 85 degrees"), std::string::npos);
   const std::string hut = Write("hut.geojson", R"({"type": "Point", "coordinates": [7.6, 45.9]})");
   EXPECT_EQ(refusal(hut, -5), "The buffer should be zero or more metres.");
+  EXPECT_EQ(refusal(hut, 2e7), "The buffer should be at most 100,000 metres.");
+  const std::string dateLine = Write("fiji.geojson", R"({"type": "Polygon", "coordinates":
+      [[[179, -17], [-179, -17], [-179, -18], [179, -18], [179, -17]]]})");
+  EXPECT_NE(refusal(dateLine).find("crosses the 180th meridian"), std::string::npos);
+  const std::string beyond = Write("beyond.geojson", R"({"type": "Point", "coordinates": [181, 10]})");
+  EXPECT_NE(refusal(beyond).find("beyond 180 degrees of longitude"), std::string::npos);
+}
+
+// Outlines drawn by hand cross themselves, and some files hold arcs: both still give an area.
+TEST_F(Shapes, AnOutlineThatCrossesItselfIsRepairedAndArcsBecomeSegments) {
+  const AreaShape bowTie = AreaShape::Read(Write("bowtie.geojson", R"({"type": "Polygon", "coordinates":
+      [[[10.0, 50.0], [10.2, 50.15], [10.2, 50.0], [10.0, 50.15], [10.0, 50.0]]]})"));
+  ExpectCoverCountedTileByTile(bowTie, CoverOf(bowTie, 13));
+  const AreaShape circle = AreaShape::Read(Write("pond.csv",
+      "id,WKT\n1,\"CURVEPOLYGON(CIRCULARSTRING(10 50,10.1 50,10 50))\"\n"));
+  const DegreeBox box = circle.Bounds();
+  EXPECT_NEAR(box.east, 10.1, 1e-3);
+  EXPECT_NEAR(box.north - box.south, 0.1, 1e-3);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Verifying a project or a level set, one level after another.
 #include "verify/verify_command.h"
 
+
 #include <cstdio>
+#include <filesystem>
 #include <variant>
 #include <vector>
 
@@ -21,7 +23,9 @@ int RunVerify(const std::string& file, const VerifyOptions& options) {
   int64_t listed = 0;
   try {
     const std::string tileServer = ReadServerInUse(options.configFile, options.server).tileServer;
-    const auto projects = ProjectFilesOf(file);
+    // Whole paths in the list, so that redownload finds the tiles from any folder.
+    std::error_code error;
+    const auto projects = ProjectFilesOf(std::filesystem::absolute(file, error).lexically_normal().string());
     if (const auto* reason = std::get_if<std::string>(&projects)) throw ProjectAreaError(*reason);
     for (const std::string& project : std::get<std::vector<std::string>>(projects)) {
       const VerifyReport report = VerifyProject(project, tileServer);

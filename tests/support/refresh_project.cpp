@@ -11,7 +11,9 @@
 
 namespace qmtest {
 
-std::string PngBytes(const std::string& what) { return std::string("\x89PNG\r\n\x1a\n", 8) + what; }
+std::string PngBytes(const std::string& what) {
+  return std::string("\x89PNG\r\n\x1a\n", 8) + what + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+}
 
 StoredProject::StoredProject(const TempDir& dir) : file_(dir.File("area.qmtp")) {
   qm::IniFile project(file_);

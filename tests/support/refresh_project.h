@@ -15,7 +15,7 @@ inline constexpr int kRefreshZoom = 13;
 inline constexpr std::pair<int32_t, int32_t> kRefreshTiles[] = {{2412, 3080}, {2412, 3081}, {2413, 3080}, {2413, 3081}};
 inline constexpr const char* kStoredTileTime = "Tue, 15 Nov 1994 12:45:26 GMT";
 
-// Bytes that start like a PNG file, then what.
+// Bytes that start and end like a PNG file, with what between.
 std::string PngBytes(const std::string& what);
 
 class StoredProject {
