@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <optional>
 
+#include "download/area_program.h"
 #include "download/refresh_worker.h"
 #include "engine/area_input.h"
 #include "engine/fetch_settings.h"
@@ -41,6 +44,22 @@ RefreshSettings ReadRefreshSettings(const std::string& configFile, const std::st
   return settings;
 }
 
+namespace {
+
+std::optional<AreaCover> ShapeCoverOf(const std::string& projectFile, int32_t zoom) {
+  try {
+    const std::shared_ptr<const TaskArea> shape = AreaOfProject(projectFile);
+    if (!shape) return std::nullopt;
+    return shape->coverAt(zoom);
+  } catch (const AreaRefused& e) {
+    throw RefreshRefused(e.what());
+  } catch (const TaskError& e) {
+    throw RefreshRefused(e.what());
+  }
+}
+
+}  // namespace
+
 RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::time_t now)
     : projectFile_(std::move(projectFile)), settings_(std::move(settings)), now_(now) {
   try {
@@ -64,6 +83,11 @@ RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::t
   std::optional<std::time_t> olderThan;
   if (settings_.olderThanDays) olderThan = positions_.started - *settings_.olderThanDays * kSecondsPerDay;
   stored_ = StoredTilesOf(area_, olderThan);
+  // A shaped task's folder may still hold tiles of an earlier rectangle of the same name: only
+  // the shape's tiles are its own.
+  if (const std::optional<AreaCover> inside = ShapeCoverOf(projectFile_, area_.zoom)) {
+    std::erase_if(stored_, [&inside](const StoredTile& tile) { return !inside->Contains(tile.x, tile.y); });
+  }
   if (!continues_) positions_.workers = static_cast<int>(std::clamp<size_t>(stored_.size(), 1, kMaxRefreshWorkers));
   tiles_ = std::count_if(stored_.begin(), stored_.end(), [this](const StoredTile& tile) {
     return tile.sequence > positions_.ResumeOf(static_cast<int>(tile.sequence % positions_.workers));

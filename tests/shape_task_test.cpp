@@ -203,6 +203,12 @@ TEST_F(ShapeDownload, TheCommandLineTakesAnAreaFileAndResumesFromTheProject) {
   EXPECT_EQ(qm::ReadWholeFile(in.Folder + "/park_area.geojson"), area->geoJson);
   EXPECT_EQ(cli({"resume", Project()}).status, 0);
   EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), tiles);
+  // A tile of an earlier rectangle of that name, outside the shape, is not the task's to refresh.
+  qm::WriteFileAtomic(in.Folder + "/park/kv_1_1_12.jpg", "stale");
+  const auto refresh = cli({"refresh", Project()});
+  EXPECT_EQ(refresh.status, 0) << refresh.err;
+  EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), 2 * tiles);
+  EXPECT_TRUE(server.RequestsFor(TestServer::TilePath(12, 1, 1)).empty());
 
   EXPECT_EQ(cli({"start", "--area", dir.File("park.geojson"), "--left", "10", "--zoom", "12", "--folder", in.Folder})
                 .status,
