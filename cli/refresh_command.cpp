@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <set>
+#include <sstream>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -13,6 +16,8 @@
 #include "engine/area_input.h"
 #include "engine/level_set.h"
 #include "platform/errors.h"
+#include "platform/file_ops.h"
+#include "platform/ini_file.h"
 #include "platform/program_layout.h"
 
 namespace {
@@ -74,13 +79,52 @@ int RefreshProject(const std::string& project, const RefreshSettings& settings, 
   return ExitStatusOf(report);
 }
 
-int RefreshAll(const std::vector<std::string>& projects, const RefreshSettings& settings, const CliOptions& options) {
+// A level set's refresh, kept in the set file's [REFRESH] section: the levels it has finished, so
+// that a refresh stopped in a later level does not ask the finished ones again.
+class SetRefreshRecord {
+ public:
+  SetRefreshRecord(std::string setFile, const std::optional<int>& olderThanDays)
+      : setFile_(std::move(setFile)), olderThan_(olderThanDays ? std::to_string(*olderThanDays) : "") {
+    if (setFile_.empty()) return;
+    const qm::IniFile set(setFile_);
+    if (set.ReadString(kRefreshSection, "OlderThan", "-") != olderThan_) return;
+    std::istringstream levels(set.ReadString(kRefreshSection, "Finished", ""));
+    for (std::string level; std::getline(levels, level, ',');) finished_.insert(level);
+  }
+  bool Finished(const std::string& project) const { return finished_.count(qm::ExtractFileName(project)) > 0; }
+  void Finish(const std::string& project) {
+    if (setFile_.empty()) return;
+    finished_.insert(qm::ExtractFileName(project));
+    std::string levels;
+    for (const std::string& level : finished_) levels += (levels.empty() ? "" : ",") + level;
+    qm::IniFile(setFile_).WriteStrings(kRefreshSection, {{"OlderThan", olderThan_}, {"Finished", levels}});
+  }
+  // The whole set is done: the next refresh begins anew.
+  void Clear() {
+    if (!setFile_.empty()) qm::IniFile(setFile_).WriteStrings(kRefreshSection, {{"OlderThan", "-"}, {"Finished", ""}});
+  }
+
+ private:
+  std::string setFile_;
+  std::string olderThan_;
+  std::set<std::string> finished_;
+};
+
+int RefreshAll(const std::vector<std::string>& projects, const RefreshSettings& settings, const CliOptions& options,
+               SetRefreshRecord& record) {
   int status = kExitComplete;
   int refreshed = 0;
   for (const std::string& project : projects) {
     if (StopSignalsReceived() > 0) return Worse(status, kExitStoppedBySignal);
+    if (record.Finished(project)) {
+      if (!options.quiet) std::fprintf(stderr, "%s: refreshed before this run\n", project.c_str());
+      ++refreshed;
+      continue;
+    }
     try {
-      status = Worse(status, RefreshProject(project, settings, options));
+      const int levelStatus = RefreshProject(project, settings, options);
+      status = Worse(status, levelStatus);
+      if (levelStatus == kExitComplete || levelStatus == kExitFailedTiles) record.Finish(project);
       ++refreshed;
     } catch (const RefreshRefused& e) {
       // A level set refreshes the levels that have tiles; a project alone must have them.
@@ -90,6 +134,7 @@ int RefreshAll(const std::vector<std::string>& projects, const RefreshSettings& 
     // A refusal or a failed network would end the next level as well.
     if (status != kExitComplete && status != kExitFailedTiles) return status;
   }
+  if (refreshed > 0) record.Clear();
   return refreshed == 0 ? kExitRefusedInput : status;
 }
 
@@ -98,7 +143,8 @@ int RefreshAll(const std::vector<std::string>& projects, const RefreshSettings& 
 int RunRefresh(const std::string& file, std::optional<int> olderThanDays, const CliOptions& options) {
   // Whole paths in the failed list, so that redownload finds the tiles from any folder.
   std::error_code error;
-  const auto projects = ProjectFilesOf(std::filesystem::absolute(file, error).lexically_normal().string());
+  const std::string whole = std::filesystem::absolute(file, error).lexically_normal().string();
+  const auto projects = ProjectFilesOf(whole);
   if (const auto* reason = std::get_if<std::string>(&projects)) {
     std::fprintf(stderr, "quillmere-cli: %s\n", reason->c_str());
     return kExitRefusedInput;
@@ -114,7 +160,8 @@ int RunRefresh(const std::string& file, std::optional<int> olderThanDays, const 
   settings.pauses = options.pauses;
   settings.blankPath = qm::DataFolder() + "blankimg" + qm::kPathSeparator + "blank.jpg";
   try {
-    return RefreshAll(std::get<std::vector<std::string>>(projects), settings, options);
+    SetRefreshRecord record(whole.ends_with(".qmset") ? whole : "", olderThanDays);
+    return RefreshAll(std::get<std::vector<std::string>>(projects), settings, options, record);
   } catch (const qm::FileError& e) {
     std::fprintf(stderr, "quillmere-cli: %s\n", qm::ErrorBoxText(e.what()).c_str());
     return kExitFileError;

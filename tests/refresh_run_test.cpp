@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 #include <utility>
 
@@ -277,6 +278,13 @@ TEST(RefreshCommand, RefreshesALevelSetLevelByLevelAndAStopSignalKeepsItsPlace) 
   EXPECT_EQ(qmtest::WaitForExit(qmtest::SpawnProgram(refresh)), 0);
   EXPECT_EQ(server.RequestsFor(busyPath).size(), 3u);
   EXPECT_EQ(qm::IniFile(maps + "/newtask_z13.qmtp").ReadString("REFRESH", "Started", ""), "");
+  // The level finished before the stop is not asked again by the continued refresh.
+  std::map<std::string, int> asked;
+  for (const auto& request : server.Requests()) ++asked[request.path];
+  for (const auto& [path, times] : asked) {
+    if (path.find("/12/") != std::string::npos) EXPECT_EQ(times, 2) << path;
+  }
+  EXPECT_EQ(qm::IniFile(maps + "/newtask.qmset").ReadString("REFRESH", "Finished", "?"), "") << "a whole set begins anew";
 }
 
 TEST(DownloadNotModified, IsAFailureWhoseLineSaysTheQuestionHadNoValidators) {
