@@ -6,8 +6,9 @@
 #include <mutex>
 #include <thread>
 
-void ParallelFor(size_t count, const std::function<void(size_t)>& work) {
-  const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), count);
+void ParallelFor(size_t count, const std::function<void(size_t)>& work, size_t leastThreads) {
+  const size_t cores = std::max<size_t>(1, std::thread::hardware_concurrency());
+  const size_t threads = std::min<size_t>(std::max(cores, leastThreads), count);
   if (threads <= 1) {
     for (size_t i = 0; i < count; ++i) work(i);
     return;
@@ -35,6 +36,7 @@ void ParallelFor(size_t count, const std::function<void(size_t)>& work) {
 
 std::vector<MosaicTile> LoadTiles(const TileLoader& loader, int32_t y, int32_t x0, int32_t x1) {
   std::vector<MosaicTile> tiles(static_cast<size_t>(x1 - x0 + 1));
-  ParallelFor(tiles.size(), [&](size_t i) { tiles[i] = loader.Load(x0 + static_cast<int32_t>(i), y); });
+  // Reading files not in memory waits on the disk: more reads in flight than cores keep it busy.
+  ParallelFor(tiles.size(), [&](size_t i) { tiles[i] = loader.Load(x0 + static_cast<int32_t>(i), y); }, kLoadingThreads);
   return tiles;
 }
