@@ -113,7 +113,8 @@ std::string ByteSizeText(int64_t bytes) {
 
 std::string EstimateText(const AreaEstimate& e) {
   const std::string around = e.inArea ? " around it" : "";
-  std::string text = GroupedCount(e.tiles) + (e.inArea ? " tiles in the area (" : " tiles (") + GroupedCount(e.columns) +
+  const std::string tiles = e.tiles == 1 ? " tile" : " tiles";
+  std::string text = GroupedCount(e.tiles) + tiles + (e.inArea ? " in the area (" : " (") + GroupedCount(e.columns) +
                      " x " + GroupedCount(e.rows) + around + ") · " + DurationText(e.secondsAtFullSpeed) + " at 8 tiles/s · tile list " +
                      ByteSizeText(e.listBytes);
   // Said first, where a narrow status bar still shows it.

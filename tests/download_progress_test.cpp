@@ -56,6 +56,7 @@ TEST(AreaEstimate, CountsTimeAndTheExactTileListSize) {
   }
   const AreaEstimate world = *EstimateArea("-180", "180", "85", "-85", "15").estimate;
   EXPECT_EQ(EstimateText(world), "1,070,268,416 tiles (32,768 x 32,662) · 1,548 d 10 h at 8 tiles/s · tile list 114.9 GB");
+  EXPECT_EQ(EstimateText(*EstimateArea("1", "1", "1", "1", "3").estimate).substr(0, 14), "1 tile (1 x 1)");
   EXPECT_EQ(DurationText(99 * 3600 + 59 * 60 + 59), "99:59:59");
   EXPECT_EQ(DurationText(2322 * 3600 + 46 * 60 + 24), "96 d 18 h");
   // Beyond one task's limit the estimate says so.
