@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <variant>
@@ -194,13 +193,6 @@ ZoomChoice LevelsOf(StartInputs& in) {
   return {};
 }
 
-// A project named without its folder lies in the current folder; its fields name that folder.
-std::string AbsolutePath(const std::string& file) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-  return error ? file : absolute.lexically_normal().string();
-}
-
 class PrintedEntries : public RedownloadView {
  public:
   void AddEntry(const std::string& entry) override { std::printf("%s\n", entry.c_str()); }
@@ -238,18 +230,17 @@ int RunResume(const std::string& projectFile, CliOptions options) {
     return kExitRefusedInput;
   }
   if (TaskExtension(projectFile) == ".qmset") {
-    const std::string setFile = AbsolutePath(projectFile);
+    const std::string setFile = qm::AbsolutePath(projectFile);
     return RunLevels([&](LevelSetRun& run) { return run.Resume(setFile); }, options);
   }
-  const ProjectFields fields = ReadProjectFields(AbsolutePath(projectFile));
+  const ProjectFields fields = ReadProjectFields(qm::AbsolutePath(projectFile));
   const StartInputs inputs{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
                            std::to_string(fields.Zoom), fields.Folder, fields.TaskName};
   return RunDownload(inputs, options);
 }
 
 int RunRedownload(const std::string& listFile, const std::string& folder, const CliOptions& options) {
-  std::error_code error;
-  const std::string absoluteList = std::filesystem::absolute(listFile, error).string();
+  const std::string absoluteList = qm::AbsolutePath(listFile);
   ServerInUse server;
   try {
     server = ReadServerInUse(options.configFile, options.server);

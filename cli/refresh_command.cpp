@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -142,8 +141,7 @@ int RefreshAll(const std::vector<std::string>& projects, const RefreshSettings& 
 
 int RunRefresh(const std::string& file, std::optional<int> olderThanDays, const CliOptions& options) {
   // Whole paths in the failed list, so that redownload finds the tiles from any folder.
-  std::error_code error;
-  const std::string whole = std::filesystem::absolute(file, error).lexically_normal().string();
+  const std::string whole = qm::AbsolutePath(file);
   const auto projects = ProjectFilesOf(whole);
   if (const auto* reason = std::get_if<std::string>(&projects)) {
     std::fprintf(stderr, "quillmere-cli: %s\n", reason->c_str());

@@ -139,19 +139,13 @@ std::shared_ptr<const TaskArea> AreaFromFile(const std::string& file, double buf
   inputs.RightLongitude = fields[1];
   inputs.TopLatitude = fields[2];
   inputs.BottomLatitude = fields[3];
-  std::error_code error;
-  const std::string source = std::filesystem::absolute(file, error).lexically_normal().string();
-  return AreaOf(result.output.substr(lineEnd + 1), error ? file : source, bufferMetres);
+  return AreaOf(result.output.substr(lineEnd + 1), qm::AbsolutePath(file), bufferMetres);
 }
 
 std::shared_ptr<const TaskArea> AreaOfProject(const std::string& projectOrSetFile) {
   const std::optional<AreaRecord> record = ReadAreaRecord(projectOrSetFile);
   if (!record) return nullptr;
-  std::string text;
-  try {
-    text = qm::FileExists(record->file) ? qm::ReadFileUpTo(record->file, kMaxAreaFileBytes) : "";
-  } catch (const qm::FileError&) {
-  }
-  if (text.empty()) throw AreaRefused("The area file " + record->file + " of " + projectOrSetFile + " is gone or cannot be read.");
-  return AreaOf(std::move(text), record->source, record->bufferMetres);
+  std::optional<std::string> text = ReadAreaText(*record);
+  if (!text || text->empty()) throw AreaRefused("The area file " + record->file + " of " + projectOrSetFile + " is gone or cannot be read.");
+  return AreaOf(std::move(*text), record->source, record->bufferMetres);
 }

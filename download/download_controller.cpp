@@ -58,17 +58,6 @@ bool ProjectMatches(const StartInputs& in, const std::string& savePath, const st
          qm::ExtractFileName(projectFile) == in.TaskName;
 }
 
-// The area file beside a project holds the text of the area it was made with.
-bool ProjectAreaMatches(const std::string& projectFile, const TaskArea* area) {
-  const std::optional<AreaRecord> record = ReadAreaRecord(projectFile);
-  if (!record || !area) return !record && !area;
-  try {
-    return qm::FileExists(record->file) && qm::ReadFileUpTo(record->file, area->geoJson.size() + 1) == area->geoJson;
-  } catch (const qm::FileError&) {
-    return false;
-  }
-}
-
 }  // namespace
 
 DownloadController::DownloadController(ControllerView& view, qm::UiBridge& bridge,
@@ -232,7 +221,7 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.MapsType = 4;
   p.TaskName = WithProjectExtension(in.TaskName);
   p.Area = area_;
-  p.Resume = ProjectMatches(in, p.SavePath, p.TaskName, *zoom) && ProjectAreaMatches(p.SavePath + p.TaskName, area_.get());
+  p.Resume = ProjectMatches(in, p.SavePath, p.TaskName, *zoom) && SameAreaAs(p.SavePath + p.TaskName, area_ ? &area_->geoJson : nullptr);
   return p;
 }
 

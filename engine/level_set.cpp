@@ -35,17 +35,6 @@ std::string Trimmed(const std::string& text) {
 }
 
 // Why the level's task file does not belong to the set, or nothing.
-// A level's area file holds the set's area, or neither has one.
-bool SameAreaShape(const LevelSet& set, const std::string& levelFile) {
-  const std::optional<AreaRecord> level = ReadAreaRecord(levelFile);
-  if (!level || !set.area) return !level && !set.area;
-  try {
-    return qm::FileExists(level->file) && qm::ReadFileUpTo(level->file, kMaxAreaFileBytes) == set.area->geoJson;
-  } catch (const qm::FileError&) {
-    return false;
-  }
-}
-
 std::optional<std::string> LevelFileProblem(const LevelSet& set, const std::string& levelFile, int32_t zoom) {
   const qm::IniFile level(levelFile);
   const std::pair<const char*, const std::string*> fields[] = {{"LeftLongitude", &set.LeftLongitude},
@@ -56,7 +45,7 @@ std::optional<std::string> LevelFileProblem(const LevelSet& set, const std::stri
   for (const auto& [key, typed] : fields) {
     sameArea = sameArea && StoredCoordinateText(*typed) == level.ReadString("AREA", key, "");
   }
-  if (sameArea && SameAreaShape(set, levelFile)) return std::nullopt;
+  if (sameArea && SameAreaAs(levelFile, set.area ? &set.area->geoJson : nullptr)) return std::nullopt;
   return qm::ExtractFileName(levelFile) + " is a task of another area or zoom level";
 }
 
@@ -190,10 +179,7 @@ LevelSet LoadLevelSet(const std::string& path) {
     auto area = std::make_shared<TaskArea>();
     area->source = record->source;
     area->bufferMetres = record->bufferMetres;
-    try {
-      if (qm::FileExists(record->file)) area->geoJson = qm::ReadFileUpTo(record->file, kMaxAreaFileBytes);
-    } catch (const qm::FileError&) {
-    }
+    area->geoJson = ReadAreaText(*record).value_or("");
     set.area = std::move(area);
   }
   return set;

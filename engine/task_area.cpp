@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/Unitclasstask.h"
+#include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
 
@@ -53,6 +54,20 @@ std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile) {
   record.tiles = std::strtoll(file.ReadString(kAreaSection, "Tiles", "-1").c_str(), nullptr, 10);
   record.digest = file.ReadString(kAreaSection, "Digest", "");
   return record;
+}
+
+std::optional<std::string> ReadAreaText(const AreaRecord& record) {
+  try {
+    if (qm::FileExists(record.file)) return qm::ReadFileUpTo(record.file, kMaxAreaFileBytes);
+  } catch (const qm::FileError&) {
+  }
+  return std::nullopt;
+}
+
+bool SameAreaAs(const std::string& projectOrSetFile, const std::string* geoJson) {
+  const std::optional<AreaRecord> record = ReadAreaRecord(projectOrSetFile);
+  if (!record || !geoJson) return !record && !geoJson;
+  return ReadAreaText(*record) == *geoJson;
 }
 
 AreaEstimate EstimateInArea(AreaEstimate e, const TaskArea& area, int32_t zoom) {

@@ -58,6 +58,11 @@ struct AreaRecord {
 };
 // Nothing when the file names no area (a rectangle's task).
 std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile);
+// The text of an area file; nothing when it is gone or cannot be read.
+std::optional<std::string> ReadAreaText(const AreaRecord& record);
+// Whether the area file a project or set names holds exactly geoJson; both without an area
+// (geoJson null) also agree.
+bool SameAreaAs(const std::string& projectOrSetFile, const std::string* geoJson);
 
 // The estimate of a rectangle narrowed to the area's tiles inside it. Throws TaskError as coverAt.
 AreaEstimate EstimateInArea(AreaEstimate rectangle, const TaskArea& area, int32_t zoom);

@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -231,6 +233,12 @@ std::string ExtractFilePath(const std::string& path) {
 std::string ExtractFileName(const std::string& path) {
   const size_t slash = path.rfind(kPathSeparator);
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
 }
 
 std::string WithTrailingSeparator(const std::string& folder) {

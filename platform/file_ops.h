@@ -26,6 +26,9 @@ std::string ExtractFilePath(const std::string& path);
 std::string ExtractFileName(const std::string& path);
 // Appends kPathSeparator unless the text already ends with it.
 std::string WithTrailingSeparator(const std::string& folder);
+// The path from the root, for a path named from the current folder; the path itself when the
+// current folder cannot be told.
+std::string AbsolutePath(const std::string& path);
 
 // Whole content; throws FileError "Cannot open file <path>".
 std::string ReadWholeFile(const std::string& path);

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "engine/Unitclasstask.h"
+#include "engine/project_area.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
-#include "platform/ini_file.h"
 #include "shape/area_shape.h"
 #include "shape/tile_cover.h"
 
@@ -33,15 +33,6 @@ std::shared_ptr<const TaskArea> AreaOfText(std::string geoJson, std::string sour
   return AreaOf(std::move(shape), std::move(geoJson), std::move(source), bufferMetres);
 }
 
-std::string AreaFileText(const AreaRecord& record, const std::string& projectFile) {
-  try {
-    if (!qm::FileExists(record.file)) throw qm::FileError("missing");
-    return qm::ReadFileUpTo(record.file, kMaxAreaFileBytes);
-  } catch (const qm::FileError&) {
-    throw ShapeError("The area file " + record.file + " of " + projectFile + " is gone or cannot be read.");
-  }
-}
-
 }  // namespace
 
 std::shared_ptr<const TaskArea> TaskAreaFromFile(const std::string& path, double bufferMetres) {
@@ -55,7 +46,9 @@ std::shared_ptr<const TaskArea> TaskAreaFromFile(const std::string& path, double
 std::shared_ptr<const TaskArea> TaskAreaOfProject(const std::string& projectOrSetFile) {
   const std::optional<AreaRecord> record = ReadAreaRecord(projectOrSetFile);
   if (!record) return nullptr;
-  return AreaOfText(AreaFileText(*record, projectOrSetFile), record->source, record->bufferMetres);
+  std::optional<std::string> text = ReadAreaText(*record);
+  if (!text) throw ShapeError("The area file " + record->file + " of " + projectOrSetFile + " is gone or cannot be read.");
+  return AreaOfText(std::move(*text), record->source, record->bufferMetres);
 }
 
 AreaShape ShapeOfArea(const TaskArea& area) { return AreaShape::FromGeoJson(area.geoJson); }
@@ -63,13 +56,11 @@ AreaShape ShapeOfArea(const TaskArea& area) { return AreaShape::FromGeoJson(area
 std::optional<AreaCover> ProjectAreaCover(const std::string& projectFile) {
   const std::shared_ptr<const TaskArea> area = TaskAreaOfProject(projectFile);
   if (!area) return std::nullopt;
-  const qm::IniFile project(projectFile);
-  const int32_t zoom = project.ReadInteger("Zoom", "Zoom", -1);
-  if (!IsGridZoom(zoom)) throw ShapeError(ZoomOutsideGridText(zoom));
-  const TileRange range{project.ReadInteger("XY", "MinX", 0), project.ReadInteger("XY", "MinY", 0),
-                        project.ReadInteger("XY", "MaxX", -1), project.ReadInteger("XY", "MaxY", -1)};
   try {
-    return area->coverAt(zoom).ClippedTo(range);
+    const ProjectArea project = ReadProjectArea(projectFile);
+    return area->coverAt(project.zoom).ClippedTo({project.minX, project.minY, project.maxX, project.maxY});
+  } catch (const ProjectAreaError& e) {
+    throw ShapeError(e.what());
   } catch (const TaskError& e) {
     throw ShapeError(e.what());
   }

@@ -1,10 +1,7 @@
 // Downloads over an area from a shape, through the controller against the local server: only the
 // shape's tiles are asked for, listed and stored, the workers share them evenly, and a stopped
 // download continues from the project's own area file without asking a finished tile again.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -19,8 +16,6 @@
 #include "shape/task_area_shape.h"
 #include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
-
-extern char** environ;
 
 namespace {
 
@@ -156,41 +151,13 @@ TEST_F(ShapeDownload, EveryLevelOfASetTakesOnlyTheShapesTiles) {
   EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), both);
 }
 
-// A program's exit status and what it printed.
-struct ProgramRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ProgramRun RunProgram(const TempDir& dir, std::vector<std::string> args) {
-  const int out = ::open(dir.File("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err = ::open(dir.File("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-  pid_t pid = -1;
-  const bool started = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out);
-  ::close(err);
-  ProgramRun run;
-  if (started) run.status = qmtest::WaitForExit(pid);
-  run.out = qm::ReadWholeFile(dir.File("out.txt"));
-  run.err = qm::ReadWholeFile(dir.File("err.txt"));
-  return run;
-}
-
 // The command line reads the shape through quillmere-area, and resume reads it from the project.
 TEST_F(ShapeDownload, TheCommandLineTakesAnAreaFileAndResumesFromTheProject) {
   const std::string config = qmtest::WriteConfig(dir, server);
   const auto cli = [&](std::vector<std::string> args) {
     if (args[0] != "estimate") args.insert(args.end(), {"--config", config, "--quiet"});
     args.insert(args.begin(), QUILLMERE_CLI_PATH);
-    return RunProgram(dir, args);
+    return qmtest::RunProgram(args, dir.Path());
   };
   const int64_t tiles = area->coverAt(12).Tiles();  // two a worker at the command line's pace
   const auto estimate = cli({"estimate", "--area", dir.File("park.geojson"), "--zoom", "12"});

@@ -3,13 +3,13 @@
 
 
 #include <cstdio>
-#include <filesystem>
 #include <variant>
 #include <vector>
 
 #include "engine/level_set.h"
 #include "engine/project_area.h"
 #include "engine/saved_servers.h"
+#include "platform/file_ops.h"
 #include "platform/errors.h"
 #include "verify/project_verify.h"
 
@@ -24,8 +24,7 @@ int RunVerify(const std::string& file, const VerifyOptions& options) {
   try {
     const std::string tileServer = ReadServerInUse(options.configFile, options.server).tileServer;
     // Whole paths in the list, so that redownload finds the tiles from any folder.
-    std::error_code error;
-    const auto projects = ProjectFilesOf(std::filesystem::absolute(file, error).lexically_normal().string());
+    const auto projects = ProjectFilesOf(qm::AbsolutePath(file));
     if (const auto* reason = std::get_if<std::string>(&projects)) throw ProjectAreaError(*reason);
     for (const std::string& project : std::get<std::vector<std::string>>(projects)) {
       const VerifyReport report = VerifyProject(project, tileServer);

@@ -17,4 +17,12 @@ pid_t SpawnProgram(const std::vector<std::string>& argv, int stdoutFd = -1, bool
 // in kilobytes when asked.
 int WaitForExit(pid_t pid, long* peakKb = nullptr);
 
+// Runs argv[0] to its end; what it printed goes through files in folder (ending with '/').
+struct ProgramOutput {
+  int status = -1;  // -1 when it could not be started or did not exit normally
+  std::string out;
+  std::string err;
+};
+ProgramOutput RunProgram(const std::vector<std::string>& argv, const std::string& folder);
+
 }  // namespace qmtest
