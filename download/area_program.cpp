@@ -1,9 +1,12 @@
 // Asking quillmere-area for shapes and their tiles through a pipe.
 #include "download/area_program.h"
 
-#include <spawn.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <cstdio>
@@ -34,6 +37,21 @@ std::string AreaProgram() {
   return named && *named ? named : qm::ProgramFolder() + "quillmere-area";
 }
 
+// The child ends with the thread that started it (which waits for it): a caller stopped by a
+// signal leaves no reader of a shape behind.
+pid_t StartWithOutputTo(const std::string& program, std::vector<char*>& argv, int pipeEnds[2]) {
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  // Only async-signal-safe calls between fork and exec.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
+  ::dup2(pipeEnds[1], STDOUT_FILENO);
+  ::close(pipeEnds[0]);
+  ::close(pipeEnds[1]);
+  ::execve(program.c_str(), argv.data(), environ);
+  ::_exit(127);
+}
+
 ProgramResult RunAreaProgram(std::vector<std::string> args) {
   const std::string program = AreaProgram();
   args.insert(args.begin(), program);
@@ -41,17 +59,11 @@ ProgramResult RunAreaProgram(std::vector<std::string> args) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) throw AreaRefused("Cannot start " + program + ".");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw AreaRefused("Cannot start " + program + ".");
+  const pid_t pid = StartWithOutputTo(program, argv, pipeEnds);
   ::close(pipeEnds[1]);
   ProgramResult result;
-  if (spawned != 0) {
+  if (pid < 0) {
     ::close(pipeEnds[0]);
     throw AreaRefused("Areas from a shape need " + program + ", which cannot be started.");
   }
@@ -65,6 +77,9 @@ ProgramResult RunAreaProgram(std::vector<std::string> args) {
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (result.status == 127 && result.output.empty()) {
+    throw AreaRefused("Areas from a shape need " + program + ", which cannot be started.");
+  }
   return result;
 }
 
@@ -123,6 +138,7 @@ std::shared_ptr<const TaskArea> AreaOf(std::string geoJson, std::string source, 
 }  // namespace
 
 std::shared_ptr<const TaskArea> AreaFromFile(const std::string& file, double bufferMetres, StartInputs& inputs) {
+  if (const std::optional<std::string> problem = AreaSourceProblem(file)) throw AreaRefused(*problem);
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.17g", bufferMetres);
   const ProgramResult result = RunAreaProgram({"read", file, "--buffer", buffer});

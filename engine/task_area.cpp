@@ -58,8 +58,19 @@ std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile) {
 
 std::optional<std::string> ReadAreaText(const AreaRecord& record) {
   try {
-    if (qm::FileExists(record.file)) return qm::ReadFileUpTo(record.file, kMaxAreaFileBytes);
+    return qm::ReadRegularFileUpTo(record.file, kMaxAreaFileBytes);
   } catch (const qm::FileError&) {
+    return std::nullopt;
+  }
+}
+
+std::optional<std::string> AreaSourceProblem(const std::string& path) {
+  if (path.rfind("/vsi", 0) == 0) {
+    return path + " names a GDAL virtual file system: an area is read only from a local file.";
+  }
+  if (!qm::PathExists(path)) return "The file " + path + " does not exist.";
+  if (!qm::IsRegularFile(path)) {
+    return path + " is not a regular file: an area is read from a file of its own, not from a folder, a pipe or a device.";
   }
   return std::nullopt;
 }

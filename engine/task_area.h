@@ -58,8 +58,13 @@ struct AreaRecord {
 };
 // Nothing when the file names no area (a rectangle's task).
 std::optional<AreaRecord> ReadAreaRecord(const std::string& projectOrSetFile);
-// The text of an area file; nothing when it is gone or cannot be read.
+// The text of an area file; nothing when it is gone, cannot be read, or is not a regular file
+// within kMaxAreaFileBytes.
 std::optional<std::string> ReadAreaText(const AreaRecord& record);
+// Why a vector file a user names cannot be read as an area, before any reader opens it: a GDAL
+// virtual file system path (/vsicurl/ ...), a missing file, or anything but a regular file (a pipe
+// would block the reader, a device never end); nothing when it can be read.
+std::optional<std::string> AreaSourceProblem(const std::string& path);
 // Whether the area file a project or set names holds exactly geoJson; both without an area
 // (geoJson null) also agree.
 bool SameAreaAs(const std::string& projectOrSetFile, const std::string* geoJson);

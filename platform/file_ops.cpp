@@ -209,6 +209,11 @@ bool DirectoryExists(const std::string& path) {
   return StatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return StatPath(path, st) && S_ISREG(st.st_mode);
+}
+
 bool PathExists(const std::string& path) {
   struct stat st {};
   return StatPath(path, st);
@@ -247,12 +252,15 @@ std::string WithTrailingSeparator(const std::string& folder) {
 }
 
 FileTooLarge::FileTooLarge(const std::string& path) : FileError("File too large: " + path) {}
+NotRegularFile::NotRegularFile(const std::string& path) : FileError("Not a regular file: " + path) {}
 
 std::string ReadWholeFile(const std::string& path) {
   return ReadFileUpTo(path, std::numeric_limits<std::size_t>::max() - 1);
 }
 
-std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes) {
+namespace {
+
+std::string ReadUpTo(const std::string& path, std::size_t maxBytes, bool regularOnly) {
   // Opened without blocking, so that a pipe nobody writes to reads as empty instead of waiting;
   // reading itself blocks again, as a pipe that is being written needs.
   const Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -260,6 +268,7 @@ std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes) {
   if (in.Get() < 0 || ::fstat(in.Get(), &st) != 0 || S_ISDIR(st.st_mode)) {
     throw FileError(CannotOpenFileText(path));
   }
+  if (regularOnly && !S_ISREG(st.st_mode)) throw NotRegularFile(path);
   ::fcntl(in.Get(), F_SETFL, ::fcntl(in.Get(), F_GETFL) & ~O_NONBLOCK);
   const bool regular = S_ISREG(st.st_mode);
   if (regular && static_cast<std::uint64_t>(st.st_size) > maxBytes) throw FileTooLarge(path);
@@ -277,6 +286,14 @@ std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes) {
     content.append(buf, static_cast<size_t>(n));
   }
   throw FileTooLarge(path);
+}
+
+}  // namespace
+
+std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes) { return ReadUpTo(path, maxBytes, false); }
+
+std::string ReadRegularFileUpTo(const std::string& path, std::size_t maxBytes) {
+  return ReadUpTo(path, maxBytes, true);
 }
 
 struct AtomicFileWriter::State {

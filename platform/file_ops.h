@@ -17,6 +17,8 @@ inline constexpr char kPathSeparator = '/';
 bool FileExists(const std::string& path);       // a regular file (or anything not a folder)
 bool DirectoryExists(const std::string& path);
 bool PathExists(const std::string& path);
+// A regular file, also through symbolic links: not a folder, pipe, device or socket.
+bool IsRegularFile(const std::string& path);
 // Creates one folder level; false when it cannot be created (missing parent, no rights).
 bool CreateDirectory(const std::string& path);
 // Folder of the running executable, ending with kPathSeparator.
@@ -39,6 +41,13 @@ std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes);
 class FileTooLarge : public FileError {
  public:
   explicit FileTooLarge(const std::string& path);  // "File too large: <path>"
+};
+// ReadFileUpTo for files that must be regular files (one this program wrote): a pipe, a device or
+// a socket throws NotRegularFile "Not a regular file: <path>" before a byte is read.
+std::string ReadRegularFileUpTo(const std::string& path, std::size_t maxBytes);
+class NotRegularFile : public FileError {
+ public:
+  explicit NotRegularFile(const std::string& path);
 };
 
 // Who may read a file that is written whole: kAsBefore gives a new file 0666 less the umask and

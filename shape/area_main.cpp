@@ -1,7 +1,8 @@
 // quillmere-area: reads download areas with GDAL/OGR for the command line, which starts without
 // those libraries. "read FILE [--buffer M]" prints the rectangle fields of the shape's bounding box
 // on one line (separated by tabs) and then the shape as GeoJSON; "cover AREA.geojson --zoom Z"
-// prints the tiles of an area file; "rings AREA.geojson" its outline. A refusal is printed on standard output with status 1.
+// prints the tiles of an area file; "rings AREA.geojson" its outline. A refusal is printed on
+// standard output with status 1. It cannot reach the network.
 #include <CLI/CLI.hpp>
 #include <cpl_error.h>
 
@@ -13,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "shape/area_shape.h"
+#include "shape/network_off.h"
 #include "shape/task_area_shape.h"
 #include "shape/tile_cover.h"
 
@@ -33,7 +35,7 @@ int Read(const std::string& file, double bufferMetres) {
 
 int Cover(const std::string& file, int zoom) {
   if (!IsGridZoom(zoom)) return Refused(ZoomOutsideGridText(zoom));
-  const AreaShape shape = AreaShape::FromGeoJson(qm::ReadFileUpTo(file, kMaxAreaFileBytes));
+  const AreaShape shape = AreaShape::FromGeoJson(qm::ReadRegularFileUpTo(file, kMaxAreaFileBytes));
   const std::string text = AreaCoverText(CoverOf(shape, zoom));
   std::fwrite(text.data(), 1, text.size(), stdout);
   return 0;
@@ -41,7 +43,7 @@ int Cover(const std::string& file, int zoom) {
 
 // One ring per line: "lon lat lon lat ...".
 int Rings(const std::string& file) {
-  const AreaShape shape = AreaShape::FromGeoJson(qm::ReadFileUpTo(file, kMaxAreaFileBytes));
+  const AreaShape shape = AreaShape::FromGeoJson(qm::ReadRegularFileUpTo(file, kMaxAreaFileBytes));
   for (const AreaShape::Ring& ring : shape.Rings()) {
     const char* separator = "";
     for (const auto& [lon, lat] : ring) {
@@ -70,6 +72,8 @@ int main(int argc, char* argv[]) {
   CLI::App* rings = app.add_subcommand("rings", "the rings and lines of an area file, one per line");
   rings->add_option("file", file)->required();
   CLI11_PARSE(app, argc, argv);
+  // Whatever a file names, nothing is fetched: a shape is read from the file alone.
+  TurnNetworkOff();
   CPLSetErrorHandler(CPLQuietErrorHandler);  // the reasons are said once, in the refusal
   try {
     if (rings->parsed()) return Rings(file);

@@ -2,6 +2,8 @@
 #include "shape/area_shape.h"
 
 #include "shape/geojson_text.h"
+#include "shape/vector_file_open.h"
+#include "shape/widening.h"
 
 #include <gdal_priv.h>
 #include <ogr_geometry.h>
@@ -11,12 +13,9 @@
 #include <cpl_error.h>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
-
-struct DatasetCloser {
-  void operator()(GDALDataset* dataset) const { GDALClose(dataset); }
-};
 
 OGRSpatialReference Degrees() {
   OGRSpatialReference srs;
@@ -43,7 +42,7 @@ struct Collected {
         AddPolygon(g);
         break;
       case wkbLineString:
-        lines.addGeometry(&g);
+        AddLine(dynamic_cast<const OGRLineString&>(g));
         break;
       case wkbPoint:
         points.addGeometry(&g);
@@ -58,6 +57,15 @@ struct Collected {
   bool Empty() const { return areas.IsEmpty() && lines.IsEmpty() && points.IsEmpty(); }
 
  private:
+  // A track of one point (or of one place repeated) is that point.
+  void AddLine(const OGRLineString& line) {
+    if (line.get_Length() > 0) {
+      lines.addGeometry(&line);
+    } else if (!line.IsEmpty()) {
+      points.addGeometryDirectly(new OGRPoint(line.getX(0), line.getY(0)));
+    }
+  }
+
   // A hand-drawn outline that crosses itself, or one of too few points, is made valid: the parts
   // it encloses stay areas, what is left of a degenerate one is a line.
   void AddPolygon(const OGRGeometry& g) {
@@ -75,26 +83,48 @@ struct Collected {
   }
 };
 
-// Whether a line or ring jumps more than half the world between two points: it crosses the 180th
-// meridian, which no download rectangle can.
-bool CrossesAntimeridian(const OGRGeometry& g) {
+// Calls visit(x, y) for every vertex of g.
+template <typename Visit>
+void ForEachVertex(const OGRGeometry& g, Visit&& visit) {
   if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
-    for (const OGRGeometry* part : *parts) {
-      if (CrossesAntimeridian(*part)) return true;
-    }
+    for (const OGRGeometry* part : *parts) ForEachVertex(*part, visit);
   } else if (const auto* polygon = dynamic_cast<const OGRPolygon*>(&g)) {
-    for (const OGRLinearRing* ring : *polygon) {
-      if (CrossesAntimeridian(*ring)) return true;
-    }
+    for (const OGRLinearRing* ring : *polygon) ForEachVertex(*ring, visit);
   } else if (const auto* curve = dynamic_cast<const OGRSimpleCurve*>(&g)) {
-    for (int i = 1; i < curve->getNumPoints(); ++i) {
-      if (std::abs(curve->getX(i) - curve->getX(i - 1)) > 180) return true;
-    }
+    for (int i = 0; i < curve->getNumPoints(); ++i) visit(curve->getX(i), curve->getY(i));
+  } else if (const auto* point = dynamic_cast<const OGRPoint*>(&g)) {
+    visit(point->getX(), point->getY());
   }
-  return false;
 }
 
-void CollectLayer(OGRLayer& layer, const OGRSpatialReference& degrees, Collected& into) {
+std::string NumberText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string PointText(double x, double y) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g, %.10g", x, y);
+  return text;
+}
+
+// Coordinates in degrees are finite and within the world; others were never degrees (metres of a
+// file whose coordinate system is missing).
+void CheckDegrees(const OGRGeometry& g, const std::string& where) {
+  ForEachVertex(g, [&](double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+      throw ShapeError("A shape of " + where + " has a coordinate that is not a finite number (" + PointText(x, y) + ").");
+    }
+    if (std::abs(x) > 180 || std::abs(y) > 90) {
+      throw ShapeError("The coordinates of " + where + " are not degrees of longitude and latitude (" + PointText(x, y) +
+                       "): perhaps metres in a file without its coordinate system, as a Shapefile without its .prj.");
+    }
+  });
+}
+
+void CollectLayer(OGRLayer& layer, const std::string& path, const OGRSpatialReference& degrees, Collected& into) {
+  const std::string where = "the layer " + std::string(layer.GetName()) + " of " + path;
   std::unique_ptr<OGRCoordinateTransformation> toDegrees;
   if (const OGRSpatialReference* source = layer.GetSpatialRef(); source && !source->IsSame(&degrees)) {
     OGRSpatialReference sourceOrder(*source);
@@ -110,30 +140,9 @@ void CollectLayer(OGRLayer& layer, const OGRSpatialReference& degrees, Collected
     }
     g->flattenTo2D();
     if (g->hasCurveGeometry()) g.reset(g->getLinearGeometry());  // arcs as short straight segments
-    if (CrossesAntimeridian(*g)) {
-      throw ShapeError("A shape of the layer " + std::string(layer.GetName()) +
-                       " crosses the 180th meridian, which a download area cannot: split it into one file on "
-                       "each side.");
-    }
+    CheckDegrees(*g, where);
     into.Add(*g);
   }
-}
-
-// Widened by metres on the ground: buffered in an equidistant projection about the shape's centre.
-std::unique_ptr<OGRGeometry> Widened(const OGRGeometry& g, double metres, const OGRSpatialReference& degrees) {
-  OGREnvelope box;
-  g.getEnvelope(&box);
-  OGRSpatialReference local;
-  local.SetWellKnownGeogCS("WGS84");
-  local.SetAE((box.MinY + box.MaxY) / 2, (box.MinX + box.MaxX) / 2, 0, 0);
-  local.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  std::unique_ptr<OGRCoordinateTransformation> there(OGRCreateCoordinateTransformation(&degrees, &local));
-  std::unique_ptr<OGRCoordinateTransformation> back(OGRCreateCoordinateTransformation(&local, &degrees));
-  std::unique_ptr<OGRGeometry> copy(g.clone());
-  if (!there || !back || copy->transform(there.get()) != OGRERR_NONE) throw ShapeError("The shape cannot be widened.");
-  std::unique_ptr<OGRGeometry> wide(copy->Buffer(metres, 8));
-  if (!wide || wide->transform(back.get()) != OGRERR_NONE) throw ShapeError("The shape cannot be widened.");
-  return wide;
 }
 
 }  // namespace
@@ -146,38 +155,32 @@ AreaShape::~AreaShape() = default;
 AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
   if (!(bufferMetres >= 0)) throw ShapeError("The buffer should be zero or more metres.");
   if (bufferMetres > kMaxBufferMetres) throw ShapeError("The buffer should be at most 100,000 metres.");
-  GDALAllRegister();
-  CPLErrorReset();
-  VSIStatBufL stat;
-  if (VSIStatL(path.c_str(), &stat) != 0) throw ShapeError("The file " + path + " does not exist.");
-  std::unique_ptr<GDALDataset, DatasetCloser> file(
-      GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-  if (!file) {
-    const std::string why = CPLGetLastErrorMsg();
-    throw ShapeError("Cannot read " + path + " as a vector file" + (why.empty() ? "." : ": " + why));
-  }
+  VectorFile file(path);
   const OGRSpatialReference degrees = Degrees();
   Collected shapes;
-  for (OGRLayer* layer : file->GetLayers()) {
-    if (!RepeatsOtherLayers(*layer)) CollectLayer(*layer, degrees, shapes);
+  for (OGRLayer* layer : file.Dataset().GetLayers()) {
+    if (!RepeatsOtherLayers(*layer)) CollectLayer(*layer, path, degrees, shapes);
   }
   if (shapes.Empty()) throw ShapeError(path + " holds no points, lines or areas.");
 
   auto all = std::make_unique<OGRGeometryCollection>();
   if (!shapes.areas.IsEmpty()) all->addGeometry(&shapes.areas);
-  for (const OGRGeometry* thin : {static_cast<const OGRGeometry*>(&shapes.lines), static_cast<const OGRGeometry*>(&shapes.points)}) {
-    if (thin->IsEmpty()) continue;
+  if (!shapes.lines.IsEmpty() || !shapes.points.IsEmpty()) {
+    if (bufferMetres > 0 && bufferMetres < kMinBufferMetres) {
+      throw ShapeError("A buffer of " + NumberText(bufferMetres) + " metres is too small to widen the lines and points of " + path +
+                       ": give 0 to take them as they are, or at least 0.001 metres.");
+    }
     if (bufferMetres > 0) {
-      all->addGeometryDirectly(Widened(*thin, bufferMetres, degrees).release());
+      all->addGeometryDirectly(Widened(shapes.lines, shapes.points, bufferMetres).release());
     } else {
-      all->addGeometry(thin);
+      if (!shapes.lines.IsEmpty()) all->addGeometry(&shapes.lines);
+      if (!shapes.points.IsEmpty()) all->addGeometry(&shapes.points);
     }
   }
   AreaShape shape(std::move(all));
   const DegreeBox box = shape.Bounds();
   if (box.north > kShapeLatitudeLimit || box.south < -kShapeLatitudeLimit) {
-    throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded" +
-                     " (or its coordinate system is missing: a Shapefile needs its .prj).");
+    throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded.");
   }
   if (box.west < -180 || box.east > 180) {
     throw ShapeError("The shape of " + path + " reaches beyond 180 degrees of longitude: split it into one file on "

@@ -21,11 +21,13 @@ struct DegreeBox {
 
 class AreaShape {
  public:
-  // Every feature of every layer that GDAL/OGR reads in the file, in any CRS it can transform to
-  // degrees; curves become straight segments, outlines that cross themselves are repaired. Throws
-  // ShapeError for a file it cannot read, one without points, lines or areas, a buffer below 0 or
-  // above kMaxBufferMetres, a shape beyond 85 degrees of latitude or 180 of longitude, and one that
-  // crosses the 180th meridian.
+  // Every feature of every layer of a local vector file (VectorFile: the formats of kAreaFormats),
+  // in any CRS it can transform to degrees; curves become straight segments, edges are straight in
+  // the file's own CRS, outlines that cross themselves are repaired, lines and points are widened
+  // (Widened). Throws ShapeError for a file it cannot read, one without points, lines or areas,
+  // coordinates that are not finite or not degrees, a buffer below 0 or above kMaxBufferMetres (or
+  // below kMinBufferMetres where lines or points need it), and a shape beyond 85 degrees of latitude
+  // or 180 of longitude.
   static AreaShape Read(const std::string& path, double bufferMetres = 0);
   // The shape of a GeoJSON text in degrees, as written by GeoJson(); no buffer.
   static AreaShape FromGeoJson(const std::string& text);
@@ -49,6 +51,8 @@ class AreaShape {
 
 // The widest buffer taken: 100 km on either side of a line already makes a region.
 inline constexpr double kMaxBufferMetres = 100000;
+// The narrowest buffer that widens lines and points: below a millimetre a buffer leaves nothing.
+inline constexpr double kMinBufferMetres = 0.001;
 
 // The northern and southern limit of a download area, as the main window accepts it.
 inline constexpr double kShapeLatitudeLimit = 85;

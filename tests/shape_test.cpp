@@ -2,6 +2,8 @@
 // each against tiles counted one by one (the tile's square meets the shape), and bad files refused.
 #include <gtest/gtest.h>
 #include <ogr_geometry.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 
@@ -87,30 +89,84 @@ TEST_F(Shapes, ATrackIsWidenedByMetresOnTheGroundAndAPointTakesItsTile) {
   EXPECT_TRUE(one.Contains(LonToTileX(7.6541, 16), LatToTileY(45.9763, 16)));
 }
 
+std::string Refusal(const std::string& path, double buffer = 0) {
+  try {
+    AreaShape::Read(path, buffer);
+  } catch (const ShapeError& e) {
+    return e.what();
+  }
+  return "read";
+}
+
 TEST_F(Shapes, FilesWithoutAUsableShapeAreRefusedWithTheirReason) {
-  const auto refusal = [](const std::string& path, double buffer = 0) {
-    try {
-      AreaShape::Read(path, buffer);
-    } catch (const ShapeError& e) {
-      return std::string(e.what());
-    }
-    return std::string("read");
-  };
-  EXPECT_EQ(refusal(dir.File("none.gpx")), "The file " + dir.File("none.gpx") + " does not exist.");
+  EXPECT_EQ(Refusal(dir.File("none.gpx")), "The file " + dir.File("none.gpx") + " does not exist.");
   const std::string notes = Write("notes.txt", "a shopping list");
-  EXPECT_EQ(refusal(notes).rfind("Cannot read " + notes + " as a vector file", 0), 0u);
+  EXPECT_EQ(Refusal(notes).rfind("Cannot read " + notes + " as a vector file (GeoJSON, KML", 0), 0u) << Refusal(notes);
   const std::string empty = Write("empty.geojson", R"({"type": "FeatureCollection", "features": []})");
-  EXPECT_EQ(refusal(empty), empty + " holds no points, lines or areas.");
+  EXPECT_EQ(Refusal(empty), empty + " holds no points, lines or areas.");
   const std::string polar = Write("polar.geojson", R"({"type": "Point", "coordinates": [10, 86]})");
-  EXPECT_NE(refusal(polar).find("beyond 85 degrees"), std::string::npos);
+  EXPECT_NE(Refusal(polar).find("beyond 85 degrees"), std::string::npos);
   const std::string hut = Write("hut.geojson", R"({"type": "Point", "coordinates": [7.6, 45.9]})");
-  EXPECT_EQ(refusal(hut, -5), "The buffer should be zero or more metres.");
-  EXPECT_EQ(refusal(hut, 2e7), "The buffer should be at most 100,000 metres.");
-  const std::string dateLine = Write("fiji.geojson", R"({"type": "Polygon", "coordinates":
-      [[[179, -17], [-179, -17], [-179, -18], [179, -18], [179, -17]]]})");
-  EXPECT_NE(refusal(dateLine).find("crosses the 180th meridian"), std::string::npos);
-  const std::string beyond = Write("beyond.geojson", R"({"type": "Point", "coordinates": [181, 10]})");
-  EXPECT_NE(refusal(beyond).find("beyond 180 degrees of longitude"), std::string::npos);
+  EXPECT_EQ(Refusal(hut, -5), "The buffer should be zero or more metres.");
+  EXPECT_EQ(Refusal(hut, 2e7), "The buffer should be at most 100,000 metres.");
+  EXPECT_NE(Refusal(hut, 1e-320).find("too small to widen the lines and points"), std::string::npos);
+  const std::string edge = Write("edge.geojson", R"({"type": "Point", "coordinates": [179.999, 10]})");
+  EXPECT_NE(Refusal(edge, 1000).find("beyond 180 degrees of longitude"), std::string::npos);
+  // Metres of a file without its coordinate system, and numbers that are no coordinates at all.
+  const std::string metres = Write("metres.csv", "id,WKT\n1,\"POINT(579824 4984671)\"\n");
+  EXPECT_NE(Refusal(metres).find("are not degrees of longitude and latitude (579824, 4984671): perhaps metres"),
+            std::string::npos) << Refusal(metres);
+  EXPECT_NE(Refusal(Write("huge.geojson", R"({"type": "Point", "coordinates": [1e308, 10]})")).find("are not degrees"),
+            std::string::npos);
+  EXPECT_NE(Refusal(Write("inf.geojson", R"({"type": "Point", "coordinates": [1e999, 10]})")).find("not a finite number"),
+            std::string::npos);
+  std::string nested = R"({"type": "Point", "coordinates": [7.6, 45.9]})";
+  for (int i = 0; i < 30; ++i) nested = R"({"type": "GeometryCollection", "geometries": [)" + nested + "]}";
+  EXPECT_NE(Refusal(Write("nested.geojson", nested)).find("at most 32 levels"), std::string::npos);
+}
+
+// Edges are straight in the file's own coordinates: a rectangle from -170 to 170 runs through 0,
+// as the same rectangle typed in the fields does. A buffer too small to widen anything changes no
+// polygon.
+TEST_F(Shapes, ARectangleOverMostOfTheWorldIsTakenAsTypedAndPolygonsIgnoreTheBuffer) {
+  const std::string wide = Write("wide.geojson", R"({"type": "Polygon", "coordinates":
+      [[[-170, 10], [170, 10], [170, 20], [-170, 20], [-170, 10]]]})");
+  const AreaCover cover = CoverOf(AreaShape::Read(wide), 3);
+  EXPECT_EQ(cover.Tiles(), 8);
+  EXPECT_TRUE(cover.Contains(0, 3) && cover.Contains(7, 3));
+  EXPECT_EQ(CoverOf(AreaShape::Read(wide, 1e-320), 9).Tiles(), CoverOf(AreaShape::Read(wide), 9).Tiles());
+}
+
+// A track of one recorded point is widened as a waypoint at the same place.
+TEST_F(Shapes, AOnePointTrackIsWidenedLikeAWaypoint) {
+  const std::string gpx = R"(<?xml version="1.0"?><gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1">)";
+  const AreaShape track = AreaShape::Read(
+      Write("one.gpx", gpx + R"(<trk><trkseg><trkpt lat="45.9763" lon="7.6541"/></trkseg></trk></gpx>)"), 100);
+  const AreaShape waypoint = AreaShape::Read(Write("hut.gpx", gpx + R"(<wpt lat="45.9763" lon="7.6541"/></gpx>)"), 100);
+  EXPECT_EQ(track.GeoJson(), waypoint.GeoJson());
+  EXPECT_EQ(CoverOf(track, 19).Tiles(), CoverOf(waypoint, 19).Tiles());
+  EXPECT_GT(CoverOf(track, 19).Tiles(), 4);
+}
+
+// What GDAL would read elsewhere, block on or never finish is refused before it opens the file.
+TEST_F(Shapes, OnlyRegularLocalFilesOfTheTakenFormatsAreOpened) {
+  const std::string park = Write("park.geojson", R"({"type": "Point", "coordinates": [7.6, 45.9]})");
+  EXPECT_EQ(Refusal("/vsicurl/http://127.0.0.1:9/park.geojson"),
+            "/vsicurl/http://127.0.0.1:9/park.geojson names a GDAL virtual file system: an area is read only from a local file.");
+  const std::string fifo = dir.File("pipe.geojson");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), dir.Path()}) {
+    EXPECT_NE(Refusal(path).find(" is not a regular file"), std::string::npos) << path;
+  }
+  // A VRT names another source: its driver is not among those taken, even for a local file.
+  const std::string vrt = Write("park.vrt", "<OGRVRTDataSource><OGRVRTLayer name=\"park\"><SrcDataSource>" + park +
+                                                "</SrcDataSource></OGRVRTLayer></OGRVRTDataSource>");
+  EXPECT_EQ(Refusal(vrt).rfind("Cannot read " + vrt + " as a vector file (GeoJSON, KML", 0), 0u) << Refusal(vrt);
+  // A Shapefile whose table is a pipe.
+  const std::string shp = Write("roads.shp", "");
+  ASSERT_EQ(::symlink(fifo.c_str(), dir.File("roads.dbf").c_str()), 0);
+  EXPECT_EQ(Refusal(shp), dir.File("roads.dbf") + ", beside roads.shp, is not a regular file: the file and those beside "
+                                                  "it must be files of their own.");
 }
 
 // Outlines drawn by hand cross themselves, and some files hold arcs: both still give an area.

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* kVectorFiles =
-    "Vector files (*.geojson *.json *.kml *.kmz *.gpx *.shp *.gpkg *.fgb *.gml *.csv);;All files (*)";
+    "Vector files (*.geojson *.json *.geojsonl *.geojsons *.kml *.kmz *.gpx *.shp *.gpkg *.fgb *.csv);;All files (*)";
 constexpr const char* kNoArea = "The whole rectangle";
 
 QPushButton* RowButton(QWidget* parent, const QString& text, int x, int width) {
