@@ -232,6 +232,10 @@ TEST(BoundedRead, LimitsHoldForFilesDevicesAndPipes) {
   const std::string pipe = dir.File("pipe");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   EXPECT_EQ(qm::ReadFileUpTo(pipe, 4096), "");
+  // Where only regular files are read, an endless device and a pipe are refused unread.
+  EXPECT_EQ(qm::ReadRegularFileUpTo(file, 10), "0123456789");
+  EXPECT_THROW(qm::ReadRegularFileUpTo("/dev/zero", SIZE_MAX - 1), qm::NotRegularFile);
+  EXPECT_THROW(qm::ReadRegularFileUpTo(pipe, 4096), qm::NotRegularFile);
   try {
     qm::ReadFileUpTo(dir.Path(), 4096);
     FAIL() << "no error raised";

@@ -180,6 +180,15 @@ TEST_F(ShapeDownload, TheCommandLineTakesAnAreaFileAndResumesFromTheProject) {
   EXPECT_EQ(cli({"start", "--area", dir.File("park.geojson"), "--left", "10", "--zoom", "12", "--folder", in.Folder})
                 .status,
             1);
+  // An area copy that is a link to a device is refused before a byte of it is read (under a memory
+  // limit that its 512 MiB bound would break).
+  std::filesystem::remove(in.Folder + "/park_area.geojson");
+  std::filesystem::create_symlink("/dev/zero", in.Folder + "/park_area.geojson");
+  const auto zero = qmtest::RunProgram({"/bin/sh", "-c", "ulimit -v 400000 && exec \"$@\"", "sh", QUILLMERE_CLI_PATH,
+                                        "resume", Project(), "--config", config}, dir.Path());
+  EXPECT_EQ(zero.status, 1);
+  EXPECT_NE(zero.err.find("park_area.geojson of " + Project() + " is gone or cannot be read"), std::string::npos) << zero.err;
+
   qm::WriteFileAtomic(dir.File("empty.geojson"), R"({"type": "FeatureCollection", "features": []})");
   const auto empty = cli({"start", "--area", dir.File("empty.geojson"), "--zoom", "12", "--folder", in.Folder});
   EXPECT_EQ(empty.status, 1);
