@@ -55,7 +55,7 @@ std::string WhyNotRead(const std::string& path, const std::vector<std::string>& 
   if (Contains(messages, "too complex/large")) {
     return "A feature of " + path + " is larger than a GeoJSON feature is read (" +
            std::to_string(kMaxGeoJsonFeatureMegabytes) +
-           " MB in memory, about 5,000,000 vertices): split it into several features.";
+           " MB in memory, some 3,500,000 vertices): split it into several features.";
   }
   std::string why = "Cannot read " + path + " as a vector file (" + kAreaFormats + ")";
   std::string separator = ": ";

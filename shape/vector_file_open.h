@@ -12,9 +12,9 @@ class GDALDataset;
 inline constexpr const char* kAreaFormats =
     "GeoJSON, KML or KMZ, GPX, Shapefile, GeoPackage, FlatGeobuf, or CSV with WKT or coordinate columns";
 
-// The most memory GDAL may use for one GeoJSON feature, in megabytes: a polygon of some three
-// million vertices.
-inline constexpr int kMaxGeoJsonFeatureMegabytes = 1200;
+// The most memory GDAL may use for one GeoJSON feature, in megabytes: a polygon of some 3,500,000
+// vertices (about 2 GB of memory while it is read).
+inline constexpr int kMaxGeoJsonFeatureMegabytes = 600;
 
 // A vector file open for reading, with GDAL's settings for it held in this thread (no folder
 // listings, the GeoJSON feature limit) until it is closed.
