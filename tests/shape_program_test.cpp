@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_ops.h"
@@ -61,12 +62,21 @@ TEST(AreaProgram, APipeIsRefusedAndTheReaderEndsWithASignalledCommandLine) {
   EXPECT_EQ(piped.status, 1);
   EXPECT_NE(piped.err.find("area.geojson is not a regular file"), std::string::npos) << piped.err;
 
+  // A reader that is not there, and one that ends without a word.
+  qm::WriteFileAtomic(dir.File("park.geojson"), kPark);
+  for (const auto& [reader, said] : {std::pair{dir.File("missing"), "which cannot be started."},
+                                     std::pair{std::string("/bin/false"), "quillmere-area ended without an answer."}}) {
+    const ScopedEnv program("QUILLMERE_AREA_PROGRAM", reader);
+    const auto run = Estimate(dir, dir.File("park.geojson"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+  }
+
   // A reader that says its process id through a pipe and then works on for a long time.
   const std::string ready = dir.File("ready");
   ASSERT_EQ(::mkfifo(ready.c_str(), 0600), 0);
   qm::WriteFileAtomic(dir.File("reader"), "#!/bin/sh\necho $$ > '" + ready + "'\nexec sleep 600\n");
   ASSERT_EQ(::chmod(dir.File("reader").c_str(), 0700), 0);
-  qm::WriteFileAtomic(dir.File("park.geojson"), kPark);
   const ScopedEnv reader("QUILLMERE_AREA_PROGRAM", dir.File("reader"));
   const pid_t cli = qmtest::SpawnProgram({QUILLMERE_CLI_PATH, "estimate", "--area", dir.File("park.geojson"), "--zoom", "12"}, -1, true);
   ASSERT_GT(cli, 0);

@@ -68,6 +68,7 @@ TEST_F(Shapes, ATrackIsWidenedByMetresOnTheGroundAndAPointTakesItsTile) {
   // 1 km either side of a line running north at 60 degrees, where a degree of longitude is ~55.8 km.
   const DegreeBox box = track.Bounds();
   EXPECT_NEAR(box.south, 60.0013 - 1000 / 111320.0, 0.0005);
+  EXPECT_NEAR(box.north, 60.0811 + 1000 / 111320.0, 0.0005);
   EXPECT_NEAR(box.west, 24.9011 - 1000 / (111320.0 * std::cos(60.0 * M_PI / 180)), 0.0008);
   ExpectCoverCountedTileByTile(track, CoverOf(track, 15));
   // Without a buffer the track is a line: only the tiles it crosses.
