@@ -22,7 +22,8 @@ std::string TrackGpx(int points) {
   std::normal_distribution<double> turn(0, 0.05), noise(0, 4);
   constexpr double kMetresPerDegree = 111320, kStep = 3;
   double lat = 46, lon = 7, heading = 0.3;
-  std::string gpx = R"(<?xml version="1.0"?><gpx version="1.1" creator="bench" xmlns="http://www.topografix.com/GPX/1/1"><trk><trkseg>)";
+  std::string gpx =
+      R"(<?xml version="1.0"?><gpx version="1.1" creator="bench" xmlns="http://www.topografix.com/GPX/1/1"><trk><trkseg>)";
   for (int i = 0; i < points; ++i) {
     heading += turn(random);
     const double perLon = kMetresPerDegree * std::cos(lat * M_PI / 180);
@@ -38,13 +39,15 @@ std::string TrackGpx(int points) {
 
 // A coast ragged at every scale, about 300 km across.
 std::string PolygonGeoJson(int vertices) {
-  std::string json = R"({"type":"FeatureCollection","features":[{"type":"Feature","properties":{},"geometry":{"type":"Polygon","coordinates":[[)";
+  std::string json =
+      R"({"type":"FeatureCollection","features":[{"type":"Feature","properties":{},"geometry":{"type":"Polygon","coordinates":[[)";
   for (int i = 0; i <= vertices; ++i) {
     const double a = 2 * M_PI * (i % vertices) / vertices;
     const double r = 1.4 * (1 + 0.1 * std::sin(7 * a) + 0.03 * std::sin(97 * a) + 0.01 * std::sin(1013 * a) +
                             0.002 * std::sin(10007 * a));
     char point[96];
-    std::snprintf(point, sizeof point, "%s[%.15f,%.15f]", i ? "," : "", 10 + r * std::cos(a) * 1.4, 50 + r * std::sin(a));
+    std::snprintf(point, sizeof point, "%s[%.15f,%.15f]", i ? "," : "", 10 + r * std::cos(a) * 1.4,
+                  50 + r * std::sin(a));
     json += point;
   }
   return json + "]]}}]}";
@@ -55,9 +58,10 @@ std::string PolygonGeoJson(int vertices) {
 void Run(const std::string& folder, const char* what, const std::string& file, const char* buffer, const char* zoom,
          double goalMb, double goalS) {
   const std::string figures = folder + "time.txt";
-  const int status = qmtest::WaitForExit(qmtest::SpawnProgram({"/usr/bin/time", "-f", "%e %M", "-o", figures, QUILLMERE_CLI_PATH,
-                                                               "estimate", "--area", file, "--buffer", buffer, "--zoom", zoom},
-                                                              -1, true));
+  const int status =
+      qmtest::WaitForExit(qmtest::SpawnProgram({"/usr/bin/time", "-f", "%e %M", "-o", figures, QUILLMERE_CLI_PATH,
+                                                "estimate", "--area", file, "--buffer", buffer, "--zoom", zoom},
+                                               -1, true));
   double seconds = 0, kb = 0;
   if (std::sscanf(qm::ReadWholeFile(figures).c_str(), "%lf %lf", &seconds, &kb) != 2) {
     std::printf("%s: no figures (is /usr/bin/time installed?)\n", what);
@@ -67,8 +71,8 @@ void Run(const std::string& folder, const char* what, const std::string& file, c
   std::printf("%-36s %7.2f s %8.1f MB  status %d", what, seconds, mb, status);
   if (goalMb > 0) {
     const bool met = mb < goalMb && (goalS <= 0 || seconds < goalS);
-    std::printf("   goal under %.0f MB%s: %s", goalMb, goalS > 0 ? (" and " + std::to_string(int(goalS)) + " s").c_str() : "",
-                met ? "met" : "MISSED");
+    std::printf("   goal under %.0f MB%s: %s", goalMb,
+                goalS > 0 ? (" and " + std::to_string(int(goalS)) + " s").c_str() : "", met ? "met" : "MISSED");
   }
   std::printf("\n");
 }
@@ -77,7 +81,8 @@ void Run(const std::string& folder, const char* what, const std::string& file, c
 
 int main(int argc, char* argv[]) {
   TempDir temp;
-  const std::string folder = argc == 3 && std::strcmp(argv[1], "--keep") == 0 ? qm::WithTrailingSeparator(argv[2]) : temp.Path();
+  const std::string folder =
+      argc == 3 && std::strcmp(argv[1], "--keep") == 0 ? qm::WithTrailingSeparator(argv[2]) : temp.Path();
   const auto make = [&](const std::string& name, auto&& text) {
     if (!qm::FileExists(folder + name)) qm::WriteFileAtomic(folder + name, text());
     return folder + name;

@@ -114,10 +114,12 @@ std::string PointText(double x, double y) {
 void CheckDegrees(const OGRGeometry& g, const std::string& where) {
   ForEachVertex(g, [&](double x, double y) {
     if (!std::isfinite(x) || !std::isfinite(y)) {
-      throw ShapeError("A shape of " + where + " has a coordinate that is not a finite number (" + PointText(x, y) + ").");
+      throw ShapeError("A shape of " + where + " has a coordinate that is not a finite number (" + PointText(x, y) +
+                       ").");
     }
     if (std::abs(x) > 180 || std::abs(y) > 90) {
-      throw ShapeError("The coordinates of " + where + " are not degrees of longitude and latitude (" + PointText(x, y) +
+      throw ShapeError("The coordinates of " + where + " are not degrees of longitude and latitude (" +
+                       PointText(x, y) +
                        "): perhaps metres in a file without its coordinate system, as a Shapefile without its .prj.");
     }
   });
@@ -167,7 +169,8 @@ AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
   if (!shapes.areas.IsEmpty()) all->addGeometry(&shapes.areas);
   if (!shapes.lines.IsEmpty() || !shapes.points.IsEmpty()) {
     if (bufferMetres > 0 && bufferMetres < kMinBufferMetres) {
-      throw ShapeError("A buffer of " + NumberText(bufferMetres) + " metres is too small to widen the lines and points of " + path +
+      throw ShapeError("A buffer of " + NumberText(bufferMetres) +
+                       " metres is too small to widen the lines and points of " + path +
                        ": give 0 to take them as they are, or at least 0.001 metres.");
     }
     if (bufferMetres > 0) {

@@ -21,6 +21,5 @@ bool TurnNetworkOff() {
   if (!filter) return false;
   const uint32_t refuse = SCMP_ACT_ERRNO(EACCES);
   return seccomp_rule_add(filter.get(), refuse, SCMP_SYS(socket), 1, SCMP_A0(SCMP_CMP_NE, AF_UNIX)) == 0 &&
-         seccomp_rule_add(filter.get(), refuse, SCMP_SYS(io_uring_setup), 0) == 0 &&
-         seccomp_load(filter.get()) == 0;
+         seccomp_rule_add(filter.get(), refuse, SCMP_SYS(io_uring_setup), 0) == 0 && seccomp_load(filter.get()) == 0;
 }

@@ -17,8 +17,8 @@ namespace {
 
 // Drivers that read only the file named and its side files. Not OGR VRT (names other sources),
 // GML (fetches schemas, writes a .gfs beside the file), nor any service or database driver.
-constexpr std::array<const char*, 11> kDrivers = {"GeoJSON", "GeoJSONSeq", "KML",  "LIBKML",     "GPX", "ESRI Shapefile",
-                                                  "GPKG",    "FlatGeobuf", "CSV", nullptr, nullptr};
+constexpr std::array<const char*, 11> kDrivers = {"GeoJSON", "GeoJSONSeq", "KML", "LIBKML", "GPX",  "ESRI Shapefile",
+                                                  "GPKG",    "FlatGeobuf", "CSV", nullptr,  nullptr};
 
 // Files that the drivers open beside FILE.EXT: a Shapefile's, a CSV's column types, SQLite's
 // journals. A pipe or device among them would block or never end.
@@ -34,7 +34,8 @@ std::optional<std::string> SideFileProblem(const std::string& path) {
   }
   for (const std::string& side : sides) {
     if (side != path && qm::PathExists(side) && !qm::IsRegularFile(side)) {
-      return side + ", beside " + name + ", is not a regular file: the file and those beside it must be files of their own.";
+      return side + ", beside " + name +
+             ", is not a regular file: the file and those beside it must be files of their own.";
     }
   }
   return std::nullopt;
@@ -49,8 +50,9 @@ bool Contains(const std::vector<std::string>& messages, const char* part) {
 
 std::string WhyNotRead(const std::string& path, const std::vector<std::string>& messages) {
   if (Contains(messages, "nesting too deep")) {
-    return path + " nests its geometries deeper than a GeoJSON file is read: at most 32 levels of brackets, "
-                  "about 15 geometry collections one inside another.";
+    return path +
+           " nests its geometries deeper than a GeoJSON file is read: at most 32 levels of brackets, "
+           "about 15 geometry collections one inside another.";
   }
   if (Contains(messages, "too complex/large")) {
     return "A feature of " + path + " is larger than a GeoJSON feature is read (" +

@@ -28,7 +28,8 @@ constexpr double kMetresPerDegree = 111700;
 constexpr double kToleranceSlack = 1.01;
 
 bool Near(double lonA, double latA, double lonB, double latB) {
-  return std::abs(lonA - lonB) * std::cos(latA * M_PI / 180) < kProjectionReach && std::abs(latA - latB) < kProjectionReach;
+  return std::abs(lonA - lonB) * std::cos(latA * M_PI / 180) < kProjectionReach &&
+         std::abs(latA - latB) < kProjectionReach;
 }
 
 OGRSpatialReference Degrees() {
@@ -38,8 +39,7 @@ OGRSpatialReference Degrees() {
   return srs;
 }
 
-// Transformations to and from metres about a centre, made again only when a piece lies too far
-// from the last centre (making one costs about a millisecond).
+// Longitudes more than half the world from the centre are put on its side of the 180th meridian.
 void Unwrap(OGRGeometry& g, double centreLon) {
   if (auto* parts = dynamic_cast<OGRGeometryCollection*>(&g)) {
     for (OGRGeometry* part : *parts) Unwrap(*part, centreLon);
@@ -53,6 +53,8 @@ void Unwrap(OGRGeometry& g, double centreLon) {
   }
 }
 
+// Transformations to and from metres about a centre, made again only when a piece lies too far
+// from the last centre (making one costs about a millisecond).
 class LocalMetres {
  public:
   void CentreOn(const OGRGeometry& piece) {
@@ -66,7 +68,10 @@ class LocalMetres {
     local.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     there_.reset(OGRCreateCoordinateTransformation(&degrees_, &local));
     back_.reset(OGRCreateCoordinateTransformation(&local, &degrees_));
-    if (!there_ || !back_) throw ShapeError("The shape cannot be widened: no projection about " + std::to_string(lat) + ", " + std::to_string(lon) + ".");
+    if (!there_ || !back_) {
+      throw ShapeError("The shape cannot be widened: no projection about " + std::to_string(lat) + ", " +
+                       std::to_string(lon) + ".");
+    }
     lon_ = lon;
     lat_ = lat;
   }
@@ -80,7 +85,9 @@ class LocalMetres {
 
  private:
   static void Transform(OGRGeometry& g, OGRCoordinateTransformation& how) {
-    if (g.transform(&how) != OGRERR_NONE) throw ShapeError("The shape cannot be widened: " + std::string(CPLGetLastErrorMsg()));
+    if (g.transform(&how) != OGRERR_NONE) {
+      throw ShapeError("The shape cannot be widened: " + std::string(CPLGetLastErrorMsg()));
+    }
   }
   const OGRSpatialReference degrees_ = Degrees();
   std::unique_ptr<OGRCoordinateTransformation> there_, back_;
@@ -138,7 +145,8 @@ std::unique_ptr<OGRLineString> Simplified(const OGRLineString& line, int first, 
   double nearestToEquator = 90;
   for (int i = first; i <= last; ++i) nearestToEquator = std::min(nearestToEquator, std::abs(line.getY(i)));
   const double xScale = kMetresPerDegree * std::cos(nearestToEquator * M_PI / 180);
-  for (int i = first; i <= last; ++i) stretch.setPoint(i - first, line.getX(i) * xScale, line.getY(i) * kMetresPerDegree);
+  for (int i = first; i <= last; ++i)
+    stretch.setPoint(i - first, line.getX(i) * xScale, line.getY(i) * kMetresPerDegree);
   std::unique_ptr<OGRGeometry> simple(stretch.Simplify(tolerance));
   auto* result = dynamic_cast<OGRLineString*>(simple.get());
   if (!result) throw ShapeError("A line of the shape cannot be simplified: " + std::string(CPLGetLastErrorMsg()));

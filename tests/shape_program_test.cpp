@@ -45,7 +45,8 @@ TEST(AreaProgram, AShapeIsReadFromTheLocalFileAloneWhateverItNames) {
                           "properties": {}, "geometry": {"type": "Point", "coordinates": [10, 45]}}]})");
   const auto vrt = Estimate(dir, dir.File("remote.vrt"));
   EXPECT_EQ(vrt.status, 1);
-  EXPECT_NE(vrt.err.find("as a vector file (GeoJSON, KML or KMZ, GPX, Shapefile, GeoPackage"), std::string::npos) << vrt.err;
+  EXPECT_NE(vrt.err.find("as a vector file (GeoJSON, KML or KMZ, GPX, Shapefile, GeoPackage"), std::string::npos)
+      << vrt.err;
   const auto direct = Estimate(dir, "/vsicurl/" + server.Url("/park.geojson"));
   EXPECT_EQ(direct.status, 1);
   EXPECT_NE(direct.err.find("names a GDAL virtual file system"), std::string::npos) << direct.err;
@@ -78,7 +79,8 @@ TEST(AreaProgram, APipeIsRefusedAndTheReaderEndsWithASignalledCommandLine) {
   qm::WriteFileAtomic(dir.File("reader"), "#!/bin/sh\necho $$ > '" + ready + "'\nexec sleep 600\n");
   ASSERT_EQ(::chmod(dir.File("reader").c_str(), 0700), 0);
   const ScopedEnv reader("QUILLMERE_AREA_PROGRAM", dir.File("reader"));
-  const pid_t cli = qmtest::SpawnProgram({QUILLMERE_CLI_PATH, "estimate", "--area", dir.File("park.geojson"), "--zoom", "12"}, -1, true);
+  const pid_t cli = qmtest::SpawnProgram(
+      {QUILLMERE_CLI_PATH, "estimate", "--area", dir.File("park.geojson"), "--zoom", "12"}, -1, true);
   ASSERT_GT(cli, 0);
   const int readyFd = ::open(ready.c_str(), O_RDONLY | O_NONBLOCK);
   pollfd said{readyFd, POLLIN, 0};

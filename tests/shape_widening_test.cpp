@@ -29,7 +29,8 @@ OGRLineString RecordedTrack() {
     std::istringstream fields(line);
     std::string date, time;
     double lat[3], lon[3];
-    if (line[0] != '\t' || !(fields >> date >> time >> lat[0] >> lat[1] >> lat[2] >> lon[0] >> lon[1] >> lon[2])) continue;
+    if (line[0] != '\t' || !(fields >> date >> time >> lat[0] >> lat[1] >> lat[2] >> lon[0] >> lon[1] >> lon[2]))
+      continue;
     const auto degrees = [](const double dms[3]) {
       const double size = std::abs(dms[0]) + dms[1] / 60 + dms[2] / 3600;
       return dms[0] < 0 ? -size : size;
@@ -72,7 +73,8 @@ TEST(Widening, ASimplifiedNoisyTrackCoversEveryTileOfTheExactWideningAndFewMore)
       track.addPoint(recorded.getX(at), recorded.getY(at));
     }
   }
-  std::string gpx = R"(<?xml version="1.0"?><gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1"><trk><trkseg>)";
+  std::string gpx =
+      R"(<?xml version="1.0"?><gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1"><trk><trkseg>)";
   for (int i = 0; i < track.getNumPoints(); ++i) {
     char point[96];
     std::snprintf(point, sizeof point, R"(<trkpt lat="%.8f" lon="%.8f"/>)", track.getY(i), track.getX(i));
