@@ -1,6 +1,7 @@
 // "Area from file...": a widened GPX track fills the fields with its bounding box, the estimate and
 // the download count only its tiles, and Open task gives the area back so Start continues it.
 #include <QLabel>
+#include <sys/stat.h>
 
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
@@ -56,6 +57,25 @@ TEST_F(MainWindowArea, ATrackFromAFileNarrowsTheDownloadAndComesBackWithItsProje
   ASSERT_TRUE(FinishDownload());
   EXPECT_TRUE(window->Controller().CurrentParams()->Resume);
   EXPECT_EQ(static_cast<int64_t>(server.RequestCount()), inside);
+#endif
+}
+
+// A pipe chosen as the area file is refused at once with the reason, and the fields stay.
+TEST_F(MainWindowArea, APipeIsRefusedWithoutWaitingForIt) {
+#ifndef QUILLMERE_AREA_PATH
+  GTEST_SKIP() << "built without the shape reader";
+#else
+  const ScopedEnv program("QUILLMERE_AREA_PROGRAM", QUILLMERE_AREA_PATH);
+  const std::string pipe = maps.File("ridge.gpx");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const QString left = window->Edit1->text();
+  window->PickAreaFile = [&] { return QString::fromStdString(pipe); };
+  window->AreaFileButton->click();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, QString::fromStdString(pipe + " is not a regular file: an area is read from a file of "
+                                                                 "its own, not from a folder, a pipe or a device."));
+  EXPECT_EQ(window->Edit1->text(), left);
+  EXPECT_EQ(window->AreaName->text(), "The whole rectangle");
 #endif
 }
 
