@@ -25,21 +25,24 @@ namespace {
 constexpr const char* kTlsPriorities =
     "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA:"
     "-CIPHER-ALL:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305";
-// Descriptors kept free beside the connections: listening socket, wake-up pipes, tile files.
+// Descriptors kept free beside the connections and their answers' files: listening socket,
+// wake-up pipes, the tile folder.
 constexpr unsigned kSpareDescriptors = 64;
 
-MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& body, const char* type) {
+MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& body, const char* type,
+                 const char* retryAfter = nullptr) {
   MHD_Response* response =
       MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
   if (response == nullptr) return MHD_NO;
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+  if (retryAfter != nullptr) MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, retryAfter);
   const MHD_Result result = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return result;
 }
 
-MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* text) {
-  return Queue(connection, status, std::string(text) + "\n", "text/plain");
+MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* text, const char* retryAfter = nullptr) {
+  return Queue(connection, status, std::string(text) + "\n", "text/plain", retryAfter);
 }
 
 // A tile's version: an ETag that changes with its bytes' time and size, and its Last-Modified.
@@ -132,6 +135,8 @@ MHD_Result AnswerRequest(TileProvider& provider, MHD_Connection* connection, con
   TileBody body;
   try {
     body = provider.Tile(*key);
+  } catch (const TileUnavailable& e) {
+    return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, e.what(), "1");  // asked again a second later
   } catch (const std::exception& e) {
     return QueueError(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, e.what());
   }
@@ -194,12 +199,13 @@ void Track(void* cls, MHD_Connection* connection, void** record, MHD_ConnectionN
   }
 }
 
-// At most as many connections as there are descriptors to spare for them.
-unsigned FittingConnections(unsigned wanted) {
+// At most as many connections as there are descriptors to spare for them, `each` needing that
+// many, so that every connection admitted can be answered.
+unsigned FittingConnections(unsigned wanted, unsigned each) {
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return wanted;
   const rlim_t spare = files.rlim_cur > 2 * kSpareDescriptors ? files.rlim_cur - kSpareDescriptors : files.rlim_cur / 2;
-  return static_cast<unsigned>(std::min<rlim_t>(wanted, spare));
+  return static_cast<unsigned>(std::min<rlim_t>(wanted, spare / each));
 }
 
 sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
@@ -216,7 +222,8 @@ sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
 
 HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls,
                                ConnectionLimits limits)
-    : service_{provider, ConnectionRegistry(std::max(1u, FittingConnections(limits.maxConnections)))} {
+    : service_{provider,
+               ConnectionRegistry(std::max(1u, FittingConnections(limits.maxConnections, 1 + provider.FilesPerAnswer())))} {
   const sockaddr_in address = BindAddress(bind, port);
   const unsigned threads = limits.threads != 0 ? limits.threads : std::max(2u, std::thread::hardware_concurrency());
   // poll(), not epoll: when one epoll wait of libmicrohttpd returns a full batch of 128 ready

@@ -34,7 +34,7 @@ class HttpTileServer {
  public:
   // Listens on bind:port (port 0 picks a free one), over HTTPS when tls is given; throws
   // std::runtime_error when it cannot. maxConnections is lowered to fit the process's limit
-  // of open files.
+  // of open files, with room for each connection's socket and the file its answer is sent from.
   HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls = nullptr,
                  ConnectionLimits limits = {});
   ~HttpTileServer();

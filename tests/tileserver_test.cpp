@@ -2,6 +2,7 @@
 // rendered imagery, a tile folder served byte for byte, and its answers to bad requests.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <netinet/in.h>
@@ -382,6 +383,48 @@ TEST(DemoTileServer, ClosesIdleConnectionsButNotOnesWhoseRequestIsArriving) {
   EXPECT_EQ(afterAnAnswer.Get(tile), "HTTP/1.1 200 OK");
   EXPECT_EQ(silent.Receive(), "closed");
   EXPECT_EQ(afterAnAnswer.Receive(), "closed");
+}
+
+// Lowers this process's limit of open files for as long as it lives.
+class OpenFileLimit {
+ public:
+  explicit OpenFileLimit(rlim_t limit) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    Set(limit);
+  }
+  ~OpenFileLimit() { setrlimit(RLIMIT_NOFILE, &saved_); }
+  void Set(rlim_t limit) {
+    rlimit lowered = saved_;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+
+ private:
+  rlimit saved_{};
+};
+
+TEST(DemoTileServer, AdmitsOnlyConnectionsItCanOpenTheirTileForAndSaysTryAgainWhenOutOfFiles) {
+  TempDir dir;
+  qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, 0, 0)), "tile");
+  const std::string tile = TestServer::TilePath(13, 0, 0);
+  FolderTiles tiles(dir.Path());
+  OpenFileLimit limit(70);  // half of it spare: 35 descriptors, a socket and a tile file each
+  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 60, .threads = 1});
+  std::vector<std::unique_ptr<RawConnection>> served;
+  for (int c = 0; c < 17; ++c) {
+    served.push_back(std::make_unique<RawConnection>(server.Port()));
+    ASSERT_EQ(served.back()->Get(tile), "HTTP/1.1 200 OK") << c;
+  }
+  // Its one thread has closed the last answer's file once it has answered after it.
+  ASSERT_EQ(served[0]->Get(TestServer::TilePath(13, 1, 0)), "HTTP/1.1 404 Not Found");
+  const int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  close(lowestFree);
+  limit.Set(static_cast<rlim_t>(lowestFree));  // every descriptor it may have is in use
+  EXPECT_EQ(served[1]->Get(tile), "HTTP/1.1 503 Service Unavailable");
+  limit.Set(70);
+  RawConnection newcomer(server.Port());
+  EXPECT_EQ(newcomer.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(served[2]->Receive(), "closed");
 }
 
 TEST(DemoTileServer, ReadsOnlySmallRegularFilesForItsCertificateAndImage) {
