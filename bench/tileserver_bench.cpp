@@ -221,7 +221,8 @@ void BM_TileServerBeside1100IdleConnections(benchmark::State& state) {
       state.SkipWithError("a new client got no tile");
       break;
     }
-    slowest = std::max(slowest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    const std::chrono::duration<double, std::milli> waited = std::chrono::steady_clock::now() - start;
+    slowest = std::max(slowest, waited.count());
   }
   for (LoadConnection& connection : idle) close(connection.fd);
   state.counters["slowest_ms"] = slowest;

@@ -222,8 +222,8 @@ sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
 
 HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls,
                                ConnectionLimits limits)
-    : service_{provider,
-               ConnectionRegistry(std::max(1u, FittingConnections(limits.maxConnections, 1 + provider.FilesPerAnswer())))} {
+    : service_{provider, ConnectionRegistry(std::max(
+                             1u, FittingConnections(limits.maxConnections, 1 + provider.FilesPerAnswer())))} {
   const sockaddr_in address = BindAddress(bind, port);
   const unsigned threads = limits.threads != 0 ? limits.threads : std::max(2u, std::thread::hardware_concurrency());
   // poll(), not epoll: when one epoll wait of libmicrohttpd returns a full batch of 128 ready

@@ -323,25 +323,27 @@ class HeldTiles : public TileProvider {
 };
 
 // Two serving threads: once one of them is held in an answer, the other accepts and answers
-// every other connection in the order the test drives them.
+// every other connection in the order the test drives them. The idle limit stays far above
+// RawConnection's 60 s bound on every wait.
 TEST(DemoTileServer, ANewConnectionBeyondTheLimitTakesThePlaceOfTheOneIdleTheLongest) {
   TempDir dir;
   for (int x : {0, 1}) qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, x, 0)), "tile");
   const std::string tile = TestServer::TilePath(13, 0, 0), heldTile = TestServer::TilePath(13, 1, 0);
   HeldTiles tiles(dir.Path());
-  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 60, .maxConnections = 3, .threads = 2});
+  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .maxConnections = 3, .threads = 2});
   RawConnection inProgress(server.Port());
   auto heldAnswer = std::async(std::launch::async, [&] { return inProgress.Get(heldTile); });
   ASSERT_TRUE(tiles.WaitUntilHeld());
-  RawConnection first(server.Port()), second(server.Port());
-  ASSERT_EQ(first.Get(tile), "HTTP/1.1 200 OK");
-  ASSERT_EQ(second.Get(tile), "HTTP/1.1 200 OK");
-  ASSERT_EQ(first.Get(tile), "HTTP/1.1 200 OK");
-  // The request in progress is the oldest, but only `second` has been idle since its answer.
+  RawConnection answered(server.Port()), silent(server.Port());
+  ASSERT_EQ(answered.Get(tile), "HTTP/1.1 200 OK");
+  // The request in progress is the oldest; `silent`, opened before `answered` was answered, is next.
   RawConnection newcomer(server.Port());
   EXPECT_EQ(newcomer.Get(tile), "HTTP/1.1 200 OK");
-  EXPECT_EQ(second.Receive(), "closed");
-  EXPECT_EQ(first.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(silent.Receive(), "closed");
+  RawConnection next(server.Port());
+  EXPECT_EQ(next.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(answered.Receive(), "closed");
+  EXPECT_EQ(newcomer.Get(tile), "HTTP/1.1 200 OK");
   tiles.Release();
   EXPECT_EQ(heldAnswer.get(), "HTTP/1.1 200 OK");
 }
@@ -353,7 +355,7 @@ TEST(DemoTileServer, ClosesIdleConnectionsButNotOnesWhoseRequestIsArriving) {
   {
     // Every connection has a request in progress: a new one is closed at once.
     HeldTiles tiles(dir.Path());
-    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 60, .maxConnections = 1, .threads = 2});
+    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .maxConnections = 1, .threads = 2});
     RawConnection inProgress(server.Port());
     auto heldAnswer = std::async(std::launch::async, [&] { return inProgress.Get(heldTile); });
     ASSERT_TRUE(tiles.WaitUntilHeld());
@@ -366,7 +368,7 @@ TEST(DemoTileServer, ClosesIdleConnectionsButNotOnesWhoseRequestIsArriving) {
     // One thread, held in an answer while a request comes on the connection idle the longest
     // and a new connection waits; once free, the thread accepts before it reads the request.
     HeldTiles tiles(dir.Path());
-    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 60, .maxConnections = 2, .threads = 1});
+    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .maxConnections = 2, .threads = 1});
     RawConnection arriving(server.Port()), inProgress(server.Port());
     ASSERT_EQ(arriving.Get(tile), "HTTP/1.1 200 OK");
     auto heldAnswer = std::async(std::launch::async, [&] { return inProgress.Get(heldTile); });
@@ -409,7 +411,7 @@ TEST(DemoTileServer, AdmitsOnlyConnectionsItCanOpenTheirTileForAndSaysTryAgainWh
   const std::string tile = TestServer::TilePath(13, 0, 0);
   FolderTiles tiles(dir.Path());
   OpenFileLimit limit(70);  // half of it spare: 35 descriptors, a socket and a tile file each
-  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 60, .threads = 1});
+  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .threads = 1});
   std::vector<std::unique_ptr<RawConnection>> served;
   for (int c = 0; c < 17; ++c) {
     served.push_back(std::make_unique<RawConnection>(server.Port()));
@@ -425,6 +427,14 @@ TEST(DemoTileServer, AdmitsOnlyConnectionsItCanOpenTheirTileForAndSaysTryAgainWh
   RawConnection newcomer(server.Port());
   EXPECT_EQ(newcomer.Get(tile), "HTTP/1.1 200 OK");
   EXPECT_EQ(served[2]->Receive(), "closed");
+  // A client that leaves, however lately answered, frees its place; its close is taken in before
+  // the answer after it.
+  ASSERT_EQ(served[3]->Get(tile), "HTTP/1.1 200 OK");
+  served[3].reset();
+  ASSERT_EQ(served[4]->Get(tile), "HTTP/1.1 200 OK");
+  RawConnection intoTheFreedPlace(server.Port());
+  EXPECT_EQ(intoTheFreedPlace.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(served[5]->Get(tile), "HTTP/1.1 200 OK");
 }
 
 TEST(DemoTileServer, ReadsOnlySmallRegularFilesForItsCertificateAndImage) {
