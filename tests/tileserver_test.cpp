@@ -387,22 +387,18 @@ TEST(DemoTileServer, ClosesIdleConnectionsButNotOnesWhoseRequestIsArriving) {
   EXPECT_EQ(afterAnAnswer.Receive(), "closed");
 }
 
-// Lowers this process's limit of open files for as long as it lives.
-class OpenFileLimit {
- public:
+// Lowers this process's limit of open files until it is destroyed.
+struct OpenFileLimit {
+  rlimit saved{};
   explicit OpenFileLimit(rlim_t limit) {
-    getrlimit(RLIMIT_NOFILE, &saved_);
+    getrlimit(RLIMIT_NOFILE, &saved);
     Set(limit);
   }
-  ~OpenFileLimit() { setrlimit(RLIMIT_NOFILE, &saved_); }
-  void Set(rlim_t limit) {
-    rlimit lowered = saved_;
-    lowered.rlim_cur = limit;
+  ~OpenFileLimit() { setrlimit(RLIMIT_NOFILE, &saved); }
+  void Set(rlim_t limit) const {
+    const rlimit lowered{limit, saved.rlim_max};
     setrlimit(RLIMIT_NOFILE, &lowered);
   }
-
- private:
-  rlimit saved_{};
 };
 
 TEST(DemoTileServer, AdmitsOnlyConnectionsItCanOpenTheirTileForAndSaysTryAgainWhenOutOfFiles) {
