@@ -2,10 +2,12 @@
 // it renders them (empty cache) and once they are cached, next to the same clients reading
 // tiles of the same size from the static local test server, and 8 threads reading the same
 // tiles from disk. Then 40,000 cached tiles to 256 keep-alive connections at once, which
-// reports an error instead of a time when answers stop coming.
+// reports an error instead of a time when answers stop coming, and how long a new client waits
+// for its tile while 1,100 idle connections, more than the server's limit, are held open.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -181,6 +184,50 @@ void BM_TileServer256KeepAlive(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRequests);
 }
 
+// Opens again every one of the idle connections that is not open, or that the server closed
+// (they never send, so anything readable on them is the server's end).
+void HoldIdle(std::vector<LoadConnection>& idle, uint16_t port) {
+  std::vector<pollfd> polled;
+  for (const LoadConnection& connection : idle) polled.push_back({connection.fd, POLLIN, 0});
+  poll(polled.data(), polled.size(), 0);
+  for (size_t c = 0; c < idle.size(); ++c) {
+    if (idle[c].fd >= 0 && polled[c].revents == 0) continue;
+    if (idle[c].fd >= 0) close(idle[c].fd);
+    idle[c].Open(port);
+  }
+}
+
+// A new client's tile, while 1,100 idle connections (beyond the server's 1,024) are held open and
+// those it closes are opened again, as a client that means to lock others out would.
+void BM_TileServerBeside1100IdleConnections(benchmark::State& state) {
+  qm::HttpGlobalInit();
+  rlimit files{};  // the server and the idle clients share this process's descriptors
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+  RenderedTiles provider(kWorldImage, kCacheBytes);
+  HttpTileServer server(provider, "127.0.0.1", 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + TilePath(kMinX, kMinY);
+  std::vector<LoadConnection> idle(1100);
+  double slowest = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    HoldIdle(idle, server.Port());
+    state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
+    qm::HttpClient client;
+    std::string body;
+    if (!client.Get(url, body).ok) {
+      state.SkipWithError("a new client got no tile");
+      break;
+    }
+    const std::chrono::duration<double, std::milli> waited = std::chrono::steady_clock::now() - start;
+    slowest = std::max(slowest, waited.count());
+  }
+  for (LoadConnection& connection : idle) close(connection.fd);
+  state.counters["slowest_ms"] = slowest;
+}
+
 }  // namespace
 
 BENCHMARK(BM_TileServerRendering)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -188,4 +235,5 @@ BENCHMARK(BM_TileServerCached)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StaticServer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DiskReads)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TileServer256KeepAlive)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
+BENCHMARK(BM_TileServerBeside1100IdleConnections)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 BENCHMARK_MAIN();

@@ -9,9 +9,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
-#include <string>
 #include <cstring>
+#include <map>
+#include <new>
+#include <string>
 #include <stdexcept>
 #include <thread>
 
@@ -24,21 +25,24 @@ namespace {
 constexpr const char* kTlsPriorities =
     "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA:"
     "-CIPHER-ALL:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305";
-// Descriptors kept free beside the connections: listening socket, wake-up pipes, tile files.
+// Descriptors kept free beside the connections and their answers' files: listening socket,
+// wake-up pipes, the tile folder.
 constexpr unsigned kSpareDescriptors = 64;
 
-MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& body, const char* type) {
+MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& body, const char* type,
+                 const char* retryAfter = nullptr) {
   MHD_Response* response =
       MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
   if (response == nullptr) return MHD_NO;
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+  if (retryAfter != nullptr) MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, retryAfter);
   const MHD_Result result = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return result;
 }
 
-MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* text) {
-  return Queue(connection, status, std::string(text) + "\n", "text/plain");
+MHD_Result QueueError(MHD_Connection* connection, unsigned status, const char* text, const char* retryAfter = nullptr) {
+  return Queue(connection, status, std::string(text) + "\n", "text/plain", retryAfter);
 }
 
 // A tile's version: an ETag that changes with its bytes' time and size, and its Last-Modified.
@@ -131,11 +135,18 @@ MHD_Result AnswerRequest(TileProvider& provider, MHD_Connection* connection, con
   TileBody body;
   try {
     body = provider.Tile(*key);
+  } catch (const TileUnavailable& e) {
+    return QueueError(connection, MHD_HTTP_SERVICE_UNAVAILABLE, e.what(), "1");  // asked again a second later
   } catch (const std::exception& e) {
     return QueueError(connection, MHD_HTTP_INTERNAL_SERVER_ERROR, e.what());
   }
   if (body.Empty()) return QueueError(connection, MHD_HTTP_NOT_FOUND, "No such tile.");
   return QueueTile(connection, *key, std::move(body));
+}
+
+ConnectionRegistry::Connection* RecordOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return static_cast<ConnectionRegistry::Connection*>(info->socket_context);
 }
 
 MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
@@ -149,32 +160,52 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
     *uploadSize = 0;
     return MHD_YES;
   }
+  auto* service = static_cast<TileService*>(cls);
+  if (auto* record = RecordOf(connection)) service->connections.Answering(record);
   // Nothing may leave a callback of the C library as an exception: out of memory, the
   // connection is dropped instead.
   try {
-    return AnswerRequest(*static_cast<TileProvider*>(cls), connection, url, method);
+    return AnswerRequest(service->tiles, connection, url, method);
   } catch (const std::exception&) {
     return MHD_NO;
   }
 }
 
+// Out of memory, a connection stays out of the registry: never taken, and not counted.
+void Answered(void* cls, MHD_Connection* connection, void** /*state*/, MHD_RequestTerminationCode /*how*/) {
+  auto* record = RecordOf(connection);
+  try {
+    if (record != nullptr) static_cast<ConnectionRegistry*>(cls)->Answered(record);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 MHD_Result Admit(void* cls, const sockaddr* /*address*/, socklen_t /*length*/) {
-  const auto* count = static_cast<const ConnectionCount*>(cls);
-  return count->open.load() < count->max ? MHD_YES : MHD_NO;
+  return static_cast<ConnectionRegistry*>(cls)->MakeRoom() ? MHD_YES : MHD_NO;
 }
 
-void Count(void* cls, MHD_Connection* /*connection*/, void** /*context*/, MHD_ConnectionNotificationCode what) {
-  auto* count = static_cast<ConnectionCount*>(cls);
-  if (what == MHD_CONNECTION_NOTIFY_STARTED) ++count->open;
-  if (what == MHD_CONNECTION_NOTIFY_CLOSED) --count->open;
+void Track(void* cls, MHD_Connection* connection, void** record, MHD_ConnectionNotificationCode what) {
+  auto* connections = static_cast<ConnectionRegistry*>(cls);
+  if (what == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    try {
+      *record = connections->Opened(info->connect_fd);
+    } catch (const std::bad_alloc&) {
+      *record = nullptr;
+    }
+  } else if (what == MHD_CONNECTION_NOTIFY_CLOSED && *record != nullptr) {
+    connections->Closed(static_cast<ConnectionRegistry::Connection*>(*record));
+    *record = nullptr;
+  }
 }
 
-// At most as many connections as there are descriptors to spare for them.
-unsigned FittingConnections(unsigned wanted) {
+// At most as many connections as there are descriptors to spare for them, `each` needing that
+// many, so that every connection admitted can be answered.
+unsigned FittingConnections(unsigned wanted, unsigned each) {
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return wanted;
   const rlim_t spare = files.rlim_cur > 2 * kSpareDescriptors ? files.rlim_cur - kSpareDescriptors : files.rlim_cur / 2;
-  return static_cast<unsigned>(std::min<rlim_t>(wanted, spare));
+  return static_cast<unsigned>(std::min<rlim_t>(wanted, spare / each));
 }
 
 sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
@@ -191,10 +222,10 @@ sockaddr_in BindAddress(const std::string& bind, uint16_t port) {
 
 HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, uint16_t port, const TlsIdentity* tls,
                                ConnectionLimits limits)
-    : provider_(provider) {
-  connections_.max = std::max(1u, FittingConnections(limits.maxConnections));
+    : service_{provider, ConnectionRegistry(std::max(
+                             1u, FittingConnections(limits.maxConnections, 1 + provider.FilesPerAnswer())))} {
   const sockaddr_in address = BindAddress(bind, port);
-  const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
+  const unsigned threads = limits.threads != 0 ? limits.threads : std::max(2u, std::thread::hardware_concurrency());
   // poll(), not epoll: when one epoll wait of libmicrohttpd returns a full batch of 128 ready
   // sockets, it waits again, up to the nearest connection timeout, before serving that batch;
   // with every client waiting for its answer nothing ends that wait.
@@ -204,18 +235,19 @@ HttpTileServer::HttpTileServer(TileProvider& provider, const std::string& bind, 
   }
   if (tls != nullptr) flags |= MHD_USE_TLS;
   // libmicrohttpd's own limit, shared out among the threads, stays above ours so that it keeps
-  // accepting and our policy can close the connections beyond it at once.
-  const unsigned libraryLimit = connections_.max + 16 * threads;
+  // accepting while the connections our policy shut down to make room are being closed.
+  const unsigned libraryLimit = service_.connections.Max() + 16 * threads;
   MHD_OptionItem tlsOptions[] = {
       {MHD_OPTION_HTTPS_MEM_CERT, 0, tls != nullptr ? const_cast<char*>(tls->certificate.c_str()) : nullptr},
       {MHD_OPTION_HTTPS_MEM_KEY, 0, tls != nullptr ? const_cast<char*>(tls->key.c_str()) : nullptr},
       {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)},
       {MHD_OPTION_END, 0, nullptr}};
-  daemon_ = MHD_start_daemon(flags, port, &Admit, &connections_, &Answer, &provider_, MHD_OPTION_SOCK_ADDR, &address,
+  ConnectionRegistry* connections = &service_.connections;
+  daemon_ = MHD_start_daemon(flags, port, &Admit, connections, &Answer, &service_, MHD_OPTION_SOCK_ADDR, &address,
                              MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, limits.idleSeconds,
-                             MHD_OPTION_CONNECTION_LIMIT, libraryLimit, MHD_OPTION_NOTIFY_CONNECTION, &Count,
-                             &connections_, MHD_OPTION_ARRAY, tls != nullptr ? tlsOptions : tlsOptions + 3,
-                             MHD_OPTION_END);
+                             MHD_OPTION_CONNECTION_LIMIT, libraryLimit, MHD_OPTION_NOTIFY_CONNECTION, &Track,
+                             connections, MHD_OPTION_NOTIFY_COMPLETED, &Answered, connections, MHD_OPTION_ARRAY,
+                             tls != nullptr ? tlsOptions : tlsOptions + 3, MHD_OPTION_END);
   if (daemon_ == nullptr) {
     throw std::runtime_error("Cannot listen on " + bind + ":" + std::to_string(port) +
                              (tls != nullptr ? " over HTTPS (in use, or the certificate and key are not a PEM pair)"

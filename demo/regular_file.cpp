@@ -33,7 +33,9 @@ OpenedFile OpenRegularFile(int dirFd, const std::string& name, Links links, uint
   const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (links == Links::kRefuse ? O_NOFOLLOW : 0);
   const int fd = openat(dirFd, name.c_str(), flags);
   if (fd < 0) {
-    refusal = errno == ELOOP ? OpenRefusal::kNotRegular : OpenRefusal::kMissing;
+    refusal = errno == ELOOP                       ? OpenRefusal::kNotRegular
+              : errno == EMFILE || errno == ENFILE ? OpenRefusal::kNoDescriptor
+                                                   : OpenRefusal::kMissing;
     return {};
   }
   OpenedFile file(fd, 0);
@@ -55,7 +57,8 @@ std::string ReadSmallRegularFile(const std::string& path, uint64_t maxBytes) {
   OpenRefusal refusal = OpenRefusal::kNone;
   const OpenedFile file = OpenRegularFile(AT_FDCWD, path, Links::kFollow, maxBytes, refusal);
   switch (refusal) {
-    case OpenRefusal::kMissing: throw std::runtime_error("Cannot open file " + path);
+    case OpenRefusal::kMissing:
+    case OpenRefusal::kNoDescriptor: throw std::runtime_error("Cannot open file " + path);
     case OpenRefusal::kNotRegular: throw std::runtime_error(path + " is not a regular file");
     case OpenRefusal::kTooLarge:
       throw std::runtime_error(path + " is larger than " + std::to_string(maxBytes) + " bytes");

@@ -24,7 +24,9 @@ class OpenedFile {
   uint64_t size_ = 0;
 };
 
-enum class OpenRefusal { kNone, kMissing, kNotRegular, kTooLarge };
+// kNoDescriptor: the process or the system has no file descriptor to spare, so whether the file
+// is there is not known.
+enum class OpenRefusal { kNone, kMissing, kNotRegular, kTooLarge, kNoDescriptor };
 enum class Links { kFollow, kRefuse };
 
 // Opens name, relative to the folder open as dirFd (AT_FDCWD for the working folder), for

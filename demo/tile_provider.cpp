@@ -51,6 +51,7 @@ TileBody FolderTiles::Tile(const TileKey& key) {
   OpenRefusal refusal = OpenRefusal::kNone;
   OpenedFile file =
       OpenRegularFile(folderFd_, SatelliteTileFileName(key.zoom, key.x, key.y), Links::kRefuse, kMaxTileBytes, refusal);
+  if (refusal == OpenRefusal::kNoDescriptor) throw TileUnavailable("Too many files are open; try again shortly.");
   const std::time_t modified = ModifiedTime(file.Fd());
   return {nullptr, std::move(file), modified};
 }

@@ -3,6 +3,7 @@
 
 #include <ctime>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "demo/jpeg_codec.h"
@@ -18,12 +19,20 @@ struct TileBody {
   bool Empty() const { return !bytes && !file.IsOpen(); }
 };
 
+// A tile that cannot be read now, though it may be there: the client is asked to try again.
+class TileUnavailable : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class TileProvider {
  public:
   virtual ~TileProvider() = default;
   virtual TileBody Tile(const TileKey& key) = 0;
   // What the start message says is served.
   virtual std::string Description() const = 0;
+  // Files an answer keeps open while it is sent, beside its connection's socket.
+  virtual unsigned FilesPerAnswer() const { return 0; }
 };
 
 // Tiles reprojected from an equirectangular world image, kept in a bounded cache once rendered.
@@ -45,7 +54,8 @@ class RenderedTiles : public TileProvider {
 };
 
 // The kv_X_Y_Z.jpg files of a tile folder, byte for byte: regular files of at most
-// kMaxTileBytes only, never links, so nothing outside the folder is served.
+// kMaxTileBytes only, never links, so nothing outside the folder is served. Throws
+// TileUnavailable when no file descriptor is left to open one.
 class FolderTiles : public TileProvider {
  public:
   static constexpr uint64_t kMaxTileBytes = uint64_t{16} << 20;
@@ -57,6 +67,7 @@ class FolderTiles : public TileProvider {
   FolderTiles& operator=(const FolderTiles&) = delete;
   TileBody Tile(const TileKey& key) override;
   std::string Description() const override;
+  unsigned FilesPerAnswer() const override { return 1; }
 
  private:
   std::string folder_;

@@ -2,6 +2,7 @@
 // rendered imagery, a tile folder served byte for byte, and its answers to bad requests.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <netinet/in.h>
@@ -12,10 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "demo/http_tile_server.h"
@@ -107,9 +112,13 @@ class RawConnection {
 
   // Asks for path and reads the whole answer; its status line, "closed" when the server closed
   // the connection instead, "timeout" when nothing came.
-  std::string Get(const std::string& path) {
+  std::string Get(const std::string& path) { return Send(path) ? Answer() : "closed"; }
+  bool Send(const std::string& path) {
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: a\r\n\r\n";
-    if (!connected_ || send(fd_, request.data(), request.size(), MSG_NOSIGNAL) < 0) return "closed";
+    return connected_ && send(fd_, request.data(), request.size(), MSG_NOSIGNAL) >= 0;
+  }
+  // Reads one whole answer and returns its status line, "closed" or "timeout".
+  std::string Answer() {
     std::string answer;
     size_t headEnd = std::string::npos, length = 0;
     while (headEnd == std::string::npos || answer.size() < headEnd + 4 + length) {
@@ -280,27 +289,148 @@ TEST(DemoTileServer, ServesOnlyTheFolderOwnRegularFilesUpToTheirLimit) {
   EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(DemoTileServer, ClosesIdleConnectionsAndRefusesThoseBeyondItsLimitAtOnce) {
-  TempDir dir;
-  qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, 0, 0)), "tile");
-  const std::string tile = TestServer::TilePath(13, 0, 0);
-  FolderTiles tiles(dir.Path());
-  {
-    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 60, .maxConnections = 3});
-    std::vector<std::unique_ptr<RawConnection>> served;
-    for (int c = 0; c < 3; ++c) {
-      served.push_back(std::make_unique<RawConnection>(server.Port()));
-      ASSERT_EQ(served.back()->Get(tile), "HTTP/1.1 200 OK");
+// A tile folder whose answers for column 1 wait until the test lets them go, so that a request
+// stays in progress and the thread answering it stays busy.
+class HeldTiles : public TileProvider {
+ public:
+  explicit HeldTiles(const std::string& folder) : folder_(folder) {}
+  TileBody Tile(const TileKey& key) override {
+    if (key.x == 1) {
+      std::unique_lock lock(mutex_);
+      ++held_;
+      changed_.notify_all();
+      changed_.wait_for(lock, std::chrono::seconds(60), [this] { return released_; });
     }
+    return folder_.Tile(key);
+  }
+  std::string Description() const override { return "held tiles"; }
+  bool WaitUntilHeld() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return held_ > 0; });
+  }
+  void Release() {
+    const std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  FolderTiles folder_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int held_ = 0;
+  bool released_ = false;
+};
+
+// Two serving threads: once one of them is held in an answer, the other accepts and answers
+// every other connection in the order the test drives them. The idle limit stays far above
+// RawConnection's 60 s bound on every wait.
+TEST(DemoTileServer, ANewConnectionBeyondTheLimitTakesThePlaceOfTheOneIdleTheLongest) {
+  TempDir dir;
+  for (int x : {0, 1}) qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, x, 0)), "tile");
+  const std::string tile = TestServer::TilePath(13, 0, 0), heldTile = TestServer::TilePath(13, 1, 0);
+  HeldTiles tiles(dir.Path());
+  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .maxConnections = 3, .threads = 2});
+  RawConnection inProgress(server.Port());
+  auto heldAnswer = std::async(std::launch::async, [&] { return inProgress.Get(heldTile); });
+  ASSERT_TRUE(tiles.WaitUntilHeld());
+  RawConnection answered(server.Port()), silent(server.Port());
+  ASSERT_EQ(answered.Get(tile), "HTTP/1.1 200 OK");
+  // The request in progress is the oldest; `silent`, opened before `answered` was answered, is next.
+  RawConnection newcomer(server.Port());
+  EXPECT_EQ(newcomer.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(silent.Receive(), "closed");
+  RawConnection next(server.Port());
+  EXPECT_EQ(next.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(answered.Receive(), "closed");
+  EXPECT_EQ(newcomer.Get(tile), "HTTP/1.1 200 OK");
+  tiles.Release();
+  EXPECT_EQ(heldAnswer.get(), "HTTP/1.1 200 OK");
+}
+
+TEST(DemoTileServer, ClosesIdleConnectionsButNotOnesWhoseRequestIsArriving) {
+  TempDir dir;
+  for (int x : {0, 1}) qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, x, 0)), "tile");
+  const std::string tile = TestServer::TilePath(13, 0, 0), heldTile = TestServer::TilePath(13, 1, 0);
+  {
+    // Every connection has a request in progress: a new one is closed at once.
+    HeldTiles tiles(dir.Path());
+    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .maxConnections = 1, .threads = 2});
+    RawConnection inProgress(server.Port());
+    auto heldAnswer = std::async(std::launch::async, [&] { return inProgress.Get(heldTile); });
+    ASSERT_TRUE(tiles.WaitUntilHeld());
     RawConnection beyond(server.Port());
     EXPECT_EQ(beyond.Receive(), "closed");
-    for (auto& connection : served) EXPECT_EQ(connection->Get(tile), "HTTP/1.1 200 OK");
+    tiles.Release();
+    EXPECT_EQ(heldAnswer.get(), "HTTP/1.1 200 OK");
   }
+  {
+    // One thread, held in an answer while a request comes on the connection idle the longest
+    // and a new connection waits; once free, the thread accepts before it reads the request.
+    HeldTiles tiles(dir.Path());
+    HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .maxConnections = 2, .threads = 1});
+    RawConnection arriving(server.Port()), inProgress(server.Port());
+    ASSERT_EQ(arriving.Get(tile), "HTTP/1.1 200 OK");
+    auto heldAnswer = std::async(std::launch::async, [&] { return inProgress.Get(heldTile); });
+    ASSERT_TRUE(tiles.WaitUntilHeld());
+    ASSERT_TRUE(arriving.Send(tile));
+    RawConnection newcomer(server.Port());
+    tiles.Release();
+    EXPECT_EQ(arriving.Answer(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(heldAnswer.get(), "HTTP/1.1 200 OK");
+  }
+  FolderTiles tiles(dir.Path());
   HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 1, .maxConnections = 3});
   RawConnection silent(server.Port()), afterAnAnswer(server.Port());
   EXPECT_EQ(afterAnAnswer.Get(tile), "HTTP/1.1 200 OK");
   EXPECT_EQ(silent.Receive(), "closed");
   EXPECT_EQ(afterAnAnswer.Receive(), "closed");
+}
+
+// Lowers this process's limit of open files until it is destroyed.
+struct OpenFileLimit {
+  rlimit saved{};
+  explicit OpenFileLimit(rlim_t limit) {
+    getrlimit(RLIMIT_NOFILE, &saved);
+    Set(limit);
+  }
+  ~OpenFileLimit() { setrlimit(RLIMIT_NOFILE, &saved); }
+  void Set(rlim_t limit) const {
+    const rlimit lowered{limit, saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+};
+
+TEST(DemoTileServer, AdmitsOnlyConnectionsItCanOpenTheirTileForAndSaysTryAgainWhenOutOfFiles) {
+  TempDir dir;
+  qm::WriteFileAtomic(dir.File(SatelliteTileFileName(13, 0, 0)), "tile");
+  const std::string tile = TestServer::TilePath(13, 0, 0);
+  FolderTiles tiles(dir.Path());
+  OpenFileLimit limit(70);  // half of it spare: 35 descriptors, a socket and a tile file each
+  HttpTileServer server(tiles, "127.0.0.1", 0, nullptr, {.idleSeconds = 600, .threads = 1});
+  std::vector<std::unique_ptr<RawConnection>> served;
+  for (int c = 0; c < 17; ++c) {
+    served.push_back(std::make_unique<RawConnection>(server.Port()));
+    ASSERT_EQ(served.back()->Get(tile), "HTTP/1.1 200 OK") << c;
+  }
+  // Its one thread has closed the last answer's file once it has answered after it.
+  ASSERT_EQ(served[0]->Get(TestServer::TilePath(13, 1, 0)), "HTTP/1.1 404 Not Found");
+  const int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  close(lowestFree);
+  limit.Set(static_cast<rlim_t>(lowestFree));  // every descriptor it may have is in use
+  EXPECT_EQ(served[1]->Get(tile), "HTTP/1.1 503 Service Unavailable");
+  limit.Set(70);
+  RawConnection newcomer(server.Port());
+  EXPECT_EQ(newcomer.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(served[2]->Receive(), "closed");
+  // A client that leaves, however lately answered, frees its place; its close is taken in before
+  // the answer after it.
+  ASSERT_EQ(served[3]->Get(tile), "HTTP/1.1 200 OK");
+  served[3].reset();
+  ASSERT_EQ(served[4]->Get(tile), "HTTP/1.1 200 OK");
+  RawConnection intoTheFreedPlace(server.Port());
+  EXPECT_EQ(intoTheFreedPlace.Get(tile), "HTTP/1.1 200 OK");
+  EXPECT_EQ(served[5]->Get(tile), "HTTP/1.1 200 OK");
 }
 
 TEST(DemoTileServer, ReadsOnlySmallRegularFilesForItsCertificateAndImage) {
