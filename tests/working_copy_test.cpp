@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/text_lines.h"
@@ -55,6 +57,27 @@ TEST(WorkingCopy, ADeletedOrChangedFileIsRewrittenWhole) {
   copy.Append("e|f");
   copy.SaveToFile(path);
   EXPECT_EQ(qm::ReadWholeFile(path), "a|b\r\nc|d\r\ne|f\r\n");
+}
+
+// The log moved away and a link put in its place: the next save writes a file of its own there
+// and leaves the file the link names as it was; loading never reads through such a link.
+TEST(WorkingCopy, APlantedLinkIsReplacedNeverWrittenThrough) {
+  TempDir dir;
+  const std::string path = dir.File("area_log.txt");
+  const std::string moved = dir.File("moved.txt");
+  WorkingCopy copy;
+  copy.Append("first");
+  copy.SaveToFile(path);
+  std::filesystem::rename(path, moved);
+  std::filesystem::create_symlink(moved, path);
+  copy.Append("second");
+  copy.SaveToFile(path);
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(qm::ReadWholeFile(path), "first\r\nsecond\r\n");
+  EXPECT_EQ(qm::ReadWholeFile(moved), "first\r\n");
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(moved, path);
+  EXPECT_THROW(copy.LoadFromFile(path), qm::FileError);
 }
 
 TEST(WorkingCopy, LoadErrorsAndSaveErrorsReachTheCaller) {
