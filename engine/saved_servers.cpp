@@ -41,7 +41,7 @@ bool IsRequestFramingField(std::string_view field) {
                                          "TE", "Trailer", "Upgrade", "Expect"}) {
     if (SameServerName(field, framing)) return true;
   }
-  return field.size() >= 6 && SameServerName(field.substr(0, 6), "Proxy-");
+  return SameServerName(field.substr(0, 6), "Proxy-");
 }
 
 bool HasControlCharacter(std::string_view value) {

@@ -59,6 +59,9 @@ TEST(TilePlaceholders, ReachTheServerFilledForTheGridCornersAtZoomsZeroOneAndNin
   // A saved server's own subdomains replace the default ones.
   EXPECT_EQ(SatelliteTileUrl(WithSubdomains("https://{s}.t.org/{z}/{x}/{y}", "mt0,mt1"), 3, 1, 2),
             "https://mt1.t.org/3/1/2");
+  // Written as they are, empty names too, so that the template's check sees them.
+  EXPECT_EQ(WithSubdomains("https://{s}.t.org/{q}", ",,"), "https://{switch:,,}.t.org/{q}");
+  EXPECT_EQ(WithSubdomains("https://{s}.t.org/{q}", ""), "https://{switch:}.t.org/{q}");
 }
 
 TEST(TilePlaceholders, UnknownOrUnclosedOnesAreRefusedByName) {

@@ -2,6 +2,7 @@
 #include "download/working_copy.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -30,9 +31,13 @@ TEST(WorkingCopy, SavesAreByteIdenticalToAFullRewrite) {
   copy.Append("T1:seq=1,kv_1_1_1.jpg OK");
   copy.SaveToFile(path);
   EXPECT_EQ(qm::ReadWholeFile(path), "header\r\nsecond\r\nT1:seq=1,kv_1_1_1.jpg OK\r\n");
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
   copy.Append("Socket Error # 10054\r\nConnection reset by peer.->http://h/x");
   copy.Append("");
   copy.SaveToFile(path);
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the new lines were appended, not the file written anew";
   copy.SaveToFile(path);
   EXPECT_EQ(qm::ReadWholeFile(path),
             "header\r\nsecond\r\nT1:seq=1,kv_1_1_1.jpg OK\r\n"
