@@ -45,8 +45,8 @@ RefreshOutcome TileRefresh::Run() {
   while (true) {
     std::string body;
     ++attempts;
-    const qm::HttpResult result = worker_.Get(job_.url, conditions, body, budget.NextAttempt());
-    budget.Spent(result.elapsed);
+    const qm::HttpResult result =
+        budget.Attempt([&](auto limit) { return worker_.Get(job_.url, conditions, body, limit); });
     attempts += result.silentRepeats;
     connectionRepeats += result.silentRepeats;
     if (result.ok) return Replace(body, result);

@@ -44,8 +44,7 @@ FetchOutcome TileFetch::Run() {
     // A fresh buffer for every attempt: a stored tile never holds bytes of an earlier answer.
     std::string body;
     ++attempts;
-    qm::HttpResult result = worker_.Get(tile_.url, body, budget.NextAttempt());
-    budget.Spent(result.elapsed);
+    qm::HttpResult result = budget.Attempt([&](auto limit) { return worker_.Get(tile_.url, body, limit); });
     // Requests the client repeated on its own after a dead kept-alive connection count as
     // attempts that failed with a closed connection and were repeated at once.
     attempts += result.silentRepeats;

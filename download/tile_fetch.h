@@ -60,9 +60,14 @@ class TileTimeBudget {
  public:
   explicit TileTimeBudget(const DownloadPauses& pauses)
       : left_(pauses.tileRequestsMs), floor_(pauses.laterAttemptMinMs) {}
-  // The limit of the next attempt: what is left, but never less than the floor.
-  std::chrono::milliseconds NextAttempt() const { return std::max(left_, floor_); }
-  void Spent(std::chrono::milliseconds elapsed) { left_ -= elapsed; }
+  // Makes one attempt, get(limit), within what is left but never less than the floor, and takes
+  // the time it took from what is left.
+  template <typename Get>
+  qm::HttpResult Attempt(Get&& get) {
+    qm::HttpResult result = get(std::max(left_, floor_));
+    left_ -= result.elapsed;
+    return result;
+  }
 
  private:
   std::chrono::milliseconds left_;

@@ -165,6 +165,8 @@ TEST(HttpClientTest, ServerTextLosesItsControlCharactersAndEscapeSequences) {
       {"a\x1b Fb\x1b( Bc", "abc"},                 // escapes with a blank among their intermediates
       {"\xe0\xa4\x85\xed\xa0\x80", "\xe0\xa4\x85\xed\xa0"},  // U+0905 kept; a surrogate is no UTF-8, its 0x80 a C1
       {"a\x1b[?25;1 qb", "ab"},                     // every parameter and intermediate of a control sequence
+      {"a\xc2\x9f" "x\x1b\\b\x9fy\x07", "ab"},         // C1 APC strings, in UTF-8 and as a byte
+      {"\xf0\x9f\x98\x80\xf0\x82\x82\xac", "\xf0\x9f\x98\x80\xf0\xac"},  // an emoji kept; an overlong form is none
   };
   for (const auto& [text, clean] : cases) EXPECT_EQ(qm::WithoutControls(text), clean) << text;
 }

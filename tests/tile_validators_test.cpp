@@ -49,11 +49,11 @@ TEST(TileValidators, AStoredTileKeepsItsTimeAndETagAndANewAnswerReplacesThem) {
 
   // What is no entity-tag is not kept; a date that is none changes nothing.
   const std::time_t written = *qm::ReadTileValidators(file).time;
-  for (const std::string& etag : {std::string("\"a\r\nX-Injected: 1\""), std::string(qm::kMaxEtagBytes + 1, 'e'),
+  for (const std::string& etag : {std::string("\"a\r\nX-Injected: 1\""), "\"" + std::string(qm::kMaxEtagBytes, 'e') + "\"",
                                   std::string("\"a b\""), std::string("33a64df5"), std::string("\"a\"b\""),
                                   std::string("\"")}) {
     qm::KeepTileValidators(file, etag, "yesterday");
-    EXPECT_EQ(qm::ReadTileValidators(file).etag, std::nullopt) << etag;
+    EXPECT_LT(getxattr(file.c_str(), qm::kEtagAttribute, nullptr, 0), 0) << etag;
   }
   qm::KeepTileValidators(file, "", "Tue, 45 Nov 1994 12:45:26 GMT");
   EXPECT_EQ(qm::ReadTileValidators(file).time, written);
