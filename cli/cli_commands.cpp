@@ -244,7 +244,7 @@ int RunRedownload(const std::string& listFile, const std::string& folder, const 
   ServerInUse server;
   try {
     server = ReadServerInUse(options.configFile, options.server);
-  } catch (const UnknownServer& e) {
+  } catch (const ServerRefused& e) {
     std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
     return kExitRefusedInput;
   }

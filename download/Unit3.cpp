@@ -143,10 +143,10 @@ void TDownThread::Walk() {
       });
 }
 
-qm::HttpResult TDownThread::Get(const std::string& url, std::string& body) {
+qm::HttpResult TDownThread::Get(const std::string& url, std::string& body, std::chrono::milliseconds timeLimit) {
   // Only this thread replaces Client, so it is used here without the lock; Abort is safe to
   // call on it concurrently.
-  return Client->Get(url, body);
+  return Client->Get(url, body, timeLimit);
 }
 
 void TDownThread::Report(void (WorkerHost::*add)(const std::string&), const std::string& line) {

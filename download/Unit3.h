@@ -60,7 +60,7 @@ class TDownThread : private TileFetchWorker {
   void AddLogIfPossible(const std::string& line);
 
   // TileFetchWorker
-  qm::HttpResult Get(const std::string& url, std::string& body) override;
+  qm::HttpResult Get(const std::string& url, std::string& body, std::chrono::milliseconds timeLimit) override;
   void AddLog(const std::string& line) override;
   void AddFailed(const std::string& line) override;
   void Pause(int ms) override;

@@ -161,7 +161,7 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   ServerInUse server;
   try {
     server = ReadServerInUse(configFileName_, serverName_);
-  } catch (const UnknownServer& e) {
+  } catch (const ServerRefused& e) {
     view_.ShowMessage(e.what());
     return std::nullopt;
   }

@@ -41,10 +41,12 @@ RefreshOutcome TileRefresh::Run() {
   int attempts = 0;
   int connectionRepeats = 0;
   int busyWaits = 0;
+  TileTimeBudget budget(settings_.pauses);
   while (true) {
     std::string body;
     ++attempts;
-    const qm::HttpResult result = worker_.Get(job_.url, conditions, body);
+    const qm::HttpResult result =
+        budget.Attempt([&](auto limit) { return worker_.Get(job_.url, conditions, body, limit); });
     attempts += result.silentRepeats;
     connectionRepeats += result.silentRepeats;
     if (result.ok) return Replace(body, result);

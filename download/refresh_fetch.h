@@ -2,6 +2,7 @@
 // failure table for repeats and pauses, and an outcome that never loses the tile on disk.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -38,7 +39,8 @@ ConditionHeaders ConditionsOf(const qm::TileValidators& validators, std::time_t 
 class RefreshFetchWorker {
  public:
   virtual ~RefreshFetchWorker() = default;
-  virtual qm::HttpResult Get(const std::string& url, const ConditionHeaders& conditions, std::string& body) = 0;
+  virtual qm::HttpResult Get(const std::string& url, const ConditionHeaders& conditions, std::string& body,
+                             std::chrono::milliseconds timeLimit) = 0;
   virtual void Log(const std::string& line) = 0;
   virtual void Pause(int ms) = 0;  // cut short by an abort
   // Waits before a busy server is asked again; false when a stop or abort ended the wait.

@@ -82,7 +82,7 @@ RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::t
   // The bound of "older than" is taken from the refresh's start, so a continued one asks the same tiles.
   std::optional<std::time_t> olderThan;
   if (settings_.olderThanDays) olderThan = positions_.started - *settings_.olderThanDays * kSecondsPerDay;
-  stored_ = StoredTilesOf(area_, olderThan);
+  stored_ = StoredTilesOf(area_, olderThan, now_);
   // A shaped task's folder may still hold tiles of an earlier rectangle of the same name: only
   // the shape's tiles are its own.
   if (const std::optional<AreaCover> inside = ShapeCoverOf(projectFile_, area_.zoom)) {
@@ -151,16 +151,18 @@ void RefreshRun::WorkerEnded() {
 }
 
 void RefreshRun::Begin() {
+  // The log first: one that cannot be written (a link planted in its place) leaves the project
+  // and the list as they were.
+  std::string header = "Refresh " + std::string(continues_ ? "continued " : "started ") + qm::NowDateTimeText() +
+                       ": " + GroupedCount(tiles_) + " stored tiles";
+  if (settings_.olderThanDays) header += " older than " + std::to_string(*settings_.olderThanDays) + " days";
+  Log(header);
   WriteRefreshPositions(projectFile_, positions_);
   if (!continues_) {
     // A list with keyed URLs is for its owner's eyes only, as the download's own failed list.
     qm::WriteFileAtomic(failedFile_, "",
                         TileUrlsCarrySecrets(settings_.tileServer) ? qm::FileAccess::kOwnerOnly : qm::FileAccess::kAsBefore);
   }
-  std::string header = "Refresh " + std::string(continues_ ? "continued " : "started ") + qm::NowDateTimeText() +
-                       ": " + GroupedCount(tiles_) + " stored tiles";
-  if (settings_.olderThanDays) header += " older than " + std::to_string(*settings_.olderThanDays) + " days";
-  Log(header);
 }
 
 void RefreshRun::StartWorkers() {

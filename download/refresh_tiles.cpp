@@ -21,10 +21,10 @@ int64_t SequenceOf(const ProjectArea& area, int32_t x, int32_t y) {
   return (int64_t{x} - area.minX) * area.Rows() + (int64_t{y} - area.minY) + 1;
 }
 
-bool OlderThan(const std::string& path, std::time_t bound) {
+bool OlderThan(const std::string& path, std::time_t bound, std::time_t now) {
   struct stat info {};
-  // A tile whose time cannot be read is asked for: its age is unknown.
-  return stat(path.c_str(), &info) != 0 || info.st_mtim.tv_sec < bound;
+  // A tile whose time cannot be read, or lies in the future, is asked for: its age is unknown.
+  return stat(path.c_str(), &info) != 0 || info.st_mtim.tv_sec < bound || info.st_mtim.tv_sec > now;
 }
 
 std::optional<int32_t> IntegerOf(const qm::IniFile& file, const std::string& key) {
@@ -35,7 +35,8 @@ std::string TextOf(const std::optional<int32_t>& value) { return value ? std::to
 
 }  // namespace
 
-std::vector<StoredTile> StoredTilesOf(const ProjectArea& area, std::optional<std::time_t> olderThan) {
+std::vector<StoredTile> StoredTilesOf(const ProjectArea& area, std::optional<std::time_t> olderThan,
+                                      std::time_t now) {
   std::vector<StoredTile> tiles;
   std::error_code error;
   for (fs::directory_iterator it(area.tileFolder, error), end; !error && it != end; it.increment(error)) {
@@ -43,7 +44,7 @@ std::vector<StoredTile> StoredTilesOf(const ProjectArea& area, std::optional<std
     const std::optional<TileFileNumbers> numbers = ParseTileFileName(name);
     if (!numbers || numbers->zoom != area.zoom || !area.Contains(numbers->x, numbers->y)) continue;
     if (!it->is_regular_file(error) || name != SatelliteTileFileName(area.zoom, numbers->x, numbers->y)) continue;
-    if (olderThan && !OlderThan(it->path().string(), *olderThan)) continue;
+    if (olderThan && !OlderThan(it->path().string(), *olderThan, now)) continue;
     tiles.push_back({numbers->x, numbers->y, SequenceOf(area, numbers->x, numbers->y)});
   }
   if (error) throw qm::FileError("Cannot read the tile folder " + area.tileFolder + ": " + error.message());

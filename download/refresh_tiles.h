@@ -19,9 +19,10 @@ struct StoredTile {
 };
 
 // Every tile file of the project's zoom and range in its tile folder, in the task's order; with
-// olderThan, only those whose file time is before it. Throws qm::FileError when the folder
-// cannot be read.
-std::vector<StoredTile> StoredTilesOf(const ProjectArea& area, std::optional<std::time_t> olderThan);
+// olderThan, only those whose file time is before it or after now (a time that cannot be right).
+// Throws qm::FileError when the folder cannot be read.
+std::vector<StoredTile> StoredTilesOf(const ProjectArea& area, std::optional<std::time_t> olderThan,
+                                      std::time_t now);
 
 inline constexpr int kMaxRefreshWorkers = 8;
 inline constexpr const char* kRefreshSection = "REFRESH";

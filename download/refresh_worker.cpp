@@ -108,11 +108,12 @@ bool RefreshWorker::Wait(int ms, bool endsOnStop) {
   return !cutShort();
 }
 
-qm::HttpResult RefreshWorker::Get(const std::string& url, const ConditionHeaders& conditions, std::string& body) {
+qm::HttpResult RefreshWorker::Get(const std::string& url, const ConditionHeaders& conditions, std::string& body,
+                                  std::chrono::milliseconds timeLimit) {
   RequestHeaders headers = run_.settings_.headers;
   headers.insert(headers.end(), conditions.begin(), conditions.end());
   client_.SetHeaders(std::move(headers));
-  return client_.Get(url, body);
+  return client_.Get(url, body, timeLimit);
 }
 
 void RefreshWorker::Log(const std::string& line) { run_.Log(line); }

@@ -37,7 +37,8 @@ class RefreshWorker final : private RefreshFetchWorker {
   bool Wait(int ms, bool endsOnStop);
 
   // RefreshFetchWorker
-  qm::HttpResult Get(const std::string& url, const ConditionHeaders& conditions, std::string& body) override;
+  qm::HttpResult Get(const std::string& url, const ConditionHeaders& conditions, std::string& body,
+                     std::chrono::milliseconds timeLimit) override;
   void Log(const std::string& line) override;
   void Pause(int ms) override { Wait(ms, false); }
   bool WaitForServer(int ms) override { return Wait(ms, true); }

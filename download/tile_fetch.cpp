@@ -39,11 +39,12 @@ FetchOutcome TileFetch::Run() {
   int attempts = 0;
   int connectionRepeats = 0;
   int busyWaits = 0;
+  TileTimeBudget budget(settings_.pauses);
   while (true) {
     // A fresh buffer for every attempt: a stored tile never holds bytes of an earlier answer.
     std::string body;
     ++attempts;
-    qm::HttpResult result = worker_.Get(tile_.url, body);
+    qm::HttpResult result = budget.Attempt([&](auto limit) { return worker_.Get(tile_.url, body, limit); });
     // Requests the client repeated on its own after a dead kept-alive connection count as
     // attempts that failed with a closed connection and were repeated at once.
     attempts += result.silentRepeats;
@@ -157,8 +158,8 @@ bool RepeatsAfter(FailureRow row, int attempts, int& connectionRepeats, const Do
     case FailureRow::kConnectionBroken:
     case FailureRow::kAddressInUse:
       if (connectionRepeats >= kMaxConnectionRepeats) return false;
+      pauseMs = row == FailureRow::kAddressInUse ? p.addressInUseMs : connectionRepeats == 0 ? 0 : p.afterStoredMs;
       ++connectionRepeats;
-      pauseMs = row == FailureRow::kAddressInUse ? p.addressInUseMs : 0;
       return true;
     case FailureRow::kSocketError:
       pauseMs = p.socketRetryMs;

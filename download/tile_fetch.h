@@ -2,6 +2,8 @@
 // the outcome with its lines for the log and failed-tile windows.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -38,7 +40,10 @@ enum class FetchOutcome {
 inline constexpr const char* kNotModifiedUnasked = " to a request without validators";
 
 // Whether a failure of this row is asked again after `attempts` attempts of the tile, and after
-// how long a pause; counts the repeats of rows 1 and 2 in connectionRepeats.
+// how long a pause; counts the repeats of rows 1 and 2 in connectionRepeats. A broken connection
+// is asked again at once the first time in a tile (a kept-alive connection the server closed
+// meanwhile) and after the worker's pace between stored tiles every further time, so a server
+// that breaks every answer is not asked eleven times in a few milliseconds.
 bool RepeatsAfter(FailureRow row, int attempts, int& connectionRepeats, const DownloadPauses& pauses,
                   int& pauseMs);
 
@@ -49,6 +54,25 @@ enum class BusyWait { kNone, kWaited, kStopped };
 BusyWait WaitIfBusy(const qm::HttpResult& result, int& busyWaits, const std::string& who, const std::string& url,
                     int msPerSecond, const std::function<void(const std::string&)>& log,
                     const std::function<bool(int ms)>& waitForServer);
+
+// What is left of the time a tile's requests may take together (DownloadPauses::tileRequestsMs).
+class TileTimeBudget {
+ public:
+  explicit TileTimeBudget(const DownloadPauses& pauses)
+      : left_(pauses.tileRequestsMs), floor_(pauses.laterAttemptMinMs) {}
+  // Makes one attempt, get(limit), within what is left but never less than the floor, and takes
+  // the time it took from what is left.
+  template <typename Get>
+  qm::HttpResult Attempt(Get&& get) {
+    qm::HttpResult result = get(std::max(left_, floor_));
+    left_ -= result.elapsed;
+    return result;
+  }
+
+ private:
+  std::chrono::milliseconds left_;
+  const std::chrono::milliseconds floor_;
+};
 
 // Whether the worker leaves its walk after this outcome.
 bool EndsWorker(FetchOutcome outcome);
@@ -63,7 +87,7 @@ inline constexpr int kAttemptLimit = 3;
 class TileFetchWorker {
  public:
   virtual ~TileFetchWorker() = default;
-  virtual qm::HttpResult Get(const std::string& url, std::string& body) = 0;
+  virtual qm::HttpResult Get(const std::string& url, std::string& body, std::chrono::milliseconds timeLimit) = 0;
   virtual void AddLog(const std::string& line) = 0;
   virtual void AddFailed(const std::string& line) = 0;
   virtual void Pause(int ms) = 0;  // returns early once the worker's requests are aborted

@@ -25,13 +25,14 @@ std::string JoinLines(std::vector<std::string>::const_iterator first,
 
 WorkingCopy::FileStamp WorkingCopy::StampOf(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
+  // The link itself, not what it leads to: a link planted in the file's place is not the saved file.
+  if (::lstat(path.c_str(), &st) != 0) return {};
   return {static_cast<long long>(st.st_size), static_cast<long long>(st.st_ino),
           static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
 void WorkingCopy::LoadFromFile(const std::string& path) {
-  lines_ = qm::ReadTextFileLines(path);
+  lines_ = qm::ReadTextFileLines(path, qm::kMaxListFileBytes, qm::kMaxListFileLines, qm::Links::kRefused);
   savedPath_.clear();
   savedLines_ = 0;
   saved_ = {};

@@ -7,15 +7,16 @@
 
 class WorkingCopy {
  public:
-  // Replaces the lines with the file's lines; throws qm::FileError when it cannot be read.
+  // Replaces the lines with the file's lines; throws qm::FileError when it cannot be read or a
+  // symbolic link stands in its place.
   void LoadFromFile(const std::string& path);
   void Clear();
   void Append(std::string line);
   const std::vector<std::string>& Lines() const { return lines_; }
 
   // Makes the file hold exactly every line + CR LF. While the file is as the last save left it,
-  // only the new lines are appended, in one write; otherwise it is rewritten atomically.
-  // Throws qm::FileError.
+  // only the new lines are appended, in one write; otherwise (a symbolic link put in its place
+  // included) it is rewritten atomically. Throws qm::FileError.
   void SaveToFile(const std::string& path);
 
  private:

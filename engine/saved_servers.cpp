@@ -33,17 +33,47 @@ std::optional<std::string> NameProblem(std::string_view name) {
   return std::nullopt;
 }
 
+// Fields that frame the request or manage its connection: the client sets them itself, and one
+// from a server's settings would break every request (a body announced and never sent, another
+// host, a connection upgraded).
+bool IsRequestFramingField(std::string_view field) {
+  for (const std::string_view framing : {"Host", "Content-Length", "Transfer-Encoding", "Connection", "Keep-Alive",
+                                         "TE", "Trailer", "Upgrade", "Expect"}) {
+    if (SameServerName(field, framing)) return true;
+  }
+  return SameServerName(field.substr(0, 6), "Proxy-");
+}
+
+bool HasControlCharacter(std::string_view value) {
+  return std::any_of(value.begin(), value.end(), [](unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; });
+}
+
 std::optional<std::string> HeaderProblem(const std::pair<std::string, std::string>& header) {
   const auto& [field, value] = header;
   if (field.empty() || !std::all_of(field.begin(), field.end(), IsTokenCharacter)) {
     return "The header name \"" + field + "\" should be letters, digits and \"-\", without spaces or \":\".";
   }
+  if (IsRequestFramingField(field)) {
+    return "The header " + field + " cannot be a server's header: it frames the request or its connection, which " +
+           "the program does itself (Host, Content-Length, Transfer-Encoding, Connection, Keep-Alive, TE, Trailer, " +
+           "Upgrade, Expect and Proxy-... are refused).";
+  }
   if (HasLineBreak(value) || value.find('\0') != std::string::npos) {
     return "The value of the header " + field + " holds a line break, which would end the request's headers.";
   }
+  if (HasControlCharacter(value)) return "The value of the header " + field + " holds a control character.";
   if (value.size() > kMaxTileServerLength) {
     return "The value of the header " + field + " is longer than the settings file keeps (" +
            std::to_string(kMaxTileServerLength) + " characters).";
+  }
+  return std::nullopt;
+}
+
+// What a server's requests would carry wrongly: a subdomain that is empty, a header that is refused.
+std::optional<std::string> RequestProblem(std::string_view subdomains, const RequestHeaders& headers) {
+  if (auto problem = SubdomainsProblem(subdomains)) return problem;
+  for (const auto& header : headers) {
+    if (auto problem = HeaderProblem(header)) return problem;
   }
   return std::nullopt;
 }
@@ -65,19 +95,11 @@ std::optional<std::string> SavedServerProblem(const SavedServer& server) {
   if (auto problem = NameProblem(server.name)) return problem;
   if (server.url.empty()) return "The server \"" + server.name + "\" needs a URL template or a host.";
   if (auto problem = TileServerProblem(server.url)) return problem;
-  std::string choices;
-  for (const std::string& subdomain : SubdomainList(server.subdomains)) choices += (choices.empty() ? "" : ",") + subdomain;
-  if (server.subdomains.empty() || PlaceholderProblem("switch:" + choices)) {
-    return "The subdomains \"" + server.subdomains + "\" should be letters (\"abc\") or names separated by commas.";
-  }
   if (server.maxZoom < 0 || server.maxZoom > kHighestServerZoom) {
     return "The highest zoom of a server is 0 to " + std::to_string(kHighestServerZoom) + ".";
   }
   if (HasLineBreak(server.attribution)) return "The attribution should be one line.";
-  for (const auto& header : server.headers) {
-    if (auto problem = HeaderProblem(header)) return problem;
-  }
-  return std::nullopt;
+  return RequestProblem(server.subdomains, server.headers);
 }
 
 std::optional<std::string> ParseHeaderLines(std::string_view text, RequestHeaders& headers) {
@@ -146,7 +168,11 @@ ServerInUse ReadServerInUse(const std::string& configFile, std::string_view name
   if (chosen.empty()) {
     server.tileServer = config.ReadString("IniParas", "TileServer", kDefaultTileServer);
     const std::string subdomains = config.ReadString("TileServer", "Subdomains", "");
-    if (!subdomains.empty()) server.tileServer = WithSubdomains(server.tileServer, subdomains);
+    if (subdomains.empty()) return server;
+    if (auto problem = SubdomainsProblem(subdomains)) {
+      throw ServerRefused("The [TileServer] Subdomains setting of " + configFile + " cannot be used. " + *problem);
+    }
+    server.tileServer = WithSubdomains(server.tileServer, subdomains);
     return server;
   }
   std::string names;
@@ -154,6 +180,10 @@ ServerInUse ReadServerInUse(const std::string& configFile, std::string_view name
     if (!SameServerName(saved.name, chosen)) {
       names += (names.empty() ? "" : ", ") + saved.name;
       continue;
+    }
+    // A section edited by hand is held to what Options would have stored.
+    if (auto problem = RequestProblem(saved.subdomains, saved.headers)) {
+      throw ServerRefused("The saved server \"" + saved.name + "\" of " + configFile + " cannot be used. " + *problem);
     }
     server.name = saved.name;
     server.tileServer = saved.subdomains == kDefaultSubdomains ? saved.url : WithSubdomains(saved.url, saved.subdomains);

@@ -36,7 +36,10 @@ struct SavedServer {
 SavedServer NewSavedServer(std::string name);
 std::string DefaultUserAgent();
 
-// Nothing when the server can be stored; otherwise the message to show.
+// Nothing when the server can be stored; otherwise the message to show. Headers that frame the
+// request or its connection (Host, Content-Length, Transfer-Encoding, Connection, Keep-Alive, TE,
+// Trailer, Upgrade, Expect, Proxy-...), names that are not HTTP tokens, values with control
+// characters and empty subdomains are refused.
 std::optional<std::string> SavedServerProblem(const SavedServer& server);
 
 // Header lines as typed ("Field: value", one a line, blank lines skipped) into headers; on a
@@ -61,10 +64,15 @@ void StoreSavedServer(const std::string& configFile, std::string_view replacedNa
 // Removes the server's section; a name that is not there changes nothing.
 void RemoveSavedServer(const std::string& configFile, std::string_view name);
 
-// A server name that is not in the settings.
-class UnknownServer : public std::runtime_error {
+// A server of the settings that cannot be used; what() says why.
+class ServerRefused : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+// A server name that is not in the settings.
+class UnknownServer : public ServerRefused {
+ public:
+  using ServerRefused::ServerRefused;
 };
 
 // What a download or a fetch uses: the tile server setting with its subdomains written in,
@@ -77,7 +85,8 @@ struct ServerInUse {
   std::string attribution;
 };
 // The server named, or when name is empty the one [IniParas] Server chooses, or else the plain
-// TileServer setting. Throws UnknownServer when the name is not a saved server.
+// TileServer setting. Throws UnknownServer when the name is not a saved server, ServerRefused
+// when its subdomains or headers (edited by hand) are ones SavedServerProblem refuses.
 ServerInUse ReadServerInUse(const std::string& configFile, std::string_view name = {});
 // "The server "NAME" serves zoom levels up to M; zoom Z is beyond them." when zoom is too high.
 std::optional<std::string> ZoomBeyondServerText(const ServerInUse& server, int32_t zoom);

@@ -1,6 +1,7 @@
 // The project file and log texts, and the writers of the four task files.
 #include "engine/task_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <utility>
@@ -155,7 +156,7 @@ void PendingTileList::Commit() {
 
 void WriteLogHeader(const TDownTask& task) {
   if (task.Params->Resume) {
-    std::string existing = qm::ReadFileUpTo(task.LogFile, qm::kMaxListFileBytes);
+    std::string existing = qm::ReadFileUpTo(task.LogFile, qm::kMaxListFileBytes, qm::Links::kRefused);
     qm::WriteFileAtomic(task.LogFile, ContinuedLogText(std::move(existing), qm::NowDateTimeText()));
     return;
   }
@@ -166,7 +167,8 @@ void CreateFailedList(const TDownTask& task) {
   const bool secret = TileUrlsCarrySecrets(task.Params->TileServer);
   if (task.Params->Resume) {
     // A continued list gets the URLs of the present setting too.
-    if (secret) ::chmod(task.FailedFile.c_str(), 0600);
+    // Never through a link planted in the list's place.
+    if (secret) ::fchmodat(AT_FDCWD, task.FailedFile.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
     return;
   }
   qm::WriteFileAtomic(task.FailedFile, "", secret ? qm::FileAccess::kOwnerOnly : qm::FileAccess::kAsBefore);

@@ -104,7 +104,13 @@ std::optional<std::string> TileUrlTemplateProblem(std::string_view text) {
   if (scheme != "http" && scheme != "https") return quoted + "should start with http:// or https://.";
   const std::string_view rest = text.substr(schemeEnd + 3);
   const size_t pathStart = rest.find_first_of("/?");
-  if (!IsHostAndPort(HostWithSampleSubdomain(rest.substr(0, pathStart)))) {
+  const std::string_view host = rest.substr(0, pathStart);
+  // The choices of the host's {switch:...} become host names, so they are checked as the path's are.
+  for (const Placeholder& p : FindPlaceholders(host).value_or(std::vector<Placeholder>{})) {
+    if (!p.name.starts_with("switch:")) continue;
+    if (auto problem = PlaceholderProblem(p.name)) return quoted + *problem;
+  }
+  if (!IsHostAndPort(HostWithSampleSubdomain(host))) {
     return quoted + "should name a host, or host:port, after " + std::string(scheme) + "://.";
   }
   const std::string_view path = pathStart == std::string_view::npos ? "" : rest.substr(pathStart);

@@ -76,11 +76,26 @@ std::optional<std::string> PlaceholderProblem(std::string_view name) {
     return "has the unknown placeholder {" + std::string(name) +
            "}; it takes {z}, {x}, {y}, {-y}, {q}, {s}, {switch:a,b,c} and {bbox}.";
   }
-  for (const std::string& choice : SplitAtCommas(name.substr(kSwitch.size()))) {
-    if (!IsSubdomainName(choice)) {
-      return "has the placeholder {" + std::string(name) +
-             "}, whose choices should be names of letters, digits, \"-\", \"_\" or \".\" separated by commas.";
-    }
+  const std::vector<std::string> choices = SplitAtCommas(name.substr(kSwitch.size()));
+  const bool empty = std::any_of(choices.begin(), choices.end(), [](const std::string& c) { return c.empty(); });
+  if (!std::all_of(choices.begin(), choices.end(), IsSubdomainName)) {
+    return "has the placeholder {" + std::string(name) + "}, whose choices should be names of letters, digits, " +
+           "\"-\", \"_\" or \".\" separated by commas" + (empty ? "; one of them is empty." : ".");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SubdomainsProblem(std::string_view subdomains) {
+  const std::vector<std::string> names = SubdomainList(subdomains);
+  const std::string quoted = "The subdomains \"" + std::string(subdomains) + "\" ";
+  if (names.empty()) return quoted + "name none: write letters (\"abc\") or names separated by commas (\"t0,t1\").";
+  if (std::any_of(names.begin(), names.end(), [](const std::string& n) { return n.empty(); })) {
+    return quoted + "hold an empty name between commas or at an end: write letters (\"abc\") or names separated " +
+           "by single commas (\"t0,t1\").";
+  }
+  if (!std::all_of(names.begin(), names.end(), IsSubdomainName)) {
+    return quoted + "should be letters (\"abc\") or names of letters, digits, \"-\", \"_\" or \".\" separated by " +
+           "commas (\"t0,t1\").";
   }
   return std::nullopt;
 }
@@ -94,8 +109,8 @@ std::vector<std::string> SubdomainList(std::string_view subdomains) {
 
 std::string WithSubdomains(std::string_view urlTemplate, std::string_view subdomains) {
   std::string choices;
-  for (const std::string& name : SubdomainList(subdomains)) choices += (choices.empty() ? "" : ",") + name;
-  const std::string replacement = "{switch:" + choices + "}";
+  for (const std::string& name : SubdomainList(subdomains)) choices += "," + name;
+  const std::string replacement = "{switch:" + choices.substr(choices.empty() ? 0 : 1) + "}";
   std::string result;
   for (size_t at = 0;;) {
     const size_t found = urlTemplate.find("{s}", at);

@@ -28,6 +28,9 @@ std::optional<std::string> PlaceholderProblem(std::string_view name);
 // The subdomains a Subdomains setting names: comma-separated names ("t0,t1"), or else one letter
 // each ("abc").
 std::vector<std::string> SubdomainList(std::string_view subdomains);
+// Nothing when every subdomain the setting names is a name a host can start with; otherwise the
+// message to show, which says when one is empty (",,,", "a,,b", "t0,").
+std::optional<std::string> SubdomainsProblem(std::string_view subdomains);
 // The template with each {s} written as {switch:...} of the subdomains, so that the template alone
 // says how to fill it.
 std::string WithSubdomains(std::string_view urlTemplate, std::string_view subdomains);

@@ -45,12 +45,6 @@ mode_t NewFileMode() {
   return mode;
 }
 
-// A file without its owner's write bit counts as read-only, for root too.
-bool IsReadOnlyFile(const std::string& path) {
-  struct stat st {};
-  return StatPath(path, st) && !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
-}
-
 // Owns an open file descriptor.
 class Descriptor {
  public:
@@ -260,10 +254,14 @@ std::string ReadWholeFile(const std::string& path) {
 
 namespace {
 
-std::string ReadUpTo(const std::string& path, std::size_t maxBytes, bool regularOnly) {
+std::string ReadUpTo(const std::string& path, std::size_t maxBytes, Links links, bool regularOnly) {
   // Opened without blocking, so that a pipe nobody writes to reads as empty instead of waiting;
   // reading itself blocks again, as a pipe that is being written needs.
-  const Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int noFollow = links == Links::kRefused ? O_NOFOLLOW : 0;
+  const Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
+  if (in.Get() < 0 && noFollow != 0 && errno == ELOOP) {
+    throw FileError(CannotOpenFileText(path) + ": it is a symbolic link, which is not followed");
+  }
   struct stat st {};
   if (in.Get() < 0 || ::fstat(in.Get(), &st) != 0 || S_ISDIR(st.st_mode)) {
     throw FileError(CannotOpenFileText(path));
@@ -290,10 +288,12 @@ std::string ReadUpTo(const std::string& path, std::size_t maxBytes, bool regular
 
 }  // namespace
 
-std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes) { return ReadUpTo(path, maxBytes, false); }
+std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes, Links links) {
+  return ReadUpTo(path, maxBytes, links, false);
+}
 
 std::string ReadRegularFileUpTo(const std::string& path, std::size_t maxBytes) {
-  return ReadUpTo(path, maxBytes, true);
+  return ReadUpTo(path, maxBytes, Links::kFollowed, true);
 }
 
 struct AtomicFileWriter::State {
@@ -378,12 +378,23 @@ void RemoveStaleTemporaryFilesIn(const std::string& folder,
 }
 
 void AppendToFile(const std::string& path, std::string_view data) {
-  if (IsReadOnlyFile(path)) throw FileError(UnableToWriteText(path));
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) throw FileError(CannotCreateFileText(path));
-  const bool ok = WriteAll(fd, data);
-  ::close(fd);
-  if (!ok) throw FileError(UnableToWriteText(path));
+  // Not blocking: a pipe without a reader fails at once instead of holding the writer.
+  const Descriptor file(
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+  struct stat st {};
+  if (file.Get() < 0) {
+    const int error = errno;
+    if (error == ELOOP || error == ENXIO || error == EISDIR) {
+      throw FileError(UnableToWriteText(path) + ": it is a symbolic link, a pipe or a folder, not a regular file");
+    }
+    if (error == EACCES && PathExists(path)) throw FileError(UnableToWriteText(path));
+    throw FileError(CannotCreateFileText(path));
+  }
+  if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw FileError(UnableToWriteText(path) + ": it is a device or a pipe, not a regular file");
+  }
+  // A file without its owner's write bit counts as read-only, for root too.
+  if ((st.st_mode & S_IWUSR) == 0 || !WriteAll(file.Get(), data)) throw FileError(UnableToWriteText(path));
 }
 
 namespace {

@@ -34,10 +34,16 @@ std::string AbsolutePath(const std::string& path);
 
 // Whole content; throws FileError "Cannot open file <path>".
 std::string ReadWholeFile(const std::string& path);
+// Whether a symbolic link at the end of a path is followed when the file is opened. The files a
+// task writes and reads back (its log, its failed-tile list) are never reached through a link
+// that someone planted in their place.
+enum class Links { kFollowed, kRefused };
+
 // Whole content of a file that holds at most maxBytes; throws FileError "Cannot open file <path>",
 // or FileTooLarge "File too large: <path>" when it holds more. Devices and pipes are read too: an
-// endless one (/dev/zero) is too large, a pipe without a writer is empty.
-std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes);
+// endless one (/dev/zero) is too large, a pipe without a writer is empty. With Links::kRefused a
+// symbolic link in the file's place cannot be opened.
+std::string ReadFileUpTo(const std::string& path, std::size_t maxBytes, Links links = Links::kFollowed);
 class FileTooLarge : public FileError {
  public:
   explicit FileTooLarge(const std::string& path);  // "File too large: <path>"
@@ -92,11 +98,13 @@ void RemoveStaleTemporaryFiles(const std::string& target);
 void RemoveStaleTemporaryFilesIn(const std::string& folder,
                                  const std::function<bool(std::string_view name)>& isTarget);
 
-// Appends to a file (created when missing) in one write call; throws FileError.
 // Writes all of data to fd, going on after short writes and interruptions; false (errno set) when
 // the file takes no more.
 bool WriteAll(int fd, std::string_view data);
 
+// Appends to a regular file (created when missing) in one write call. A symbolic link, a pipe, a
+// device or a folder in its place is never written through: FileError "Unable to write to <path>"
+// with the reason, as for any other failure.
 void AppendToFile(const std::string& path, std::string_view data);
 
 // Copies src to dst only when dst does not exist yet; false when nothing was copied.

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/server_text.h"
+
 namespace qm {
 namespace {
 
@@ -95,6 +97,7 @@ struct HttpClient::Impl {
   long connectTimeout = kConnectTimeoutSeconds;
   long stallTimeout = kStallTimeoutSeconds;
   long requestTimeLimit = kRequestTimeLimitSeconds;
+  std::chrono::milliseconds attemptLimit{0};  // of the request in flight; 0: requestTimeLimit
 
   // State of the request in flight.
   std::string* body = nullptr;
@@ -151,7 +154,7 @@ size_t HttpClient::Impl::OnHeader(char* data, size_t size, size_t count, void* s
   std::size_t n = size * count;
   std::string line = StripLineEnd(data, n);
   if (line.rfind("HTTP/", 0) == 0) {
-    impl->statusLine = line;  // a later status line (after 100 Continue) replaces the first
+    impl->statusLine = WithoutControls(line);  // a later one (after 100 Continue) replaces the first
     impl->headerBlockEnded = false;
     impl->ClearKeptHeaders();
   } else if (line.empty()) {
@@ -177,7 +180,7 @@ void HttpClient::Impl::KeepHeader(const std::string& line) {
   while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
   for (auto [header, kept] : {std::pair{"Retry-After", &retryAfter}, std::pair{"ETag", &etag},
                               std::pair{"Last-Modified", &lastModified}}) {
-    if (kept->empty() && curl_strequal(name.c_str(), header)) *kept = line.substr(start);
+    if (kept->empty() && curl_strequal(name.c_str(), header)) *kept = WithoutControls(line.substr(start));
   }
 }
 
@@ -217,7 +220,9 @@ void HttpClient::Impl::SetOptions(const std::string& url, curl_slist* headerList
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallTimeout);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, requestTimeLimit);
+  const std::chrono::milliseconds limit = std::chrono::seconds(requestTimeLimit);
+  const bool shorter = attemptLimit.count() > 0 && attemptLimit < limit;
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>((shorter ? attemptLimit : limit).count()));
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
@@ -244,7 +249,8 @@ std::string HttpClient::Impl::SocketFailure(CURLcode code) const {
 // The failure of a secure connection, with libcurl's detail when it holds none of the numbers
 // that the tile fetch reads as statuses or socket errors.
 std::string HttpClient::Impl::TlsFailureText(CURLcode code) const {
-  std::string detail = errorDetail[0] ? errorDetail : curl_easy_strerror(code);
+  // The detail may quote the server's certificate.
+  std::string detail = errorDetail[0] ? WithoutControls(errorDetail) : curl_easy_strerror(code);
   for (const char* number : {"302", "400", "403", "404", "10048", "10054"}) {
     if (detail.find(number) != std::string::npos) detail = curl_easy_strerror(code);
   }
@@ -314,6 +320,10 @@ void HttpClient::SetHeaders(std::vector<std::pair<std::string, std::string>> hea
 }
 
 HttpResult HttpClient::Get(const std::string& url, std::string& body) {
+  return Get(url, body, std::chrono::milliseconds{0});
+}
+
+HttpResult HttpClient::Get(const std::string& url, std::string& body, std::chrono::milliseconds timeLimit) {
   if (impl_->aborted.load()) return {false, kAborted};
   if (impl_->curl == nullptr) return {false, "The HTTP client could not be created."};
 
@@ -335,12 +345,16 @@ HttpResult HttpClient::Get(const std::string& url, std::string& body) {
   impl_->headerBlockEnded = false;
   impl_->ClearKeptHeaders();
   impl_->requestsSent = 0;
+  impl_->attemptLimit = timeLimit;
   impl_->SetOptions(url, headerList);
+  const auto start = std::chrono::steady_clock::now();
   CURLcode code = curl_easy_perform(impl_->curl);
   curl_slist_free_all(headerList);
   impl_->body = nullptr;
   HttpResult result = impl_->Outcome(code);
   result.silentRepeats = std::max(0, impl_->requestsSent - 1);
+  result.elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   return result;
 }
 

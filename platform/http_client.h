@@ -2,6 +2,7 @@
 // optional proxy, failures worded so that the tile fetch can classify them.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -35,11 +36,14 @@ struct HttpResult {
   // repeated at once.
   int silentRepeats = 0;
   // The answer's status code (0 when none arrived) and the headers a busy server's wait and a
-  // stored tile's validators are taken from, as received ("" when absent).
+  // stored tile's validators are taken from, as received less their control characters ("" when
+  // absent). The status line in message is cleaned the same way.
   int status = 0;
   std::string retryAfter{};
   std::string etag{};
   std::string lastModified{};
+  // How long the request took, repeats on a new connection included.
+  std::chrono::milliseconds elapsed{0};
 };
 
 class HttpClient {
@@ -67,6 +71,8 @@ class HttpClient {
   // GETs url and appends the answer's body (error pages included) to body, reserving room once
   // when the answer announces its length.
   HttpResult Get(const std::string& url, std::string& body);
+  // The same within timeLimit, when that is shorter than the client's request time limit.
+  HttpResult Get(const std::string& url, std::string& body, std::chrono::milliseconds timeLimit);
 
   // Safe from any thread: the transfer in flight fails within about a second, whether it waits
   // or receives, and every later one fails at once.

@@ -47,8 +47,8 @@ std::vector<std::string> SplitTextLines(std::string_view text) {
   return Split(text, LineCount(text));
 }
 
-std::vector<std::string> ReadTextFileLines(const std::string& path, size_t maxBytes, size_t maxLines) {
-  const std::string content = ReadFileUpTo(path, maxBytes);
+std::vector<std::string> ReadTextFileLines(const std::string& path, size_t maxBytes, size_t maxLines, Links links) {
+  const std::string content = ReadFileUpTo(path, maxBytes, links);
   std::string_view text = UpToFirstZero(content);
   // A list saved by an editor that marks UTF-8 files: the mark is no part of its first line.
   if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_ops.h"
+
 namespace qm {
 
 // Lines end at CR LF, LF alone or CR alone; a final line break adds no empty line; the text ends
@@ -22,6 +24,7 @@ inline constexpr std::size_t kMaxListFileLines = std::size_t{1} << 25;
 // FileTooLarge for more bytes or lines than the limits (smaller ones for tests).
 std::vector<std::string> ReadTextFileLines(const std::string& path,
                                            std::size_t maxBytes = kMaxListFileBytes,
-                                           std::size_t maxLines = kMaxListFileLines);
+                                           std::size_t maxLines = kMaxListFileLines,
+                                           Links links = Links::kFollowed);
 
 }  // namespace qm

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <array>
+#include <string_view>
 #include <utility>
 
 #include "platform/http_date.h"
@@ -22,16 +24,22 @@ void SetFileTime(const std::string& path, std::time_t time) {
 }  // namespace
 
 bool UsableEtag(const std::string& etag) {
-  return !etag.empty() && etag.size() <= kMaxEtagBytes && etag.find_first_of("\r\n") == std::string::npos;
+  std::string_view tag = etag;
+  if (tag.size() > kMaxEtagBytes) return false;
+  if (tag.starts_with("W/")) tag.remove_prefix(2);
+  if (tag.size() < 2 || tag.front() != '"' || tag.back() != '"') return false;
+  tag = tag.substr(1, tag.size() - 2);
+  return std::all_of(tag.begin(), tag.end(), [](unsigned char c) { return c > 0x20 && c != '"' && c != 0x7F; });
 }
 
-void KeepTileValidators(const std::string& path, const std::string& etag, const std::string& lastModified) {
+void KeepTileValidators(const std::string& path, const std::string& etag, const std::string& lastModified,
+                        std::time_t now) {
   if (UsableEtag(etag)) {
     // ENOTSUP (and any other refusal) leaves the tile without its ETag: a refresh then asks by
     // time alone.
     setxattr(path.c_str(), kEtagAttribute, etag.data(), etag.size(), 0);
   }
-  if (const std::optional<std::time_t> when = ParseHttpDate(lastModified)) SetFileTime(path, *when);
+  if (const std::optional<std::time_t> when = ParseHttpDate(lastModified)) SetFileTime(path, std::min(*when, now));
 }
 
 TileValidators ReadTileValidators(const std::string& path) {

@@ -215,6 +215,37 @@ TEST(Append, AddsToTheEnd) {
   EXPECT_EQ(qm::ReadWholeFile(dir.File("log.txt")), "a\r\nb\r\n");
 }
 
+// A log or a list of a task: a link, a pipe, a device or a folder in its place is refused, and the
+// file a planted link names is neither written nor read.
+TEST(Append, NeverWritesThroughALinkAPipeADeviceOrAReadOnlyFile) {
+  TempDir dir;
+  const std::string target = dir.File("elsewhere.txt");
+  qm::WriteFileAtomic(target, "mine\n");
+  const std::string link = dir.File("log.txt");
+  std::filesystem::create_symlink(target, link);
+  const std::string pipe = dir.File("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string readOnly = dir.File("read-only.txt");
+  qm::WriteFileAtomic(readOnly, "");
+  ::chmod(readOnly.c_str(), 0444);
+  for (const std::string& path : {link, pipe, std::string("/dev/null"), dir.Path(), readOnly}) {
+    try {
+      qm::AppendToFile(path, "x");
+      ADD_FAILURE() << "written: " << path;
+    } catch (const qm::FileError& e) {
+      EXPECT_TRUE(std::string(e.what()).starts_with("Unable to write to " + path)) << e.what();
+    }
+  }
+  EXPECT_EQ(qm::ReadWholeFile(target), "mine\n");
+  try {
+    qm::ReadFileUpTo(link, 100, qm::Links::kRefused);
+    ADD_FAILURE() << "read through the link";
+  } catch (const qm::FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + link + ": it is a symbolic link, which is not followed");
+  }
+  EXPECT_EQ(qm::ReadFileUpTo(link, 100), "mine\n");
+}
+
 TEST(BoundedRead, LimitsHoldForFilesDevicesAndPipes) {
   TempDir dir;
   const std::string file = dir.File("ten.txt");

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
+#include "platform/server_text.h"
 #include "tests/support/test_server.h"
 
 namespace {
@@ -121,11 +123,52 @@ TEST(HttpClientTest, StalledAnswerTimesOutAs10060) {
 TEST(HttpClientTest, DrippingAnswerEndsAtTheRequestTimeLimitAs10060) {
   // A byte every 100 ms never trips the stall limit; the whole answer would take 100 s.
   TestServer server;
-  server.Script(kPath, {ScriptedAnswer::Dripping(std::string(1000, 'd'), 100)});
+  const ScriptedAnswer dripping = ScriptedAnswer::Dripping(std::string(1000, 'd'), 100);
+  server.Script(kPath, {dripping, dripping, dripping});
   HttpClient client;
   client.SetTimeouts(30, 60, 1);
   EXPECT_EQ(Fetch(client, server.Url(kPath)).message,
             "Socket Error # 10060\r\nConnection timed out.");
+  // A limit of one request holds when it is the shorter (300 ms, not the client's 60 s); a longer
+  // one leaves the client's (1 s, not 90 s).
+  client.SetTimeouts(30, 60, 60);
+  std::string body;
+  const HttpResult limited = client.Get(server.Url(kPath), body, std::chrono::milliseconds(300));
+  EXPECT_EQ(limited.message, "Socket Error # 10060\r\nConnection timed out.");
+  EXPECT_LT(limited.elapsed, std::chrono::seconds(30));
+  client.SetTimeouts(30, 60, 1);
+  EXPECT_LT(client.Get(server.Url(kPath), body, std::chrono::seconds(90)).elapsed, std::chrono::seconds(30));
+}
+
+TEST(HttpClientTest, ServerTextLosesItsControlCharactersAndEscapeSequences) {
+  TestServer server;
+  ScriptedAnswer hostile = ScriptedAnswer::Status(503);
+  hostile.reason = "Service\x1b[2J\x1b]0;title\x07 Unavailable\x01\x7f ; touch x ;";
+  hostile.headers = {{"Retry-After", "\x1b[31m5"}, {"ETag", "\"a\x1b[1mb\x01\""},
+                     {"Last-Modified", "Tue,\x7f 15 Nov 1994 12:45:26 GMT"}};
+  server.Script(kPath, {hostile, ScriptedAnswer::Status(404)});
+  HttpClient client;
+  const HttpResult result = Fetch(client, server.Url(kPath));
+  EXPECT_EQ(result.message, "HTTP/1.1 503 Service Unavailable ; touch x ;");
+  EXPECT_EQ(result.retryAfter, "5");
+  EXPECT_EQ(result.etag, "\"ab\"");
+  EXPECT_EQ(result.lastModified, "Tue, 15 Nov 1994 12:45:26 GMT");
+  EXPECT_EQ(Fetch(client, server.Url(kPath)).message, "HTTP/1.1 404 Not Found") << "a printable line stays as it was";
+
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\x1b]0;t\x1b\\b", "ab"},                // a string ended by ESC backslash
+      {"a\xc2\x9b" "31mb", "ab"},                  // a control sequence opened by C1 CSI in UTF-8
+      {"a\x9b" "31mb\x9d" "0;t\x07" "c", "abc"},  // the same as single bytes
+      {"a\x1b" "Eb\x1b(Bc\x1b", "abc"},            // two- and three-byte escapes, a lone ESC
+      {"\xc3\xa9t\xc3\xa9\xe2\x80\xae\xe2\x80\xa8!\xff", "\xc3\xa9t\xc3\xa9!\xff"},  // text kept, overrides not
+      {"tab\there\xc2\x85", "tabhere"},
+      {"a\x1b Fb\x1b( Bc", "abc"},                 // escapes with a blank among their intermediates
+      {"\xe0\xa4\x85\xed\xa0\x80", "\xe0\xa4\x85\xed\xa0"},  // U+0905 kept; a surrogate is no UTF-8, its 0x80 a C1
+      {"a\x1b[?25;1 qb", "ab"},                     // every parameter and intermediate of a control sequence
+      {"a\xc2\x9f" "x\x1b\\b\x9fy\x07", "ab"},         // C1 APC strings, in UTF-8 and as a byte
+      {"\xf0\x9f\x98\x80\xf0\x82\x82\xac", "\xf0\x9f\x98\x80\xf0\xac"},  // an emoji kept; an overlong form is none
+  };
+  for (const auto& [text, clean] : cases) EXPECT_EQ(qm::WithoutControls(text), clean) << text;
 }
 
 TEST(HttpClientTest, ConnectionClosedWhileIdleIsReopenedTransparently) {

@@ -1,7 +1,9 @@
 // Refreshing a project's stored tiles against the local test server: conditional requests, what
 // each answer does to the tile on disk, the lists and positions, Retry-After, stop and continue,
 // and the command line's statuses.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <gtest/gtest.h>
@@ -221,9 +223,33 @@ TEST_F(RefreshTest, AProjectWithoutItsTileFolderIsRefusedWithItsReason) {
   EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+TEST_F(RefreshTest, ServerTextReachesTheLogWithoutControlsAndAPlantedLogIsNeverWrittenThrough) {
+  const std::string elsewhere = dir.File("elsewhere.txt");
+  qm::WriteFileAtomic(elsewhere, "mine\n");
+  std::filesystem::create_symlink(elsewhere, dir.File("area_refresh_log.txt"));
+  EXPECT_THROW(RefreshRun(projectFile, Settings()).Run(), qm::FileError);
+  EXPECT_EQ(qm::ReadWholeFile(elsewhere), "mine\n");
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_EQ(Refresh("Started"), "") << "the project is left as it was";
+
+  std::filesystem::remove(dir.File("area_refresh_log.txt"));
+  ScriptedAnswer hostile = ScriptedAnswer::Status(500);
+  hostile.reason = "Internal\x1b[2J\x1b]0;owned\x07 Error ; touch x\x01\x7f ;";
+  server.SetFallback(hostile);
+  EXPECT_EQ(RefreshRun(projectFile, Settings()).Run().counts.failed, 4);
+  const std::string log = qm::ReadWholeFile(dir.File("area_refresh_log.txt"));
+  EXPECT_NE(log.find("kv_2412_3080_13.jpg HTTP/1.1 500 Internal Error ; touch x ; ->"), std::string::npos) << log;
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](unsigned char c) { return (c < 0x20 && c != '\r' && c != '\n') || c == 0x7f; }),
+            0);
+}
+
 TEST_F(RefreshTest, TheCommandLineAsksOnlyOlderTilesAndTellsFailuresByItsStatus) {
   const std::string config = qmtest::WriteConfig(dir, server);
   qm::KeepTileValidators(Tile(2412, 3080), "", qm::HttpDate(std::time(nullptr) - 3600));  // stored an hour ago
+  // Stored by a program that took a server's time from the future: its age is unknown, so it is asked.
+  const timespec in2100[2] = {{0, UTIME_OMIT}, {4102444800, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, Tile(2412, 3081).c_str(), in2100, 0), 0);
   server.SetFallback(ScriptedAnswer::Validated(Png("server"), std::nullopt, kStoredTime));
   server.Script(Path(2413, 3081), {ScriptedAnswer::Status(403), ScriptedAnswer::Status(403), ScriptedAnswer::Status(403)});
   const auto cli = [&](std::vector<std::string> args) {
@@ -232,6 +258,7 @@ TEST_F(RefreshTest, TheCommandLineAsksOnlyOlderTilesAndTellsFailuresByItsStatus)
   };
   EXPECT_EQ(cli({"--older-than", "1"}), 4) << "refused by the server";
   EXPECT_TRUE(server.RequestsFor(Path(2412, 3080)).empty()) << "a tile newer than a day is not asked";
+  EXPECT_EQ(server.RequestsFor(Path(2412, 3081)).size(), 1u);
   EXPECT_EQ(qm::ReadWholeFile(Tile(2413, 3081)), Png("old"));
 
   EXPECT_EQ(cli({"--older-than", "1"}), 0) << "continues with the refused tile";

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <vector>
@@ -23,30 +24,37 @@ struct Reply {
   bool ok;
   std::string message;
   std::string body;  // written into the buffer whatever the result, like an error page
+  std::chrono::milliseconds elapsed{1};
 };
 
 Reply Ok(std::string body = "tile") { return {true, "", std::move(body)}; }
 Reply Fail(std::string message) { return {false, std::move(message), "<error page>"}; }
+// A server that drips: the attempt ends at its time limit.
+Reply Dripped() { return {false, "Socket Error # 10060\r\nConnection timed out.", "ddd", std::chrono::milliseconds{-1}}; }
 
 class FakeWorker : public TileFetchWorker {
  public:
   std::deque<Reply> replies;
   std::vector<std::string> log, failed;
   std::vector<int> pauses;
+  std::vector<std::chrono::milliseconds> limits;
   int requests = 0;
   bool abortAfterRequest = false;
   std::pair<int32_t, int32_t> last{0, 0};
 
-  qm::HttpResult Get(const std::string& url, std::string& body) override {
+  qm::HttpResult Get(const std::string& url, std::string& body, std::chrono::milliseconds limit) override {
     EXPECT_EQ(url, kUrl);
     EXPECT_EQ(body, "") << "every attempt starts with an empty buffer";
     ++requests;
+    limits.push_back(limit);
     if (abortAfterRequest) aborted = true;
     if (replies.empty()) return {false, "script exhausted"};
     Reply r = replies.front();
     replies.pop_front();
     body += r.body;
-    return {r.ok, r.message};
+    qm::HttpResult result{r.ok, r.message};
+    result.elapsed = r.elapsed.count() < 0 ? limit : r.elapsed;
+    return result;
   }
   void AddLog(const std::string& line) override { log.push_back(line); }
   void AddFailed(const std::string& line) override { failed.push_back(line); }
@@ -143,7 +151,7 @@ TEST_F(TileFetchTest, RefusalAtTheThirdAttemptCountsEarlierResets) {
                             "T2 HTTP/1.1 403 Forbidden->" + kUrl,
                             "Error: may be your IP is banned.\nPlease try again later."}));
   EXPECT_EQ(worker.failed, std::vector<std::string>{FailedLine()});
-  EXPECT_TRUE(worker.pauses.empty());
+  EXPECT_EQ(worker.pauses, std::vector<int>{1000}) << "only the first repeat after a broken connection is at once";
   EXPECT_FALSE(std::filesystem::exists(tile.filePath));
   EXPECT_EQ(worker.last, std::make_pair(0, 0));
   EXPECT_TRUE(EndsWorker(FetchOutcome::kRefused));
@@ -162,11 +170,28 @@ TEST_F(TileFetchTest, ConnectionRepeatsAreBoundedAndThenEndAsNetworkFailure) {
   for (int i = 0; i < 6; ++i) replies.push_back(Fail(kInUse));
   EXPECT_EQ(Run(replies), FetchOutcome::kNetworkFailure);
   EXPECT_EQ(worker.requests, kMaxConnectionRepeats + 1);
+  // The first repeat goes at once, the others at the pace of stored tiles: a server whose answers
+  // all break is not asked eleven times in a few milliseconds.
+  EXPECT_EQ(worker.pauses, (std::vector<int>{1000, 1000, 1000, 1000, 1000, 8000, 8000, 8000, 8000}));
   EXPECT_EQ(worker.log, (std::vector<std::string>{
                             "T2 " + kInUse + "->" + kUrl,
                             "Error: Your network has problem, please check it."}));
   EXPECT_EQ(worker.failed, std::vector<std::string>{FailedLine()});
   EXPECT_EQ(worker.last, std::make_pair(0, 0));
+}
+
+TEST_F(TileFetchTest, ATilesAttemptsShareOneRequestTimeLimit) {
+  // A server that drips: the first attempt may take the whole limit, the later ones the floor.
+  EXPECT_EQ(Run({Dripped(), Dripped(), Dripped()}), FetchOutcome::kNetworkFailure);
+  EXPECT_EQ(worker.limits, (std::vector<std::chrono::milliseconds>{std::chrono::seconds(120), std::chrono::seconds(5),
+                                                                   std::chrono::seconds(5)}));
+  // Attempts that end early leave the rest of the limit to the next.
+  worker.limits.clear();
+  Reply slowRefusal = Fail(kRefused);
+  slowRefusal.elapsed = std::chrono::seconds(30);
+  EXPECT_EQ(Run({slowRefusal, slowRefusal, Ok()}), FetchOutcome::kStored);
+  EXPECT_EQ(worker.limits, (std::vector<std::chrono::milliseconds>{std::chrono::seconds(120), std::chrono::seconds(90),
+                                                                   std::chrono::seconds(60)}));
 }
 
 TEST_F(TileFetchTest, SocketErrorsPauseTwiceThenEndTheWorker) {

@@ -59,6 +59,9 @@ TEST(TilePlaceholders, ReachTheServerFilledForTheGridCornersAtZoomsZeroOneAndNin
   // A saved server's own subdomains replace the default ones.
   EXPECT_EQ(SatelliteTileUrl(WithSubdomains("https://{s}.t.org/{z}/{x}/{y}", "mt0,mt1"), 3, 1, 2),
             "https://mt1.t.org/3/1/2");
+  // Written as they are, empty names too, so that the template's check sees them.
+  EXPECT_EQ(WithSubdomains("https://{s}.t.org/{q}", ",,"), "https://{switch:,,}.t.org/{q}");
+  EXPECT_EQ(WithSubdomains("https://{s}.t.org/{q}", ""), "https://{switch:}.t.org/{q}");
 }
 
 TEST(TilePlaceholders, UnknownOrUnclosedOnesAreRefusedByName) {
@@ -71,6 +74,7 @@ TEST(TilePlaceholders, UnknownOrUnclosedOnesAreRefusedByName) {
   EXPECT_NE(problem("https://t.org/{z}/{x}/{y").find("\"{\" without its \"}\""), std::string::npos);
   EXPECT_NE(problem("https://t.org/{switch:a,,b}/{z}/{x}/{y}").find("{switch:a,,b}"), std::string::npos);
   EXPECT_NE(problem("https://{z}.t.org/{x}/{y}").find("should name a host"), std::string::npos);
+  EXPECT_NE(problem("https://{switch:a,,b}.t.org/{z}/{x}/{y}").find("one of them is empty"), std::string::npos);
 }
 
 class SettingsFolder : public ::testing::Test {
@@ -138,6 +142,17 @@ TEST_F(SettingsFolder, BadServersAreRefusedWithAMessageAndNothingWritten) {
   EXPECT_NE(refusal(bad).find("holds a line break"), std::string::npos);
   bad.headers = {{"Bad Name", "v"}};
   EXPECT_NE(refusal(bad).find("The header name \"Bad Name\""), std::string::npos);
+  for (const char* field : {"Transfer-Encoding", "content-length", "Host", "Connection", "Keep-Alive", "TE", "Upgrade",
+                            "Expect", "Trailer", "Proxy-Authorization"}) {
+    bad.headers = {{field, "1"}};
+    EXPECT_NE(refusal(bad).find("frames the request or its connection"), std::string::npos) << field;
+  }
+  bad.headers = {{"X-Key", "a\x1b[2Jb"}};
+  EXPECT_NE(refusal(bad).find("holds a control character"), std::string::npos);
+  bad.headers = {{"X-Key", "a\tb"}};
+  bad.subdomains = ",,,";
+  EXPECT_NE(refusal(bad).find("hold an empty name"), std::string::npos);
+  bad.subdomains = "abc";
   bad.headers = {};
   bad.url = "https://t.org/{z}/{x}/{zz}";
   EXPECT_NE(refusal(bad).find("{zz}"), std::string::npos);
@@ -164,6 +179,30 @@ TEST_F(SettingsFolder, ThePlainSettingTakesItsSubdomainsAndNoHeaders) {
   EXPECT_EQ(plain.tileServer, "https://{switch:x,y}.t.org/{z}/{x}/{y}");
   EXPECT_TRUE(plain.headers.empty());
   EXPECT_THROW(ReadServerInUse(Config(), "Nowhere"), UnknownServer);
+  qm::IniFile(Config()).WriteString("TileServer", "Subdomains", ",,,");
+  EXPECT_THROW(ReadServerInUse(Config()), ServerRefused);
+}
+
+// A section edited by hand is refused when it is chosen, with what is wrong; other servers still serve.
+TEST_F(SettingsFolder, AServerEditedByHandIsRefusedWhenChosenWithWhatIsWrong) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Header.Transfer-Encoding=chunked", "Transfer-Encoding cannot be a server's header"},
+      {"Header.Content-Length=50", "Content-Length cannot be a server's header"},
+      {"Header.Host=elsewhere.example.org", "Host cannot be a server's header"},
+      {"Header.X-A: injected=1", "The header name \"X-A: injected\""},
+      {"Subdomains=,,,", "The subdomains \",,,\" hold an empty name"}};
+  for (const auto& [key, expected] : cases) {
+    qm::WriteFileAtomic(Config(), std::string("[Server Bad]\r\nUrl=https://{s}.t.org/{z}/{x}/{y}\r\n") + key +
+                                      "\r\n[Server Good]\r\nUrl=localhost:8080\r\n");
+    try {
+      ReadServerInUse(Config(), "Bad");
+      ADD_FAILURE() << key;
+    } catch (const ServerRefused& e) {
+      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("\"Bad\""), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadServerInUse(Config(), "Good").tileServer, "localhost:8080");
+  }
 }
 
 TEST_F(SettingsFolder, TheRedownloadSendsTheServersHeadersOverItsOwn) {
@@ -209,7 +248,7 @@ TEST(ChosenServer, SendsItsHeadersWhichTheLogNeverShows) {
   EXPECT_EQ(log.find("s3cret-key"), std::string::npos) << log;
 }
 
-TEST(ChosenServer, AZoomBeyondItsHighestOrAMissingServerIsRefusedBeforeAnythingIsWritten) {
+TEST(ChosenServer, AZoomBeyondItsHighestAMissingServerOrAFramingHeaderIsRefusedBeforeAnythingIsWritten) {
   TempDir dir;
   TestServer server;
   ControllerRig rig(dir, server);
@@ -226,6 +265,12 @@ TEST(ChosenServer, AZoomBeyondItsHighestOrAMissingServerIsRefusedBeforeAnythingI
   rig.controller.BitBtn1Click(in);
   ASSERT_EQ(rig.view.messages.size(), 2u);
   EXPECT_EQ(rig.view.messages[1], "There is no saved server named \"Gone\"; the saved servers are Low.");
+
+  qm::IniFile(dir.File("ini/config.ini")).WriteString("IniParas", "Server", "Low");
+  qm::IniFile(dir.File("ini/config.ini")).WriteString("Server Low", "Header.Transfer-Encoding", "chunked");
+  rig.controller.BitBtn1Click(in);
+  ASSERT_EQ(rig.view.messages.size(), 3u);
+  EXPECT_NE(rig.view.messages[2].find("Transfer-Encoding cannot be a server's header"), std::string::npos);
   EXPECT_FALSE(qm::PathExists(in.Folder));
   EXPECT_EQ(server.RequestCount(), 0u);
 }

@@ -30,7 +30,8 @@ TEST(TileValidators, AStoredTileKeepsItsTimeAndETagAndANewAnswerReplacesThem) {
 
   const std::string path = qmtest::TestServer::TilePath(13, WorkerHarness::kMinX, WorkerHarness::kMinY);
   ScriptedAnswer tile = ScriptedAnswer::Ok("tile");
-  tile.headers = {{"ETag", "\"33a64df5\""}, {"Last-Modified", "Tue, 15 Nov 1994 12:45:26 GMT"}};
+  // Control characters and escape sequences never reach the file's attribute, nor a later request.
+  tile.headers = {{"ETag", "\"33a6\x01\x7f\x1b[1m4df5\""}, {"Last-Modified", "Tue, 15 Nov 1994 12:45:26 GMT"}};
   server.Script(path, {tile, ScriptedAnswer::Ok("newer tile")});
   run.Start();
   ASSERT_TRUE(run.WaitUntilDone());
@@ -46,12 +47,22 @@ TEST(TileValidators, AStoredTileKeepsItsTimeAndETagAndANewAnswerReplacesThem) {
   EXPECT_EQ(qm::ReadTileValidators(file).etag, std::nullopt);
   EXPECT_GT(qm::ReadTileValidators(file).time, 784903526);
 
-  // An ETag with a line break or beyond the bound is not kept; a date that is none changes nothing.
+  // What is no entity-tag is not kept; a date that is none changes nothing.
   const std::time_t written = *qm::ReadTileValidators(file).time;
-  qm::KeepTileValidators(file, "\"a\r\nX-Injected: 1\"", "Tue, 45 Nov 1994 12:45:26 GMT");
-  qm::KeepTileValidators(file, std::string(qm::kMaxEtagBytes + 1, 'e'), "yesterday");
-  EXPECT_EQ(qm::ReadTileValidators(file).etag, std::nullopt);
+  for (const std::string& etag : {std::string("\"a\r\nX-Injected: 1\""), "\"" + std::string(qm::kMaxEtagBytes, 'e') + "\"",
+                                  std::string("\"a b\""), std::string("33a64df5"), std::string("\"a\"b\""),
+                                  std::string("\"")}) {
+    qm::KeepTileValidators(file, etag, "yesterday");
+    EXPECT_LT(getxattr(file.c_str(), qm::kEtagAttribute, nullptr, 0), 0) << etag;
+  }
+  qm::KeepTileValidators(file, "", "Tue, 45 Nov 1994 12:45:26 GMT");
   EXPECT_EQ(qm::ReadTileValidators(file).time, written);
+  qm::KeepTileValidators(file, "W/\"\"", "");
+  EXPECT_EQ(qm::ReadTileValidators(file).etag, "W/\"\"");
+
+  // A time from the future is taken as now, so the tile still grows old for --older-than.
+  qm::KeepTileValidators(file, "", "Fri, 31 Dec 9999 23:59:59 GMT", 1700000000);
+  EXPECT_EQ(qm::ReadTileValidators(file).time, 1700000000);
 }
 
 }  // namespace

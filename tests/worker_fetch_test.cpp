@@ -212,3 +212,34 @@ TEST(WorkerKeptAliveConnection, ResetsOnAReusedConnectionCountAsAttempts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A server whose answers all break (a Content-Length that lies) is asked again at once only the
+// first time; after that at the worker's pace between stored tiles.
+TEST_F(WorkerFetchTest, AServerLyingAboutItsLengthIsAskedAgainAtTheWorkersPace) {
+  server.SetFallback(ScriptedAnswer::PartialBody("short", 100));
+  DownloadPauses pauses = DownloadPauses::Zero();
+  pauses.afterStoredMs = 40;
+  RunOneTile({}, pauses);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), static_cast<size_t>(kMaxConnectionRepeats + 1));
+  for (size_t i = 2; i < requests.size(); ++i) {
+    EXPECT_GE(requests[i].time - requests[i - 1].time, std::chrono::milliseconds(40)) << i;
+  }
+  EXPECT_EQ(run.host.log.front(), "T1 Connection Closed Gracefully.->" + Url());
+}
+
+// Each answer would drip for 100 s: the tile's three attempts share one time limit.
+TEST_F(WorkerFetchTest, ADrippingServerCostsATileOneTimeLimitNotOnePerAttempt) {
+  server.SetFallback(ScriptedAnswer::Dripping(std::string(1000, 'd'), 100));
+  DownloadPauses pauses = DownloadPauses::Zero();
+  pauses.tileRequestsMs = 400;
+  pauses.laterAttemptMinMs = 100;
+  RunOneTile({}, pauses);
+  EXPECT_EQ(server.RequestCount(), 3u);
+  EXPECT_EQ(run.host.log, (Lines{"T1 Socket Error # 10060\r\nConnection timed out.->" + Url(),
+                                 "Error: Your network has problem, please check it.", "T1 Finished."}));
+}
+
+}  // namespace

@@ -2,6 +2,9 @@
 #include "download/working_copy.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -28,9 +31,13 @@ TEST(WorkingCopy, SavesAreByteIdenticalToAFullRewrite) {
   copy.Append("T1:seq=1,kv_1_1_1.jpg OK");
   copy.SaveToFile(path);
   EXPECT_EQ(qm::ReadWholeFile(path), "header\r\nsecond\r\nT1:seq=1,kv_1_1_1.jpg OK\r\n");
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
   copy.Append("Socket Error # 10054\r\nConnection reset by peer.->http://h/x");
   copy.Append("");
   copy.SaveToFile(path);
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the new lines were appended, not the file written anew";
   copy.SaveToFile(path);
   EXPECT_EQ(qm::ReadWholeFile(path),
             "header\r\nsecond\r\nT1:seq=1,kv_1_1_1.jpg OK\r\n"
@@ -55,6 +62,27 @@ TEST(WorkingCopy, ADeletedOrChangedFileIsRewrittenWhole) {
   copy.Append("e|f");
   copy.SaveToFile(path);
   EXPECT_EQ(qm::ReadWholeFile(path), "a|b\r\nc|d\r\ne|f\r\n");
+}
+
+// The log moved away and a link put in its place: the next save writes a file of its own there
+// and leaves the file the link names as it was; loading never reads through such a link.
+TEST(WorkingCopy, APlantedLinkIsReplacedNeverWrittenThrough) {
+  TempDir dir;
+  const std::string path = dir.File("area_log.txt");
+  const std::string moved = dir.File("moved.txt");
+  WorkingCopy copy;
+  copy.Append("first");
+  copy.SaveToFile(path);
+  std::filesystem::rename(path, moved);
+  std::filesystem::create_symlink(moved, path);
+  copy.Append("second");
+  copy.SaveToFile(path);
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(qm::ReadWholeFile(path), "first\r\nsecond\r\n");
+  EXPECT_EQ(qm::ReadWholeFile(moved), "first\r\n");
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(moved, path);
+  EXPECT_THROW(copy.LoadFromFile(path), qm::FileError);
 }
 
 TEST(WorkingCopy, LoadErrorsAndSaveErrorsReachTheCaller) {

@@ -34,7 +34,7 @@ int RunVerify(const std::string& file, const VerifyOptions& options) {
   } catch (const ProjectAreaError& e) {
     std::fprintf(stderr, "quillmere-verify: %s\n", e.what());
     return kRefused;
-  } catch (const UnknownServer& e) {
+  } catch (const ServerRefused& e) {
     std::fprintf(stderr, "quillmere-verify: %s\n", e.what());
     return kRefused;
   } catch (const qm::FileError& e) {

@@ -87,8 +87,8 @@ std::string ReasonPhrase(int status) {
 }
 
 std::string AnswerHead(int status, const HeaderList& extra, std::size_t contentLength,
-                       bool chunked, bool close) {
-  std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
+                       bool chunked, bool close, const std::optional<std::string>& reason) {
+  std::string head = "HTTP/1.1 " + std::to_string(status) + " " + reason.value_or(ReasonPhrase(status)) + "\r\n";
   head += "Content-Type: application/octet-stream\r\n";
   for (const auto& [name, value] : extra) head += name + ": " + value + "\r\n";
   if (chunked) {

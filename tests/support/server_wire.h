@@ -26,9 +26,10 @@ std::optional<std::string> FindHeader(const HeaderList& headers, const std::stri
 
 std::string ReasonPhrase(int status);
 
-// Status line and headers of a complete answer, ending with the blank line.
+// Status line and headers of a complete answer, ending with the blank line; reason replaces the
+// status's usual reason phrase.
 std::string AnswerHead(int status, const HeaderList& extra, std::size_t contentLength,
-                       bool chunked, bool close);
+                       bool chunked, bool close, const std::optional<std::string>& reason = std::nullopt);
 
 // The body in chunked transfer coding, split into pieces of at most 64 KiB.
 std::string ChunkedBody(const std::string& body);

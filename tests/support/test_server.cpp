@@ -292,7 +292,7 @@ bool TestServer::State::Perform(int fd, const ScriptedAnswer& answer, const std:
       break;
   }
   bool close = answer.closeAfter || clientCloses;
-  std::string head = AnswerHead(answer.status, answer.headers, body.size(), answer.chunked, close);
+  std::string head = AnswerHead(answer.status, answer.headers, body.size(), answer.chunked, close, answer.reason);
   // Small answers go out in one send, so no segment waits for the peer's delayed ACK.
   constexpr std::size_t kOneSend = 64 * 1024;
   bool sent = answer.chunked            ? SendAll(fd, head + ChunkedBody(body), wakeRead)
@@ -436,7 +436,7 @@ std::string TestServer::TilePath(int zoom, int32_t x, int32_t y) {
 
 std::string TestServer::DefaultBody(const std::string& path) { return "body of " + path; }
 
-std::string TestServer::DefaultEtag(const std::string& path) { return "\"tag " + path + "\""; }
+std::string TestServer::DefaultEtag(const std::string& path) { return "\"tag-" + path + "\""; }
 
 void TestServer::Script(const std::string& path, std::vector<ScriptedAnswer> answers) {
   std::lock_guard lock(state_->mutex);

@@ -31,6 +31,7 @@ struct ScriptedAnswer {
   int status = 200;
   std::optional<std::string> body;  // none: the path's default body (200) or a small error page
   HeaderList headers;               // extra headers, e.g. Location
+  std::optional<std::string> reason;  // the status line's text after the code, as sent
   int delayMs = 0;                  // wait before answering
   std::size_t declaredLength = 0;   // kPartialBody only
   bool chunked = false;             // send the body with chunked transfer coding
