@@ -44,7 +44,9 @@ std::optional<SampleScale> ScaleOf(GDALDatasetH dataset, int bands) {
   if (type != GDT_Byte && type != GDT_UInt16) return std::nullopt;
   const int typeBits = type == GDT_Byte ? 8 : 16;
   const char* nbits = GDALGetMetadataItem(GDALGetRasterBand(dataset, 1), "NBITS", "IMAGE_STRUCTURE");
-  const int bits = nbits != nullptr ? std::atoi(nbits) : typeBits;
+  // A JPEG of more than 8 bits has 12, though GDAL does not say so.
+  const bool twelveBitJpeg = type == GDT_UInt16 && EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "JPEG");
+  const int bits = nbits != nullptr ? std::atoi(nbits) : twelveBitJpeg ? 12 : typeBits;
   const unsigned top = (1u << (bits >= 1 && bits < typeBits ? bits : typeBits)) - 1;
   return SampleScale{top, type == GDT_Byte && top == 255};
 }

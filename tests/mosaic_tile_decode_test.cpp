@@ -114,6 +114,8 @@ TEST(TileDecoding, EveryFormOfTileReadsAsGdalReadsIt) {
       {"palette PNG with transparent entries", MadeTile("PNG", 1, GDT_Byte, byte, {}, palette), {"-expand", "rgba"}, 0,
        {1, true}},
       {"CMYK JPEG", MadeTile("JPEG", 4, GDT_Byte, byte), {}, 0, {3, true}},
+      {"12-bit JPEG", MadeTile("JPEG", 3, GDT_UInt16, [&byte](int b, int x, int y) { return byte(b, x, y) * 16; }),
+       {"-scale", "0", "4095", "0", "255"}, 0, {3, false}},
       {"progressive JPEG", MadeTile("JPEG", 3, GDT_Byte, byte, {"PROGRESSIVE=ON"}), {}, 1, {3, true}},
       {"grey JPEG", MadeTile("JPEG", 1, GDT_Byte, byte), {}, 1, {1, true}},
   };
