@@ -16,8 +16,8 @@
 namespace {
 
 struct Identity {
-  dev_t device = 0;
-  ino_t inode = 0;
+  dev_t device;
+  ino_t inode;
   bool operator==(const Identity&) const = default;
 };
 

@@ -61,8 +61,11 @@ bool PaletteToRgba(GDALRasterBandH band, GDALColorTableH palette, std::vector<ui
   for (size_t i = 0; i < kTileArea; ++i) {
     const GDALColorEntry* e = GDALGetColorEntry(palette, indices[i]);
     const GDALColorEntry entry = e != nullptr ? *e : GDALColorEntry{0, 0, 0, 0};
-    const short values[4] = {entry.c1, entry.c2, entry.c3, entry.c4};
-    for (int c = 0; c < 4; ++c) rgba[i * 4 + c] = static_cast<uint8_t>(values[c]);
+    uint8_t* out = &rgba[i * 4];
+    out[0] = static_cast<uint8_t>(entry.c1);
+    out[1] = static_cast<uint8_t>(entry.c2);
+    out[2] = static_cast<uint8_t>(entry.c3);
+    out[3] = static_cast<uint8_t>(entry.c4);
   }
   return true;
 }
