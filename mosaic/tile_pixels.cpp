@@ -34,20 +34,17 @@ struct SampleScale {
   uint8_t operator()(unsigned v) const { return static_cast<uint8_t>((std::min(v, top) * 255u + top / 2) / top); }
 };
 
-// How the bands' samples become 8 bits; nothing for sample types that are no tile's (signed,
-// 32-bit, floating point) or bands that differ in type.
-std::optional<SampleScale> ScaleOf(GDALDatasetH dataset, int bands) {
+// How the bands' samples become 8 bits (the formats of tiles give every band the same type);
+// nothing for sample types that are no tile's.
+std::optional<SampleScale> ScaleOf(GDALDatasetH dataset) {
   const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(dataset, 1));
-  for (int b = 2; b <= bands; ++b) {
-    if (GDALGetRasterDataType(GDALGetRasterBand(dataset, b)) != type) return std::nullopt;
-  }
   if (type != GDT_Byte && type != GDT_UInt16) return std::nullopt;
   const int typeBits = type == GDT_Byte ? 8 : 16;
   const char* nbits = GDALGetMetadataItem(GDALGetRasterBand(dataset, 1), "NBITS", "IMAGE_STRUCTURE");
   // A JPEG of more than 8 bits has 12, though GDAL does not say so.
   const bool twelveBitJpeg = type == GDT_UInt16 && EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "JPEG");
   const int bits = nbits != nullptr ? std::atoi(nbits) : twelveBitJpeg ? 12 : typeBits;
-  const unsigned top = (1u << (bits >= 1 && bits < typeBits ? bits : typeBits)) - 1;
+  const unsigned top = (1u << std::clamp(bits, 1, typeBits)) - 1;
   return SampleScale{top, type == GDT_Byte && top == 255};
 }
 
@@ -73,7 +70,7 @@ bool PaletteToRgba(GDALRasterBandH band, GDALColorTableH palette, std::vector<ui
 // Grey (one band, or two with alpha) or colour (three bands, or four with alpha), of 1 to 16 bits
 // a sample. All bands in one read, pixel-interleaved: the image is decoded once.
 bool BandsToRgba(GDALDatasetH dataset, int bands, std::vector<uint8_t>& rgba, ImageForm& form) {
-  const std::optional<SampleScale> scale = ScaleOf(dataset, bands);
+  const std::optional<SampleScale> scale = ScaleOf(dataset);
   if (!scale) return false;
   form.eightBit = scale->eightBit;
   const int channels = std::min(bands, 4);

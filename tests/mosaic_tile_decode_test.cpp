@@ -97,8 +97,8 @@ TEST(TileDecoding, EveryFormOfTileReadsAsGdalReadsIt) {
   // Smooth gradients over every sample value, another for each band.
   const auto byte = [](int band, int x, int y) { return (x * band + y * (5 - band)) / 5; };
   const auto wide = [&byte](int band, int x, int y) { return byte(band, x, y) * 257 + (x % 7); };
-  GDALColorTableH palette = GDALCreateColorTable(GPI_RGB);
-  for (int i = 0; i < 256; ++i) {
+  GDALColorTableH palette = GDALCreateColorTable(GPI_RGB);  // the indices beyond 199 name no colour
+  for (int i = 0; i < 200; ++i) {
     const GDALColorEntry entry{static_cast<short>(i), static_cast<short>(255 - i), static_cast<short>(i / 2),
                                static_cast<short>(i < 128 ? 255 : 2 * (i - 128))};
     GDALSetColorEntry(palette, i, &entry);
@@ -111,7 +111,7 @@ TEST(TileDecoding, EveryFormOfTileReadsAsGdalReadsIt) {
       {"grey and alpha PNG", MadeTile("PNG", 2, GDT_Byte, byte), {}, 0, {2, true}},
       {"1-bit grey PNG", MadeTile("PNG", 1, GDT_Byte, [](int, int x, int y) { return (x / 8 + y / 8) % 2; }, {"NBITS=1"}),
        {"-scale", "0", "1", "0", "255"}, 0, {1, false}},
-      {"palette PNG with transparent entries", MadeTile("PNG", 1, GDT_Byte, byte, {}, palette), {"-expand", "rgba"}, 0,
+      {"palette PNG with transparent entries, and indices beyond it", MadeTile("PNG", 1, GDT_Byte, byte, {}, palette), {"-expand", "rgba"}, 0,
        {1, true}},
       {"CMYK JPEG", MadeTile("JPEG", 4, GDT_Byte, byte), {}, 0, {3, true}},
       {"12-bit JPEG", MadeTile("JPEG", 3, GDT_UInt16, [&byte](int b, int x, int y) { return byte(b, x, y) * 16; }),
