@@ -29,8 +29,8 @@ constexpr size_t kTileArea = size_t{kSide} * kSide;
 // A sample as 8 bits: the band's largest sample (65535 for 16 bits, 4095 for a 12-bit JPEG, 1 for a
 // 1-bit grey PNG) becomes 255, rounded as GDAL's own scaling rounds.
 struct SampleScale {
-  unsigned top = 255;
-  bool eightBit = true;  // bytes that are read as they are
+  unsigned top;
+  bool eightBit;  // bytes that are read as they are
   uint8_t operator()(unsigned v) const { return static_cast<uint8_t>((std::min(v, top) * 255u + top / 2) / top); }
 };
 
@@ -220,7 +220,6 @@ TileFileState ReadTileFile(const std::string& path, std::string& bytes) {
     bytes = std::move(*content);
     return TileFileState::kRead;
   }
-  bytes.clear();
   switch (refusal) {
     case OpenRefusal::kMissing: return qm::PathExists(path) ? TileFileState::kUnreadable : TileFileState::kMissing;
     case OpenRefusal::kNotRegular:

@@ -28,7 +28,7 @@ struct MosaicTile {
 // device, a FIFO, a folder, an endless or a huge file is no tile, and is never read.
 inline constexpr uint64_t kMaxTileFileBytes = uint64_t{16} << 20;
 enum class TileFileState { kRead, kMissing, kNoTile, kUnreadable };
-// The tile file's bytes when kRead; empty otherwise.
+// The tile file's bytes when kRead; bytes are left as they are otherwise.
 TileFileState ReadTileFile(const std::string& path, std::string& bytes);
 
 inline constexpr int kMosaicTilePixels = 256;

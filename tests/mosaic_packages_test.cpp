@@ -22,6 +22,7 @@
 #include "engine/task_area.h"
 #include "engine/tile_source.h"
 #include "mosaic/mosaic_writer.h"
+#include "mosaic/partial_file.h"
 #include "mosaic/tile_encoder.h"
 #include "mosaic/tile_pixels.h"
 #include "platform/file_ops.h"
@@ -330,10 +331,11 @@ TEST_F(Packages, AnOutputOverWhatTheMapIsMadeFromOrOverNoFileIsRefusedBeforeAnyW
   set.TopLatitude = "47";
   set.BottomLatitude = "46";
   set.TaskName = "area.qmtp";
-  set.zooms = {13, 14};
+  set.zooms = {13, 15};  // zoom 15 not begun: its files are not there yet
   WriteLevelSet(dir.File("area.qmset"), set);
   levels = ReadMosaicLevels(dir.File("area.qmset"));
   ASSERT_EQ(::symlink(dir.File("area.qmset").c_str(), dir.File("link.mbtiles").c_str()), 0);
+  ASSERT_EQ(::mkfifo(PartialPathFor(dir.File("map.cog.tif")).c_str(), 0644), 0);  // the GeoTIFF a COG is made from
   ASSERT_EQ(::symlink(dir.File("area_z13.qmtp").c_str(), dir.File("map.tif.missing.txt").c_str()), 0);
   ASSERT_EQ(::mkfifo(dir.File("fifo.tif").c_str(), 0644), 0);
   ASSERT_EQ(::mkfifo(dir.File("map.prj").c_str(), 0644), 0);
@@ -350,6 +352,8 @@ TEST_F(Packages, AnOutputOverWhatTheMapIsMadeFromOrOverNoFileIsRefusedBeforeAnyW
       {"area.qmset", MosaicFormat::kMBTiles, " is a file the map is made from"},
       {"area_z14.qmtp", MosaicFormat::kGTiff, " is a file the map is made from"},
       {"area_z13_list.txt", MosaicFormat::kVrt, " is a file the map is made from"},  // not written yet
+      {"area_z15", MosaicFormat::kVrt, " is a file the map is made from"},            // its tile folder
+      {"map.cog", MosaicFormat::kCog, " exists and is a FIFO"},
       {"area_z14/../area_z14_failed.ftl", MosaicFormat::kGpkg, " would replace " + dir.File("area_z14_failed.ftl")},
       {"link.mbtiles", MosaicFormat::kMBTiles, " would replace " + dir.File("area.qmset")},
       {"area_z14/" + SatelliteTileFileName(14, kFineX, kFineY), MosaicFormat::kGTiff, " lies inside the tile folder"},
@@ -372,11 +376,11 @@ TEST_F(Packages, AnOutputOverWhatTheMapIsMadeFromOrOverNoFileIsRefusedBeforeAnyW
   EXPECT_EQ(qm::ReadWholeFile(dir.File("area.qmset")), setText);
   if (!device) return;
   // A link is replaced, never followed: the device it led to stays a device.
-  ASSERT_EQ(::symlink(dir.File("null.tif").c_str(), dir.File("to-device.tif").c_str()), 0);
-  options.format = MosaicFormat::kGTiff;
-  WriteMosaic(levels, dir.File("to-device.tif"), options);
+  ASSERT_EQ(::symlink(dir.File("null.tif").c_str(), dir.File("to-device.mbtiles").c_str()), 0);
+  options.format = MosaicFormat::kMBTiles;
+  WriteMosaic(levels, dir.File("to-device.mbtiles"), options);
   struct stat st {};
-  EXPECT_TRUE(::lstat(dir.File("to-device.tif").c_str(), &st) == 0 && S_ISREG(st.st_mode));
+  EXPECT_TRUE(::lstat(dir.File("to-device.mbtiles").c_str(), &st) == 0 && S_ISREG(st.st_mode));
   EXPECT_TRUE(::lstat(dir.File("null.tif").c_str(), &st) == 0 && S_ISCHR(st.st_mode));
 }
 
