@@ -14,6 +14,7 @@
 #include "companions/mapcombiner_window.h"
 #include "mosaic/mosaic_source.h"
 #include "mosaic/mosaic_writer.h"
+#include "mosaic/output_check.h"
 #include "mosaic/partial_file.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
@@ -65,6 +66,7 @@ int Combine(const Choices& choices) {
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   try {
     const MosaicLevels levels = ReadMosaicLevels(choices.project);
+    CheckMosaicOutput(levels, output, options);
     for (const LeftoverPartial& leftover : ClearLeftoverPartials(qm::ExtractFilePath(output))) {
       std::fprintf(stderr, "mapcombiner: %s\n", LeftoverText(leftover).c_str());
     }

@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "mosaic/output_check.h"
 #include "mosaic/partial_file.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
@@ -226,6 +227,7 @@ void MapCombinerWindow::Combine() {
     bool ok = false;
     try {
       const MosaicLevels levels = ReadMosaicLevels(project);
+      CheckMosaicOutput(levels, output, options);
       for (const LeftoverPartial& leftover : ClearLeftoverPartials(qm::ExtractFilePath(output))) {
         text += QString::fromStdString(LeftoverText(leftover)) + "\n";
       }

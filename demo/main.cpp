@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "demo/http_tile_server.h"
-#include "demo/regular_file.h"
+#include "platform/regular_file.h"
 #include "demo/tile_provider.h"
 #include "platform/file_ops.h"
 

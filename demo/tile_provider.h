@@ -7,7 +7,7 @@
 #include <string>
 
 #include "demo/jpeg_codec.h"
-#include "demo/regular_file.h"
+#include "platform/regular_file.h"
 #include "demo/tile_cache.h"
 #include "demo/tile_request.h"
 

@@ -225,6 +225,23 @@ std::string LevelsTotalText(const std::vector<AreaEstimate>& levels) {
          " at 8 tiles/s · tile lists " + ByteSizeText(listBytes);
 }
 
+ProjectArea PlannedLevelArea(const LevelSet& set, const std::string& setFile, int32_t zoom) {
+  const AreaEstimateOrReason planned =
+      EstimateArea(set.LeftLongitude, set.RightLongitude, set.TopLatitude, set.BottomLatitude, std::to_string(zoom));
+  if (!planned.estimate) throw ProjectAreaError(planned.reason);
+  ProjectArea area;
+  area.zoom = zoom;
+  area.minX = static_cast<int32_t>(planned.estimate->minX);
+  area.maxX = static_cast<int32_t>(planned.estimate->maxX);
+  area.minY = static_cast<int32_t>(planned.estimate->minY);
+  area.maxY = static_cast<int32_t>(planned.estimate->maxY);
+  const std::string folder = qm::ExtractFilePath(setFile);
+  area.name = TaskStem(LevelTaskName(set.TaskName, zoom));
+  area.tileFolder = folder + area.name + qm::kPathSeparator;
+  area.failedList = folder + area.name + "_failed.ftl";
+  return area;
+}
+
 std::variant<std::vector<std::string>, std::string> ProjectFilesOf(const std::string& file) {
   if (!file.ends_with(".qmset")) return std::vector<std::string>{file};
   const auto set = ReadLevelSet(file);

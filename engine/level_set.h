@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/area_input.h"
+#include "engine/project_area.h"
 #include "engine/task_area.h"
 
 struct ZoomRange {
@@ -70,6 +71,11 @@ LevelSet LoadLevelSet(const std::string& path);
 std::optional<std::string> LevelSetProblem(const LevelSet& set, const std::string& path);
 // LoadLevelSet with LevelSetProblem's reason instead of a set that cannot be continued.
 std::variant<LevelSet, std::string> ReadLevelSet(const std::string& path);
+
+// What a level's task file will hold once its download starts, from the set's field texts: the
+// tile range at zoom, and the folder and files beside the set file. Throws ProjectAreaError when
+// the texts describe no area.
+ProjectArea PlannedLevelArea(const LevelSet& set, const std::string& setFile, int32_t zoom);
 
 // The project files a file stands for: a .qmtp itself, a .qmset the task files of its levels that
 // have begun, coarsest first. The reason instead when the set is refused or no level has begun.

@@ -31,3 +31,13 @@ ProjectArea ReadProjectArea(const std::string& projectFile) {
   s.failedList = folder + s.name + "_failed.ftl";
   return s;
 }
+
+std::vector<std::string> TaskFilesOf(const std::string& projectFile) {
+  const std::string stem = qm::ExtractFilePath(projectFile) + TaskStem(qm::ExtractFileName(projectFile));
+  std::vector<std::string> files{projectFile};
+  for (const char* ending : {"_list.txt", "_log.txt", "_failed.ftl", "_area.geojson", "_verify.ftl",
+                             "_refresh_log.txt", "_refresh_failed.ftl"}) {
+    files.push_back(stem + ending);
+  }
+  return files;
+}

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class ProjectAreaError : public std::runtime_error {
  public:
@@ -27,3 +28,8 @@ struct ProjectArea {
 // Reads the project file's range ([XY]), zoom and folder. Throws ProjectAreaError with a message
 // for the user when the file is missing or holds no usable range.
 ProjectArea ReadProjectArea(const std::string& projectFile);
+
+// The files of a task or set beside its file (.qmtp or .qmset), there or not yet: the file itself,
+// the tile list, log and failed-tile list, the area file, and the lists and logs of verify and
+// refresh. The tile folder is the ProjectArea's.
+std::vector<std::string> TaskFilesOf(const std::string& projectFile);

@@ -3,39 +3,15 @@
 
 #include <cmath>
 
-#include "engine/Unitclasstask.h"
-#include "engine/area_input.h"
 #include "platform/file_ops.h"
 
 namespace mapview {
-
-namespace {
-
-// What the level's task will hold once its download starts, from the texts it will be built from.
-ProjectArea PlannedArea(const LevelSet& set, const std::string& projectFile, int zoom) {
-  const AreaEstimateOrReason planned = EstimateArea(set.LeftLongitude, set.RightLongitude, set.TopLatitude,
-                                                    set.BottomLatitude, std::to_string(zoom));
-  if (!planned.estimate) throw ProjectAreaError(planned.reason);
-  ProjectArea area;
-  area.zoom = zoom;
-  area.minX = static_cast<int32_t>(planned.estimate->minX);
-  area.maxX = static_cast<int32_t>(planned.estimate->maxX);
-  area.minY = static_cast<int32_t>(planned.estimate->minY);
-  area.maxY = static_cast<int32_t>(planned.estimate->maxY);
-  const std::string folder = qm::ExtractFilePath(projectFile);
-  area.name = TaskStem(qm::ExtractFileName(projectFile));
-  area.tileFolder = folder + area.name + qm::kPathSeparator;
-  area.failedList = folder + area.name + "_failed.ftl";
-  return area;
-}
-
-}  // namespace
 
 std::vector<SetLevel> SetLevels(const LevelSet& set, const std::string& setFile) {
   std::vector<SetLevel> levels;
   for (int zoom = set.zooms.first; zoom <= set.zooms.last; ++zoom) {
     const std::string file = qm::ExtractFilePath(setFile) + LevelTaskName(set.TaskName, zoom);
-    levels.push_back({file, qm::FileExists(file) ? ReadProjectArea(file) : PlannedArea(set, file, zoom)});
+    levels.push_back({file, qm::FileExists(file) ? ReadProjectArea(file) : PlannedLevelArea(set, setFile, zoom)});
   }
   return levels;
 }

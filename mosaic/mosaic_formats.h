@@ -24,6 +24,7 @@ void WriteSingleImage(const MosaicSource& source, const PartialFile& file, const
 // What GDAL and other programs read beside a PNG or JPEG: world file, .prj and .aux.xml (each
 // written whole); returns their paths.
 std::vector<std::string> WriteSingleImageSidecars(const MosaicSource& source, const std::string& output, bool png);
+std::array<std::string, 3> SingleImageSidecarPaths(const std::string& output, bool png);
 // A GDAL VRT referencing the tile files by paths relative to the VRT itself.
 void WriteVrt(const MosaicSource& source, PartialFile& file, const TileLoader& loader, TileTally& tally);
 // The tile folder as seen from the VRT file's folder: relative, "../" where needed, ending with

@@ -42,12 +42,17 @@ std::array<double, 6> GeoTransformOf(const MosaicSource& source) {
   return {p.west, p.pixelSize, 0, p.north, 0, -p.pixelSize};
 }
 
-std::vector<std::string> WriteSingleImageSidecars(const MosaicSource& source, const std::string& output, bool png) {
-  const auto t = GeoTransformOf(source);
+std::array<std::string, 3> SingleImageSidecarPaths(const std::string& output, bool png) {
   const size_t dot = output.rfind('.');
   const size_t slash = output.rfind(qm::kPathSeparator);
   const std::string stem = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? output
                                                                                                     : output.substr(0, dot);
+  return {stem + (png ? ".pgw" : ".jgw"), stem + ".prj", output + ".aux.xml"};
+}
+
+std::vector<std::string> WriteSingleImageSidecars(const MosaicSource& source, const std::string& output, bool png) {
+  const auto t = GeoTransformOf(source);
+  const std::array<std::string, 3> paths = SingleImageSidecarPaths(output, png);
   char world[200];
   // A world file names the centre of the top left pixel.
   std::snprintf(world, sizeof world, "%.10f\n0.0000000000\n0.0000000000\n%.10f\n%.10f\n%.10f\n", t[1], t[5],
@@ -58,7 +63,7 @@ std::vector<std::string> WriteSingleImageSidecars(const MosaicSource& source, co
   const std::string aux = "<PAMDataset>\n  <SRS dataAxisToSRSAxisMapping=\"1,2\">" + XmlEscaped(Srs3857Wkt(false)) +
                           "</SRS>\n  <GeoTransform>" + transform + "</GeoTransform>\n</PAMDataset>\n";
   const std::vector<std::pair<std::string, std::string>> files = {
-      {stem + (png ? ".pgw" : ".jgw"), world}, {stem + ".prj", Srs3857Wkt(true)}, {output + ".aux.xml", aux}};
+      {paths[0], world}, {paths[1], Srs3857Wkt(true)}, {paths[2], aux}};
   std::vector<std::string> written;
   for (const auto& [path, text] : files) {
     qm::WriteFileAtomic(path, text);

@@ -38,7 +38,7 @@ DegreeBounds BoundsOf(const MosaicSource& s) {
 }
 
 MosaicSource ReadMosaicSource(const std::string& projectFile) {
-  MosaicSource source{ReadProjectArea(projectFile), nullptr};
+  MosaicSource source{ReadProjectArea(projectFile), nullptr, projectFile, {}};
   try {
     if (std::optional<AreaCover> cover = ProjectAreaCover(projectFile)) {
       source.shape = std::make_shared<const AreaCover>(std::move(*cover));
@@ -49,12 +49,38 @@ MosaicSource ReadMosaicSource(const std::string& projectFile) {
   return source;
 }
 
+namespace {
+
+// A level whose download has not started: the area its task will have, the set's shape over it.
+MosaicSource PlannedSource(const LevelSet& set, const std::string& setFile, int32_t zoom) {
+  const ProjectArea area = PlannedLevelArea(set, setFile, zoom);
+  MosaicSource source{area, nullptr, qm::ExtractFilePath(setFile) + LevelTaskName(set.TaskName, zoom), setFile};
+  try {
+    if (const std::shared_ptr<const TaskArea> shape = TaskAreaOfProject(setFile)) {
+      source.shape = std::make_shared<const AreaCover>(
+          shape->coverAt(zoom).ClippedTo({area.minX, area.minY, area.maxX, area.maxY}));
+    }
+  } catch (const ShapeError& e) {
+    throw MosaicError(e.what());
+  } catch (const TaskError& e) {
+    throw MosaicError(e.what());
+  }
+  return source;
+}
+
+}  // namespace
+
 MosaicLevels ReadMosaicLevels(const std::string& file) {
   const auto projects = ProjectFilesOf(file);
   if (const auto* reason = std::get_if<std::string>(&projects)) throw MosaicError(*reason);
+  if (!file.ends_with(".qmset")) return {ReadMosaicSource(file)};
+  // A level not begun has no tiles: it is there all the same, so its tiles count as missing.
+  const LevelSet set = LoadLevelSet(file);
   MosaicLevels levels;
-  for (const std::string& project : std::get<std::vector<std::string>>(projects)) {
-    levels.push_back(ReadMosaicSource(project));
+  for (int32_t zoom = set.zooms.first; zoom <= set.zooms.last; ++zoom) {
+    const std::string project = qm::ExtractFilePath(file) + LevelTaskName(set.TaskName, zoom);
+    levels.push_back(qm::FileExists(project) ? ReadMosaicSource(project) : PlannedSource(set, file, zoom));
+    levels.back().setFile = file;
   }
   return levels;
 }

@@ -15,6 +15,8 @@ using MosaicError = ProjectAreaError;
 // shape, the tiles of that shape, the only ones it downloaded.
 struct MosaicSource : ProjectArea {
   std::shared_ptr<const AreaCover> shape;  // nothing for a rectangle's task
+  std::string projectFile;  // the task file; not there yet for a level of a set that has not started
+  std::string setFile;      // the level set's file, for a level of a set
   bool Inside(int32_t x, int32_t y) const { return !shape || shape->Contains(x, y); }
 };
 // Throws MosaicError when the project or its area file cannot be read.
@@ -22,8 +24,9 @@ MosaicSource ReadMosaicSource(const std::string& projectFile);
 
 // The levels of a map, coarsest first.
 using MosaicLevels = std::vector<MosaicSource>;
-// A project file (.qmtp) gives its one level; a level set (.qmset) the levels whose project files
-// are there. Throws MosaicError when the set is refused or has no level yet.
+// A project file (.qmtp) gives its one level; a level set (.qmset) every level of its range, those
+// whose download has not started with the area they will have and no tile. Throws MosaicError
+// when the set is refused or has no level yet.
 MosaicLevels ReadMosaicLevels(const std::string& file);
 
 // Web Mercator (EPSG:3857) placement: the west and north edges in metres and the pixel size.

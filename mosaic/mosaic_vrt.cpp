@@ -86,8 +86,10 @@ void WriteVrt(const MosaicSource& source, PartialFile& file, const TileLoader& l
   for (int32_t y = source.minY; y <= source.maxY; ++y) {
     for (int32_t x = source.minX; x <= source.maxX; ++x, ++i) {
       MosaicTile tile = loader.Load(x, y);
-      // The sources name bands 1 to 3: grey and palette tiles cannot be referenced as they are.
-      if (tile.state == TileState::kPresent && tile.bands < 3) tile.state = TileState::kUndecodable;
+      // The sources name bands 1 to 3 of bytes: grey, palette and 16-bit tiles cannot be referenced
+      // as they are.
+      const ImageForm& form = tile.form;
+      if (tile.state == TileState::kPresent && (form.bands < 3 || !form.eightBit)) tile.state = TileState::kUndecodable;
       tally.Count(source.zoom, x, y, tile.state);
       present[i] = tile.state == TileState::kPresent;
     }

@@ -11,6 +11,7 @@
 
 #include "engine/Unitclasstask.h"
 #include "mosaic/mosaic_formats.h"
+#include "mosaic/output_check.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 
@@ -147,6 +148,7 @@ bool ParseFill(std::string_view text, MosaicOptions& options) {
 MosaicReport WriteMosaic(const MosaicLevels& levels, const std::string& output, const MosaicOptions& options,
                          const MosaicProgress& progress) {
   if (levels.empty()) throw MosaicError("There is no level to write.");
+  CheckMosaicOutput(levels, output, options);
   for (const MosaicSource& level : levels) {
     if (IsTilePackage(options.format) || &level == &levels.back()) CheckCanBeMade(level, options.format);
   }
@@ -156,9 +158,7 @@ MosaicReport WriteMosaic(const MosaicLevels& levels, const std::string& output, 
   if (GDALGetCacheMax64() > kGdalCacheBytes) GDALSetCacheMax64(kGdalCacheBytes);
   try {
     std::string blank;
-    if (!options.blankTileFile.empty() && qm::FileExists(options.blankTileFile)) {
-      blank = qm::ReadWholeFile(options.blankTileFile);
-    }
+    if (!options.blankTileFile.empty()) ReadTileFile(options.blankTileFile, blank);
     return WriteInPlace(levels, output, options, blank, progress);
   } catch (const qm::FileError& e) {
     throw MosaicError(e.what());

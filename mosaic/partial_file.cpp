@@ -61,10 +61,12 @@ std::string UnableToWriteBecause(const std::string& path, const std::string& rea
   return WithReason(qm::UnableToWriteText(path), reason);
 }
 
-PartialFile::PartialFile(std::string target)
-    : target_(std::move(target)),
-      path_(qm::ExtractFilePath(target_) + "." + qm::ExtractFileName(target_) + "." + std::to_string(::getpid()) +
-            std::string(kSuffix)) {
+std::string PartialPathFor(const std::string& target) {
+  return qm::ExtractFilePath(target) + "." + qm::ExtractFileName(target) + "." + std::to_string(::getpid()) +
+         std::string(kSuffix);
+}
+
+PartialFile::PartialFile(std::string target) : target_(std::move(target)), path_(PartialPathFor(target_)) {
   ::unlink(path_.c_str());  // left by an ended process that had the same id
   fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   // Blocking: another run looking for leftovers may hold the lock for a moment.

@@ -34,6 +34,9 @@ class PartialFile {
   bool committed_ = false;
 };
 
+// The hidden name beside target that this process writes it under.
+std::string PartialPathFor(const std::string& target);
+
 // A hidden partial file of another run found in a folder.
 struct LeftoverPartial {
   std::string path;

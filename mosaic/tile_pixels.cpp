@@ -4,13 +4,17 @@
 #include <gdal.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "mosaic/gdal_failures.h"
 #include "mosaic/tile_pyramid.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -19,38 +23,88 @@ std::string MemoryFileName() {
   return "/vsimem/quillmere_tile_" + std::to_string(next++);
 }
 
-// Band values of one band into the channel of rgba (stride 4).
-bool ReadBand(GDALRasterBandH band, std::vector<uint8_t>& plane) {
-  plane.resize(kMosaicTilePixels * kMosaicTilePixels);
-  return GDALRasterIO(band, GF_Read, 0, 0, kMosaicTilePixels, kMosaicTilePixels, plane.data(), kMosaicTilePixels,
-                      kMosaicTilePixels, GDT_Byte, 0, 0) == CE_None;
+constexpr int kSide = kMosaicTilePixels;
+constexpr size_t kTileArea = size_t{kSide} * kSide;
+
+// A sample as 8 bits: the band's largest sample (65535 for 16 bits, 4095 for a 12-bit JPEG, 1 for a
+// 1-bit grey PNG) becomes 255, rounded as GDAL's own scaling rounds.
+struct SampleScale {
+  unsigned top;
+  bool eightBit;  // bytes that are read as they are
+  uint8_t operator()(unsigned v) const { return static_cast<uint8_t>((std::min(v, top) * 255u + top / 2) / top); }
+};
+
+// How the bands' samples become 8 bits (the formats of tiles give every band the same type);
+// nothing for sample types that are no tile's.
+std::optional<SampleScale> ScaleOf(GDALDatasetH dataset) {
+  const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(dataset, 1));
+  if (type != GDT_Byte && type != GDT_UInt16) return std::nullopt;
+  const int typeBits = type == GDT_Byte ? 8 : 16;
+  const char* nbits = GDALGetMetadataItem(GDALGetRasterBand(dataset, 1), "NBITS", "IMAGE_STRUCTURE");
+  // A JPEG of more than 8 bits has 12, though GDAL does not say so.
+  const bool twelveBitJpeg = type == GDT_UInt16 && EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "JPEG");
+  const int bits = nbits != nullptr ? std::atoi(nbits) : twelveBitJpeg ? 12 : typeBits;
+  const unsigned top = (1u << std::clamp(bits, 1, typeBits)) - 1;
+  return SampleScale{top, type == GDT_Byte && top == 255};
 }
 
-bool ToRgba(GDALDatasetH dataset, std::vector<uint8_t>& rgba) {
-  const int bands = GDALGetRasterCount(dataset);
-  if (bands < 1 || GDALGetRasterXSize(dataset) != kMosaicTilePixels || GDALGetRasterYSize(dataset) != kMosaicTilePixels) {
+// A palette image: each index looked up, the entry's alpha included.
+bool PaletteToRgba(GDALRasterBandH band, GDALColorTableH palette, std::vector<uint8_t>& rgba) {
+  std::vector<uint8_t> indices(kTileArea);
+  if (GDALGetRasterDataType(band) != GDT_Byte ||
+      GDALRasterIO(band, GF_Read, 0, 0, kSide, kSide, indices.data(), kSide, kSide, GDT_Byte, 0, 0) != CE_None) {
     return false;
   }
-  rgba.assign(kMosaicTilePixels * kMosaicTilePixels * 4, 255);
-  std::vector<uint8_t> plane;
-  GDALColorTableH palette = GDALGetRasterColorTable(GDALGetRasterBand(dataset, 1));
-  if (bands == 1) {
-    if (!ReadBand(GDALGetRasterBand(dataset, 1), plane)) return false;
-    for (size_t i = 0; i < plane.size(); ++i) {
-      GDALColorEntry entry{plane[i], plane[i], plane[i], 255};
-      if (palette != nullptr) {
-        if (const GDALColorEntry* e = GDALGetColorEntry(palette, plane[i])) entry = *e;
-      }
-      const short values[4] = {entry.c1, entry.c2, entry.c3, entry.c4};
-      for (int c = 0; c < 4; ++c) rgba[i * 4 + c] = static_cast<uint8_t>(values[c]);
-    }
-    return true;
+  for (size_t i = 0; i < kTileArea; ++i) {
+    const GDALColorEntry* e = GDALGetColorEntry(palette, indices[i]);
+    const GDALColorEntry entry = e != nullptr ? *e : GDALColorEntry{0, 0, 0, 0};
+    uint8_t* out = &rgba[i * 4];
+    out[0] = static_cast<uint8_t>(entry.c1);
+    out[1] = static_cast<uint8_t>(entry.c2);
+    out[2] = static_cast<uint8_t>(entry.c3);
+    out[3] = static_cast<uint8_t>(entry.c4);
   }
-  // All bands in one read, straight into their channels: the image is decoded once.
+  return true;
+}
+
+// Grey (one band, or two with alpha) or colour (three bands, or four with alpha), of 1 to 16 bits
+// a sample. All bands in one read, pixel-interleaved: the image is decoded once.
+bool BandsToRgba(GDALDatasetH dataset, int bands, std::vector<uint8_t>& rgba, ImageForm& form) {
+  const std::optional<SampleScale> scale = ScaleOf(dataset);
+  if (!scale) return false;
+  form.eightBit = scale->eightBit;
   const int channels = std::min(bands, 4);
+  std::vector<uint16_t> samples(kTileArea * static_cast<size_t>(channels));
   int bandMap[4] = {1, 2, 3, 4};
-  return GDALDatasetRasterIO(dataset, GF_Read, 0, 0, kMosaicTilePixels, kMosaicTilePixels, rgba.data(), kMosaicTilePixels,
-                             kMosaicTilePixels, GDT_Byte, channels, bandMap, 4, 4 * kMosaicTilePixels, 1) == CE_None;
+  const int pixelBytes = channels * 2;
+  if (GDALDatasetRasterIO(dataset, GF_Read, 0, 0, kSide, kSide, samples.data(), kSide, kSide, GDT_UInt16, channels,
+                          bandMap, pixelBytes, pixelBytes * kSide, 2) != CE_None) {
+    return false;
+  }
+  const bool grey = channels < 3;
+  for (size_t i = 0; i < kTileArea; ++i) {
+    const uint16_t* pixel = &samples[i * static_cast<size_t>(channels)];
+    uint8_t* out = &rgba[i * 4];
+    if (grey) {
+      out[0] = out[1] = out[2] = (*scale)(pixel[0]);
+      if (channels == 2) out[3] = (*scale)(pixel[1]);
+    } else {
+      for (int c = 0; c < channels; ++c) out[c] = (*scale)(pixel[c]);
+    }
+  }
+  return true;
+}
+
+bool ToRgba(GDALDatasetH dataset, std::vector<uint8_t>& rgba, ImageForm& form) {
+  const int bands = GDALGetRasterCount(dataset);
+  if (bands < 1 || GDALGetRasterXSize(dataset) != kSide || GDALGetRasterYSize(dataset) != kSide) return false;
+  form = {bands, true};
+  rgba.assign(kTileArea * 4, 255);
+  GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
+  if (GDALColorTableH palette = GDALGetRasterColorTable(first); palette != nullptr && bands == 1) {
+    return PaletteToRgba(first, palette, rgba);
+  }
+  return BandsToRgba(dataset, bands, rgba, form);
 }
 
 enum class JpegOutcome { kDecoded, kDamaged, kOther };
@@ -59,7 +113,7 @@ enum class JpegOutcome { kDecoded, kDamaged, kOther };
 // GDAL dataset; side 128 decodes them at half their size (scaled in the DCT, far less work). A
 // warning (a file cut short, corrupt data) marks the tile damaged; what TurboJPEG cannot convert
 // to RGBA (CMYK, say) is left to GDAL.
-JpegOutcome DecodeJpegTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands, int side) {
+JpegOutcome DecodeJpegTile(const std::string& bytes, std::vector<uint8_t>& rgba, ImageForm* form, int side) {
   if (bytes.rfind("\xFF\xD8\xFF", 0) != 0) return JpegOutcome::kOther;
   thread_local std::unique_ptr<void, int (*)(tjhandle)> decoder(nullptr, tjDestroy);
   // A handle that failed on a damaged file is not trusted with the next one: it may report an
@@ -80,7 +134,7 @@ JpegOutcome DecodeJpegTile(const std::string& bytes, std::vector<uint8_t>& rgba,
     decoder.reset();
     return warned ? JpegOutcome::kDamaged : JpegOutcome::kOther;
   }
-  if (bands != nullptr) *bands = colourspace == TJCS_GRAY ? 1 : 3;
+  if (form != nullptr) *form = {colourspace == TJCS_GRAY ? 1 : 3, true};
   return JpegOutcome::kDecoded;
 }
 
@@ -129,8 +183,8 @@ bool DecodeHalvedTile(const std::string& bytes, std::vector<uint8_t>& rgba) {
   return true;
 }
 
-bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands) {
-  switch (DecodeJpegTile(bytes, rgba, bands, kMosaicTilePixels)) {
+bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba, ImageForm* form) {
+  switch (DecodeJpegTile(bytes, rgba, form, kMosaicTilePixels)) {
     case JpegOutcome::kDecoded: return true;
     case JpegOutcome::kDamaged: return false;
     case JpegOutcome::kOther: break;
@@ -144,15 +198,35 @@ bool DecodeTile(const std::string& bytes, std::vector<uint8_t>& rgba, int* bands
   {
     // A tile that is no image is counted, not reported. libjpeg warns of a file cut short or of
     // corrupt data, and decodes grey rows or garbage there.
+    // Only the image formats of tiles: a tile that is a VRT or another format naming files or
+    // addresses would have GDAL read them.
     const GdalFailures failures;
-    GDALDatasetH dataset = GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
-    ok = dataset != nullptr && ToRgba(dataset, rgba);
-    if (dataset != nullptr && bands != nullptr) *bands = GDALGetRasterCount(dataset);
+    static const char* const kTileDrivers[] = {"JPEG", "PNG", "GIF", "WEBP", nullptr};
+    GDALDatasetH dataset = GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, kTileDrivers, nullptr, nullptr);
+    ImageForm opened;
+    ok = dataset != nullptr && ToRgba(dataset, rgba, opened);
+    if (form != nullptr) *form = opened;
     if (dataset != nullptr) GDALClose(dataset);
     ok = ok && !failures.AnyFailure() && !failures.WarnedWith("libjpeg");
   }
   VSIUnlink(name.c_str());
   return ok;
+}
+
+TileFileState ReadTileFile(const std::string& path, std::string& bytes) {
+  OpenRefusal refusal = OpenRefusal::kNone;
+  std::optional<std::string> content = ReadRegularFile(path, Links::kFollow, kMaxTileFileBytes, refusal);
+  if (content) {
+    bytes = std::move(*content);
+    return TileFileState::kRead;
+  }
+  switch (refusal) {
+    case OpenRefusal::kMissing: return qm::PathExists(path) ? TileFileState::kUnreadable : TileFileState::kMissing;
+    case OpenRefusal::kNotRegular:
+    case OpenRefusal::kTooLarge: return TileFileState::kNoTile;
+    case OpenRefusal::kNone: break;
+  }
+  return TileFileState::kUnreadable;
 }
 
 MosaicTile TileLoader::Load(int32_t x, int32_t y) const {
@@ -161,12 +235,11 @@ MosaicTile TileLoader::Load(int32_t x, int32_t y) const {
     tile.state = TileState::kOutside;
     return tile;
   }
-  const std::string path = source_.TilePath(x, y);
-  if (!qm::FileExists(path)) return tile;
-  try {
-    tile.bytes = qm::ReadWholeFile(path);
-  } catch (const qm::FileError&) {
-    return tile;
+  switch (ReadTileFile(source_.TilePath(x, y), tile.bytes)) {
+    case TileFileState::kMissing: return tile;
+    case TileFileState::kNoTile:
+    case TileFileState::kUnreadable: tile.state = TileState::kUndecodable; return tile;
+    case TileFileState::kRead: break;
   }
   if (!blankBytes_.empty() && tile.bytes == blankBytes_) {
     tile.state = TileState::kBlank;
@@ -175,7 +248,7 @@ MosaicTile TileLoader::Load(int32_t x, int32_t y) const {
   tile.state = TileState::kPresent;
   bool decoded = true;
   switch (decoding_) {
-    case TileDecoding::kPixels: decoded = DecodeTile(tile.bytes, tile.rgba, &tile.bands); break;
+    case TileDecoding::kPixels: decoded = DecodeTile(tile.bytes, tile.rgba, &tile.form); break;
     case TileDecoding::kHalved: decoded = DecodeHalvedTile(tile.bytes, tile.rgba); break;
     case TileDecoding::kChecked:
       decoded = LooksWhole(tile.bytes) || DecodeTile(tile.bytes, tile.rgba);

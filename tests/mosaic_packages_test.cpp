@@ -2,8 +2,11 @@
 // SQLite for the tiles of each level and their bytes, GDAL for the GeoPackage's levels, the
 // GeoTIFF's overviews and placement, and pixels of the levels made from the ones below.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gdal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,11 +22,13 @@
 #include "engine/task_area.h"
 #include "engine/tile_source.h"
 #include "mosaic/mosaic_writer.h"
+#include "mosaic/partial_file.h"
 #include "mosaic/tile_encoder.h"
 #include "mosaic/tile_pixels.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
 #include "tests/support/temp_dir.h"
+#include "verify/tile_check.h"
 
 namespace {
 
@@ -52,6 +57,16 @@ bool Near(const uint8_t* rgba, std::array<uint8_t, 3> colour, int tolerance = 6)
     if (std::abs(int{rgba[c]} - int{colour[static_cast<size_t>(c)]}) > tolerance) return false;
   }
   return true;
+}
+
+// The names in a folder, hidden ones included, in order.
+std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  while (const dirent* entry = dir != nullptr ? ::readdir(dir) : nullptr) names.push_back(entry->d_name);
+  if (dir != nullptr) ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 class Query {
@@ -253,23 +268,40 @@ TEST_F(Packages, GeoTiffAndCogCarryOverviewsFromTheRowsAsWritten) {
   }
 }
 
-TEST_F(Packages, ALevelSetGivesTheLevelsWhoseProjectsAreThere) {
+// A level of the set never begun is there all the same: its tiles are missing and listed, in a
+// package of every level and in a map drawn of the finest level.
+TEST_F(Packages, ALevelNotBegunHasEveryTileMissingAndListed) {
   LevelSet set;
   set.LeftLongitude = "15";
   set.RightLongitude = "16";
   set.TopLatitude = "47";
   set.BottomLatitude = "46";
   set.TaskName = "area.qmtp";
-  set.zooms = {12, 14};  // zoom 12 not downloaded yet
+  set.zooms = {12, 14};  // zoom 12 not begun
   WriteLevelSet(dir.File("area.qmset"), set);
-  const MosaicLevels read = ReadMosaicLevels(dir.File("area.qmset"));
-  ASSERT_EQ(read.size(), 2u);
-  EXPECT_EQ(read[0].zoom, 13);
-  EXPECT_EQ(read[1].tileFolder, levels.back().tileFolder);
-  levels = read;
-  EXPECT_EQ(Write(MosaicFormat::kMBTiles, "set.mbtiles").tiles, 60);
+  levels = ReadMosaicLevels(dir.File("area.qmset"));
+  ASSERT_EQ(levels.size(), 3u);
+  // Longitudes 15 to 16 and latitudes 47 to 46 at zoom 12: columns 2218 to 2230, rows 1440 to 1457.
+  const MosaicSource& planned = levels[0];
+  EXPECT_EQ(std::vector<int>({planned.zoom, planned.minX, planned.maxX, planned.minY, planned.maxY}),
+            std::vector<int>({12, 2218, 2230, 1440, 1457}));
+  const MosaicReport report = Write(MosaicFormat::kMBTiles, "set.mbtiles");
+  EXPECT_EQ(report.tiles, 60 + 13 * 18);
+  EXPECT_EQ(report.missing, 1 + 13 * 18);
+  const std::string list = qm::ReadWholeFile(report.missingList);
+  EXPECT_NE(list.find("kv_2218_1440_12.jpg missing\n"), std::string::npos);
+  EXPECT_NE(list.find("kv_2230_1457_12.jpg missing\n"), std::string::npos);
+
+  set.zooms = {13, 15};  // the finest level not begun yet: a map of it holds none of its tiles
+  WriteLevelSet(dir.File("area.qmset"), set);
+  levels = ReadMosaicLevels(dir.File("area.qmset"));
+  ASSERT_EQ(levels.back().zoom, 15);
+  const MosaicReport finest = Write(MosaicFormat::kVrt, "set.vrt");
+  EXPECT_EQ(finest.tiles, 92 * 133);
+  EXPECT_EQ(finest.missing, finest.tiles);
 
   set.finished = {12};  // a finished level whose project is gone: the set is refused
+  set.zooms = {12, 14};
   WriteLevelSet(dir.File("area.qmset"), set);
   EXPECT_THROW(ReadMosaicLevels(dir.File("area.qmset")), MosaicError);
 }
@@ -286,12 +318,131 @@ TEST_F(Packages, CancelledOrUnwritableLeavesNothingUnderTheName) {
     EXPECT_THROW(WriteMosaic(levels, dir.File("no such folder/") + name, options), MosaicError);
   }
   // Not a partial file, a missing list or a GeoTIFF on the way to the COG remains.
-  std::vector<std::string> names;
-  DIR* folder = ::opendir(dir.Path().c_str());
-  while (const dirent* entry = folder != nullptr ? ::readdir(folder) : nullptr) names.push_back(entry->d_name);
-  if (folder != nullptr) ::closedir(folder);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "area_z13", "area_z13.qmtp", "area_z14", "area_z14.qmtp"}));
+  EXPECT_EQ(NamesIn(dir.Path()),
+            (std::vector<std::string>{".", "..", "area_z13", "area_z13.qmtp", "area_z14", "area_z14.qmtp"}));
+}
+
+// Every file the run writes is checked before anything is: never a file of a task or of the set
+// (by identity, through links and ".."), never inside a tile folder, never a folder, FIFO or device.
+TEST_F(Packages, AnOutputOverWhatTheMapIsMadeFromOrOverNoFileIsRefusedBeforeAnyWrite) {
+  LevelSet set;
+  set.LeftLongitude = "15";
+  set.RightLongitude = "16";
+  set.TopLatitude = "47";
+  set.BottomLatitude = "46";
+  set.TaskName = "area.qmtp";
+  set.zooms = {13, 15};  // zoom 15 not begun: its files are not there yet
+  WriteLevelSet(dir.File("area.qmset"), set);
+  levels = ReadMosaicLevels(dir.File("area.qmset"));
+  ASSERT_EQ(::symlink(dir.File("area.qmset").c_str(), dir.File("link.mbtiles").c_str()), 0);
+  ASSERT_EQ(::mkfifo(PartialPathFor(dir.File("map.cog.tif")).c_str(), 0644), 0);  // the GeoTIFF a COG is made from
+  ASSERT_EQ(::symlink(dir.File("area_z13.qmtp").c_str(), dir.File("map.tif.missing.txt").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.File("fifo.tif").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo(dir.File("map.prj").c_str(), 0644), 0);
+  ASSERT_TRUE(qm::CreateDirectory(dir.File("folder.gpkg")));
+  const bool device = ::mknod(dir.File("null.tif").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;  // as root only
+  const std::string setText = qm::ReadWholeFile(dir.File("area.qmset"));
+  const auto before = NamesIn(dir.Path());
+  struct Refusal {
+    std::string output;
+    MosaicFormat format;
+    std::string reason;
+  };
+  std::vector<Refusal> refusals = {
+      {"area.qmset", MosaicFormat::kMBTiles, " is a file the map is made from"},
+      {"area_z14.qmtp", MosaicFormat::kGTiff, " is a file the map is made from"},
+      {"area_z13_list.txt", MosaicFormat::kVrt, " is a file the map is made from"},  // not written yet
+      {"area_z15", MosaicFormat::kVrt, " is a file the map is made from"},            // its tile folder
+      {"map.cog", MosaicFormat::kCog, " exists and is a FIFO"},
+      {"area_z14/../area_z14_failed.ftl", MosaicFormat::kGpkg, " would replace " + dir.File("area_z14_failed.ftl")},
+      {"link.mbtiles", MosaicFormat::kMBTiles, " would replace " + dir.File("area.qmset")},
+      {"area_z14/" + SatelliteTileFileName(14, kFineX, kFineY), MosaicFormat::kGTiff, " lies inside the tile folder"},
+      {"area_z13/new.vrt", MosaicFormat::kVrt, " lies inside the tile folder " + levels[0].tileFolder},
+      {"map.tif", MosaicFormat::kGTiff, "map.tif.missing.txt written beside the output"},
+      {"map.png", MosaicFormat::kPng, "map.prj written beside the output " + dir.File("map.png") + " exists and is a FIFO"},
+      {"fifo.tif", MosaicFormat::kCog, " exists and is a FIFO, not a regular file"},
+      {"folder.gpkg", MosaicFormat::kGpkg, " exists and is a folder"}};
+  if (device) refusals.push_back({"null.tif", MosaicFormat::kGTiff, " exists and is a device"});
+  for (const Refusal& refusal : refusals) {
+    options.format = refusal.format;
+    try {
+      WriteMosaic(levels, dir.File(refusal.output), options);
+      ADD_FAILURE() << refusal.output << " was written";
+    } catch (const MosaicError& e) {
+      EXPECT_NE(std::string(e.what()).find(refusal.reason), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(NamesIn(dir.Path()), before);
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("area.qmset")), setText);
+  if (!device) return;
+  // A link is replaced, never followed: the device it led to stays a device.
+  ASSERT_EQ(::symlink(dir.File("null.tif").c_str(), dir.File("to-device.mbtiles").c_str()), 0);
+  options.format = MosaicFormat::kMBTiles;
+  WriteMosaic(levels, dir.File("to-device.mbtiles"), options);
+  struct stat st {};
+  EXPECT_TRUE(::lstat(dir.File("to-device.mbtiles").c_str(), &st) == 0 && S_ISREG(st.st_mode));
+  EXPECT_TRUE(::lstat(dir.File("null.tif").c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+}
+
+// Tile files that are no regular file, or larger than any tile, are never read (a link to
+// /dev/zero, a FIFO holding an image, a folder, an image padded beyond 16 MiB): the combiner and
+// verify take each for "not an image", and list it.
+TEST_F(Packages, TilesThatAreNoRegularFilesOrTooLargeAreNotImagesAndNeverRead) {
+  const MosaicSource& fine = levels.back();
+  std::vector<std::string> odd;
+  for (int x = kFineX + 3; x < kFineX + 7; ++x) {
+    odd.push_back(fine.TilePath(x, kFineY));
+    ::unlink(odd.back().c_str());
+  }
+  const std::string jpeg = SolidJpeg({1, 2, 3});
+  ASSERT_EQ(::symlink("/dev/zero", odd[0].c_str()), 0);
+  ASSERT_TRUE(qm::CreateDirectory(odd[1]));
+  qm::WriteFileAtomic(odd[2], jpeg);
+  ASSERT_EQ(::truncate(odd[2].c_str(), kMaxTileFileBytes + 1), 0);
+  // The FIFO keeps an image for whoever reads it: the test's own reader keeps the pipe alive.
+  ASSERT_EQ(::mkfifo(odd[3].c_str(), 0644), 0);
+  const int reader = ::open(odd[3].c_str(), O_RDONLY | O_NONBLOCK);
+  const int writer = ::open(odd[3].c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_EQ(::write(writer, jpeg.data(), jpeg.size()), static_cast<ssize_t>(jpeg.size()));
+  ::close(writer);
+
+  const MosaicReport report = Write(MosaicFormat::kMBTiles, "odd.mbtiles");
+  EXPECT_EQ(report.undecodable, 1 + 4);
+  const std::string list = qm::ReadWholeFile(report.missingList);
+  for (const std::string& path : odd) {
+    EXPECT_NE(list.find(qm::ExtractFileName(path) + " not an image\n"), std::string::npos) << path;
+    EXPECT_EQ(CheckTileFile(path), TileCheck::kNotImage) << path;
+  }
+  char kept[8];
+  EXPECT_EQ(::read(reader, kept, sizeof kept), static_cast<ssize_t>(sizeof kept));  // nobody took the image
+  ::close(reader);
+}
+
+// A 16-bit PNG tile is drawn in its own colours, as 8 bits; a VRT, which references the tile as
+// it is, lists it instead.
+TEST_F(Packages, SixteenBitTilesAreDrawnInTheirColoursOrListed) {
+  const std::array<uint8_t, 3> colour = ColourOf(kFineZoom, kFineX + 3, kFineY + 1);
+  GDALDatasetH memory = GDALCreate(GDALGetDriverByName("MEM"), "", 256, 256, 3, GDT_UInt16, nullptr);
+  for (int b = 1; b <= 3; ++b) GDALFillRaster(GDALGetRasterBand(memory, b), colour[b - 1] * 257.0, 0);
+  const std::string path = levels.back().TilePath(kFineX + 3, kFineY + 1);
+  GDALClose(GDALCreateCopy(GDALGetDriverByName("PNG"), path.c_str(), memory, FALSE, nullptr, nullptr, nullptr));
+  GDALClose(memory);
+  levels = {levels.back()};
+  EXPECT_EQ(Write(MosaicFormat::kGTiff, "wide.tif").undecodable, 1);  // the tile cut short
+  GDALDatasetH d = GDALOpen(dir.File("wide.tif").c_str(), GA_ReadOnly);
+  ASSERT_NE(d, nullptr);
+  std::array<uint8_t, 4> pixel{};
+  for (int b = 1; b <= 4; ++b) {
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(d, b), GF_Read, 3 * 256 + 100, 256 + 100, 1, 1, &pixel[b - 1], 1, 1,
+                           GDT_Byte, 0, 0),
+              CE_None);
+  }
+  GDALClose(d);
+  EXPECT_EQ(pixel, (std::array<uint8_t, 4>{colour[0], colour[1], colour[2], 255}));
+  const MosaicReport vrt = Write(MosaicFormat::kVrt, "wide.vrt");
+  EXPECT_EQ(vrt.undecodable, 2);
+  EXPECT_NE(qm::ReadWholeFile(vrt.missingList).find(SatelliteTileFileName(14, kFineX + 3, kFineY + 1) + " not an image"),
+            std::string::npos);
 }
 
 // The fine level's task followed a shape over its western four columns: the eastern tiles, though

@@ -25,7 +25,7 @@
 
 #include "demo/http_tile_server.h"
 #include "demo/jpeg_codec.h"
-#include "demo/regular_file.h"
+#include "platform/regular_file.h"
 #include "demo/tile_provider.h"
 #include "demo/tile_request.h"
 #include "download/refresh_run.h"

@@ -5,24 +5,14 @@
 
 #include "engine/image_signature.h"
 #include "mosaic/tile_pixels.h"
-#include "platform/errors.h"
-#include "platform/file_ops.h"
-
-namespace {
-
-// Far beyond any tile; a larger file is no tile of a download.
-constexpr std::size_t kMaxTileBytes = 16u << 20;
-
-}  // namespace
 
 TileCheck CheckTileFile(const std::string& path) {
   std::string bytes;
-  try {
-    bytes = qm::ReadFileUpTo(path, kMaxTileBytes);
-  } catch (const qm::FileTooLarge&) {
-    return TileCheck::kNotImage;
-  } catch (const qm::FileError&) {
-    return qm::FileExists(path) ? TileCheck::kDamaged : TileCheck::kMissing;
+  switch (ReadTileFile(path, bytes)) {
+    case TileFileState::kMissing: return TileCheck::kMissing;
+    case TileFileState::kNoTile: return TileCheck::kNotImage;
+    case TileFileState::kUnreadable: return TileCheck::kDamaged;
+    case TileFileState::kRead: break;
   }
   if (!LooksLikeImage(bytes)) return TileCheck::kNotImage;
   std::vector<uint8_t> rgba;

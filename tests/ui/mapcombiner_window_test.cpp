@@ -90,6 +90,20 @@ TEST_F(MapCombinerWindowTest, LowerLevelsGoWithPackagesAndCompressionWithGeoTiff
   EXPECT_TRUE(window.ResultLabel->text().startsWith("Cannot open file")) << window.ResultLabel->text().toStdString();
 }
 
+TEST_F(MapCombinerWindowTest, AnOutputThatIsTheProjectIsRefusedWithTheReasonAndTheProjectKept) {
+  const std::string project = "[Zoom]\r\nZoom=13\r\n[XY]\r\nMinX=2412\r\nMinY=3080\r\nMaxX=2413\r\nMaxY=3080\r\n";
+  qm::WriteFileAtomic(dir.File("tiny.qmtp"), project);
+  window.ProjectEdit->setText(QString::fromStdString(dir.File("tiny.qmtp")));
+  window.FormatBox->setCurrentIndex(window.FormatBox->findText("MBTiles package (every level)"));
+  window.OutputEdit->clear();
+  TypeText(window.OutputEdit, QString::fromStdString(dir.File("tiny.qmtp")));
+  RunToEnd();
+  EXPECT_EQ(window.ResultLabel->toolTip().toStdString(),
+            "The output " + dir.File("tiny.qmtp") + " is a file the map is made from; choose another file.");
+  EXPECT_FALSE(window.OpenFolderButton->isEnabled());
+  EXPECT_EQ(qm::ReadWholeFile(dir.File("tiny.qmtp")), project);
+}
+
 TEST_F(MapCombinerWindowTest, AWindowMadeSmallKeepsItsButtonsInsideBelowALongResult) {
   window.show();
   window.ProjectEdit->setText(QString::fromStdString(dir.File(std::string(3, 'x') + "/a-folder-of-maps-with-a-long-name/" +

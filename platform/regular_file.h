@@ -1,8 +1,9 @@
-// Opening the files the server reads for a client or from its command line: regular files up
-// to a size only, so a FIFO, a device or an endless file never blocks or floods a thread.
+// Opening files that come from outside (tiles, a server's image and keys): regular files up to a
+// size only, so a FIFO, a device or an endless file never blocks or floods a thread.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // An open file descriptor with the file's size; closed when destroyed unless released.
@@ -33,6 +34,11 @@ enum class Links { kFollow, kRefuse };
 // reading. Nothing is open when it is missing or unreadable, not a regular file (a link too
 // when links are refused), or larger than maxBytes; `refusal` says which.
 OpenedFile OpenRegularFile(int dirFd, const std::string& name, Links links, uint64_t maxBytes, OpenRefusal& refusal);
+
+// The whole content of a regular file of at most maxBytes, read from the descriptor that was
+// checked; nothing when it is refused (refusal says why) or cannot be read (refusal kNone).
+std::optional<std::string> ReadRegularFile(const std::string& path, Links links, uint64_t maxBytes,
+                                           OpenRefusal& refusal);
 
 // The whole content of a regular file of at most maxBytes (links followed); throws
 // std::runtime_error naming the file and what is wrong with it.

@@ -1,6 +1,6 @@
 // Regular files opened without blocking and checked on the open descriptor, so what is read is
 // what was checked.
-#include "demo/regular_file.h"
+#include "platform/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,9 +53,28 @@ OpenedFile OpenRegularFile(int dirFd, const std::string& name, Links links, uint
   return OpenedFile(file.Release(), static_cast<uint64_t>(status.st_size));
 }
 
+std::optional<std::string> ReadRegularFile(const std::string& path, Links links, uint64_t maxBytes,
+                                           OpenRefusal& refusal) {
+  const OpenedFile file = OpenRegularFile(AT_FDCWD, path, links, maxBytes, refusal);
+  if (!file.IsOpen()) return std::nullopt;
+  // Read to the end rather than to the size seen: the file may grow meanwhile; the cap holds.
+  std::string content;
+  content.reserve(file.Size());
+  char buffer[65536];
+  while (content.size() <= maxBytes) {
+    const ssize_t n = read(file.Fd(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) return content;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  refusal = OpenRefusal::kTooLarge;
+  return std::nullopt;
+}
+
 std::string ReadSmallRegularFile(const std::string& path, uint64_t maxBytes) {
   OpenRefusal refusal = OpenRefusal::kNone;
-  const OpenedFile file = OpenRegularFile(AT_FDCWD, path, Links::kFollow, maxBytes, refusal);
+  std::optional<std::string> content = ReadRegularFile(path, Links::kFollow, maxBytes, refusal);
   switch (refusal) {
     case OpenRefusal::kMissing:
     case OpenRefusal::kNoDescriptor: throw std::runtime_error("Cannot open file " + path);
@@ -64,14 +83,6 @@ std::string ReadSmallRegularFile(const std::string& path, uint64_t maxBytes) {
       throw std::runtime_error(path + " is larger than " + std::to_string(maxBytes) + " bytes");
     case OpenRefusal::kNone: break;
   }
-  // Read to the end rather than to the size seen: the file may change meanwhile; the cap holds.
-  std::string content;
-  char buffer[16384];
-  ssize_t n;
-  while ((n = read(file.Fd(), buffer, sizeof buffer)) > 0 && content.size() <= maxBytes) {
-    content.append(buffer, static_cast<size_t>(n));
-  }
-  if (n < 0) throw std::runtime_error("Cannot read file " + path);
-  if (content.size() > maxBytes) throw std::runtime_error(path + " is larger than " + std::to_string(maxBytes) + " bytes");
-  return content;
+  if (!content) throw std::runtime_error("Cannot read file " + path);
+  return std::move(*content);
 }
