@@ -163,7 +163,40 @@ TEST_F(LevelSets, ASetEditedByHandIsRefusedAndLeftAsItWas) {
   EXPECT_NE(refusal([&] { qm::IniFile(setFile).WriteString("LevelSet", "LastZoom", "9"); }, false)
                 .find("are not two levels of the tile grid"),
             std::string::npos);
+  // Keys as a hand edit leaves them: said with the key and its value as written.
+  const auto edited = [&](const std::string& from, const std::string& to) {
+    return [&, from, to] {
+      std::string text = written;
+      text.replace(text.find(from), from.size(), to);
+      qm::WriteFileAtomic(setFile, text);
+    };
+  };
+  EXPECT_NE(refusal(edited("LastZoom=13", "LastZoom=4294967306"), false)
+                .find("its LastZoom \"4294967306\" is not a zoom level of the tile grid (0 to 30)"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("FirstZoom=11", "FirstZoom=-1"), false).find("its FirstZoom \"-1\" is not a zoom level"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("LastZoom=13\r\n", "LastZoom=13\r\nlastzoom=14\r\n"))
+                .find("its key [LevelSet] lastzoom is written twice"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("TaskName=city.qmtp\r\n", ""), false).find("its key [LevelSet] TaskName is missing"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("[Finished]\r\nZ11=1", "[Finished]\r\nZ11=2")).find("its mark [Finished] Z11=2 is not 1"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("[Finished]\r\n", "[Finished]\r\nZ14=1\r\n")).find("[Finished] Z14 names no level of the set"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("Z12=city_z12.qmtp", "Z12=city_z12.qmtp\r\nZ1=city_z01.qmtp"))
+                .find("[Levels] Z1 names no level of the set"),
+            std::string::npos);
   EXPECT_EQ(server.RequestCount(), asked);
+
+  // A byte order mark and LF line ends change no key: the set continues as it was.
+  std::string plain = "\xEF\xBB\xBF" + written;
+  for (size_t at; (at = plain.find("\r\n")) != std::string::npos;) plain.erase(at, 1);
+  qm::WriteFileAtomic(setFile, plain);
+  ControllerRig rig(dir, server);
+  EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Resume(setFile), Outcome::kAlreadyComplete)
+      << (rig.view.messages.empty() ? "" : rig.view.messages.back());
 }
 
 TEST_F(LevelSets, ASetOfOtherFieldsReplacesTheOldOneOfItsName) {
