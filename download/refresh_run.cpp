@@ -66,6 +66,7 @@ std::optional<AreaCover> ShapeCoverOf(const std::string& projectFile, const Proj
 
 RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::time_t now)
     : projectFile_(std::move(projectFile)), settings_(std::move(settings)), now_(now) {
+  lock_ = qm::RunLock::Take(projectFile_);
   try {
     area_ = ReadProjectArea(projectFile_);
   } catch (const ProjectAreaError& e) {

@@ -17,6 +17,7 @@
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
+#include "platform/run_lock.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ VerifyCounts& VerifyCounts::operator+=(const VerifyCounts& o) {
 
 VerifyReport VerifyProject(const std::string& projectFile, const std::string& tileServer,
                            const VerifyProgress& progress) {
+  const qm::RunLock lock = qm::RunLock::Take(projectFile);
   GDALAllRegister();  // the decoders of every image format a tile may come in
   const ProjectArea area = ReadProjectArea(projectFile);
   if (!qm::DirectoryExists(area.tileFolder)) {
