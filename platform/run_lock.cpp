@@ -25,7 +25,7 @@ constexpr int kOpenRounds = 16;
 constexpr int kIdReads = 50;
 
 std::string NotALockFileText(const std::string& lockFile) {
-  return "The lock file " + lockFile + " is not a plain file (a link, a pipe or a device): remove it and start again";
+  return "The lock file " + lockFile + " is not a plain file (a folder, a link, a pipe or a device): remove it and start again";
 }
 
 // Opens the lock file for writing, creating it; refuses anything but a plain file of one name,
