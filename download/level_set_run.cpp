@@ -80,14 +80,15 @@ bool LevelSetRun::LockSet() {
 }
 
 LevelSetRun::Outcome LevelSetRun::Ended(Outcome outcome) {
-  if (outcome != Outcome::kRunning) LetGo(outcome == Outcome::kRefused);
+  if (outcome != Outcome::kRunning) LetGo();
   return outcome;
 }
 
-// A folder made for a set that did not start goes again, as the controller's own does.
-void LevelSetRun::LetGo(bool refused) {
+// A folder made for a set that did not start goes again, as the controller's own does (once a level
+// ran, it holds the level's files and stays).
+void LevelSetRun::LetGo() {
   setLock_.Release();
-  if (refused && madeFolder_) ::rmdir(qm::ExtractFilePath(setFile_).c_str());
+  if (madeFolder_) ::rmdir(qm::ExtractFilePath(setFile_).c_str());
   madeFolder_ = false;
 }
 
@@ -165,7 +166,7 @@ void LevelSetRun::Tick() {
 
 bool LevelSetRun::LevelEnded(bool stopWanted) {
   const bool goesOn = NextLevel(stopWanted);
-  if (!goesOn) LetGo(false);
+  if (!goesOn) LetGo();
   return goesOn;
 }
 

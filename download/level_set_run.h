@@ -48,7 +48,7 @@ class LevelSetRun {
   Outcome StartSet(const StartInputs& fields);
   bool LockSet();
   Outcome Ended(Outcome outcome);
-  void LetGo(bool refused);
+  void LetGo();
   bool NextLevel(bool stopWanted);
   bool StartLevel(int32_t zoom);
   bool RecordFinished();
@@ -63,7 +63,7 @@ class LevelSetRun {
   std::vector<int64_t> levelTiles_;  // estimated tiles of each level, coarsest first
   bool setWritten_ = false;          // the set file names this run's set
   qm::RunLock setLock_;              // the set's, while its levels run
-  bool madeFolder_ = false;          // the folder was made for this run's lock
+  bool madeFolder_ = false;          // made by this run, for the set's lock
   int32_t zoom_ = -1;                // the level in hand
   DownloadEnd end_ = DownloadEnd::kStopped;
   TileCounts runCounts_;             // levels ended in this run; failed: lines added to failed lists

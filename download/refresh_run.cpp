@@ -66,12 +66,13 @@ std::optional<AreaCover> ShapeCoverOf(const std::string& projectFile, const Proj
 
 RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::time_t now)
     : projectFile_(std::move(projectFile)), settings_(std::move(settings)), now_(now) {
-  lock_ = qm::RunLock::Take(projectFile_);
   try {
     area_ = ReadProjectArea(projectFile_);
   } catch (const ProjectAreaError& e) {
     throw RefreshRefused(e.what());
   }
+  // Read first, so that a project that is not there is said to be missing.
+  lock_ = qm::RunLock::Take(projectFile_);
   if (!qm::DirectoryExists(area_.tileFolder)) {
     throw RefreshRefused("The tile folder " + area_.tileFolder + " of " + projectFile_ +
                          " is gone: there are no tiles to refresh.");

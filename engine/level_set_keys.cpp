@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -77,11 +78,14 @@ std::optional<std::string> ZoomProblem(const qm::IniFile& file, const char* key)
          std::to_string(kMaxGridZoom) + ")";
 }
 
-// "Z09" (any case) for a level of the set; the zoom levels come checked.
+// "Z09" (any case) for a level of the set.
 bool NamesLevel(const std::string& key, int32_t first, int32_t last) {
-  if (key.size() != 3 || (key[0] != 'Z' && key[0] != 'z')) return false;
-  const std::optional<int32_t> zoom = qm::IntegerFromText(key.substr(1));
-  return key[1] >= '0' && key[1] <= '9' && zoom && *zoom >= first && *zoom <= last;
+  for (int32_t zoom = first; zoom <= last; ++zoom) {
+    char name[8];
+    std::snprintf(name, sizeof name, "z%02d", static_cast<int>(zoom));
+    if (Lowered(key) == name) return true;
+  }
+  return false;
 }
 
 std::optional<std::string> MarkProblem(const qm::IniFile& file, const char* section, int32_t first, int32_t last) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -33,11 +34,9 @@ std::string NotALockFileText(const std::string& lockFile) {
 int OpenLockFile(const std::string& lockFile) {
   struct stat st {};
   if (::lstat(lockFile.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw FileError(NotALockFileText(lockFile));
+  // A link put in its place after the look above makes the open fail rather than follow it.
   const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (errno == ELOOP) throw FileError(NotALockFileText(lockFile));
-    throw FileError(CannotCreateFileText(lockFile));
-  }
+  if (fd < 0) throw FileError(CannotCreateFileText(lockFile));
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
     ::close(fd);
     throw FileError(NotALockFileText(lockFile));
@@ -55,8 +54,8 @@ bool StillNamed(int fd, const std::string& lockFile) {
 // The digits of the holder's id, never any other byte of the file.
 std::string HolderId(int fd) {
   for (int read = 0; read < kIdReads; ++read) {
-    char text[24] = {};
-    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    std::array<char, 24> text{};
+    const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
     std::string digits;
     for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i) digits += text[i];
     if (!digits.empty()) return digits;

@@ -188,6 +188,10 @@ TEST_F(LevelSets, ASetEditedByHandIsRefusedAndLeftAsItWas) {
   EXPECT_NE(refusal(edited("Z12=city_z12.qmtp", "Z12=city_z12.qmtp\r\nZ1=city_z01.qmtp"))
                 .find("[Levels] Z1 names no level of the set"),
             std::string::npos);
+  EXPECT_NE(refusal(edited("[Finished]", "[AreaShape]\r\nFile=city_area.geojson\r\nSource=x\r\nBuffer=-5\r\n\r\n[Finished]"),
+                    false)
+                .find("its buffer \"-5\" is not a number of metres from 0 to 100,000"),
+            std::string::npos);
   EXPECT_EQ(server.RequestCount(), asked);
 
   // A byte order mark and LF line ends change no key: the set continues as it was.
@@ -197,6 +201,22 @@ TEST_F(LevelSets, ASetEditedByHandIsRefusedAndLeftAsItWas) {
   ControllerRig rig(dir, server);
   EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Resume(setFile), Outcome::kAlreadyComplete)
       << (rig.view.messages.empty() ? "" : rig.view.messages.back());
+}
+
+// A set refused before its first level runs leaves no folder it made, and the one it found.
+TEST_F(LevelSets, ASetRefusedBeforeItsFirstLevelLeavesTheFolderAsItWas) {
+  ControllerRig rig(dir, server);
+  StartInputs world = in;
+  world.LeftLongitude = "-179.9", world.RightLongitude = "179.9", world.TopLatitude = "80", world.BottomLatitude = "-80";
+  for (const bool existed : {false, true}) {
+    if (existed) ASSERT_TRUE(qm::CreateDirectory(in.Folder));
+    EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Start(world, {16, 17}), Outcome::kRefused);
+    EXPECT_EQ(qm::DirectoryExists(in.Folder), existed);
+    ASSERT_FALSE(rig.view.messages.empty());
+    EXPECT_EQ(rig.view.messages.back().rfind("Zoom level 16: ", 0), 0u) << rig.view.messages.back();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(in.Folder));
+  EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST_F(LevelSets, ASetOfOtherFieldsReplacesTheOldOneOfItsName) {

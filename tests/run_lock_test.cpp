@@ -1,7 +1,8 @@
 // One run at a time on a project or a level set, between real processes: while quillmere-cli
 // downloads a set, every other run on the set or its level is refused before it writes anything;
-// once the holder is killed, the next run goes ahead. A lock file planted as a link or a pipe is
-// refused without being followed or waited on.
+// once the holder is killed, the next run goes ahead. A lock file planted as a link, a pipe or a
+// second name of another file is refused without being followed, waited on or written.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,12 +99,24 @@ TEST_F(RunLocks, EveryOtherRunOnAHeldSetOrLevelIsRefusedAndAKilledHolderBlocksNo
   for (const std::string& name : NamesIn(in.Folder)) EXPECT_FALSE(name.ends_with(".lock")) << name;
 }
 
-TEST_F(RunLocks, ALockFilePlantedAsALinkOrAPipeIsRefusedUntouched) {
+TEST_F(RunLocks, TheRefusalNamesTheHolderAndAPlantedLockFileIsRefusedUntouched) {
   ASSERT_EQ(qmtest::RunProgram(StartSet(), dir.Path()).status, 0);
   const std::string level = Maps("city_z13.qmtp");
   const std::string target = dir.File("elsewhere.txt");
   qm::WriteFileAtomic(target, "not a lock");
   const std::string lockFile = qm::LockFileOf(level);
+  {
+    // The refusal names the process the lock file names, digit for digit.
+    const qm::RunLock held = qm::RunLock::Take(level);
+    const int fd = ::open(lockFile.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(qm::WriteAll(fd, "1023456789" + std::string(40, ' ') + "\n"));
+    ::close(fd);
+    const qmtest::ProgramOutput refused = qmtest::RunProgram(Cli({"resume", level}), dir.Path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(level + " is being downloaded by another process (1023456789)"), std::string::npos)
+        << refused.err;
+  }
   for (const auto& plant : std::vector<std::function<void()>>{
            [&] { std::filesystem::create_symlink(target, lockFile); },
            [&] { ASSERT_EQ(::mkfifo(lockFile.c_str(), 0600), 0); },

@@ -119,6 +119,14 @@ TEST_F(ShapeDownload, AStoppedDownloadContinuesFromItsAreaFileAndAsksNoFinishedT
   ASSERT_GE(rig.view.messages.size(), 2u);
   EXPECT_NE(rig.view.messages[rig.view.messages.size() - 2].find("was changed since the task"), std::string::npos);
 
+  // Another shape under the same name is another task: it starts anew.
+  qm::WriteFileAtomic(dir.File("triangle.geojson"),
+                      R"({"type": "Polygon", "coordinates": [[[10.05, 45.05], [10.15, 45.05], [10.1, 45.15], [10.05, 45.05]]]})");
+  const auto triangle = TaskAreaFromFile(dir.File("triangle.geojson"), 0);
+  rig.controller.UseArea(triangle);
+  EXPECT_FALSE(rig.StartResumesAndEnds(in));
+  EXPECT_EQ(qm::ReadWholeFile(in.Folder + "/park_area.geojson"), triangle->geoJson);
+
   // The same fields without the area are another task: it starts anew.
   rig.controller.UseArea(nullptr);
   EXPECT_FALSE(rig.StartResumesAndEnds(in));

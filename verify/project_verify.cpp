@@ -78,9 +78,10 @@ VerifyCounts& VerifyCounts::operator+=(const VerifyCounts& o) {
 
 VerifyReport VerifyProject(const std::string& projectFile, const std::string& tileServer,
                            const VerifyProgress& progress) {
-  const qm::RunLock lock = qm::RunLock::Take(projectFile);
   GDALAllRegister();  // the decoders of every image format a tile may come in
   const ProjectArea area = ReadProjectArea(projectFile);
+  // Read first, so that a project that is not there is said to be missing.
+  const qm::RunLock lock = qm::RunLock::Take(projectFile);
   if (!qm::DirectoryExists(area.tileFolder)) {
     throw qm::FileError("The tile folder " + area.tileFolder + " of " + projectFile + " is gone.");
   }

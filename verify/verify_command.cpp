@@ -26,10 +26,10 @@ int RunVerify(const std::string& file, const VerifyOptions& options) {
     const std::string tileServer = ReadServerInUse(options.configFile, options.server).tileServer;
     // Whole paths in the list, so that redownload finds the tiles from any folder.
     const std::string whole = qm::AbsolutePath(file);
-    // A set is held for the whole check, each level by its own check.
-    const qm::RunLock setLock = whole.ends_with(".qmset") ? qm::RunLock::Take(whole) : qm::RunLock();
     const auto projects = ProjectFilesOf(whole);
     if (const auto* reason = std::get_if<std::string>(&projects)) throw ProjectAreaError(*reason);
+    // A set is held for the whole check, each level by its own check.
+    const qm::RunLock setLock = whole.ends_with(".qmset") ? qm::RunLock::Take(whole) : qm::RunLock();
     for (const std::string& project : std::get<std::vector<std::string>>(projects)) {
       const VerifyReport report = VerifyProject(project, tileServer);
       listed += report.counts.Listed();
