@@ -216,6 +216,11 @@ TEST_F(LevelSets, ASetRefusedBeforeItsFirstLevelLeavesTheFolderAsItWas) {
     EXPECT_EQ(rig.view.messages.back().rfind("Zoom level 16: ", 0), 0u) << rig.view.messages.back();
   }
   EXPECT_TRUE(std::filesystem::is_empty(in.Folder));
+  // A folder that cannot be made holds no set to lock: the first level says why it cannot start.
+  StartInputs nowhere = in;
+  nowhere.Folder = dir.File("no/such/folder");
+  EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Start(nowhere, kLevels), Outcome::kRefused);
+  EXPECT_EQ(rig.view.messages.back(), "Create directory " + nowhere.Folder + " Failed.");
   EXPECT_EQ(server.RequestCount(), 0u);
 }
 

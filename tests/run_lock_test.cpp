@@ -68,6 +68,7 @@ TEST_F(RunLocks, EveryOtherRunOnAHeldSetOrLevelIsRefusedAndAKilledHolderBlocksNo
   const std::string set = Maps("city.qmset"), level = Maps("city_z12.qmtp");
   // The set file is written once its first level runs.
   ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(60)) && AwaitFile(set));
+  qm::WriteFileAtomic(Maps("city_z12_refresh_failed.ftl"), "");  // as an earlier refresh leaves it
   const std::set<std::string> before = NamesIn(in.Folder);
 
   const std::string busy = " is being downloaded by another process (" + std::to_string(holder) + ")";
@@ -78,6 +79,7 @@ TEST_F(RunLocks, EveryOtherRunOnAHeldSetOrLevelIsRefusedAndAKilledHolderBlocksNo
       {Cli({"refresh", level}), level},
       {Cli({"refresh", set}), set},
       {Cli({"redownload", Maps("city_z12_failed.ftl"), "--folder", in.Folder}), level},
+      {Cli({"redownload", Maps("city_z12_refresh_failed.ftl"), "--folder", in.Folder}), level},
 #ifdef QUILLMERE_CLI_VERIFY_TEST
       {Cli({"verify", level}), level},
       {Cli({"verify", set}), set},

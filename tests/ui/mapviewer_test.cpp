@@ -450,7 +450,7 @@ TEST(MapViewerShape, LeavesTilesOutsideTheAreaUnmarkedAndCountsOnlyThoseInside) 
   qm::IniFile(projectFile).WriteStrings(kAreaSection, {{"Tiles", "4"}, {"Digest", AreaDigest(shape)}});
   EXPECT_TRUE(window.OpenProject(projectFile));
   const std::string changed = "The area file " + areaFile + " was changed since the task " + projectFile;
-  qm::IniFile(projectFile).WriteString(kAreaSection, "Tiles", "5");
+  qm::IniFile(projectFile).WriteString(kAreaSection, "Tiles", "0");
   EXPECT_FALSE(window.OpenProject(projectFile));
   qm::IniFile(projectFile).WriteString(kAreaSection, "Tiles", "4");
   qm::WriteFileAtomic(areaFile, shape + " ");
