@@ -1,6 +1,8 @@
 // Level sets on the download controller against the local test server: the levels run from the
 // coarsest and the figures cover them all; stop and continue ask every tile once; a set file
 // edited by hand is refused and left as it was.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "download/level_set_run.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
+#include "platform/run_lock.h"
 #include "tests/support/controller_fixture.h"
 
 namespace {
@@ -48,12 +51,24 @@ struct LevelSets : ::testing::Test {
 
 TEST_F(LevelSets, TheLevelsRunFromTheCoarsestAndTheSetCoversThemAll) {
   ControllerRig rig(dir, server);
+  {
+    // Held by another run, the set does not start, though none of its levels is held.
+    ASSERT_TRUE(qm::CreateDirectory(in.Folder));
+    const qm::RunLock other = qm::RunLock::Take(setFile);
+    EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Start(in, kLevels), Outcome::kRefused);
+    EXPECT_EQ(rig.view.messages, std::vector<std::string>{setFile + " is being downloaded by another process (" +
+                                                          std::to_string(::getpid()) + ")"});
+    EXPECT_EQ(server.RequestCount(), 0u);
+    rig.view.messages.clear();
+  }
   LevelSetRun run(rig.controller, rig.view);
   ASSERT_EQ(run.Start(in, kLevels), Outcome::kRunning);
   std::vector<std::string> levels{run.LevelText()};
   for (int level = 0; level < kLevels.LevelCount() && rig.RunToEnd() && run.LevelEnded(false); ++level) {
     levels.push_back(run.LevelText());
+    EXPECT_THROW(qm::RunLock::Take(setFile), qm::InUseError) << "held from level to level";
   }
+  EXPECT_NO_THROW(qm::RunLock::Take(setFile)) << "let go when the set ends, not when the run is forgotten";
   EXPECT_EQ(levels, (std::vector<std::string>{"level 1 of 3, zoom 11", "level 2 of 3, zoom 12", "level 3 of 3, zoom 13"}));
   EXPECT_EQ(run.End(), DownloadEnd::kComplete);
   EXPECT_EQ(rig.view.messages, std::vector<std::string>(3, "Task stoped!" + std::string(20, ' ')));
