@@ -24,10 +24,12 @@
 #include "engine/Unitclasstask.h"
 #include "engine/area_input.h"
 #include "engine/level_set.h"
+#include "engine/list_owner.h"
 #include "engine/saved_servers.h"
 #include "engine/project_loader.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
+#include "platform/run_lock.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -245,6 +247,14 @@ int RunRedownload(const std::string& listFile, const std::string& folder, const 
   try {
     server = ReadServerInUse(options.configFile, options.server);
   } catch (const ServerRefused& e) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
+    return kExitRefusedInput;
+  }
+  // The project the list belongs to is held as a download of it would hold it.
+  std::vector<qm::RunLock> locks;
+  try {
+    for (const std::string& project : ProjectsOfList(absoluteList)) locks.push_back(qm::RunLock::Take(project));
+  } catch (const qm::InUseError& e) {
     std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
     return kExitRefusedInput;
   }

@@ -158,8 +158,13 @@ int RunRefresh(const std::string& file, std::optional<int> olderThanDays, const 
   settings.pauses = options.pauses;
   settings.blankPath = qm::DataFolder() + "blankimg" + qm::kPathSeparator + "blank.jpg";
   try {
+    // A set is held for the whole refresh, each level by its own run.
+    const qm::RunLock setLock = whole.ends_with(".qmset") ? qm::RunLock::Take(whole) : qm::RunLock();
     SetRefreshRecord record(whole.ends_with(".qmset") ? whole : "", olderThanDays);
     return RefreshAll(std::get<std::vector<std::string>>(projects), settings, options, record);
+  } catch (const qm::InUseError& e) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
+    return kExitRefusedInput;
   } catch (const qm::FileError& e) {
     std::fprintf(stderr, "quillmere-cli: %s\n", qm::ErrorBoxText(e.what()).c_str());
     return kExitFileError;

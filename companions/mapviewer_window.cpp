@@ -255,6 +255,7 @@ bool MapViewerWindow::OpenLevels(std::vector<mapview::SetLevel> levels, const st
     Warn(QString::fromStdString(e.what()));
     return false;
   }
+  if (!ApplyShape(*coarsest, levels.front(), file)) return false;
   fetch_.Stop();
   verify_.Stop();  // its end finds no level of its project and marks nothing
   map_->SetStates(nullptr);
@@ -263,7 +264,6 @@ bool MapViewerWindow::OpenLevels(std::vector<mapview::SetLevel> levels, const st
   openedFile_ = file;
   for (mapview::SetLevel& place : levels) levels_.push_back({std::move(place), nullptr});
   levels_.front().session = std::move(coarsest);
-  ApplyShape(*levels_.front().session, levels_.front().place);
   levels_.front().session->StartSurvey();
   setName_ = setName;
   FillPicker();
@@ -277,8 +277,12 @@ ViewerSession* MapViewerWindow::LevelSession(size_t index) {
   Level& level = levels_[index];
   if (level.session || level.refused) return level.session.get();
   try {
-    level.session = std::make_unique<ViewerSession>(level.place.projectFile, level.place.area, blankBytes_);
-    ApplyShape(*level.session, level.place);
+    auto session = std::make_unique<ViewerSession>(level.place.projectFile, level.place.area, blankBytes_);
+    if (!ApplyShape(*session, level.place, openedFile_)) {
+      level.refused = true;
+      return nullptr;
+    }
+    level.session = std::move(session);
     level.session->StartSurvey();
   } catch (const std::exception& e) {
     level.refused = true;
@@ -506,13 +510,17 @@ void MapViewerWindow::FetchEnded(const QString& summary) {
   UpdateLegend();
 }
 
-void MapViewerWindow::ApplyShape(ViewerSession& session, const mapview::SetLevel& place) {
+// A level whose area file is gone, unreadable or changed since its download is not shown: its
+// tiles inside the area could no longer be told from those outside.
+bool MapViewerWindow::ApplyShape(ViewerSession& session, const mapview::SetLevel& place, const std::string& openedFile) {
   try {
-    if (const std::optional<ViewerShape> shape = ShapeOfLevel(place, openedFile_)) {
+    if (const std::optional<ViewerShape> shape = ShapeOfLevel(place, openedFile)) {
       session.SetShape(shape->cover, shape->outline);
     }
+    return true;
   } catch (const std::exception& e) {
-    Warn(QString::fromStdString(e.what()) + " The whole rectangle is shown.");
+    Warn(QString::fromStdString(e.what()));
+    return false;
   }
 }
 

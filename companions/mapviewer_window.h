@@ -73,7 +73,7 @@ class MapViewerWindow : public QMainWindow {
   void VerifyEnded(const std::optional<VerifyReport>& report, const QString& failure);
   void SelectVerifyListed();
   // The level's shaped area, when its project names one, before its survey starts.
-  void ApplyShape(ViewerSession& session, const mapview::SetLevel& place);
+  bool ApplyShape(ViewerSession& session, const mapview::SetLevel& place, const std::string& openedFile);
   std::string OpenFolder() const;
   void Warn(const QString& text);
 

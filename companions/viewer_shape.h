@@ -16,5 +16,5 @@ struct ViewerShape {
 
 // The area that the level's project names, or, for a level of a set whose download has not
 // started, the one the set file names; nothing for a rectangle's task. Throws ShapeError when
-// the area file is gone or cannot be read.
+// the area file is gone or cannot be read, or is not the one the level was made with.
 std::optional<ViewerShape> ShapeOfLevel(const mapview::SetLevel& level, const std::string& openedFile);

@@ -15,6 +15,7 @@
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/program_layout.h"
+#include "platform/run_lock.h"
 #include "platform/ini_file.h"
 #include "platform/text_format.h"
 
@@ -87,7 +88,17 @@ void DownloadController::Start(const StartInputs& inputs) {
   const bool folderExisted = qm::DirectoryExists(inputs.Folder);
   std::optional<TDownParams> params = ValidatedParams(inputs);
   if (!params) return;
-  if (!params->Resume && !ConfirmedLargeDownload(inputs, folderExisted)) return;
+  // Held from here to the end of the download; let go on every way out before it starts.
+  qm::RunLock lock;
+  if (!Locked(params->SavePath + params->TaskName, lock)) return;
+  params->Resume = ProjectMatches(inputs, params->SavePath, params->TaskName, params->Zoom) &&
+                   SameAreaAs(params->SavePath + params->TaskName, area_ ? &area_->geoJson : nullptr);
+  if (!params->Resume && !ConfirmedLargeDownload(inputs)) {
+    // A folder that Start's checks created for the task goes again, its lock file first.
+    lock.Release();
+    if (!folderExisted) ::rmdir(inputs.Folder.c_str());
+    return;
+  }
   currentParams_ = std::make_shared<TDownParams>(*params);
   const bool tileDirExisted = qm::DirectoryExists(params->SavePath + TaskStem(params->TaskName));
   std::unique_ptr<TDownTask> previousTask = std::move(currentTask_);
@@ -99,6 +110,7 @@ void DownloadController::Start(const StartInputs& inputs) {
   try {
     if (!WriteTaskFilesAndLoadViews()) {
       // Cancelled while the tile list was written: everything is as it was before Start.
+      lock.Release();
       if (!tileDirExisted) ::rmdir(currentTask_->TileDir.c_str());
       if (!folderExisted) ::rmdir(inputs.Folder.c_str());
       currentTask_ = std::move(previousTask);
@@ -110,6 +122,7 @@ void DownloadController::Start(const StartInputs& inputs) {
     return;
   }
   RecordLastProject(configFileName_, currentTask_->ProjectFile());
+  runLock_ = std::move(lock);
   view_.SetTotalLabel("Total images: " + std::to_string(currentTask_->TotalCount));
   SetCaption("Stop");
   running_ = true;
@@ -127,9 +140,8 @@ void DownloadController::Start(const StartInputs& inputs) {
   view_.SetTimerEnabled(true);
 }
 
-// A new task of many tiles (or a very large tile list) goes ahead only when the user agrees; a
-// folder that Start's checks created for it is removed again when the user does not.
-bool DownloadController::ConfirmedLargeDownload(const StartInputs& in, bool folderExisted) {
+// A new task of many tiles (or a very large tile list) goes ahead only when the user agrees.
+bool DownloadController::ConfirmedLargeDownload(const StartInputs& in) {
   const AreaEstimateOrReason area =
       EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom);
   if (!area.estimate) return true;  // the task's own checks speak for it
@@ -144,9 +156,7 @@ bool DownloadController::ConfirmedLargeDownload(const StartInputs& in, bool fold
   // An area beyond one task's limit is refused by the task itself: nothing to ask.
   if (e.tiles > kMaxTaskTiles) return true;
   if (e.tiles <= kConfirmTiles && e.listBytes <= kConfirmListBytes) return true;
-  if (view_.ConfirmLargeDownload("This area holds " + EstimateText(e) + ".\n\nStart the download?")) return true;
-  if (!folderExisted) ::rmdir(in.Folder.c_str());
-  return false;
+  return view_.ConfirmLargeDownload("This area holds " + EstimateText(e) + ".\n\nStart the download?");
 }
 
 // Reads the settings and checks the fields in their fixed order; shows the first failure.
@@ -221,8 +231,21 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
   p.MapsType = 4;
   p.TaskName = WithProjectExtension(in.TaskName);
   p.Area = area_;
-  p.Resume = ProjectMatches(in, p.SavePath, p.TaskName, *zoom) && SameAreaAs(p.SavePath + p.TaskName, area_ ? &area_->geoJson : nullptr);
   return p;
+}
+
+// Another run on the same project (in this process or another) refuses this one before it writes
+// anything; so does a lock file that cannot be made.
+bool DownloadController::Locked(const std::string& projectFile, qm::RunLock& lock) {
+  try {
+    lock = qm::RunLock::Take(projectFile);
+    return true;
+  } catch (const qm::InUseError& e) {
+    view_.ShowMessage(e.what());
+  } catch (const qm::FileError& e) {
+    view_.ShowError(e.what());
+  }
+  return false;
 }
 
 // Settings that would fail every tile are refused before anything else: a malformed URL
@@ -391,6 +414,7 @@ void DownloadController::EndDownload(bool showMessage) {
   UpdateProgress();
   lastEnd_ = EndOfDownload();
   for (int i = 0; i < ThreadCount(); ++i) downThreads_[i].reset();
+  runLock_.Release();
   running_ = false;
   SetCaption("Start");
   view_.StatusChanged();

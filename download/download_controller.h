@@ -16,6 +16,7 @@
 #include "download/worker_host.h"
 #include "download/working_copy.h"
 #include "engine/Unitclasstask.h"
+#include "platform/run_lock.h"
 #include "platform/ui_bridge.h"
 
 // The texts of the main window's fields as the user typed them.
@@ -88,10 +89,11 @@ class DownloadController : public WorkerHost {
   void Start(const StartInputs& inputs);
   void Stop();
   std::optional<TDownParams> ValidatedParams(const StartInputs& inputs);
+  bool Locked(const std::string& projectFile, qm::RunLock& lock);
   bool BuildTask(std::shared_ptr<TDownParams> params);
   bool WriteTaskFilesAndLoadViews();
   void StartWorkers();
-  bool ConfirmedLargeDownload(const StartInputs& inputs, bool folderExisted);
+  bool ConfirmedLargeDownload(const StartInputs& inputs);
   bool SettingsRefused(const TDownParams& params);
   void UpdateProgress();
   DownloadEnd EndOfDownload() const;
@@ -121,6 +123,7 @@ class DownloadController : public WorkerHost {
   bool endBoxShown_ = true;
   std::string serverName_;
   std::shared_ptr<const TaskArea> area_;
+  qm::RunLock runLock_;  // the project's, from Start to the end of the download
   DownloadProgress progress_;
   std::optional<DownloadEnd> lastEnd_;
   int64_t failedListed_ = 0;

@@ -1,6 +1,8 @@
 // The levels of a set, one ordinary download after another.
 #include "download/level_set_run.h"
 
+#include <unistd.h>
+
 #include "engine/Unitclasstask.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -21,6 +23,9 @@ LevelSetRun::Outcome LevelSetRun::Start(const StartInputs& fields, ZoomRange zoo
   LevelSet wanted{fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude,
                   fields.Folder, fields.TaskName, zooms, {}, std::nullopt, controller_.Area()};
   setFile_ = fields.Folder.empty() ? "" : qm::WithTrailingSeparator(fields.Folder) + LevelSetFileName(fields.TaskName);
+  // The set's lock lives in its folder: one that Start would make is made now.
+  madeFolder_ = !fields.Folder.empty() && !qm::DirectoryExists(fields.Folder) && qm::CreateDirectory(fields.Folder);
+  if (!LockSet()) return Outcome::kRefused;
   // Another set of the same name is replaced, as a single task of other fields is; the same set
   // continues only when its file still tells the truth about its levels.
   if (!setFile_.empty() && qm::FileExists(setFile_)) {
@@ -28,33 +33,63 @@ LevelSetRun::Outcome LevelSetRun::Start(const StartInputs& fields, ZoomRange zoo
     if (existing.SameSetAs(wanted)) {
       if (const auto problem = LevelSetProblem(existing, setFile_)) {
         view_.ShowMessage(*problem);
-        return Outcome::kRefused;
+        return Ended(Outcome::kRefused);
       }
       wanted.finished = existing.finished;
     }
   }
   set_ = std::move(wanted);
-  return StartSet(fields);
+  return Ended(StartSet(fields));
 }
 
 LevelSetRun::Outcome LevelSetRun::Resume(const std::string& setFile) {
+  setFile_ = setFile;
+  if (!LockSet()) return Outcome::kRefused;
   auto existing = ReadLevelSet(setFile);
   if (const auto* reason = std::get_if<std::string>(&existing)) {
     view_.ShowMessage(*reason);
-    return Outcome::kRefused;
+    return Ended(Outcome::kRefused);
   }
   set_ = std::get<LevelSet>(std::move(existing));
-  setFile_ = setFile;
   // The levels are covered by the area the front end read from the set's area file.
   const auto& area = controller_.Area();
   if (set_.area ? !area || area->geoJson != set_.area->geoJson : area != nullptr) {
     view_.ShowMessage("The area of the level set " + setFile + " is not the area in use.");
-    return Outcome::kRefused;
+    return Ended(Outcome::kRefused);
   }
   set_.area = area;
   const StartInputs fields{set_.LeftLongitude, set_.RightLongitude, set_.TopLatitude, set_.BottomLatitude,
                            "", qm::ExtractFilePath(setFile), set_.TaskName};
-  return StartSet(fields);
+  return Ended(StartSet(fields));
+}
+
+// The set is locked for the whole run, each level by the controller as it runs. Without a folder
+// there is no set to guard: the first level's checks say what is wrong.
+bool LevelSetRun::LockSet() {
+  if (setFile_.empty() || !qm::DirectoryExists(qm::ExtractFilePath(setFile_))) return true;
+  try {
+    setLock_ = qm::RunLock::Take(setFile_);
+    return true;
+  } catch (const qm::InUseError& e) {
+    view_.ShowMessage(e.what());
+  } catch (const qm::FileError& e) {
+    view_.ShowError(e.what());
+  }
+  Ended(Outcome::kRefused);
+  return false;
+}
+
+LevelSetRun::Outcome LevelSetRun::Ended(Outcome outcome) {
+  if (outcome != Outcome::kRunning) LetGo();
+  return outcome;
+}
+
+// A folder made for a set that did not start goes again, as the controller's own does (once a level
+// ran, it holds the level's files and stays).
+void LevelSetRun::LetGo() {
+  setLock_.Release();
+  if (madeFolder_) ::rmdir(qm::ExtractFilePath(setFile_).c_str());
+  madeFolder_ = false;
 }
 
 // Levels beyond one task's limit are refused before any level runs, so a set never stops
@@ -130,6 +165,12 @@ void LevelSetRun::Tick() {
 }
 
 bool LevelSetRun::LevelEnded(bool stopWanted) {
+  const bool goesOn = NextLevel(stopWanted);
+  if (!goesOn) LetGo();
+  return goesOn;
+}
+
+bool LevelSetRun::NextLevel(bool stopWanted) {
   Tick();  // the level's last figures, before they join those of ended levels
   const RunSummary level = controller_.Summary();
   runCounts_ += level.run;

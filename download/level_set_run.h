@@ -11,6 +11,7 @@
 
 #include "download/download_controller.h"
 #include "engine/level_set.h"
+#include "platform/run_lock.h"
 
 class LevelSetRun {
  public:
@@ -25,7 +26,8 @@ class LevelSetRun {
   // Continues the set of a set file, its levels in the set file's folder.
   Outcome Resume(const std::string& setFile);
   // To be called once the controller's download has ended: records a complete level and, unless
-  // a stop was asked for, starts the next one. True when a level runs again.
+  // a stop was asked for, starts the next one. True when a level runs again; otherwise the set's
+  // lock is let go.
   bool LevelEnded(bool stopWanted);
   // Once a second while a level runs, after the controller's tick.
   void Tick();
@@ -44,6 +46,10 @@ class LevelSetRun {
 
  private:
   Outcome StartSet(const StartInputs& fields);
+  bool LockSet();
+  Outcome Ended(Outcome outcome);
+  void LetGo();
+  bool NextLevel(bool stopWanted);
   bool StartLevel(int32_t zoom);
   bool RecordFinished();
   int64_t FinishedTiles() const;
@@ -56,6 +62,8 @@ class LevelSetRun {
   std::string setFile_;
   std::vector<int64_t> levelTiles_;  // estimated tiles of each level, coarsest first
   bool setWritten_ = false;          // the set file names this run's set
+  qm::RunLock setLock_;              // the set's, while its levels run
+  bool madeFolder_ = false;          // made by this run, for the set's lock
   int32_t zoom_ = -1;                // the level in hand
   DownloadEnd end_ = DownloadEnd::kStopped;
   TileCounts runCounts_;             // levels ended in this run; failed: lines added to failed lists

@@ -46,11 +46,15 @@ RefreshSettings ReadRefreshSettings(const std::string& configFile, const std::st
 
 namespace {
 
-std::optional<AreaCover> ShapeCoverOf(const std::string& projectFile, int32_t zoom) {
+// The shape's tiles within the project's range; a shape that is not the one the task was made with
+// is refused.
+std::optional<AreaCover> ShapeCoverOf(const std::string& projectFile, const ProjectArea& project) {
   try {
     const std::shared_ptr<const TaskArea> shape = AreaOfProject(projectFile);
     if (!shape) return std::nullopt;
-    return shape->coverAt(zoom);
+    AreaCover cover = shape->coverAt(project.zoom).ClippedTo({project.minX, project.minY, project.maxX, project.maxY});
+    if (const auto changed = ChangedAreaText(projectFile, shape->geoJson, cover.Tiles())) throw RefreshRefused(*changed);
+    return cover;
   } catch (const AreaRefused& e) {
     throw RefreshRefused(e.what());
   } catch (const TaskError& e) {
@@ -67,6 +71,8 @@ RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::t
   } catch (const ProjectAreaError& e) {
     throw RefreshRefused(e.what());
   }
+  // Read first, so that a project that is not there is said to be missing.
+  lock_ = qm::RunLock::Take(projectFile_);
   if (!qm::DirectoryExists(area_.tileFolder)) {
     throw RefreshRefused("The tile folder " + area_.tileFolder + " of " + projectFile_ +
                          " is gone: there are no tiles to refresh.");
@@ -85,7 +91,7 @@ RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::t
   stored_ = StoredTilesOf(area_, olderThan, now_);
   // A shaped task's folder may still hold tiles of an earlier rectangle of the same name: only
   // the shape's tiles are its own.
-  if (const std::optional<AreaCover> inside = ShapeCoverOf(projectFile_, area_.zoom)) {
+  if (const std::optional<AreaCover> inside = ShapeCoverOf(projectFile_, area_)) {
     std::erase_if(stored_, [&inside](const StoredTile& tile) { return !inside->Contains(tile.x, tile.y); });
   }
   if (!continues_) positions_.workers = static_cast<int>(std::clamp<size_t>(stored_.size(), 1, kMaxRefreshWorkers));

@@ -22,6 +22,7 @@
 #include "engine/project_area.h"
 #include "engine/saved_servers.h"
 #include "platform/http_client.h"
+#include "platform/run_lock.h"
 
 // A project that cannot be refreshed; what() is the text for the user.
 class RefreshRefused : public std::runtime_error {
@@ -71,8 +72,9 @@ class RefreshWorker;
 
 class RefreshRun {
  public:
-  // Reads the project and lists its stored tiles. Throws RefreshRefused when the project holds
-  // no download or its tile folder is gone, qm::FileError when the folder cannot be read.
+  // Locks the project, reads it and lists its stored tiles. Throws qm::InUseError when another
+  // run holds the project, RefreshRefused when it holds no download, its tile folder is gone or its
+  // area file is gone or changed, qm::FileError when the folder cannot be read or the lock file made.
   RefreshRun(std::string projectFile, RefreshSettings settings, std::time_t now = std::time(nullptr));
   ~RefreshRun();
   RefreshRun(const RefreshRun&) = delete;
@@ -104,6 +106,7 @@ class RefreshRun {
   RefreshEnd EndOfRun() const;
 
   const std::string projectFile_;
+  qm::RunLock lock_;  // the project's, for the run's whole life
   const RefreshSettings settings_;
   const std::time_t now_;
   ProjectArea area_;

@@ -62,6 +62,9 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
     Cover = std::make_shared<const AreaCover>(params->Area->coverAt(params->Zoom).ClippedTo(RangeOf(*this)));
   }
   const int64_t count = OrderTileCount(OrderOf(*this));
+  // Before the count's own checks: an area file replaced by another shape says so, not that its
+  // tiles are none or too many.
+  if (params->Resume && Cover) CheckAreaUnchanged(count);
   if (count > kMaxTaskTiles) throw TaskError(TooManyTilesText(count));
   if (count < 1 || MinX > MaxX) {
     throw TaskError("The area holds no tiles at zoom " + std::to_string(params->Zoom) + ".");
@@ -77,7 +80,6 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
   CreateTileFolder(TileDir);
 
   if (params->Resume) {
-    if (Cover) CheckAreaUnchanged();
     const qm::IniFile project(ProjectFile());
     const int workers = std::clamp<int32_t>(params->ThreadCount, 0, kResumeSlots);
     for (int i = 0; i < workers; ++i) {
@@ -90,14 +92,8 @@ TDownTask::TDownTask(TDownParams* params) : Params(params) {
 
 // A continued task must cover the tiles it began with: an area file edited or replaced since would
 // leave tiles never asked for while the task says it is complete.
-void TDownTask::CheckAreaUnchanged() const {
-  const std::optional<AreaRecord> record = ReadAreaRecord(ProjectFile());
-  const bool same = record && (record->digest.empty() || record->digest == AreaDigest(Params->Area->geoJson)) &&
-                    (record->tiles < 0 || record->tiles == TotalCount);
-  if (same) return;
-  throw TaskError("The area file " + AreaFile + " was changed since the task " + ProjectFile() +
-                  " was made, so the task cannot be continued: put the file back, or start the area anew under "
-                  "another task name.");
+void TDownTask::CheckAreaUnchanged(int64_t tiles) const {
+  if (const auto changed = ChangedAreaText(ProjectFile(), Params->Area->geoJson, tiles)) throw TaskError(*changed);
 }
 
 std::string TDownTask::ProjectFile() const { return Params->SavePath + Params->TaskName; }

@@ -83,7 +83,7 @@ class TDownTask {
   std::string ProjectFile() const;  // SavePath + TaskName
 
  private:
-  void CheckAreaUnchanged() const;
+  void CheckAreaUnchanged(int64_t tiles) const;
 };
 
 // The extension of a task name: from its last dot on, dot included; "" when it has none.

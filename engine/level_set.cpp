@@ -5,6 +5,7 @@
 
 #include "engine/Unitclasstask.h"
 #include "engine/area_input.h"
+#include "engine/level_set_keys.h"
 #include "engine/task_files.h"
 #include "platform/errors.h"
 #include "platform/file_ops.h"
@@ -50,6 +51,7 @@ std::optional<std::string> LevelFileProblem(const LevelSet& set, const std::stri
 }
 
 std::optional<std::string> SetProblem(const LevelSet& set, const std::string& folder) {
+  if (set.keysProblem) return set.keysProblem;
   const ZoomRange& z = set.zooms;
   if (!IsGridZoom(z.first) || !IsGridZoom(z.last) || z.first >= z.last) {
     return "its zoom levels " + std::to_string(z.first) + " to " + std::to_string(z.last) +
@@ -162,6 +164,7 @@ void RecordFinishedLevel(const std::string& path, const LevelSet& set) {
 LevelSet LoadLevelSet(const std::string& path) {
   const qm::IniFile file(path);
   LevelSet set;
+  set.keysProblem = SetKeysProblem(file);
   set.TaskName = file.ReadString("LevelSet", "TaskName", "");
   set.Folder = file.ReadString("LevelSet", "Folder", "");
   set.zooms = {file.ReadInteger("LevelSet", "FirstZoom", -1), file.ReadInteger("LevelSet", "LastZoom", -1)};

@@ -48,6 +48,8 @@ struct LevelSet {
   // Every level covers only this area; null for the rectangle. A loaded set holds the text of its
   // area file (empty when it cannot be read) and no way to cover it.
   std::shared_ptr<const TaskArea> area{};
+  // What a hand edit left wrong in the file's keys (SetKeysProblem); nothing for a sound file.
+  std::optional<std::string> keysProblem{};
 
   // Same area, levels and name: a Start with these continues the set.
   bool SameSetAs(const LevelSet& other) const;

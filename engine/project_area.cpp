@@ -5,6 +5,7 @@
 #include "engine/tile_source.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
+#include "platform/run_lock.h"
 
 std::string ProjectArea::TilePath(int32_t x, int32_t y) const {
   return tileFolder + SatelliteTileFileName(zoom, x, y);
@@ -34,7 +35,7 @@ ProjectArea ReadProjectArea(const std::string& projectFile) {
 
 std::vector<std::string> TaskFilesOf(const std::string& projectFile) {
   const std::string stem = qm::ExtractFilePath(projectFile) + TaskStem(qm::ExtractFileName(projectFile));
-  std::vector<std::string> files{projectFile};
+  std::vector<std::string> files{projectFile, qm::LockFileOf(projectFile)};
   for (const char* ending : {"_list.txt", "_log.txt", "_failed.ftl", "_area.geojson", "_verify.ftl",
                              "_refresh_log.txt", "_refresh_failed.ftl"}) {
     files.push_back(stem + ending);

@@ -30,6 +30,6 @@ struct ProjectArea {
 ProjectArea ReadProjectArea(const std::string& projectFile);
 
 // The files of a task or set beside its file (.qmtp or .qmset), there or not yet: the file itself,
-// the tile list, log and failed-tile list, the area file, and the lists and logs of verify and
-// refresh. The tile folder is the ProjectArea's.
+// its run lock, the tile list, log and failed-tile list, the area file, and the lists and logs of
+// verify and refresh. The tile folder is the ProjectArea's.
 std::vector<std::string> TaskFilesOf(const std::string& projectFile);

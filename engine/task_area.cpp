@@ -81,6 +81,16 @@ bool SameAreaAs(const std::string& projectOrSetFile, const std::string* geoJson)
   return ReadAreaText(*record) == *geoJson;
 }
 
+std::optional<std::string> ChangedAreaText(const std::string& projectFile, const std::string& geoJson, int64_t tiles) {
+  const std::optional<AreaRecord> record = ReadAreaRecord(projectFile);
+  if (!record) return std::nullopt;
+  const bool same = (record->digest.empty() || record->digest == AreaDigest(geoJson)) &&
+                    (record->tiles < 0 || record->tiles == tiles);
+  if (same) return std::nullopt;
+  return "The area file " + record->file + " was changed since the task " + projectFile +
+         " was made: put the file back, or start the area anew under another task name.";
+}
+
 AreaEstimate EstimateInArea(AreaEstimate e, const TaskArea& area, int32_t zoom) {
   const TileRange range{static_cast<int32_t>(e.minX), static_cast<int32_t>(e.minY), static_cast<int32_t>(e.maxX),
                         static_cast<int32_t>(e.maxY)};

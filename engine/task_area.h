@@ -69,5 +69,12 @@ std::optional<std::string> AreaSourceProblem(const std::string& path);
 // (geoJson null) also agree.
 bool SameAreaAs(const std::string& projectOrSetFile, const std::string* geoJson);
 
+// Why the area file a project names no longer gives the task the project was made with: its text
+// is not the one whose digest the project keeps, or its tiles within the project's range are not as
+// many as the project counted. Nothing when it gives that task, or when the project names no area.
+// Every program that takes a shaped project's tiles asks this, so one edited file never passes
+// unnoticed in one of them.
+std::optional<std::string> ChangedAreaText(const std::string& projectFile, const std::string& geoJson, int64_t tiles);
+
 // The estimate of a rectangle narrowed to the area's tiles inside it. Throws TaskError as coverAt.
 AreaEstimate EstimateInArea(AreaEstimate rectangle, const TaskArea& area, int32_t zoom);

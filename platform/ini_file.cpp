@@ -196,6 +196,8 @@ bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != 
 struct IniFile::Snapshot {
   std::optional<FileStamp> stamp;
   std::unordered_map<std::string, std::string> values;
+  // Under each lower-case section name, its keys as written, from every section of that name.
+  std::unordered_map<std::string, std::vector<std::string>> keyNames;
 
   static std::string Name(std::string_view section, std::string_view key) {
     return Lowered(section) + '\n' + Lowered(key);
@@ -205,14 +207,17 @@ struct IniFile::Snapshot {
   void Parse(std::string_view text) {
     std::unordered_set<std::string> sectionsSeen;
     std::optional<std::string> section;
+    std::optional<std::string> anySection;  // also a section whose name came before
     for (std::string_view line : SplitKeepingEnds(WithoutByteOrderMark(text))) {
       if (auto name = SectionName(line)) {
-        section = Lowered(*name);
+        section = anySection = Lowered(*name);
         if (!sectionsSeen.insert(*section).second) section.reset();
         continue;
       }
-      auto kv = section ? KeyValue(line) : std::nullopt;
+      auto kv = anySection ? KeyValue(line) : std::nullopt;
       if (!kv) continue;
+      keyNames[*anySection].emplace_back(kv->first);
+      if (!section) continue;
       values.try_emplace(*section + '\n' + Lowered(kv->first),
                          kv->second.substr(0, std::min(kv->second.size(), kMaxValueLength)));
     }
@@ -239,6 +244,12 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
   const auto snapshot = Current();
   const auto found = snapshot->values.find(Snapshot::Name(section, key));
   return found == snapshot->values.end() ? std::string(defaultValue) : found->second;
+}
+
+std::vector<std::string> IniFile::KeyNames(std::string_view section) const {
+  const auto snapshot = Current();
+  const auto found = snapshot->keyNames.find(Lowered(section));
+  return found == snapshot->keyNames.end() ? std::vector<std::string>() : found->second;
 }
 
 int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,

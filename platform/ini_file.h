@@ -37,6 +37,9 @@ class IniFile {
                          std::string_view defaultValue) const;
   // The stored text by the integer rule; missing, empty or not an integer gives the default.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;
+  // The names of the section's keys as written, in the file's order, from every section of that
+  // name, a key written twice named twice: what a reader of a hand-edited file checks it by.
+  std::vector<std::string> KeyNames(std::string_view section) const;
 
   // Replaces the key's value in place, or adds the key at the end of its section, or the section
   // at the end of the file; every other line stays byte for byte; CR LF line ends; atomic and

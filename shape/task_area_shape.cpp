@@ -58,7 +58,9 @@ std::optional<AreaCover> ProjectAreaCover(const std::string& projectFile) {
   if (!area) return std::nullopt;
   try {
     const ProjectArea project = ReadProjectArea(projectFile);
-    return area->coverAt(project.zoom).ClippedTo({project.minX, project.minY, project.maxX, project.maxY});
+    AreaCover cover = area->coverAt(project.zoom).ClippedTo({project.minX, project.minY, project.maxX, project.maxY});
+    if (const auto changed = ChangedAreaText(projectFile, area->geoJson, cover.Tiles())) throw ShapeError(*changed);
+    return cover;
   } catch (const ProjectAreaError& e) {
     throw ShapeError(e.what());
   } catch (const TaskError& e) {

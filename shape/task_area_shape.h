@@ -27,5 +27,6 @@ struct AreaFieldTexts {
 AreaFieldTexts FieldTextsOf(const TaskArea& area);
 
 // The tiles of a project's area inside the project's tile range (its [XY] section) at its zoom;
-// nothing for a rectangle's task. Throws ShapeError as TaskAreaOfProject does.
+// nothing for a rectangle's task. Throws ShapeError as TaskAreaOfProject does, and with
+// ChangedAreaText's reason when the area file is not the one the task was made with.
 std::optional<AreaCover> ProjectAreaCover(const std::string& projectFile);

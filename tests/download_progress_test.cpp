@@ -142,6 +142,11 @@ TEST(DownloadProgressThroughTheController, ACancelledTileListLeavesEverythingAsB
   for (const auto& entry : std::filesystem::directory_iterator(in.Folder)) {
     EXPECT_NE(entry.path().filename().string().front(), '.') << "temporary file left: " << entry.path();
   }
+  // A folder made for the cancelled task goes with it, lock file and all.
+  in.Folder = dir.File("fresh");
+  rig.controller.BitBtn1Click(in);
+  EXPECT_FALSE(rig.controller.Running());
+  EXPECT_FALSE(qm::PathExists(in.Folder));
 }
 
 TEST(DownloadProgressThroughTheController, ARefusedDownloadCountsEveryTileItListed) {

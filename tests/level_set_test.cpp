@@ -1,6 +1,8 @@
 // Level sets on the download controller against the local test server: the levels run from the
 // coarsest and the figures cover them all; stop and continue ask every tile once; a set file
 // edited by hand is refused and left as it was.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "download/level_set_run.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
+#include "platform/run_lock.h"
 #include "tests/support/controller_fixture.h"
 
 namespace {
@@ -48,12 +51,24 @@ struct LevelSets : ::testing::Test {
 
 TEST_F(LevelSets, TheLevelsRunFromTheCoarsestAndTheSetCoversThemAll) {
   ControllerRig rig(dir, server);
+  {
+    // Held by another run, the set does not start, though none of its levels is held.
+    ASSERT_TRUE(qm::CreateDirectory(in.Folder));
+    const qm::RunLock other = qm::RunLock::Take(setFile);
+    EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Start(in, kLevels), Outcome::kRefused);
+    EXPECT_EQ(rig.view.messages, std::vector<std::string>{setFile + " is being downloaded by another process (" +
+                                                          std::to_string(::getpid()) + ")"});
+    EXPECT_EQ(server.RequestCount(), 0u);
+    rig.view.messages.clear();
+  }
   LevelSetRun run(rig.controller, rig.view);
   ASSERT_EQ(run.Start(in, kLevels), Outcome::kRunning);
   std::vector<std::string> levels{run.LevelText()};
   for (int level = 0; level < kLevels.LevelCount() && rig.RunToEnd() && run.LevelEnded(false); ++level) {
     levels.push_back(run.LevelText());
+    EXPECT_THROW(qm::RunLock::Take(setFile), qm::InUseError) << "held from level to level";
   }
+  EXPECT_NO_THROW(qm::RunLock::Take(setFile)) << "let go when the set ends, not when the run is forgotten";
   EXPECT_EQ(levels, (std::vector<std::string>{"level 1 of 3, zoom 11", "level 2 of 3, zoom 12", "level 3 of 3, zoom 13"}));
   EXPECT_EQ(run.End(), DownloadEnd::kComplete);
   EXPECT_EQ(rig.view.messages, std::vector<std::string>(3, "Task stoped!" + std::string(20, ' ')));
@@ -163,7 +178,65 @@ TEST_F(LevelSets, ASetEditedByHandIsRefusedAndLeftAsItWas) {
   EXPECT_NE(refusal([&] { qm::IniFile(setFile).WriteString("LevelSet", "LastZoom", "9"); }, false)
                 .find("are not two levels of the tile grid"),
             std::string::npos);
+  // Keys as a hand edit leaves them: said with the key and its value as written.
+  const auto edited = [&](const std::string& from, const std::string& to) {
+    return [&, from, to] {
+      std::string text = written;
+      text.replace(text.find(from), from.size(), to);
+      qm::WriteFileAtomic(setFile, text);
+    };
+  };
+  EXPECT_NE(refusal(edited("LastZoom=13", "LastZoom=4294967306"), false)
+                .find("its LastZoom \"4294967306\" is not a zoom level of the tile grid (0 to 30)"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("FirstZoom=11", "FirstZoom=-1"), false).find("its FirstZoom \"-1\" is not a zoom level"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("LastZoom=13\r\n", "LastZoom=13\r\nlastzoom=14\r\n"))
+                .find("its key [LevelSet] lastzoom is written twice"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("TaskName=city.qmtp\r\n", ""), false).find("its key [LevelSet] TaskName is missing"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("[Finished]\r\nZ11=1", "[Finished]\r\nZ11=2")).find("its mark [Finished] Z11=2 is not 1"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("[Finished]\r\n", "[Finished]\r\nZ14=1\r\n")).find("[Finished] Z14 names no level of the set"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("Z12=city_z12.qmtp", "Z12=city_z12.qmtp\r\nZ1=city_z01.qmtp"))
+                .find("[Levels] Z1 names no level of the set"),
+            std::string::npos);
+  EXPECT_NE(refusal(edited("[Finished]", "[AreaShape]\r\nFile=city_area.geojson\r\nSource=x\r\nBuffer=-5\r\n\r\n[Finished]"),
+                    false)
+                .find("its buffer \"-5\" is not a number of metres from 0 to 100,000"),
+            std::string::npos);
   EXPECT_EQ(server.RequestCount(), asked);
+
+  // A byte order mark and LF line ends change no key: the set continues as it was.
+  std::string plain = "\xEF\xBB\xBF" + written;
+  for (size_t at; (at = plain.find("\r\n")) != std::string::npos;) plain.erase(at, 1);
+  qm::WriteFileAtomic(setFile, plain);
+  ControllerRig rig(dir, server);
+  EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Resume(setFile), Outcome::kAlreadyComplete)
+      << (rig.view.messages.empty() ? "" : rig.view.messages.back());
+}
+
+// A set refused before its first level runs leaves no folder it made, and the one it found.
+TEST_F(LevelSets, ASetRefusedBeforeItsFirstLevelLeavesTheFolderAsItWas) {
+  ControllerRig rig(dir, server);
+  StartInputs world = in;
+  world.LeftLongitude = "-179.9", world.RightLongitude = "179.9", world.TopLatitude = "80", world.BottomLatitude = "-80";
+  for (const bool existed : {false, true}) {
+    if (existed) ASSERT_TRUE(qm::CreateDirectory(in.Folder));
+    EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Start(world, {16, 17}), Outcome::kRefused);
+    EXPECT_EQ(qm::DirectoryExists(in.Folder), existed);
+    ASSERT_FALSE(rig.view.messages.empty());
+    EXPECT_EQ(rig.view.messages.back().rfind("Zoom level 16: ", 0), 0u) << rig.view.messages.back();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(in.Folder));
+  // A folder that cannot be made holds no set to lock: the first level says why it cannot start.
+  StartInputs nowhere = in;
+  nowhere.Folder = dir.File("no/such/folder");
+  EXPECT_EQ(LevelSetRun(rig.controller, rig.view).Start(nowhere, kLevels), Outcome::kRefused);
+  EXPECT_EQ(rig.view.messages.back(), "Create directory " + nowhere.Folder + " Failed.");
+  EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST_F(LevelSets, ASetOfOtherFieldsReplacesTheOldOneOfItsName) {

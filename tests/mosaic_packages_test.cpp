@@ -352,6 +352,7 @@ TEST_F(Packages, AnOutputOverWhatTheMapIsMadeFromOrOverNoFileIsRefusedBeforeAnyW
       {"area.qmset", MosaicFormat::kMBTiles, " is a file the map is made from"},
       {"area_z14.qmtp", MosaicFormat::kGTiff, " is a file the map is made from"},
       {"area_z13_list.txt", MosaicFormat::kVrt, " is a file the map is made from"},  // not written yet
+      {".area.qmset.lock", MosaicFormat::kMBTiles, " is a file the map is made from"},  // a run's lock
       {"area_z15", MosaicFormat::kVrt, " is a file the map is made from"},            // its tile folder
       {"map.cog", MosaicFormat::kCog, " exists and is a FIFO"},
       {"area_z14/../area_z14_failed.ftl", MosaicFormat::kGpkg, " would replace " + dir.File("area_z14_failed.ftl")},

@@ -169,13 +169,15 @@ TEST_F(RefreshTest, ABusyServerIsWaitedForAndAStoppedRefreshContinues) {
   server.SetFallback(ScriptedAnswer::Validated(Png("server"), std::nullopt, kStoredTime));
   RefreshSettings settings = Settings();
   settings.pauses.retryAfterMsPerSecond = 1000;  // ten minutes: only the stop ends the wait
-  RefreshRun run(projectFile, settings);
   RefreshReport report;
-  std::thread running([&] { report = run.Run(); });
-  // The busy tile is the third of the order; once the other three were answered its worker waits.
-  ASSERT_TRUE(server.WaitForRequests(4, std::chrono::seconds(30)));
-  run.Stop();
-  running.join();
+  {
+    RefreshRun run(projectFile, settings);
+    std::thread running([&] { report = run.Run(); });
+    // The busy tile is the third of the order; once the other three were answered its worker waits.
+    ASSERT_TRUE(server.WaitForRequests(4, std::chrono::seconds(30)));
+    run.Stop();
+    running.join();
+  }
 
   EXPECT_EQ(report.end, RefreshEnd::kStopped);
   EXPECT_EQ(server.RequestsFor(Path(2413, 3080)).size(), 1u) << "asked again only after the wait";

@@ -10,6 +10,7 @@
 
 #include "download/level_set_run.h"
 #include "engine/tile_sequence.h"
+#include "mosaic/mosaic_source.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
 #include "platform/text_lines.h"
@@ -118,6 +119,14 @@ TEST_F(ShapeDownload, AStoppedDownloadContinuesFromItsAreaFileAndAsksNoFinishedT
   ASSERT_GE(rig.view.messages.size(), 2u);
   EXPECT_NE(rig.view.messages[rig.view.messages.size() - 2].find("was changed since the task"), std::string::npos);
 
+  // Another shape under the same name is another task: it starts anew.
+  qm::WriteFileAtomic(dir.File("triangle.geojson"),
+                      R"({"type": "Polygon", "coordinates": [[[10.05, 45.05], [10.15, 45.05], [10.1, 45.15], [10.05, 45.05]]]})");
+  const auto triangle = TaskAreaFromFile(dir.File("triangle.geojson"), 0);
+  rig.controller.UseArea(triangle);
+  EXPECT_FALSE(rig.StartResumesAndEnds(in));
+  EXPECT_EQ(qm::ReadWholeFile(in.Folder + "/park_area.geojson"), triangle->geoJson);
+
   // The same fields without the area are another task: it starts anew.
   rig.controller.UseArea(nullptr);
   EXPECT_FALSE(rig.StartResumesAndEnds(in));
@@ -198,6 +207,48 @@ TEST_F(ShapeDownload, TheCommandLineTakesAnAreaFileAndResumesFromTheProject) {
   const auto empty = cli({"start", "--area", dir.File("empty.geojson"), "--zoom", "12", "--folder", in.Folder});
   EXPECT_EQ(empty.status, 1);
   EXPECT_NE(empty.err.find("holds no points, lines or areas"), std::string::npos) << empty.err;
+}
+
+// An area file replaced or removed since the download: every program that takes the project's
+// tiles refuses the project with the reason, and writes nothing of its own.
+TEST_F(ShapeDownload, AnAreaFileChangedOrGoneSinceTheDownloadIsRefusedEverywhere) {
+  const std::string config = qmtest::WriteConfig(dir, server);
+  const auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.end(), {"--config", config, "--quiet"});
+    args.insert(args.begin(), QUILLMERE_CLI_PATH);
+    return qmtest::RunProgram(args, dir.Path());
+  };
+  ASSERT_EQ(cli({"start", "--area", dir.File("park.geojson"), "--zoom", "12", "--folder", in.Folder, "--name",
+                 "park.qmtp"}).status, 0);
+  const size_t asked = server.RequestCount();
+  const std::string areaFile = in.Folder + "/park_area.geojson";
+  const std::string kept = qm::ReadWholeFile(areaFile);
+  const std::string changed = "The area file " + areaFile + " was changed since the task " + Project() + " was made";
+  const std::string gone = "The area file " + areaFile + " of " + Project() + " is gone or cannot be read";
+  for (const auto& [edit, reason] : std::vector<std::pair<std::function<void()>, std::string>>{
+           {[&] { qm::WriteFileAtomic(areaFile, R"({"type": "Point", "coordinates": [10.1, 45.1]})"); }, changed},
+           {[&] { std::filesystem::remove(areaFile); }, gone}}) {
+    edit();
+    std::vector<std::vector<std::string>> commands = {{"resume", Project()}, {"refresh", Project()}};
+#ifdef QUILLMERE_CLI_VERIFY_TEST
+    commands.push_back({"verify", Project()});
+#endif
+    for (const auto& command : commands) {
+      const qmtest::ProgramOutput refused = cli(command);
+      EXPECT_EQ(refused.status, 1) << command[0] << ": " << refused.err;
+      EXPECT_NE(refused.err.find(reason), std::string::npos) << command[0] << ": " << refused.err;
+    }
+    try {
+      ReadMosaicLevels(Project());
+      ADD_FAILURE() << "the combiner took the project";
+    } catch (const MosaicError& e) {
+      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+    }
+    qm::WriteFileAtomic(areaFile, kept);
+  }
+  EXPECT_EQ(server.RequestCount(), asked);
+  for (const char* written : {"/park_refresh_log.txt", "/park_verify.ftl"}) EXPECT_FALSE(qm::FileExists(in.Folder + written));
+  EXPECT_EQ(ReadMosaicLevels(Project()).front().shape->Tiles(), area->coverAt(12).Tiles());
 }
 
 }  // namespace

@@ -78,9 +78,12 @@ void TForm1::LevelSetTick() {
   qm::ShowMessage(kEndBoxText);
 }
 
-// Open task on a set file: its fields, its folder and both zooms.
+// Open task on a set file: its fields, its folder and both zooms; a set file whose keys were broken
+// by hand is refused with what is wrong.
 void TForm1::OpenLevelSet(const std::string& setFile) {
   const LevelSet set = LoadLevelSet(setFile);
+  // Keys a hand edit broke would fill the fields with what the file does not say.
+  if (set.keysProblem) return qm::ShowMessage(*LevelSetProblem(set, setFile));
   Edit1->setText(QString::fromStdString(set.LeftLongitude));
   Edit3->setText(QString::fromStdString(set.RightLongitude));
   Edit2->setText(QString::fromStdString(set.TopLatitude));

@@ -122,6 +122,12 @@ void RefreshDialog::StartClick() {
   const auto projects = ProjectFilesOf(file);
   if (const auto* reason = std::get_if<std::string>(&projects)) return Finish(Text(*reason));
   try {
+    // A set is held while its levels are refreshed, each level by its own run.
+    if (file.ends_with(".qmset")) setLock_ = qm::RunLock::Take(file);
+  } catch (const std::exception& e) {
+    return Finish(Text(qm::ErrorBoxText(e.what())));
+  }
+  try {
     settings_ = ReadRefreshSettings(qm::ConfigFilePath(programFolder_), "");
   } catch (const std::exception& e) {
     return Finish(Text(e.what()));
@@ -200,6 +206,7 @@ QString RefreshDialog::EndText() const {
 }
 
 void RefreshDialog::Finish(const QString& status) {
+  setLock_.Release();
   StatusLabel->setText(status);
   StartButton->setEnabled(true);
   StopButton->setEnabled(false);
@@ -215,6 +222,7 @@ void RefreshDialog::AbortAndWait() {
   if (run_) run_->Abort();
   if (thread_.joinable()) thread_.join();
   run_.reset();
+  setLock_.Release();
   timer_->stop();
 }
 

@@ -14,6 +14,7 @@
 
 #include "download/pauses.h"
 #include "download/refresh_run.h"
+#include "platform/run_lock.h"
 
 class QCheckBox;
 class QLabel;
@@ -78,6 +79,7 @@ class RefreshDialog : public QDialog {
   std::string busyProject_;
   RefreshSettings settings_;
   std::vector<std::string> projects_;  // still to refresh
+  qm::RunLock setLock_;  // a level set's, while its levels are refreshed
   std::unique_ptr<RefreshRun> run_;
   std::thread thread_;
   std::atomic<bool> runDone_{false};

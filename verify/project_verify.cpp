@@ -17,6 +17,7 @@
 #include "platform/errors.h"
 #include "platform/file_ops.h"
 #include "platform/ini_file.h"
+#include "platform/run_lock.h"
 
 namespace {
 
@@ -79,6 +80,8 @@ VerifyReport VerifyProject(const std::string& projectFile, const std::string& ti
                            const VerifyProgress& progress) {
   GDALAllRegister();  // the decoders of every image format a tile may come in
   const ProjectArea area = ReadProjectArea(projectFile);
+  // Read first, so that a project that is not there is said to be missing.
+  const qm::RunLock lock = qm::RunLock::Take(projectFile);
   if (!qm::DirectoryExists(area.tileFolder)) {
     throw qm::FileError("The tile folder " + area.tileFolder + " of " + projectFile + " is gone.");
   }

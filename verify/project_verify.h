@@ -30,9 +30,10 @@ struct VerifyReport {
 // was found so far).
 using VerifyProgress = std::function<bool(int64_t checked, int64_t total)>;
 
-// tileServer gives each listed tile its URL, as a download with that setting asks it. Throws
-// ProjectAreaError for a project without a usable range, qm::FileError when the list cannot be
-// written or the tile folder is gone.
+// tileServer gives each listed tile its URL, as a download with that setting asks it. The project
+// is locked while it is checked. Throws qm::InUseError when another run holds it,
+// ProjectAreaError for a project without a usable range, ShapeError when its area file is gone or
+// changed, qm::FileError when the list cannot be written or the tile folder is gone.
 VerifyReport VerifyProject(const std::string& projectFile, const std::string& tileServer,
                            const VerifyProgress& progress = {});
 

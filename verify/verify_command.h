@@ -10,6 +10,7 @@ struct VerifyOptions {
   bool quiet = false;      // no summary lines
 };
 
-// 0 when every tile is sound, 3 when any is listed, 1 for a file that names no project or set or
-// an unknown server, 5 for a file error: the command line's statuses.
+// 0 when every tile is sound, 3 when any is listed, 1 for a file that names no project or set, an
+// unknown server, a project another run holds or one whose area file is gone or changed, 5 for a
+// file error: the command line's statuses.
 int RunVerify(const std::string& file, const VerifyOptions& options);

@@ -11,12 +11,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
 
 #include "engine/project_loader.h"
 #include "platform/file_ops.h"
+#include "platform/run_lock.h"
 #include "platform/text_lines.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_server.h"
 #include "tests/ui/main_window_fixture.h"
 #include "tests/ui/ui_test_helpers.h"
@@ -169,6 +173,32 @@ TEST_F(MainWindowDownload, ViewLogFileTellsWhatIsMissingOrOpensTheLog) {
   std::remove(opened[0].c_str());
   window->Viewlogfile1->trigger();
   EXPECT_EQ(BoxTexts().back(), "No logfile now." + QString(25, ' '));
+}
+
+// The window holds its project from Start to the end of the download: a held project is refused
+// in a box before anything is written, and another process is refused while the window runs.
+TEST_F(MainWindowDownload, AProjectHeldByAnotherRunIsRefusedAndTheWindowHoldsItsOwn) {
+  const std::string project = maps.Path() + "area/newtask.qmtp";
+  const std::string busy = project + " is being downloaded by another process (" + std::to_string(::getpid()) + ")";
+  ASSERT_TRUE(qm::CreateDirectory(maps.Path() + "area"));
+  {
+    const qm::RunLock other = qm::RunLock::Take(project);
+    window->BitBtn1->click();
+    EXPECT_EQ(BoxTexts(), std::vector<QString>{QString::fromStdString(busy)});
+    EXPECT_EQ(window->BitBtn1->text(), "Start");
+    EXPECT_FALSE(qm::PathExists(project));
+    EXPECT_FALSE(qm::PathExists(maps.Path() + "area/newtask"));
+  }
+  server.SetFallback(qmtest::ScriptedAnswer::Ok("tile").Delayed(30000));
+  window->BitBtn1->click();
+  ASSERT_TRUE(ProcessUntil([&] { return server.RequestCount() >= 1; }));
+  const qmtest::ProgramOutput other =
+      qmtest::RunProgram({QUILLMERE_CLI_PATH, "resume", project, "--config", program.ConfigPath()}, maps.Path());
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find(busy), std::string::npos) << other.err;
+  window->close();
+  EXPECT_EQ(window->BitBtn1->text(), "Start");
+  EXPECT_FALSE(qm::PathExists(qm::LockFileOf(project)));
 }
 
 TEST_F(MainWindowDownload, ClosingDuringADownloadStopsWaitsAndSavesWithoutAMessage) {

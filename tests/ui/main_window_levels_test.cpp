@@ -9,6 +9,7 @@
 
 #include "engine/level_set.h"
 #include "platform/file_ops.h"
+#include "platform/ini_file.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/form_widgets.h"
@@ -59,6 +60,14 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
   window->BitBtn1->click();
   ASSERT_TRUE(FinishSet());
   EXPECT_EQ(server.RequestCount(), static_cast<size_t>(total));
+
+  // A set file whose zoom was edited beyond the grid is refused with the number as written.
+  qm::IniFile(folder + "newtask.qmset").WriteString("LevelSet", "LastZoom", "4294967306");
+  window->Edit1->setText("0");
+  window->Button4->click();
+  EXPECT_EQ(window->Edit1->text(), "0");
+  EXPECT_TRUE(boxes.Calls().back().text.endsWith("its LastZoom \"4294967306\" is not a zoom level of the tile grid (0 to 30)."))
+      << boxes.Calls().back().text.toStdString();
 }
 
 TEST_F(MainWindowLevels, ALastLevelBelowTheFirstIsRefused) {

@@ -12,7 +12,10 @@
 #include "engine/level_set.h"
 #include "mapview/level_view.h"
 #include "mapview/piece_images.h"
+#include "engine/task_area.h"
 #include "platform/file_ops.h"
+#include "platform/ini_file.h"
+#include "shape/task_area_shape.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
 #include "tests/ui/ui_test_helpers.h"
@@ -176,6 +179,44 @@ TEST_F(MapViewerSet, ASetThatCannotBeReadOrWasChangedOpensNothing) {
   EXPECT_TRUE(warnings[0].contains("absent.qmset")) << warnings[0].toStdString();
   EXPECT_TRUE(warnings[1].contains("the finished level trip_z12.qmtp is missing")) << warnings[1].toStdString();
   EXPECT_EQ(window.Session(), open) << "what was open stays";
+}
+
+// A set over a shape whose second level's project no longer agrees with its area file: the set
+// opens on its first level, and the second is refused with the reason when its turn comes.
+TEST(MapViewerSetArea, ALevelWhoseAreaWasChangedIsRefusedWhenItIsShown) {
+  ProgramFolderForTest program;
+  TempDir dir;
+  qm::WriteFileAtomic(dir.File("shape.geojson"), R"({"type": "Polygon", "coordinates": [[[9.9, 49.5], [10.7, 49.5],
+      [10.7, 50.1], [9.9, 50.1], [9.9, 49.5]]]})");
+  const std::shared_ptr<const TaskArea> area = TaskAreaFromFile(dir.File("shape.geojson"), 0);
+  const LevelSet set{"10", "10.6", "50", "49.6", dir.Path(), "trip.qmtp", {10, 11}, {}, std::nullopt, area};
+  const std::string setFile = dir.File("trip.qmset");
+  WriteLevelSet(setFile, set);
+  for (const int zoom : {10, 11}) {
+    TDownParams p;
+    p.LeftLongitude = 10, p.RightLongitude = 10.6, p.TopLatitude = 50, p.BottomLatitude = 49.6;
+    p.Zoom = zoom;
+    p.SavePath = dir.Path();
+    p.TaskName = LevelTaskName(set.TaskName, zoom);
+    p.Area = area;
+    WriteProjectFile(TDownTask(&p));
+  }
+  qm::IniFile(dir.File("trip_z11.qmtp")).WriteString(kAreaSection, "Tiles", "1");
+
+  MapViewerWindow window(program.Path());
+  std::vector<QString> warnings;
+  window.SetWarningSink([&](const QString& text) { warnings.push_back(text); });
+  window.resize(900, 700);
+  window.show();
+  ASSERT_TRUE(window.OpenProject(setFile));
+  EXPECT_EQ(window.Session()->Area().zoom, 10);
+  auto* picker = window.findChild<QComboBox*>("levelPicker");
+  picker->setCurrentIndex(picker->findText("Zoom 11"));
+  EXPECT_EQ(window.Session()->Area().zoom, 10) << "the refused level is not shown";
+  ASSERT_EQ(warnings.size(), 1u);
+  const std::string changed =
+      "The area file " + dir.File("trip_z11_area.geojson") + " was changed since the task " + dir.File("trip_z11.qmtp");
+  EXPECT_EQ(warnings[0].toStdString().rfind(changed, 0), 0u) << warnings[0].toStdString();
 }
 
 }  // namespace

@@ -443,6 +443,24 @@ TEST(MapViewerShape, LeavesTilesOutsideTheAreaUnmarkedAndCountsOnlyThoseInside) 
   EXPECT_EQ(pixel(102.5, 200.5), kNoTileColour.rgb()) << "no mark outside the area";
   EXPECT_NE(pixel(101.5, 200.5), kNoTileColour.rgb()) << "a missing tile inside is marked";
   EXPECT_TRUE(warnings.empty()) << warnings.front().toStdString();
+
+  // With the digest and count a download keeps, an area file changed since, or one gone, is refused.
+  const std::string projectFile = project.dir.File("p.qmtp"), areaFile = project.dir.File("p_area.geojson");
+  const std::string shape = qm::ReadWholeFile(areaFile);
+  qm::IniFile(projectFile).WriteStrings(kAreaSection, {{"Tiles", "4"}, {"Digest", AreaDigest(shape)}});
+  EXPECT_TRUE(window.OpenProject(projectFile));
+  const std::string changed = "The area file " + areaFile + " was changed since the task " + projectFile;
+  qm::IniFile(projectFile).WriteString(kAreaSection, "Tiles", "0");
+  EXPECT_FALSE(window.OpenProject(projectFile));
+  qm::IniFile(projectFile).WriteString(kAreaSection, "Tiles", "4");
+  qm::WriteFileAtomic(areaFile, shape + " ");
+  EXPECT_FALSE(window.OpenProject(projectFile));
+  std::filesystem::remove(areaFile);
+  EXPECT_FALSE(window.OpenProject(projectFile));
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_EQ(warnings[0].toStdString().rfind(changed, 0), 0u) << warnings[0].toStdString();
+  EXPECT_EQ(warnings[1].toStdString().rfind(changed, 0), 0u) << warnings[1].toStdString();
+  EXPECT_TRUE(warnings[2].contains("is gone or cannot be read")) << warnings[2].toStdString();
 }
 
 }  // namespace

@@ -11,7 +11,10 @@
 
 #include <filesystem>
 
+#include "download/level_set_run.h"
 #include "platform/file_ops.h"
+#include "platform/run_lock.h"
+#include "tests/support/controller_fixture.h"
 #include "tests/support/refresh_project.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/refresh_dialog.h"
@@ -76,6 +79,38 @@ TEST_F(RefreshDialogTest, StopEndsABusyServersWaitAndAFolderThatIsGoneIsSaid) {
   dialog.StartButton->click();
   EXPECT_FALSE(dialog.Running());
   EXPECT_TRUE(dialog.StatusLabel->text().contains("is gone")) << dialog.StatusLabel->text().toStdString();
+}
+
+// A level set is held from Start until its refresh ends or the window closes; a set held by another
+// run is refused with the reason.
+TEST_F(RefreshDialogTest, ASetIsHeldWhileItsLevelsAreRefreshedAndLetGoWhenTheWindowCloses) {
+  const StartInputs in = qmtest::ExampleInputs(dir, "city.qmtp");
+  {
+    qmtest::ControllerRig rig(dir, server);
+    LevelSetRun run(rig.controller, rig.view);
+    ASSERT_EQ(run.Start(in, {12, 13}), LevelSetRun::Outcome::kRunning);
+    for (int level = 0; level < 2; ++level) ASSERT_TRUE(rig.RunToEnd() && run.LevelEnded(false) == (level == 0));
+  }
+  const std::string set = in.Folder + "/city.qmset";
+  ScriptedAnswer busy = ScriptedAnswer::Status(503);
+  busy.headers.emplace_back("Retry-After", "600");
+  server.SetFallback(busy);
+  DownloadPauses pauses = DownloadPauses::Zero();
+  pauses.retryAfterMsPerSecond = 1000;
+  RefreshDialog dialog(program.Path(), pauses);
+  dialog.SetProject(QString::fromStdString(set));
+  {
+    const qm::RunLock other = qm::RunLock::Take(set);
+    dialog.StartButton->click();
+    EXPECT_FALSE(dialog.Running());
+    EXPECT_TRUE(dialog.StatusLabel->text().contains("city.qmset is being downloaded by another process"))
+        << dialog.StatusLabel->text().toStdString();
+  }
+  dialog.StartButton->click();
+  ASSERT_TRUE(dialog.Running());
+  EXPECT_THROW(qm::RunLock::Take(set), qm::InUseError);
+  static_cast<QDialog&>(dialog).reject();  // the window's close
+  EXPECT_NO_THROW(qm::RunLock::Take(set));
 }
 
 }  // namespace
