@@ -84,6 +84,30 @@ void DownloadController::BitBtn1Click(const StartInputs& inputs) {
   }
 }
 
+std::optional<std::string> DownloadController::ServerZoomRefusal(int32_t zoom) const {
+  try {
+    return ZoomBeyondServerText(ReadServerInUse(configFileName_, serverName_), zoom);
+  } catch (const ServerRefused&) {
+    return std::nullopt;
+  }
+}
+
+void DownloadController::RememberProject(const std::string& file) const { RecordLastProject(configFileName_, file); }
+
+void DownloadController::ShowTaskFiles(const std::string& logFile, const std::string& failedFile) {
+  if (running_) return;
+  // A file the user removed shows as empty: there is nothing of it to show.
+  for (auto [copy, file] : {std::pair{&log_, &logFile}, std::pair{&failed_, &failedFile}}) {
+    try {
+      copy->LoadFromFile(*file);
+    } catch (const qm::FileError&) {
+      copy->Clear();
+    }
+  }
+  view_.LogReplaced(log_.Lines());
+  view_.FailedReplaced(failed_.Lines());
+}
+
 void DownloadController::Start(const StartInputs& inputs) {
   const bool folderExisted = qm::DirectoryExists(inputs.Folder);
   std::optional<TDownParams> params = ValidatedParams(inputs);

@@ -51,6 +51,14 @@ class DownloadController : public WorkerHost {
   // the same fields continues only when it was made with the same area.
   void UseArea(std::shared_ptr<const TaskArea> area) { area_ = std::move(area); }
   const std::shared_ptr<const TaskArea>& Area() const { return area_; }
+  // Why the server in use does not serve zoom, or nothing; a server the settings cannot give is
+  // left to Start's own checks.
+  std::optional<std::string> ServerZoomRefusal(int32_t zoom) const;
+  // The file the companions open when started without arguments; Start names its own task.
+  void RememberProject(const std::string& file) const;
+  // Shows a task's log and failed-tile list without running it (a set whose levels are complete).
+  // Only while no download runs.
+  void ShowTaskFiles(const std::string& logFile, const std::string& failedFile);
   // Program exit during a download: aborts the requests in flight, waits for every worker while
   // processEvents lets their last calls through, then ends the download without a message box.
   // Must run before the controller is destroyed while a download runs.

@@ -95,6 +95,11 @@ void LevelSetRun::LetGo() {
 // Levels beyond one task's limit are refused before any level runs, so a set never stops
 // half-way on them; fields that describe no area are left to the first level's own checks.
 LevelSetRun::Outcome LevelSetRun::StartSet(const StartInputs& fields) {
+  // A level the server does not serve would end the set there, after the levels before it.
+  if (const auto refusal = controller_.ServerZoomRefusal(set_.zooms.last)) {
+    view_.ShowMessage(*refusal);
+    return Outcome::kRefused;
+  }
   const LevelEstimates estimates =
       EstimateLevels(fields.LeftLongitude, fields.RightLongitude, fields.TopLatitude, fields.BottomLatitude, set_.zooms,
                      controller_.Area().get());
@@ -114,11 +119,21 @@ LevelSetRun::Outcome LevelSetRun::StartSet(const StartInputs& fields) {
     if (set_.finished.count(zoom) > 0) continue;
     return StartLevel(zoom) ? Outcome::kRunning : Outcome::kRefused;
   }
+  FoundAllComplete();
+  return Outcome::kAlreadyComplete;
+}
+
+// Nothing runs; the set is shown as a finished run of it would leave it: its total, the last
+// level's log and failed-tile list, and the set as the project last worked on.
+void LevelSetRun::FoundAllComplete() {
+  foundComplete_ = true;
   end_ = DownloadEnd::kComplete;
   zoom_ = set_.zooms.last;
   lastUpdate_ = started_;
   progress_.Begin(FinishedTiles(), FinishedTiles(), started_);
-  return Outcome::kAlreadyComplete;
+  ShowTotal();
+  controller_.ShowTaskFiles(LogFile(), LevelFile(zoom_, "_failed.ftl"));
+  controller_.RememberProject(setFile_);
 }
 
 // The level starts with its edges as its task file stores them, so that the controller's rule
@@ -144,16 +159,26 @@ bool LevelSetRun::StartLevel(int32_t zoom) {
     }
   }
   if (firstLevel || controller_.Progress().DoneBefore() > 0) BeginProgress();
+  ShowTotal();
+  // The companions open the set, not the level that Start named last.
+  if (setWritten_) controller_.RememberProject(setFile_);
   return true;
+}
+
+// The controller shows the level's own count; the set's covers every level.
+void LevelSetRun::ShowTotal() { view_.SetTotalLabel("Total images: " + std::to_string(AllTiles())); }
+
+int64_t LevelSetRun::AllTiles() const {
+  int64_t total = 0;
+  for (const int64_t tiles : levelTiles_) total += tiles;
+  return total;
 }
 
 // Done before this point: finished levels, and what earlier runs did of the level starting now.
 // A later level rarely has earlier work (a set of the same area with other levels left it); the
 // rate starts again then.
 void LevelSetRun::BeginProgress() {
-  int64_t total = 0;
-  for (const int64_t tiles : levelTiles_) total += tiles;
-  progress_.Begin(total, FinishedTiles() + controller_.Progress().DoneBefore(), DownloadProgress::Clock::now());
+  progress_.Begin(AllTiles(), FinishedTiles() + controller_.Progress().DoneBefore(), DownloadProgress::Clock::now());
   progressBase_ = runCounts_;
 }
 
@@ -214,6 +239,17 @@ int64_t LevelSetRun::FinishedTiles() const {
   int64_t tiles = 0;
   for (const int32_t zoom : set_.finished) tiles += LevelTiles(zoom);
   return tiles;
+}
+
+std::string LevelSetRun::LevelFile(int32_t zoom, const std::string& suffix) const {
+  return qm::WithTrailingSeparator(set_.Folder) + TaskStem(LevelTaskName(set_.TaskName, zoom)) + suffix;
+}
+
+std::string LevelSetRun::LogFile() const { return zoom_ < 0 ? "" : LevelFile(zoom_, "_log.txt"); }
+
+std::string LevelSetRun::CompleteText() const {
+  return "All " + std::to_string(set_.zooms.LevelCount()) + " levels are complete: " + GroupedCount(progress_.Total()) +
+         " tiles";
 }
 
 std::string LevelSetRun::LevelText() const {

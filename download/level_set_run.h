@@ -43,6 +43,13 @@ class LevelSetRun {
   // Tiles this run added to failed-tile lists, over every level.
   int64_t FailedListed() const { return runCounts_.failed; }
   const LevelSet& Set() const { return set_; }
+  const std::string& SetFile() const { return setFile_; }
+  // The log of the level in hand, or of the last level when every level was complete already.
+  std::string LogFile() const;
+  // Start found every level complete and ran none.
+  bool FoundComplete() const { return foundComplete_; }
+  // "All 3 levels are complete: 316 tiles"
+  std::string CompleteText() const;
 
  private:
   Outcome StartSet(const StartInputs& fields);
@@ -54,7 +61,11 @@ class LevelSetRun {
   bool RecordFinished();
   int64_t FinishedTiles() const;
   int64_t LevelTiles(int32_t zoom) const;
+  int64_t AllTiles() const;
   void BeginProgress();
+  void ShowTotal();
+  void FoundAllComplete();
+  std::string LevelFile(int32_t zoom, const std::string& suffix) const;
 
   DownloadController& controller_;
   ControllerView& view_;
@@ -65,6 +76,7 @@ class LevelSetRun {
   qm::RunLock setLock_;              // the set's, while its levels run
   bool madeFolder_ = false;          // made by this run, for the set's lock
   int32_t zoom_ = -1;                // the level in hand
+  bool foundComplete_ = false;
   DownloadEnd end_ = DownloadEnd::kStopped;
   TileCounts runCounts_;             // levels ended in this run; failed: lines added to failed lists
   TileCounts progressBase_;          // of runCounts_, not in the present progress

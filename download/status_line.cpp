@@ -21,7 +21,7 @@ StatusLine DownloadStatusLine(const DownloadController& c) {
 
 StatusLine LevelSetStatusLine(const LevelSetRun& set, const DownloadController& c, bool running) {
   if (!running) {
-    const std::string summary = SummaryText(set.Summary());
+    const std::string summary = set.FoundComplete() ? set.CompleteText() : SummaryText(set.Summary());
     return {summary, summary};
   }
   if (c.Stopping()) {

@@ -358,6 +358,16 @@ TEST_F(Cli, ALevelRangeThatCannotBeIsRefusedAndWritesNothing) {
   }
   const Outcome missing = RunCliWithErrors(dir, {"resume", in.Folder + "/none.qmset", "--config", config});
   EXPECT_EQ(missing.status, 1);
+  // A last level the server does not serve refuses the whole set, not the set once its first level is done.
+  qm::IniFile(config).WriteString("Server Low", "Url", server.HostPort());
+  qm::IniFile(config).WriteString("Server Low", "MaxZoom", "12");
+  StartInputs beyond = in;
+  beyond.Zoom = "11-13";
+  std::vector<std::string> args = StartArgs(beyond, config);
+  args.insert(args.end(), {"--server", "Low"});
+  const Outcome refused = RunCliWithErrors(dir, args);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.errors, "quillmere-cli: The server \"Low\" serves zoom levels up to 12; zoom 13 is beyond them.\n");
   EXPECT_FALSE(qm::PathExists(in.Folder));
   EXPECT_EQ(server.RequestCount(), 0u);
 }

@@ -53,7 +53,7 @@ TForm1::TForm1(std::string programFolder, QWidget* parent)
   PickFolder = [this] { return QFileDialog::getExistingDirectory(this, "Select path to save"); };
   PickProjectFile = [this] {
     return QFileDialog::getOpenFileName(this, "Open project file:", QString::fromStdString(DefaultPath),
-                                        "Projects(*.qmtp);;Level sets(*.qmset)");
+                                        "Projects and level sets (*.qmtp *.qmset);;Projects(*.qmtp);;Level sets(*.qmset)");
   };
   OpenInShell = [this](const std::string& target) {
     OpenWithDesktop(target, [this](const QString& reason) { qm::ShowMessage(reason.toStdString()); });
@@ -196,7 +196,9 @@ void TForm1::LoadParametersfromprojectfilel1Click() {
 void TForm1::Viewlogfile1Click() {
   qm::RunGuarded([this] {
     const TDownTask* task = controller_->CurrentTask();
-    switch (DecideLogView(task != nullptr, task ? task->LogFile : "")) {
+    // A set's log is that of its level in hand, which a set found complete never built a task for.
+    const std::string logFile = levelSet_ ? levelSet_->LogFile() : task ? task->LogFile : "";
+    switch (DecideLogView(task != nullptr || levelSet_, logFile)) {
       case LogViewAction::NoTask:
         qm::ShowMessage(kNoTaskText);
         break;
@@ -204,7 +206,7 @@ void TForm1::Viewlogfile1Click() {
         qm::ShowMessage(kNoLogFileText);
         break;
       case LogViewAction::Open:
-        OpenInShell(task->LogFile);
+        OpenInShell(logFile);
         break;
     }
   });
@@ -239,12 +241,14 @@ void TForm1::ReDownloadfailedfiles1Click() {
   if (frmFlt) frmFlt->exec();
 }
 
-// The refresh window opens on the current task; while its download runs, that task is not refreshed.
+// The refresh window opens on the current task or set; while its download runs, it is not refreshed.
 void TForm1::RefreshTiles1Click() {
   RefreshDialog dialog(programFolder_, refreshPauses_, this);
-  if (const TDownTask* task = controller_->CurrentTask()) {
-    dialog.SetProject(QString::fromStdString(task->ProjectFile()));
-    if (controller_->Running()) dialog.SetBusyProject(task->ProjectFile());
+  const TDownTask* task = controller_->CurrentTask();
+  const std::string project = levelSet_ ? levelSet_->SetFile() : task ? task->ProjectFile() : "";
+  if (!project.empty()) {
+    dialog.SetProject(QString::fromStdString(project));
+    if (controller_->Running() || levelSetRunning_) dialog.SetBusyProject(project);
   }
   RunRefreshDialog(dialog);
 }

@@ -30,6 +30,8 @@ void TForm1::StartLevelSet(const StartInputs& inputs) {
     return;
   }
   const ZoomRange zooms = std::get<ZoomRange>(range);
+  // Refused before the question: no set of these levels can be downloaded from this server.
+  if (const auto refusal = controller_->ServerZoomRefusal(zooms.last)) return qm::ShowMessage(*refusal);
   if (!ConfirmedLevelSet(inputs, zooms)) return;
   levelSet_ = std::make_unique<LevelSetRun>(*controller_, *this);
   levelSetRunning_ = true;  // the levels' own questions are answered by the set's
@@ -40,7 +42,11 @@ void TForm1::StartLevelSet(const StartInputs& inputs) {
   controller_->SetEndBoxShown(!levelSetRunning_);
   summaryPending_ = outcome != LevelSetRun::Outcome::kRefused;
   if (outcome == LevelSetRun::Outcome::kRefused) levelSet_.reset();
-  if (outcome == LevelSetRun::Outcome::kAlreadyComplete) qm::ShowMessage(kEndBoxText);
+  if (outcome != LevelSetRun::Outcome::kAlreadyComplete) return;
+  // The window says so before the box, with the set's own log, not the last task's.
+  RefreshStatus();
+  FlushMemos();
+  qm::ShowMessage(levelSet_->CompleteText());
 }
 
 // A new set asks once for all its levels, above the figures at which one task asks; a set

@@ -2,7 +2,11 @@
 // estimate, one progress, one summary and one end box, and Open task opens the set file.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QPlainTextEdit>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,10 +17,19 @@
 #include "tests/ui/main_window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/form_widgets.h"
+#include "ui/message_box.h"
+#include "ui/refresh_dialog.h"
 
 namespace {
 
 struct MainWindowLevels : MainWindowOnTestServer {
+  // A window that has run nothing yet, on the same program folder.
+  void OpenNewWindow() {
+    window = std::make_unique<TForm1>(program.Path());
+    window->SetDownloadPauses(DownloadPauses::Zero());
+    window->show();
+  }
+
   // Lets every level end at the timer's tick that follows its last worker; false on time-out.
   bool FinishSet() {
     for (int level = 0; level < 20 && window->BitBtn1->text() == "Stop"; ++level) {
@@ -37,7 +50,9 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
 
   window->BitBtn1->click();
   EXPECT_TRUE(window->StatusText->text().startsWith("level 1 of 2, zoom 13 · ")) << window->StatusText->text().toStdString();
+  EXPECT_EQ(window->LabelTotalxy->text().toStdString(), "Total images: " + std::to_string(total));
   ASSERT_TRUE(FinishSet());
+  EXPECT_EQ(window->LabelTotalxy->text().toStdString(), "Total images: " + std::to_string(total));
   EXPECT_EQ(boxes.Calls().size(), 1u);  // one end box for the set
   EXPECT_EQ(server.RequestCount(), static_cast<size_t>(total));
   const std::string folder = maps.Path() + "area/";
@@ -45,21 +60,42 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
     EXPECT_TRUE(qm::FileExists(folder + file)) << file;
   }
   EXPECT_FALSE(qm::FileExists(folder + "newtask.qmtp"));
+  EXPECT_EQ(qm::IniFile(program.ConfigPath()).ReadString("IniParas", "LastProject", ""), folder + "newtask.qmset");
   const std::string summary = window->StatusText->text().toStdString();
   EXPECT_EQ(summary.rfind("Download complete: " + std::to_string(total) + " of " + std::to_string(total) + " tiles", 0), 0u)
       << summary;
 
-  // Open task on the set file gives back both zooms; Start continues it and asks nothing again.
-  window->UpDownTo->SetPosition(13);
-  window->Edit1->setText("0");
+  // In a new window, Open task on the set file gives back both zooms; Start finds every level
+  // complete, asks nothing and says so, with the set's last log, before its box.
+  OpenNewWindow();
   window->PickProjectFile = [&] { return QString::fromStdString(folder + "newtask.qmset"); };
   window->Button4->click();
   EXPECT_EQ(window->Edit1->text(), "-74");
   EXPECT_EQ(window->Edit5->text(), "13");
   EXPECT_EQ(window->EditZoomTo->text(), "14");
+  const QString complete = "All 2 levels are complete: " + QString::number(total) + " tiles";
+  QString statusAtBox, lastLogLineAtBox;
+  const qm::MessageBoxSink recorder = qm::SetMessageBoxSink([&](const qm::MessageBoxCall& call) {
+    statusAtBox = window->StatusText->text();
+    lastLogLineAtBox = window->Memo1->toPlainText().split('\n').last();
+    recorder(call);
+  });
   window->BitBtn1->click();
-  ASSERT_TRUE(FinishSet());
+  qm::SetMessageBoxSink(recorder);
+  EXPECT_EQ(window->BitBtn1->text(), "Start");
   EXPECT_EQ(server.RequestCount(), static_cast<size_t>(total));
+  EXPECT_EQ(BoxTexts().back(), complete);
+  EXPECT_EQ(statusAtBox, complete);
+  EXPECT_EQ(lastLogLineAtBox.toStdString(), "Log file has been saved as " + folder + "newtask_z14_log.txt");
+  EXPECT_EQ(window->LabelTotalxy->text().toStdString(), "Total images: " + std::to_string(total));
+  std::string opened;
+  window->OpenInShell = [&](const std::string& target) { opened = target; };
+  window->Viewlogfile1->trigger();
+  EXPECT_EQ(opened, folder + "newtask_z14_log.txt");
+  QString refreshed;
+  window->RunRefreshDialog = [&](RefreshDialog& dialog) { refreshed = dialog.ProjectEdit->text(); };
+  window->RefreshTiles1->trigger();
+  EXPECT_EQ(refreshed.toStdString(), folder + "newtask.qmset");
 
   // A set file whose zoom was edited beyond the grid is refused with the number as written.
   qm::IniFile(folder + "newtask.qmset").WriteString("LevelSet", "LastZoom", "4294967306");
@@ -68,6 +104,40 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
   EXPECT_EQ(window->Edit1->text(), "0");
   EXPECT_TRUE(boxes.Calls().back().text.endsWith("its LastZoom \"4294967306\" is not a zoom level of the tile grid (0 to 30)."))
       << boxes.Calls().back().text.toStdString();
+}
+
+TEST_F(MainWindowLevels, ALevelBeyondTheServersHighestIsRefusedBeforeTheQuestionAndAnyFile) {
+  program.WriteConfig("[IniParas]\r\nServer=Low\r\n[Server Low]\r\nUrl=" + server.HostPort() + "\r\nMaxZoom=13\r\n");
+  window->UpDownTo->SetPosition(14);
+  window->Edit1->setText("-80");  // a set large enough to be asked about
+  window->Edit4->setText("30");
+  window->BitBtn1->click();
+  ASSERT_EQ(BoxTexts().size(), 1u);
+  EXPECT_EQ(BoxTexts()[0], "The server \"Low\" serves zoom levels up to 13; zoom 14 is beyond them.");
+  EXPECT_EQ(window->BitBtn1->text(), "Start");
+  EXPECT_FALSE(qm::PathExists(maps.Path() + "area"));
+  EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+// Open task shows projects and level sets together unless the user picks one kind.
+TEST_F(MainWindowLevels, OpenTaskOffersProjectsAndSetsInItsFirstFilter) {
+  QStringList filters;
+  QTimer closer;
+  int tries = 0;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(widget);
+      if (dialog == nullptr || !dialog->isVisible()) continue;
+      filters = dialog->nameFilters();
+      dialog->reject();
+    }
+    if (!filters.isEmpty() || ++tries > 2000) closer.stop();
+  });
+  closer.start(5);
+  window->Button4->click();
+  ASSERT_FALSE(filters.isEmpty());
+  EXPECT_EQ(filters[0], "Projects and level sets (*.qmtp *.qmset)");
+  EXPECT_TRUE(filters.contains("Level sets(*.qmset)"));
 }
 
 TEST_F(MainWindowLevels, ALastLevelBelowTheFirstIsRefused) {
