@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <set>
 
+#include "engine/Unitclasstask.h"
 #include "engine/image_signature.h"
+#include "engine/level_set.h"
 #include "engine/tile_server_setting.h"
 #include "engine/tile_source.h"
 #include "mapview/tile_survey.h"
@@ -32,12 +34,28 @@ qm::RequestPacer& BrowsingPacer() {
   return pacer;
 }
 
+namespace {
+
+// A project names itself; a level set (the last project once a set ran) names the levels it has
+// begun, and nothing when it cannot be read.
+std::vector<std::string> ProjectsNamedBy(const std::string& file) {
+  if (file.empty()) return {};
+  if (TaskExtension(file) != ".qmset") return {file};
+  auto levels = ProjectFilesOf(file);
+  if (auto* files = std::get_if<std::vector<std::string>>(&levels)) return std::move(*files);
+  return {};
+}
+
+}  // namespace
+
 WebTile WebTileOf(const PieceKey& piece) { return {kWorldZoom - piece.level, piece.x, piece.y}; }
 
 std::vector<ProjectArea> FindProjects(const std::string& folder, const std::vector<std::string>& extraFiles) {
   std::set<std::string> files;
   for (const std::string& file : extraFiles) {
-    if (!file.empty()) files.insert(std::filesystem::path(file).lexically_normal().string());
+    for (const std::string& project : ProjectsNamedBy(file)) {
+      files.insert(std::filesystem::path(project).lexically_normal().string());
+    }
   }
   std::error_code error;
   if (!folder.empty()) {

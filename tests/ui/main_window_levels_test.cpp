@@ -16,6 +16,8 @@
 #include "platform/ini_file.h"
 #include "tests/ui/main_window_fixture.h"
 #include "ui/Unit1.h"
+#include "mapview/web_tile_source.h"
+#include "ui/area_picker_dialog.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
 #include "ui/refresh_dialog.h"
@@ -61,6 +63,16 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
   }
   EXPECT_FALSE(qm::FileExists(folder + "newtask.qmtp"));
   EXPECT_EQ(qm::IniFile(program.ConfigPath()).ReadString("IniParas", "LastProject", ""), folder + "newtask.qmset");
+  // The picker browses the last set's tiles from disk, with the path field on another folder.
+  qm::WriteFileAtomic(folder + "newtask_z14/kv_4828_6164_14.jpg", "from disk");
+  window->Edit6->setText(QString::fromStdString(maps.Path() + "elsewhere"));
+  std::optional<std::string> tile;
+  window->RunAreaPicker = [&](AreaPickerDialog& dialog) {
+    tile = dialog.Source().Bytes({14, 4828, 6164}, [] { return true; });
+    return 0;
+  };
+  window->PickOnMapButton->click();
+  EXPECT_EQ(tile, "from disk");
   const std::string summary = window->StatusText->text().toStdString();
   EXPECT_EQ(summary.rfind("Download complete: " + std::to_string(total) + " of " + std::to_string(total) + " tiles", 0), 0u)
       << summary;
