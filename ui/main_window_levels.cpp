@@ -49,15 +49,16 @@ void TForm1::StartLevelSet(const StartInputs& inputs) {
   qm::ShowMessage(levelSet_->CompleteText());
 }
 
-// A new set asks once for all its levels, above the figures at which one task asks; a set
-// continued as it was does not ask again.
+// A new set asks once for all its levels, above the figures at which one task asks, counting
+// only the tiles of the area in use; a set continued as it was does not ask again.
 bool TForm1::ConfirmedLevelSet(const StartInputs& in, ZoomRange zooms) {
+  const auto& area = controller_->Area();
   const LevelEstimates levels = EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude,
-                                               in.BottomLatitude, zooms);
+                                               in.BottomLatitude, zooms, area.get());
   if (levels.levels.empty()) return true;  // the first level's own checks speak for the fields
   const std::string setFile = qm::WithTrailingSeparator(in.Folder) + LevelSetFileName(in.TaskName);
   const LevelSet wanted{in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude,
-                        in.Folder, in.TaskName, zooms, {}, std::nullopt};
+                        in.Folder, in.TaskName, zooms, {}, std::nullopt, area};
   if (qm::FileExists(setFile) && LoadLevelSet(setFile).SameSetAs(wanted)) return true;
   int64_t tiles = 0, listBytes = 0;
   for (const AreaEstimate& level : levels.levels) {

@@ -131,6 +131,21 @@ TEST_F(MainWindowLevels, ALevelBeyondTheServersHighestIsRefusedBeforeTheQuestion
   EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+// A large rectangle around a small shape: the set is the shape's few tiles, asked without a question.
+TEST_F(MainWindowLevels, ASetOverAShapeCountsOnlyTheShapesTilesBeforeItStarts) {
+  window->Edit1->setText("-80");
+  window->Edit4->setText("30");
+  window->UpDownTo->SetPosition(14);
+  window->Controller().UseArea(MakeTaskArea("{}", "few.geojson", 0, [](int32_t zoom) {
+    const int32_t x = zoom == 13 ? 2412 : 4828, y = zoom == 13 ? 3080 : 6164;
+    return AreaCover(zoom, x, {{RowInterval{y, y + 1}}});
+  }));
+  window->BitBtn1->click();
+  EXPECT_TRUE(boxes.Calls().empty()) << boxes.Calls()[0].text.toStdString();
+  ASSERT_TRUE(FinishSet());
+  EXPECT_EQ(server.RequestCount(), 4u);
+}
+
 // Open task shows projects and level sets together unless the user picks one kind.
 TEST_F(MainWindowLevels, OpenTaskOffersProjectsAndSetsInItsFirstFilter) {
   QStringList filters;
