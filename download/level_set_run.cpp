@@ -144,7 +144,11 @@ bool LevelSetRun::StartLevel(int32_t zoom) {
   StartInputs level{StoredCoordinateText(set_.LeftLongitude), StoredCoordinateText(set_.RightLongitude),
                     StoredCoordinateText(set_.TopLatitude), StoredCoordinateText(set_.BottomLatitude),
                     std::to_string(zoom), set_.Folder, LevelTaskName(set_.TaskName, zoom)};
+  // Every level covers the set's area, whatever area the front end chose meanwhile for its next Start.
+  const std::shared_ptr<const TaskArea> chosen = controller_.Area();
+  controller_.UseArea(set_.area);
   controller_.BitBtn1Click(level);
+  controller_.UseArea(chosen);
   if (!controller_.Running()) return false;
   const bool firstLevel = zoom_ < 0;
   zoom_ = zoom;

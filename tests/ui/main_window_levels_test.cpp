@@ -132,7 +132,7 @@ TEST_F(MainWindowLevels, ALevelBeyondTheServersHighestIsRefusedBeforeTheQuestion
 }
 
 // A large rectangle around a small shape: the set is the shape's few tiles, asked without a question.
-TEST_F(MainWindowLevels, ASetOverAShapeCountsOnlyTheShapesTilesBeforeItStarts) {
+TEST_F(MainWindowLevels, ASetOverAShapeCountsAndKeepsOnlyTheShapesTiles) {
   window->Edit1->setText("-80");
   window->Edit4->setText("30");
   window->UpDownTo->SetPosition(14);
@@ -144,6 +144,16 @@ TEST_F(MainWindowLevels, ASetOverAShapeCountsOnlyTheShapesTilesBeforeItStarts) {
   EXPECT_TRUE(boxes.Calls().empty()) << boxes.Calls()[0].text.toStdString();
   ASSERT_TRUE(FinishSet());
   EXPECT_EQ(server.RequestCount(), 4u);
+
+  // The area cleared while the set runs is the next Start's; the set's later levels keep the shape.
+  window->EditTaskName->setText("other");
+  window->Edit1->setText("-74");
+  window->Edit4->setText("40.6");
+  window->BitBtn1->click();
+  window->ClearArea();
+  ASSERT_TRUE(FinishSet());
+  EXPECT_EQ(server.RequestCount(), 8u);
+  EXPECT_EQ(window->Controller().Area(), nullptr);
 }
 
 // Open task shows projects and level sets together unless the user picks one kind.
