@@ -249,7 +249,7 @@ std::string LevelSetRun::LevelFile(int32_t zoom, const std::string& suffix) cons
   return qm::WithTrailingSeparator(set_.Folder) + TaskStem(LevelTaskName(set_.TaskName, zoom)) + suffix;
 }
 
-std::string LevelSetRun::LogFile() const { return zoom_ < 0 ? "" : LevelFile(zoom_, "_log.txt"); }
+std::string LevelSetRun::LogFile() const { return LevelFile(zoom_, "_log.txt"); }
 
 std::string LevelSetRun::CompleteText() const {
   return "All " + std::to_string(set_.zooms.LevelCount()) + " levels are complete: " + GroupedCount(progress_.Total()) +

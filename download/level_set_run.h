@@ -44,7 +44,8 @@ class LevelSetRun {
   int64_t FailedListed() const { return runCounts_.failed; }
   const LevelSet& Set() const { return set_; }
   const std::string& SetFile() const { return setFile_; }
-  // The log of the level in hand, or of the last level when every level was complete already.
+  // The log of the level in hand, or of the last level when every level was complete already;
+  // once Start or Resume has run or found complete a level.
   std::string LogFile() const;
   // Start found every level complete and ran none.
   bool FoundComplete() const { return foundComplete_; }

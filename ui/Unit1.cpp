@@ -248,7 +248,7 @@ void TForm1::RefreshTiles1Click() {
   const std::string project = levelSet_ ? levelSet_->SetFile() : task ? task->ProjectFile() : "";
   if (!project.empty()) {
     dialog.SetProject(QString::fromStdString(project));
-    if (controller_->Running() || levelSetRunning_) dialog.SetBusyProject(project);
+    if (controller_->Running()) dialog.SetBusyProject(project);
   }
   RunRefreshDialog(dialog);
 }

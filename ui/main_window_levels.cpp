@@ -45,7 +45,6 @@ void TForm1::StartLevelSet(const StartInputs& inputs) {
   if (outcome != LevelSetRun::Outcome::kAlreadyComplete) return;
   // The window says so before the box, with the set's own log, not the last task's.
   RefreshStatus();
-  FlushMemos();
   qm::ShowMessage(levelSet_->CompleteText());
 }
 

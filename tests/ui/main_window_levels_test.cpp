@@ -2,6 +2,8 @@
 // estimate, one progress, one summary and one end box, and Open task opens the set file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -53,6 +55,13 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
   window->BitBtn1->click();
   EXPECT_TRUE(window->StatusText->text().startsWith("level 1 of 2, zoom 13 · ")) << window->StatusText->text().toStdString();
   EXPECT_EQ(window->LabelTotalxy->text().toStdString(), "Total images: " + std::to_string(total));
+  QString refreshRefusal;
+  window->RunRefreshDialog = [&](RefreshDialog& dialog) {
+    dialog.StartButton->click();
+    refreshRefusal = dialog.StatusLabel->text();
+  };
+  window->RefreshTiles1->trigger();
+  EXPECT_EQ(refreshRefusal, "The download of this project is running; refresh it once the download has ended.");
   ASSERT_TRUE(FinishSet());
   EXPECT_EQ(window->LabelTotalxy->text().toStdString(), "Total images: " + std::to_string(total));
   EXPECT_EQ(boxes.Calls().size(), 1u);  // one end box for the set
@@ -92,8 +101,10 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
     lastLogLineAtBox = window->Memo1->toPlainText().split('\n').last();
     recorder(call);
   });
+  qm::IniFile(program.ConfigPath()).WriteString("IniParas", "LastProject", "");
   window->BitBtn1->click();
   qm::SetMessageBoxSink(recorder);
+  EXPECT_EQ(qm::IniFile(program.ConfigPath()).ReadString("IniParas", "LastProject", ""), folder + "newtask.qmset");
   EXPECT_EQ(window->BitBtn1->text(), "Start");
   EXPECT_EQ(server.RequestCount(), static_cast<size_t>(total));
   EXPECT_EQ(BoxTexts().back(), complete);
@@ -108,6 +119,10 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
   window->RunRefreshDialog = [&](RefreshDialog& dialog) { refreshed = dialog.ProjectEdit->text(); };
   window->RefreshTiles1->trigger();
   EXPECT_EQ(refreshed.toStdString(), folder + "newtask.qmset");
+  // A log removed since shows as none, not as the log shown before.
+  std::remove((folder + "newtask_z14_log.txt").c_str());
+  window->BitBtn1->click();
+  EXPECT_EQ(window->Memo1->toPlainText().toStdString(), "");
 
   // A set file whose zoom was edited beyond the grid is refused with the number as written.
   qm::IniFile(folder + "newtask.qmset").WriteString("LevelSet", "LastZoom", "4294967306");
