@@ -107,6 +107,7 @@ TEST_F(MainWindowArea, EdgesMovedIntoAShapeSaySoAndTheTaskFilesAgreeOnTheTilesKe
   const int64_t kept = cut.captured(2).toLongLong();
   EXPECT_EQ(cut.captured(3).toLongLong(), kept);
   EXPECT_EQ(window->AreaName->text(), "Cut: valley.geojson");
+  EXPECT_TRUE(window->AreaName->toolTip().endsWith(cut.captured(1)));
 
   window->BitBtn1->click();
   ASSERT_TRUE(FinishDownload());
@@ -145,6 +146,8 @@ TEST_F(MainWindowArea, TheBufferFollowsTyping) {
   ASSERT_TRUE(ProcessUntil([&] { return window->StatusText->text() == "The buffer should be zero or more metres."; }));
   EXPECT_TRUE(boxes.Calls().empty());
   EXPECT_EQ(window->Controller().Area()->bufferMetres, 2500);
+  TypeInto(window->EditBuffer, "0");
+  ASSERT_TRUE(ProcessUntil([&] { return window->Controller().Area()->bufferMetres == 0; })) << "the track as it is";
 #endif
 }
 
