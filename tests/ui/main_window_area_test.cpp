@@ -142,7 +142,7 @@ TEST_F(MainWindowArea, TheBufferFollowsTyping) {
   TypeInto(window->EditBuffer, "2500");
   ASSERT_TRUE(ProcessUntil([&] { return window->Controller().Area()->bufferMetres == 2500; }));
   EXPECT_LT(window->Edit1->text().toDouble(), narrowLeft.toDouble() - 0.02) << "about 2.5 km further west";
-  TypeInto(window->EditBuffer, "-4");
+  TypeInto(window->EditBuffer, "4x");
   ASSERT_TRUE(ProcessUntil([&] { return window->StatusText->text() == "The buffer should be zero or more metres."; }));
   EXPECT_TRUE(boxes.Calls().empty());
   EXPECT_EQ(window->Controller().Area()->bufferMetres, 2500);
