@@ -120,7 +120,7 @@ class AreaTextFile {
   std::string path_;
 };
 
-std::shared_ptr<const TaskArea> AreaOf(std::string geoJson, std::string source, double bufferMetres) {
+std::shared_ptr<TaskArea> AreaOf(std::string geoJson, std::string source, double bufferMetres) {
   auto copy = std::make_shared<AreaTextFile>(geoJson);
   auto area = MakeTaskArea(std::move(geoJson), std::move(source), bufferMetres, [copy](int32_t zoom) {
     const ProgramResult result = RunAreaProgram({"cover", copy->Path(), "--zoom", std::to_string(zoom)});
@@ -150,12 +150,14 @@ std::shared_ptr<const TaskArea> AreaFromFile(const std::string& file, double buf
     fields.push_back(result.output.substr(start, tab - start));
   }
   fields.push_back(result.output.substr(start, lineEnd - start));
-  if (fields.size() != 4) throw AreaRefused(Refusal(result));
+  if (fields.size() != 5) throw AreaRefused(Refusal(result));
   inputs.LeftLongitude = fields[0];
   inputs.RightLongitude = fields[1];
   inputs.TopLatitude = fields[2];
   inputs.BottomLatitude = fields[3];
-  return AreaOf(result.output.substr(lineEnd + 1), qm::AbsolutePath(file), bufferMetres);
+  auto area = AreaOf(result.output.substr(lineEnd + 1), qm::AbsolutePath(file), bufferMetres);
+  area->widenable = fields[4] == "lines";
+  return area;
 }
 
 std::shared_ptr<const TaskArea> AreaOfProject(const std::string& projectOrSetFile) {

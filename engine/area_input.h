@@ -28,6 +28,7 @@ struct AreaEstimate {
   double secondsAtFullSpeed = 0;  // eight workers, one tile a second each
   int64_t listBytes = 0;          // the size of the tile list file
   bool inArea = false;            // tiles counts only the tiles of an area inside the range
+  int64_t areaTiles = 0;          // with inArea: all the area's tiles at the zoom, inside the range or not
 };
 
 // The estimate for the field texts, or the reason they do not describe an area yet.

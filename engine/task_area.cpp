@@ -94,11 +94,31 @@ std::optional<std::string> ChangedAreaText(const std::string& projectFile, const
 AreaEstimate EstimateInArea(AreaEstimate e, const TaskArea& area, int32_t zoom) {
   const TileRange range{static_cast<int32_t>(e.minX), static_cast<int32_t>(e.minY), static_cast<int32_t>(e.maxX),
                         static_cast<int32_t>(e.maxY)};
-  const int64_t inside = area.coverAt(zoom).ClippedTo(range).Tiles();
+  const AreaCover whole = area.coverAt(zoom);
+  const int64_t inside = whole.ClippedTo(range).Tiles();
   // Lines of the tile list differ little in length: the list shrinks with the count.
   if (e.tiles > 0) e.listBytes = static_cast<int64_t>(static_cast<double>(e.listBytes) * inside / e.tiles);
   e.secondsAtFullSpeed = e.tiles > 0 ? e.secondsAtFullSpeed * static_cast<double>(inside) / e.tiles : 0;
   e.tiles = inside;
   e.inArea = true;
+  e.areaTiles = whole.Tiles();
   return e;
+}
+
+std::optional<std::string> AreaCutText(const std::vector<AreaEstimate>& levels) {
+  int64_t inside = 0, whole = 0;
+  for (const AreaEstimate& level : levels) {
+    if (!level.inArea) continue;
+    inside += level.tiles;
+    whole += level.areaTiles;
+  }
+  if (inside >= whole) return std::nullopt;
+  return "the area is cut by the edges: " + GroupedCount(inside) + " of " + GroupedCount(whole) + " tiles";
+}
+
+std::string FiguresWithAreaCut(const std::vector<AreaEstimate>& levels, const std::string& figures) {
+  std::optional<std::string> cut = AreaCutText(levels);
+  if (!cut) return figures;
+  (*cut)[0] = 'T';
+  return *cut + " · " + figures;
 }

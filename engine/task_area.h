@@ -22,6 +22,7 @@ struct TaskArea {
   std::string geoJson;      // the shape in degrees (EPSG:4326), written beside the project
   std::string source;       // the file the user chose
   double bufferMetres = 0;  // how far lines and points of the source were widened
+  bool widenable = false;   // the source holds lines or points, so another buffer gives another area
   // The tiles of the shape at a zoom; throws TaskError when they cannot be found.
   std::function<AreaCover(int32_t zoom)> coverAt;
   // The rings of its polygons and its lines, for drawing the shape; throws TaskError when they
@@ -78,3 +79,9 @@ std::optional<std::string> ChangedAreaText(const std::string& projectFile, const
 
 // The estimate of a rectangle narrowed to the area's tiles inside it. Throws TaskError as coverAt.
 AreaEstimate EstimateInArea(AreaEstimate rectangle, const TaskArea& area, int32_t zoom);
+// The rectangle is a window on the area: edges moved into the shape leave its tiles beyond them out
+// of the task. When they do at any of the levels, "the area is cut by the edges: 33 of 54 tiles"
+// (the tiles kept and the area's own, over the levels); nothing when every tile is kept.
+std::optional<std::string> AreaCutText(const std::vector<AreaEstimate>& levels);
+// The figures of the levels, said after the cut when there is one, so a status line shows it first.
+std::string FiguresWithAreaCut(const std::vector<AreaEstimate>& levels, const std::string& figures);

@@ -59,7 +59,13 @@ std::string AreaLogText(const TDownTask& task) {
   const TaskArea& area = *task.Params->Area;
   std::string text = "Area from " + area.source;
   if (area.bufferMetres > 0) text += ", lines and points widened by " + MetresText(area.bufferMetres) + " m";
-  return text + ": only the tiles inside it, its shape kept in " + task.AreaFile;
+  text += ": only the tiles inside it, its shape kept in " + task.AreaFile;
+  AreaEstimate kept;
+  kept.inArea = true;
+  kept.tiles = task.TotalCount;
+  kept.areaTiles = area.coverAt(task.Params->Zoom).Tiles();
+  if (const std::optional<std::string> cut = AreaCutText({kept})) text += "; " + *cut;
+  return text;
 }
 
 }  // namespace

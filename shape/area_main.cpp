@@ -1,6 +1,7 @@
 // quillmere-area: reads download areas with GDAL/OGR for the command line, which starts without
 // those libraries. "read FILE [--buffer M]" prints the rectangle fields of the shape's bounding box
-// on one line (separated by tabs) and then the shape as GeoJSON; "cover AREA.geojson --zoom Z"
+// and whether a buffer widens it ("lines" or "polygons") on one line (separated by tabs) and then
+// the shape as GeoJSON; "cover AREA.geojson --zoom Z"
 // prints the tiles of an area file; "rings AREA.geojson" its outline. A refusal is printed on
 // standard output with status 1. It cannot reach the network.
 #include <CLI/CLI.hpp>
@@ -28,8 +29,8 @@ int Refused(const std::string& reason) {
 int Read(const std::string& file, double bufferMetres) {
   const std::shared_ptr<const TaskArea> area = TaskAreaFromFile(file, bufferMetres);
   const AreaFieldTexts box = FieldTextsOf(*area);
-  std::printf("%s\t%s\t%s\t%s\n%s", box.left.c_str(), box.right.c_str(), box.top.c_str(), box.bottom.c_str(),
-              area->geoJson.c_str());
+  std::printf("%s\t%s\t%s\t%s\t%s\n%s", box.left.c_str(), box.right.c_str(), box.top.c_str(), box.bottom.c_str(),
+              area->widenable ? "lines" : "polygons", area->geoJson.c_str());
   return 0;
 }
 

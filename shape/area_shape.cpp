@@ -181,6 +181,7 @@ AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
     }
   }
   AreaShape shape(std::move(all));
+  shape.linesOrPoints_ = !shapes.lines.IsEmpty() || !shapes.points.IsEmpty();
   const DegreeBox box = shape.Bounds();
   if (box.north > kShapeLatitudeLimit || box.south < -kShapeLatitudeLimit) {
     throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded.");

@@ -36,6 +36,8 @@ class AreaShape {
   ~AreaShape();
 
   DegreeBox Bounds() const;
+  // Whether the file held lines or points, which the buffer widens (polygons are taken as they are).
+  bool HasLinesOrPoints() const { return linesOrPoints_; }
   // As GeoJSON (EPSG:4326), for the copy kept beside a project.
   std::string GeoJson() const;
   const OGRGeometry& Geometry() const { return *geometry_; }
@@ -47,6 +49,7 @@ class AreaShape {
  private:
   explicit AreaShape(std::unique_ptr<OGRGeometry> geometry);
   std::unique_ptr<OGRGeometry> geometry_;
+  bool linesOrPoints_ = false;
 };
 
 // The widest buffer taken: 100 km on either side of a line already makes a region.

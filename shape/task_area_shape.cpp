@@ -15,8 +15,8 @@
 
 namespace {
 
-std::shared_ptr<const TaskArea> AreaOf(std::shared_ptr<const AreaShape> shape, std::string geoJson, std::string source,
-                                       double bufferMetres) {
+std::shared_ptr<TaskArea> AreaOf(std::shared_ptr<const AreaShape> shape, std::string geoJson, std::string source,
+                                 double bufferMetres) {
   auto area = MakeTaskArea(std::move(geoJson), std::move(source), bufferMetres, [shape](int32_t zoom) {
     try {
       return CoverOf(*shape, zoom);
@@ -40,7 +40,10 @@ std::shared_ptr<const TaskArea> TaskAreaFromFile(const std::string& path, double
   // the same tiles.
   auto shape = std::make_shared<const AreaShape>(AreaShape::Read(path, bufferMetres));
   std::string geoJson = shape->GeoJson();
-  return AreaOf(std::move(shape), std::move(geoJson), path, bufferMetres);
+  const bool widenable = shape->HasLinesOrPoints();
+  auto area = AreaOf(std::move(shape), std::move(geoJson), path, bufferMetres);
+  area->widenable = widenable;
+  return area;
 }
 
 std::shared_ptr<const TaskArea> TaskAreaOfProject(const std::string& projectOrSetFile) {

@@ -189,8 +189,11 @@ class TForm1 : public QMainWindow, public ControllerView {
   void ZoomChanged(int zoom);
   // Areas from a shape: the one in use goes to the controller and names itself under the fields.
   void BuildAreaRow();
-  void ReadAreaFile(const std::string& file, double bufferMetres);
+  void ReadAreaFile(const std::string& file, double bufferMetres, bool boxes);
+  void ApplyBuffer(bool boxes);
+  void SayAreaRefused(const std::string& reason, bool box);
   void ShowArea(std::shared_ptr<const TaskArea> area);
+  void ShowAreaCut(const std::vector<AreaEstimate>& levels);
   // The area an opened project or set names, or none.
   void OpenProjectArea(const std::string& projectOrSetFile);
   void ShowAreaOnPicker(AreaPickerDialog& dialog);
@@ -222,6 +225,7 @@ class TForm1 : public QMainWindow, public ControllerView {
   std::unique_ptr<ListProgressDialog> listDialog_;  // while Start writes a long tile list
   bool closing_ = false;
   std::string areaFile_;  // the vector file the area in use was read from; empty for a project's
+  QTimer* bufferPause_ = nullptr;  // runs while typing in the buffer has not paused yet
   std::unique_ptr<LevelSetRun> levelSet_;  // the set of the last download, when it was one
   bool levelSetRunning_ = false;
   bool levelSetStopWanted_ = false;

@@ -1,6 +1,7 @@
-// The area picker's window: the web map, the download zoom, go-to, the range's figures.
+// The area picker's window: the web map, the download zooms, go-to, the range's figures.
 #include "ui/area_picker_dialog.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QCheckBox>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -34,6 +36,11 @@ constexpr int kMinimumWidth = 720, kMinimumHeight = 560;
 
 QImage DecodedTile(const std::optional<std::string>& bytes) {
   return bytes ? mapview::DecodeTileBytes(*bytes, mapview::kTilePixels) : QImage();
+}
+
+mapview::WorldRect RectOf(const mapview::CellRect& cells) {
+  return {static_cast<double>(cells.x0), static_cast<double>(cells.y0), static_cast<double>(cells.x1),
+          static_cast<double>(cells.y1)};
 }
 
 std::unique_ptr<mapview::TileDiskCache> DiskCache(const std::string& folder) {
@@ -62,7 +69,7 @@ AreaPickerDialog::AreaPickerDialog(AreaPickerInputs inputs, QWidget* parent)
   map_->SetArea(mapview::WorldCells(), pieces_);
   BuildLayout();
   StartRetryingFailures();
-  StartRectangleFromFields(inputs_.fields);
+  StartRectangleFromFields(inputs_.fields, inputs_.zoomTo);
   ShowPlace(-1, -1);
   resize(960, 720);
   // Room for the controls, the wrapped hint and the buttons beside a usable map.
@@ -89,6 +96,7 @@ void AreaPickerDialog::BuildLayout() {
   hint->setWordWrap(true);
   column->addWidget(hint);
   rangeText_ = new QLabel(this);
+  rangeText_->setObjectName("rangeFigures");
   rangeText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   column->addWidget(rangeText_);
   auto* bottom = new QHBoxLayout;
@@ -124,11 +132,24 @@ QWidget* AreaPickerDialog::BuildControls() {
   auto* controls = new QWidget(this);
   auto* row = new QHBoxLayout(controls);
   row->setContentsMargins(0, 0, 0, 0);
+  // No zoom beyond what the tile server serves: Start would refuse it.
+  const int highest = std::clamp(inputs_.settings.maxZoom, 1, mapview::kWorldZoom);
   row->addWidget(new QLabel("Download zoom:", controls));
   zoom_ = new QSpinBox(controls);
-  zoom_->setRange(1, mapview::kWorldZoom);
+  zoom_->setObjectName("zoom");
+  zoom_->setRange(1, highest);
   zoom_->setValue(kDefaultZoom);
   row->addWidget(zoom_);
+  row->addWidget(new QLabel("to", controls));
+  zoomTo_ = new QSpinBox(controls);
+  zoomTo_->setObjectName("zoomTo");
+  zoomTo_->setRange(zoom_->value(), highest);
+  zoomTo_->setToolTip("The last zoom level: above the first, every level between is downloaded too; the map shows "
+                      "the tiles of the last");
+  row->addWidget(zoomTo_);
+  if (highest < mapview::kWorldZoom) {
+    zoom_->setToolTip(QString("The tile server serves zoom levels up to %1").arg(highest));
+  }
   draw_ = new QPushButton("Draw area", controls);
   draw_->setCheckable(true);
   draw_->setToolTip("Drag on the map to draw the area (Shift+drag or a right-button drag draw it at any time)");
@@ -150,7 +171,8 @@ QWidget* AreaPickerDialog::BuildControls() {
   auto* go = new QPushButton("Go", controls);
   row->addWidget(go);
 
-  connect(zoom_, &QSpinBox::valueChanged, map_, &mapview::AreaPickMap::SetDownloadZoom);
+  connect(zoom_, &QSpinBox::valueChanged, this, &AreaPickerDialog::ZoomChanged);
+  connect(zoomTo_, &QSpinBox::valueChanged, this, &AreaPickerDialog::ZoomsChanged);
   connect(draw_, &QPushButton::toggled, map_, &mapview::AreaPickMap::SetDrawMode);
   connect(map_, &mapview::AreaPickMap::drawModeEnded, draw_, [this] { draw_->setChecked(false); });
   connect(overlay_, &QCheckBox::toggled, this, [this](bool on) {
@@ -162,26 +184,61 @@ QWidget* AreaPickerDialog::BuildControls() {
   return controls;
 }
 
-// Fields that describe an area give the first rectangle, and the view shows it; otherwise the
-// whole world is in view and the rectangle is still to be drawn.
-void AreaPickerDialog::StartRectangleFromFields(const AreaTexts& fields) {
+// Fields that describe an area give the first rectangle, at the finest of their zoom levels, and
+// the view shows it; otherwise the whole world is in view and the rectangle is still to be drawn.
+void AreaPickerDialog::StartRectangleFromFields(const AreaTexts& fields, const std::string& zoomTo) {
   // The zoom field is taken alone too; one the picker cannot show (a project's may lie outside
-  // 1 to 19) leaves the default.
+  // 1 to 19) leaves the default. A zoom beyond the server's highest is brought down to it.
   const std::optional<int32_t> typedZoom = qm::IntegerFromText(fields.zoom);
   const bool zoomUsable = typedZoom && *typedZoom >= 1 && *typedZoom <= mapview::kWorldZoom;
-  const int zoom = zoomUsable ? *typedZoom : kDefaultZoom;
-  zoom_->setValue(zoom);
-  map_->SetDownloadZoom(zoom);
-  const AreaEstimateOrReason area = EstimateArea(fields.left, fields.right, fields.top, fields.bottom, fields.zoom);
-  if (zoomUsable && area.estimate) {
-    const mapview::TileRange range{zoom, area.estimate->minX, area.estimate->minY, area.estimate->maxX,
-                                   area.estimate->maxY};
-    const mapview::CellRect cells = mapview::WorldCellsOf(range);
-    map_->SetRectangle(mapview::WorldRect{static_cast<double>(cells.x0), static_cast<double>(cells.y0),
-                                          static_cast<double>(cells.x1), static_cast<double>(cells.y1)});
-    map_->SetHome(cells);
+  const int first = zoomUsable ? *typedZoom : kDefaultZoom;
+  const std::optional<int32_t> typedLast = qm::IntegerFromText(zoomTo);
+  const bool lastUsable = zoomUsable && typedLast && *typedLast >= first && *typedLast <= mapview::kWorldZoom;
+  {
+    const QSignalBlocker quietFirst(zoom_), quietLast(zoomTo_);
+    zoom_->setValue(first);
+    zoomTo_->setMinimum(zoom_->value());
+    zoomTo_->setValue(lastUsable ? *typedLast : first);
+  }
+  zoomShown_ = zoom_->value();
+  map_->SetDownloadZoom(zoomTo_->value());
+  if (zoomUsable) fieldsRect_ = FieldsRectangleAt(zoomTo_->value());
+  if (fieldsRect_) {
+    map_->SetRectangle(fieldsRect_);
+    map_->SetHome(WorldCellsOf(*map_->Range()));
   }
   ShowRange();
+}
+
+std::optional<mapview::WorldRect> AreaPickerDialog::FieldsRectangleAt(int zoom) const {
+  const AreaTexts& f = inputs_.fields;
+  const AreaEstimateOrReason area = EstimateArea(f.left, f.right, f.top, f.bottom, std::to_string(zoom));
+  if (!area.estimate) return std::nullopt;
+  const mapview::TileRange range{zoom, area.estimate->minX, area.estimate->minY, area.estimate->maxX,
+                                 area.estimate->maxY};
+  return RectOf(mapview::WorldCellsOf(range));
+}
+
+// The last level follows the first while they are equal, and never stays below it.
+void AreaPickerDialog::ZoomChanged(int zoom) {
+  const bool following = zoomTo_->value() == zoomShown_;
+  zoomTo_->setMinimum(zoom);
+  if (following) zoomTo_->setValue(zoom);
+  zoomShown_ = zoom;
+  ZoomsChanged();
+}
+
+// The map shows the finest level. The fields' rectangle is taken again at that zoom, so its edges
+// are those the fields give there and not the tile edges of the zoom before.
+void AreaPickerDialog::ZoomsChanged() {
+  const int finest = zoomTo_->value();
+  if (fieldsRect_ && map_->Rectangle() == fieldsRect_) {
+    fieldsRect_ = FieldsRectangleAt(finest);
+    map_->SetRectangle(fieldsRect_);
+  } else {
+    fieldsRect_.reset();
+  }
+  map_->SetDownloadZoom(finest);
 }
 
 void AreaPickerDialog::SetArea(std::shared_ptr<const TaskArea> area, const std::vector<AreaRing>& outline) {
@@ -193,10 +250,18 @@ void AreaPickerDialog::SetArea(std::shared_ptr<const TaskArea> area, const std::
 std::optional<AreaTexts> AreaPickerDialog::Texts() const {
   const std::optional<mapview::TileRange> range = map_->Range();
   if (!range) return std::nullopt;
+  if (fieldsRect_ && map_->Rectangle() == fieldsRect_) {
+    AreaTexts texts = inputs_.fields;
+    texts.zoom = std::to_string(range->zoom);
+    return texts;
+  }
   return TextsForTiles(range->zoom, range->minX, range->minY, range->maxX, range->maxY);
 }
 
-// The figures of the range as Start will see them: they come from the very texts OK hands over.
+ZoomRange AreaPickerDialog::Zooms() const { return {zoom_->value(), zoomTo_->value()}; }
+
+// The figures of the range as Start will see them: they come from the very texts OK hands over,
+// over every level, narrowed to the area in use.
 void AreaPickerDialog::ShowRange() {
   const std::optional<AreaTexts> texts = Texts();
   ok_->setEnabled(texts.has_value());
@@ -204,20 +269,26 @@ void AreaPickerDialog::ShowRange() {
     rangeText_->setText("Draw the area to download: Shift+drag or a right-button drag on the map, or \"Draw area\".");
     return;
   }
-  AreaEstimateOrReason area = EstimateArea(texts->left, texts->right, texts->top, texts->bottom, texts->zoom);
-  if (area.estimate && area_) {
-    try {
-      area.estimate = EstimateInArea(*area.estimate, *area_, *qm::IntegerFromText(texts->zoom));
-    } catch (const TaskError& e) {
-      area = {std::nullopt, e.what()};
-    }
-  }
+  const LevelEstimates estimates =
+      EstimateLevels(texts->left, texts->right, texts->top, texts->bottom, Zooms(), area_.get());
+  const std::vector<AreaEstimate>& levels = estimates.levels;
+  const auto largest = std::max_element(levels.begin(), levels.end(),
+                                        [](const AreaEstimate& a, const AreaEstimate& b) { return a.tiles < b.tiles; });
   // An area Start would refuse cannot be handed over.
-  const bool tooLarge = area.estimate && area.estimate->tiles > kMaxTaskTiles;
-  ok_->setEnabled(area.estimate && !tooLarge);
-  const std::string text = !area.estimate ? area.reason
-                           : tooLarge     ? TooManyTilesText(area.estimate->tiles)
-                                          : EstimateText(*area.estimate);
+  const bool tooLarge = largest != levels.end() && largest->tiles > kMaxTaskTiles;
+  ok_->setEnabled(!levels.empty() && !tooLarge);
+  std::string text;
+  if (levels.empty()) {
+    text = estimates.reason;
+  } else if (tooLarge) {
+    text = TooManyTilesText(largest->tiles);
+  } else if (levels.size() == 1) {
+    text = FiguresWithAreaCut(levels, EstimateText(levels.front()));
+  } else {
+    const AreaEstimate& shown = levels.back();
+    text = FiguresWithAreaCut(levels, LevelsTotalText(levels) + " · zoom " + texts->zoom + " on the map: " +
+                                          GroupedCount(shown.tiles) + (shown.tiles == 1 ? " tile" : " tiles"));
+  }
   rangeText_->setText(QString::fromStdString(text));
 }
 

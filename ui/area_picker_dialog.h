@@ -1,7 +1,7 @@
 // "Pick on map": a dialog with a web map of the tile server's imagery on which the user draws
 // the download area. Its tiles come from downloaded projects, a disk cache or the server at no
 // more than eight requests a second. The chosen tile range comes back as the texts of the main
-// window's four coordinate fields and zoom.
+// window's four coordinate fields and zoom levels.
 #pragma once
 
 #include <atomic>
@@ -14,6 +14,7 @@
 
 #include "engine/area_texts.h"
 #include "engine/fetch_settings.h"
+#include "engine/level_set.h"
 #include "engine/project_area.h"
 #include "engine/task_area.h"
 #include "mapview/area_pick_map.h"
@@ -35,6 +36,7 @@ struct AreaPickerInputs {
   std::string blankBytes;             // the blank tile, which is no imagery
   std::string cacheFolder;            // the disk cache of browsed tiles (none when empty)
   AreaTexts fields;                   // the main window's fields: the first rectangle, if they make one
+  std::string zoomTo;                 // the last level of a level set; as fields.zoom for one level
 };
 
 class AreaPickerDialog : public QDialog {
@@ -46,8 +48,11 @@ class AreaPickerDialog : public QDialog {
 
   mapview::AreaPickMap& Map() { return *map_; }
   mapview::WebTileSource& Source() { return *source_; }
-  // The field texts of the rectangle drawn; nothing without one.
+  // The field texts of the rectangle drawn, at the finest zoom; nothing without one. While the
+  // rectangle is still the fields' own, the fields' texts themselves.
   std::optional<AreaTexts> Texts() const;
+  // The zoom levels chosen: the first and the last of a level set, or one level twice.
+  ZoomRange Zooms() const;
   // The shape in use: drawn with its tiles, and the figures count only the tiles inside it.
   void SetArea(std::shared_ptr<const TaskArea> area, const std::vector<AreaRing>& outline);
 
@@ -58,7 +63,11 @@ class AreaPickerDialog : public QDialog {
   void BuildLayout();
   QWidget* BuildControls();
   void StartRetryingFailures();
-  void StartRectangleFromFields(const AreaTexts& fields);
+  void StartRectangleFromFields(const AreaTexts& fields, const std::string& zoomTo);
+  void ZoomChanged(int zoom);
+  void ZoomsChanged();
+  // The fields' rectangle at a zoom as the map draws it; nothing when they do not make one.
+  std::optional<mapview::WorldRect> FieldsRectangleAt(int zoom) const;
   void SurveyProjects();
   void ShowRange();
   void ShowPlace(double worldX, double worldY);
@@ -70,6 +79,10 @@ class AreaPickerDialog : public QDialog {
   mapview::PieceCache* pieces_ = nullptr;  // owned; deleted before source_
   mapview::AreaPickMap* map_ = nullptr;
   QSpinBox* zoom_ = nullptr;
+  QSpinBox* zoomTo_ = nullptr;  // the finest level, the one the map shows
+  int zoomShown_ = 0;           // the zoom before its last change, which the last level followed
+  // The rectangle as the fields gave it at the finest zoom, while the user has not changed it.
+  std::optional<mapview::WorldRect> fieldsRect_;
   QPushButton* draw_ = nullptr;
   QCheckBox* overlay_ = nullptr;
   QLineEdit* goLongitude_ = nullptr;

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "download/area_program.h"
 #include "engine/task_area.h"
@@ -19,6 +20,9 @@ namespace {
 constexpr const char* kVectorFiles =
     "Vector files (*.geojson *.json *.geojsonl *.geojsons *.kml *.kmz *.gpx *.shp *.gpkg *.fgb *.csv);;All files (*)";
 constexpr const char* kNoArea = "The whole rectangle";
+constexpr const char* kBufferTip = "Metres on the ground by which the shape's lines and points are widened";
+// The shape is read again once typing in the buffer pauses, not at every key.
+constexpr int kBufferPauseMs = 400;
 
 QPushButton* RowButton(QWidget* parent, const QString& text, int x, int width) {
   auto* button = new QPushButton(text, parent);
@@ -32,13 +36,19 @@ void TForm1::BuildAreaRow() {
   AreaFileButton = RowButton(Panel2, "Area from file...", 6, 92);
   AreaFileButton->setToolTip("Download only the tiles of a region, route or place read from a vector file");
   AreaName = new ElidedLabel(kNoArea, Panel2);
-  AreaName->setGeometry(102, 230, 98, 15);
-  AreaClearButton = RowButton(Panel2, QString(QChar(0x2715)), 202, 20);
+  AreaName->setGeometry(102, 230, 80, 15);
+  AreaClearButton = RowButton(Panel2, QString(QChar(0x2715)), 184, 20);
   AreaClearButton->setToolTip("Download the whole rectangle again");
   AreaClearButton->setEnabled(false);
-  LabelBuffer = qm::PlaceLabel(Panel2, "Buffer m:", 228, 230);
-  EditBuffer = qm::PlaceEdit(Panel2, 276, 227, 34, 21, "0");
-  EditBuffer->setToolTip("Metres on the ground by which the shape's lines and points are widened");
+  // Room for seven digits: buffers run up to 100,000 m, with decimals.
+  LabelBuffer = qm::PlaceLabel(Panel2, "Buffer m:", 208, 230);
+  EditBuffer = qm::PlaceEdit(Panel2, 254, 227, 56, 21, "0");
+  EditBuffer->setToolTip(kBufferTip);
+  bufferPause_ = new QTimer(this);
+  bufferPause_->setSingleShot(true);
+  bufferPause_->setInterval(kBufferPauseMs);
+  connect(EditBuffer, &QLineEdit::textEdited, bufferPause_, qOverload<>(&QTimer::start));
+  connect(bufferPause_, &QTimer::timeout, this, [this] { ApplyBuffer(false); });
   PickAreaFile = [this] {
     return QFileDialog::getOpenFileName(this, "Area from file", Edit6->text(), kVectorFiles);
   };
@@ -53,28 +63,41 @@ void TForm1::AreaFromFileClick() {
       qm::ShowMessage(std::string("The buffer should be zero or more metres."));
       return;
     }
-    ReadAreaFile(file.toStdString(), *buffer);
+    ReadAreaFile(file.toStdString(), *buffer, true);
   });
 }
 
-// A new buffer widens the lines and points of the file in use again.
 void TForm1::BufferEdited() {
-  qm::RunGuarded([this] {
-    if (areaFile_.empty() || controller_->Running() || levelSetRunning_) return;
-    const std::optional<double> buffer = qm::StrictNumberFromText(EditBuffer->text().toStdString());
+  bufferPause_->stop();
+  ApplyBuffer(true);
+}
+
+// A new buffer widens the lines and points of the file in use again, and the fields and the
+// estimate follow. While typing, what is wrong goes to the status bar; when the field is left, to a box.
+void TForm1::ApplyBuffer(bool boxes) {
+  qm::RunGuarded([this, boxes] {
     const auto& area = controller_->Area();
-    if (!buffer || *buffer < 0 || !area || *buffer == area->bufferMetres) return;
-    ReadAreaFile(areaFile_, *buffer);
+    if (areaFile_.empty() || !area || !area->widenable || controller_->Running() || levelSetRunning_) return;
+    const std::optional<double> buffer = qm::StrictNumberFromText(EditBuffer->text().toStdString());
+    if (!buffer || *buffer < 0) return SayAreaRefused("The buffer should be zero or more metres.", boxes);
+    if (*buffer == area->bufferMetres) return ShowEstimate();
+    ReadAreaFile(areaFile_, *buffer, boxes);
   });
 }
 
-void TForm1::ReadAreaFile(const std::string& file, double bufferMetres) {
+void TForm1::SayAreaRefused(const std::string& reason, bool box) {
+  if (box) return qm::ShowMessage(reason);
+  StatusText->setText(QString::fromStdString(reason));
+  StatusText->setToolTip(QString());
+}
+
+void TForm1::ReadAreaFile(const std::string& file, double bufferMetres, bool boxes) {
   StartInputs fields;
   std::shared_ptr<const TaskArea> area;
   try {
     area = AreaFromFile(file, bufferMetres, fields);
   } catch (const AreaRefused& e) {
-    qm::ShowMessage(std::string(e.what()));
+    SayAreaRefused(e.what(), boxes);
     return;
   }
   Edit1->setText(QString::fromStdString(fields.LeftLongitude));
@@ -90,18 +113,35 @@ void TForm1::ClearArea() {
   ShowArea(nullptr);
 }
 
+// A buffer that cannot change the area in use is greyed, saying why.
 void TForm1::ShowArea(std::shared_ptr<const TaskArea> area) {
-  if (area) {
-    AreaName->setText(QFileInfo(QString::fromStdString(area->source)).fileName());
-    AreaName->setToolTip(QString::fromStdString(area->source));
-    EditBuffer->setText(QString::fromStdString(qm::FormatG15(area->bufferMetres)));
-  } else {
-    AreaName->setText(kNoArea);
-    AreaName->setToolTip(QString());
-  }
+  if (area) EditBuffer->setText(QString::fromStdString(qm::FormatG15(area->bufferMetres)));
+  const bool bufferApplies = !area || (area->widenable && !areaFile_.empty());
+  EditBuffer->setEnabled(bufferApplies);
+  LabelBuffer->setEnabled(bufferApplies);
+  EditBuffer->setToolTip(bufferApplies                ? kBufferTip
+                         : areaFile_.empty()         ? "The area of an opened task keeps the buffer it was made with"
+                                                     : "Polygons are taken as they are: the buffer widens only lines "
+                                                       "and points, and this area has none");
   AreaClearButton->setEnabled(area != nullptr);
   controller_->UseArea(std::move(area));
+  ShowAreaCut({});
   ShowEstimate();
+}
+
+// The row names the area in use, and says so when the edges leave some of its tiles out.
+void TForm1::ShowAreaCut(const std::vector<AreaEstimate>& levels) {
+  const std::shared_ptr<const TaskArea>& area = controller_->Area();
+  if (!area) {
+    AreaName->setText(kNoArea);
+    AreaName->setToolTip(QString());
+    return;
+  }
+  const QString name = QFileInfo(QString::fromStdString(area->source)).fileName();
+  const QString source = QString::fromStdString(area->source);
+  const std::optional<std::string> cut = AreaCutText(levels);
+  AreaName->setText(cut ? "Cut: " + name : name);
+  AreaName->setToolTip(cut ? source + ": " + QString::fromStdString(*cut) : source);
 }
 
 void TForm1::OpenProjectArea(const std::string& projectOrSetFile) {

@@ -25,8 +25,8 @@ void TForm1::ShowAreaOnPicker(AreaPickerDialog& dialog) {
   dialog.SetArea(area, outline);
 }
 
-// The picker starts from the fields as they are; OK writes its rectangle into them as typed
-// texts, and the zoom, and touches nothing else.
+// The picker starts from the fields as they are, with both zoom levels; OK writes its rectangle into
+// them as typed texts, and the zooms, and touches nothing else.
 void TForm1::PickOnMapClick() {
   qm::RunGuarded([this] {
     const std::string configFile = qm::ConfigFilePath(programFolder_);
@@ -39,6 +39,7 @@ void TForm1::PickOnMapClick() {
     inputs.cacheFolder = mapview::TileCacheFolder(inputs.settings.tileServer);
     const StartInputs in = ReadInputs();
     inputs.fields = {in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, in.Zoom};
+    inputs.zoomTo = EditZoomTo->text().toStdString();
     AreaPickerDialog dialog(std::move(inputs), this);
     ShowAreaOnPicker(dialog);
     if (RunAreaPicker(dialog) != QDialog::Accepted) return;
@@ -48,7 +49,10 @@ void TForm1::PickOnMapClick() {
     Edit3->setText(QString::fromStdString(texts->right));
     Edit2->setText(QString::fromStdString(texts->top));
     Edit4->setText(QString::fromStdString(texts->bottom));
-    UpDown1->SetPosition(std::stoi(texts->zoom));
+    // The first level moves the last one while they are equal; the last is set after it.
+    const ZoomRange zooms = dialog.Zooms();
+    UpDown1->SetPosition(zooms.first);
+    UpDownTo->SetPosition(zooms.last);
     ShowEstimate();
   });
 }

@@ -45,12 +45,17 @@ void TForm1::ShowEstimate() {
         zooms ? EstimateLevels(in.LeftLongitude, in.RightLongitude, in.TopLatitude, in.BottomLatitude, *zooms,
                                controller_->Area().get())
               : LevelEstimates{{}, std::get<std::string>(range)};
-    StatusText->setText(QString::fromStdString(levels.levels.empty() ? levels.reason : LevelsTotalText(levels.levels)));
+    ShowAreaCut(levels.levels);
+    StatusText->setText(QString::fromStdString(
+        levels.levels.empty() ? levels.reason : FiguresWithAreaCut(levels.levels, LevelsTotalText(levels.levels))));
     StatusText->setToolTip(QString());
     return;
   }
   const AreaEstimateOrReason area = EstimateOfFields(in);
-  StatusText->setText(QString::fromStdString(area.estimate ? EstimateText(*area.estimate) : area.reason));
+  const std::vector<AreaEstimate> levels = area.estimate ? std::vector{*area.estimate} : std::vector<AreaEstimate>{};
+  ShowAreaCut(levels);
+  StatusText->setText(QString::fromStdString(area.estimate ? FiguresWithAreaCut(levels, EstimateText(*area.estimate))
+                                                           : area.reason));
   StatusText->setToolTip(QString());
 }
 

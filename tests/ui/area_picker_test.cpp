@@ -13,14 +13,18 @@
 
 #include "engine/area_cover.h"
 #include "engine/area_input.h"
+#include "engine/level_set.h"
 #include "engine/task_area.h"
 #include "mapview/area_pick_map.h"
 #include "mapview/web_tile_source.h"
+#include "platform/ini_file.h"
+#include "platform/program_layout.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/test_server.h"
 #include "tests/ui/ui_test_helpers.h"
 #include "ui/Unit1.h"
 #include "ui/area_picker_dialog.h"
+#include "ui/form_widgets.h"
 
 namespace {
 
@@ -245,6 +249,53 @@ TEST(AreaPicker, OkFillsTheAreaAndZoomAsTypedAndCancelChangesNothing) {
   EXPECT_EQ(window.Edit5->text(), "20");
 }
 
+mapview::TileRange FieldsRange(int zoom) {
+  const AreaEstimate e = *EstimateArea("0", "40", "60", "35", std::to_string(zoom)).estimate;
+  return {zoom, e.minX, e.minY, e.maxX, e.maxY};
+}
+
+// A level set is shown at its finest level and counted over all; a new zoom takes the fields'
+// edges at that zoom, not the tiles of the one before; OK keeps the fields and writes both zooms.
+// No zoom goes beyond the server's highest.
+TEST(AreaPicker, ShowsALevelSetAtItsFinestLevelCountsItWholeAndOkKeepsIt) {
+  qmtest::TestServer server;
+  CacheHome cache;
+  ProgramFolderForTest folder;
+  folder.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n[Server low]\r\nUrl=" + server.HostPort() +
+                     "\r\nMaxZoom=10\r\n");
+  TForm1 window(folder.Path());
+  for (auto [edit, text] : {std::pair{window.Edit1, "0"}, {window.Edit3, "40"}, {window.Edit2, "60"}, {window.Edit4, "35"}}) {
+    edit->setText(text);
+  }
+  window.UpDown1->SetPosition(4);
+  window.UpDownTo->SetPosition(6);
+  window.RunAreaPicker = [](AreaPickerDialog& dialog) {
+    EXPECT_EQ(dialog.Map().Range(), FieldsRange(6));
+    const std::string total = LevelsTotalText(EstimateLevels("0", "40", "60", "35", {4, 6}).levels);
+    EXPECT_TRUE(dialog.findChild<QLabel*>("rangeFigures")->text().startsWith(QString::fromStdString(total)));
+    dialog.findChild<QSpinBox*>("zoom")->setValue(8);
+    EXPECT_EQ(dialog.Map().Range(), FieldsRange(8)) << "the last level is raised with the first";
+    dialog.findChild<QSpinBox*>("zoom")->setValue(7);
+    EXPECT_EQ(dialog.Zooms().last, 7) << "and follows it while equal";
+    dialog.findChild<QSpinBox*>("zoomTo")->setValue(8);
+    return static_cast<int>(QDialog::Accepted);
+  };
+  window.PickOnMapButton->click();
+  EXPECT_EQ(window.Edit3->text(), "40");
+  EXPECT_EQ(window.Edit5->text(), "7");
+  EXPECT_EQ(window.EditZoomTo->text(), "8");
+
+  qm::IniFile(qm::ConfigFilePath(folder.Path())).WriteString("IniParas", "Server", "low");
+  window.UpDownTo->SetPosition(12);
+  window.RunAreaPicker = [](AreaPickerDialog& dialog) {
+    EXPECT_EQ(dialog.findChild<QSpinBox*>("zoomTo")->maximum(), 10);
+    EXPECT_EQ(dialog.Map().Range(), FieldsRange(10));
+    return static_cast<int>(QDialog::Accepted);
+  };
+  window.PickOnMapButton->click();
+  EXPECT_EQ(window.EditZoomTo->text(), "10");
+}
+
 // A task's shaped area: its covered tiles at the download zoom are tinted, the others in the
 // rectangle around them are not; another zoom asks the area for its own tiles; no area, no tint.
 TEST(AreaPicker, TintsTheTilesAShapedAreaCoversAtTheDownloadZoom) {
@@ -286,6 +337,9 @@ TEST(AreaPicker, TintsTheTilesAShapedAreaCoversAtTheDownloadZoom) {
   map.SetDownloadZoom(13);
   EXPECT_EQ(zoomsAsked, (std::vector<int>{12, 13}));
   EXPECT_EQ(map.Cover()->Tiles(), 4);
+  // Handed to the dialog, an area the rectangle leaves out is counted and said to be cut.
+  dialog.SetArea(area, {});
+  EXPECT_TRUE(dialog.findChild<QLabel*>("rangeFigures")->text().startsWith("The area is cut by the edges: 0 of 2 tiles · 0 tiles in the area"));
   map.SetTaskArea(nullptr, {});
   EXPECT_FALSE(map.Cover());
   EXPECT_NEAR(colourAt(2000.2, 1300.5).red(), beside.red(), 12);
