@@ -1,6 +1,7 @@
 // Reading a download area from a vector file over GDAL/OGR.
 #include "shape/area_shape.h"
 
+#include "shape/edge_densify.h"
 #include "shape/geojson_text.h"
 #include "shape/vector_file_open.h"
 #include "shape/widening.h"
@@ -137,11 +138,12 @@ void CollectLayer(OGRLayer& layer, const std::string& path, const OGRSpatialRefe
   for (auto& feature : layer) {
     std::unique_ptr<OGRGeometry> g(feature->StealGeometry());
     if (!g || g->IsEmpty()) continue;
-    if (toDegrees && g->transform(toDegrees.get()) != OGRERR_NONE) {
+    g->flattenTo2D();
+    // Arcs as short straight segments, round in the file's own coordinates.
+    if (g->hasCurveGeometry()) g.reset(g->getLinearGeometry());
+    if (toDegrees && !TransformAlongEdges(*g, *toDegrees)) {
       throw ShapeError("A shape of the layer " + std::string(layer.GetName()) + " cannot be turned into degrees.");
     }
-    g->flattenTo2D();
-    if (g->hasCurveGeometry()) g.reset(g->getLinearGeometry());  // arcs as short straight segments
     CheckDegrees(*g, where);
     into.Add(*g);
   }

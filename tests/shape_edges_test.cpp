@@ -1,0 +1,88 @@
+// Where a shape's edges run: straight in the coordinates of its own file, checked against GDAL's
+// own tools, which segmentize in the source coordinates and rasterise on the tile grid.
+#include <gdal_priv.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "shape/area_shape.h"
+#include "shape/tile_cover.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string Degrees(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+// The burnt pixels of a one-band raster GDAL wrote, row by row.
+std::vector<unsigned char> Pixels(const std::string& path, int& width, int& height) {
+  GDALAllRegister();
+  std::unique_ptr<GDALDataset> raster(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
+  if (!raster) return {};
+  width = raster->GetRasterXSize();
+  height = raster->GetRasterYSize();
+  std::vector<unsigned char> pixels(static_cast<size_t>(width) * height);
+  if (raster->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, height, pixels.data(), width, height, GDT_Byte, 0, 0) !=
+      CE_None) {
+    return {};
+  }
+  return pixels;
+}
+
+// A quadrilateral of UTM zone 32 whose edges run 500 to 700 km: at zoom 9 its edges, straight in
+// metres, part from straight edges in degrees by several tiles. GDAL segmentizes them in metres,
+// turns them into Web Mercator and rasterises them on the tile grid: every tile with a pixel
+// burnt at a sixteenth of a tile is in the cover, and every tile of the cover was touched.
+TEST(ShapeEdges, EdgesOfAShapeInMetresAreStraightInMetresAsGdalDrawsThem) {
+  TempDir dir;
+  const std::string utm = dir.File("utm.geojson"), mercator = dir.File("mercator.geojson");
+  qm::WriteFileAtomic(utm, R"({"type": "FeatureCollection",
+      "crs": {"type": "name", "properties": {"name": "urn:ogc:def:crs:EPSG::32632"}},
+      "features": [{"type": "Feature", "properties": {}, "geometry": {"type": "Polygon", "coordinates":
+      [[[250000, 4900000], [940000, 5150000], [820000, 5750000], [300000, 5500000], [250000, 4900000]]]}}]})");
+  const int zoom = 9;
+  const AreaCover cover = CoverOf(AreaShape::Read(utm), zoom);
+  const TileRange box = cover.Bounds();
+  const double tile = 2 * 20037508.342789244 / (1 << zoom), origin = -20037508.342789244;
+  const int x0 = box.MinX - 1, y0 = box.MinY - 1, columns = box.MaxX - box.MinX + 3, rows = box.MaxY - box.MinY + 3;
+  const std::vector<std::string> extent = {"-te", Degrees(origin + x0 * tile), Degrees(-origin - (y0 + rows) * tile),
+                                           Degrees(origin + (x0 + columns) * tile), Degrees(-origin - y0 * tile)};
+  const auto rasterise = [&](const std::string& out, int perTile, bool allTouched) {
+    std::vector<std::string> argv = {"gdal_rasterize", "-q", "-burn", "1", "-ot", "Byte", "-ts",
+                                     std::to_string(columns * perTile), std::to_string(rows * perTile)};
+    argv.insert(argv.end(), extent.begin(), extent.end());
+    if (allTouched) argv.push_back("-at");
+    argv.insert(argv.end(), {mercator, out});
+    return qmtest::RunProgram(argv, dir.Path()).status == 0;
+  };
+  if (qmtest::RunProgram({"ogr2ogr", "--version"}, dir.Path()).status != 0) GTEST_SKIP() << "gdal-bin is not installed";
+  ASSERT_EQ(qmtest::RunProgram({"ogr2ogr", "-segmentize", "100", "-t_srs", "EPSG:3857", mercator, utm}, dir.Path()).status, 0);
+  ASSERT_TRUE(rasterise(dir.File("fine.tif"), 16, false) && rasterise(dir.File("touched.tif"), 1, true));
+  int width = 0, height = 0, touchedWidth = 0, touchedHeight = 0;
+  const std::vector<unsigned char> fine = Pixels(dir.File("fine.tif"), width, height);
+  const std::vector<unsigned char> touched = Pixels(dir.File("touched.tif"), touchedWidth, touchedHeight);
+  ASSERT_EQ(fine.size(), size_t(columns * 16) * rows * 16);
+  ASSERT_EQ(touched.size(), size_t(columns) * rows);
+  int64_t burnt = 0;
+  for (int row = 0; row < rows; ++row) {
+    for (int column = 0; column < columns; ++column) {
+      bool any = false;
+      for (int i = 0; i < 16 * 16 && !any; ++i) any = fine[size_t(row * 16 + i / 16) * width + column * 16 + i % 16];
+      burnt += any;
+      const int x = x0 + column, y = y0 + row;
+      EXPECT_TRUE(!any || cover.Contains(x, y)) << "tile " << x << "," << y << " has a burnt pixel";
+      EXPECT_TRUE(!cover.Contains(x, y) || touched[size_t(row) * columns + column]) << "tile " << x << "," << y;
+    }
+  }
+  EXPECT_GT(burnt, 50);
+}
+
+}  // namespace
