@@ -1,31 +1,83 @@
 // Rasterising a shape onto the tile grid: the shape is cut into bands of columns, halving them
 // until one column is left (so the work grows with the outline times the depth, not with the
-// columns), and in one column each connected piece touches the rows between its northmost and
-// southmost points.
+// columns), and in one column each connected piece takes the rows between its northmost and
+// southmost points. An area's piece takes only the rows whose inside it reaches: its interior is
+// connected, so it covers part of every row between its ends. Lines and points take every tile
+// their closed square meets.
 #include "shape/tile_cover.h"
 
 #include <cpl_error.h>
 #include <ogr_geometry.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/Commonfunc.h"
 #include "shape/area_shape.h"
+#include "shape/tile_grid.h"
 
 namespace {
+
+// The polygons of a cut: where an area only touches a band, the cut also holds the lines and
+// points they share, which cover no tile and which a further cut of a mixed collection rejects.
+std::unique_ptr<OGRGeometry> AreasOf(std::unique_ptr<OGRGeometry> cut) {
+  const OGRwkbGeometryType type = wkbFlatten(cut->getGeometryType());
+  if (type == wkbPolygon || type == wkbMultiPolygon) return cut;
+  auto areas = std::make_unique<OGRMultiPolygon>();
+  if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(cut.get())) {
+    for (const OGRGeometry* part : *parts) {
+      if (const auto* polygon = dynamic_cast<const OGRPolygon*>(part)) areas->addGeometry(polygon);
+    }
+  }
+  return areas;
+}
+
+// Moves the vertices of g that lie within a hair of a tile edge onto it; true when one moved.
+bool SnapToEdges(OGRGeometry& g, const TileGrid& grid) {
+  bool moved = false;
+  if (auto* parts = dynamic_cast<OGRGeometryCollection*>(&g)) {
+    for (OGRGeometry* part : *parts) moved = SnapToEdges(*part, grid) || moved;
+  } else if (auto* polygon = dynamic_cast<OGRPolygon*>(&g)) {
+    for (OGRLinearRing* ring : *polygon) moved = SnapToEdges(*ring, grid) || moved;
+  } else if (auto* curve = dynamic_cast<OGRSimpleCurve*>(&g)) {
+    for (int i = 0; i < curve->getNumPoints(); ++i) {
+      const double lon = grid.OnEdgeLon(curve->getX(i)), lat = grid.OnEdgeLat(curve->getY(i));
+      if (lon == curve->getX(i) && lat == curve->getY(i)) continue;
+      curve->setPoint(i, lon, lat);
+      moved = true;
+    }
+  }
+  return moved;
+}
+
+// An area whose edges drawn along tile edges lie on them exactly, so that a cut along such an edge
+// leaves nothing on the far side. Moving a vertex by a hair can make a thin outline cross itself,
+// which is then repaired.
+std::unique_ptr<OGRGeometry> OnTileEdges(const OGRGeometry& area, const TileGrid& grid) {
+  std::unique_ptr<OGRGeometry> snapped(area.clone());
+  if (!SnapToEdges(*snapped, grid) || snapped->IsValid()) return snapped;
+  std::unique_ptr<OGRGeometry> valid(snapped->MakeValid());
+  if (!valid) throw ShapeError("The shape cannot be cut into tiles: " + std::string(CPLGetLastErrorMsg()));
+  return AreasOf(std::move(valid));
+}
 
 class CoverBuilder {
  public:
   CoverBuilder(int zoom, int32_t minX, const DegreeBox& box, std::vector<std::vector<RowInterval>>& columns)
-      : zoom_(zoom), minX_(minX), box_(box), columns_(columns) {}
+      : zoom_(zoom), grid_(zoom), minX_(minX), box_(box), columns_(columns) {}
 
-  void Walk(const OGRGeometry& g, int32_t x0, int32_t x1) {
+  // areas: g is a polygon or multipolygon, whose pieces take only the tiles they share area with.
+  void Walk(const OGRGeometry& g, int32_t x0, int32_t x1, bool areas) {
     if (g.IsEmpty()) return;
     if (x0 == x1) {
-      AddPieces(g, x0);
+      if (areas) {
+        AddAreaPieces(g, x0);
+      } else {
+        AddPieces(g, x0);
+      }
       return;
     }
     const int32_t mid = x0 + (x1 - x0) / 2;
@@ -34,7 +86,8 @@ class CoverBuilder {
       std::unique_ptr<OGRGeometry> piece(g.Intersection(band.get()));
       // A failed cut would drop tiles without a word.
       if (!piece) throw ShapeError("The shape cannot be cut into tiles: " + std::string(CPLGetLastErrorMsg()));
-      Walk(*piece, first, last);
+      if (areas) piece = AreasOf(std::move(piece));
+      Walk(*piece, first, last, areas);
     }
   }
 
@@ -71,7 +124,28 @@ class CoverBuilder {
     columns_[static_cast<size_t>(x - minX_)].push_back({north, south});
   }
 
+  // A piece of an area in column x takes the rows whose inside it reaches, unless it lies on an
+  // edge of the column (a sliver left by a cut along the edge).
+  void AddAreaPieces(const OGRGeometry& g, int32_t x) {
+    if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
+      for (const OGRGeometry* part : *parts) AddAreaPieces(*part, x);
+      return;
+    }
+    const auto* polygon = dynamic_cast<const OGRPolygon*>(&g);
+    if (!polygon || polygon->IsEmpty() || !(polygon->get_Area() > 0)) return;
+    OGREnvelope box;
+    polygon->getEnvelope(&box);
+    const double west = grid_.Column(box.MinX), east = grid_.Column(box.MaxX);
+    if (!(west < x + 1 && east > x && east > west)) return;
+    const double last = static_cast<double>(grid_.Tiles() - 1);
+    const double north = std::floor(grid_.Row(box.MaxY)), south = std::ceil(grid_.Row(box.MinY)) - 1;
+    if (south < north) return;
+    columns_[static_cast<size_t>(x - minX_)].push_back(
+        {static_cast<int32_t>(std::clamp(north, 0.0, last)), static_cast<int32_t>(std::clamp(south, 0.0, last))});
+  }
+
   const int zoom_;
+  const TileGrid grid_;
   const int32_t minX_;
   const DegreeBox box_;
   std::vector<std::vector<RowInterval>>& columns_;
@@ -95,13 +169,19 @@ AreaCover CoverOf(const AreaShape& shape, int zoom) {
   const int32_t minX = std::clamp(LonToTileX(box.west, z), 0, last);
   const int32_t maxX = std::clamp(LonToTileX(box.east, z), 0, last);
   std::vector<std::vector<RowInterval>> columns(static_cast<size_t>(maxX - minX + 1));
+  const TileGrid grid(zoom);
   CoverBuilder builder(zoom, minX, box, columns);
   // Every polygon, line and point on its own: the cut of a mixed collection is not defined, and
   // polygons of different features may overlap, which a multipolygon may not.
   ForEachPart(shape.Geometry(), [&](const OGRGeometry& part) {
     OGREnvelope box;
     part.getEnvelope(&box);
-    builder.Walk(part, std::clamp(LonToTileX(box.MinX, z), 0, last), std::clamp(LonToTileX(box.MaxX, z), 0, last));
+    const int32_t west = std::clamp(LonToTileX(box.MinX, z), 0, last), east = std::clamp(LonToTileX(box.MaxX, z), 0, last);
+    if (part.getDimension() == 2) {
+      builder.Walk(*OnTileEdges(part, grid), west, east, true);
+    } else {
+      builder.Walk(part, west, east, false);
+    }
   });
   return AreaCover(zoom, minX, std::move(columns));
 }

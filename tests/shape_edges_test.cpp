@@ -1,5 +1,6 @@
-// Where a shape's edges run: straight in the coordinates of its own file, checked against GDAL's
-// own tools, which segmentize in the source coordinates and rasterise on the tile grid.
+// Where a shape's edges run: straight in the coordinates of its own file (checked against GDAL's
+// own tools, which segmentize in the source coordinates and rasterise on the tile grid), and on
+// a tile's edge, which takes the tile on the inside and never the one beyond.
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Commonfunc.h"
 #include "platform/file_ops.h"
 #include "shape/area_shape.h"
 #include "shape/tile_cover.h"
@@ -20,6 +22,51 @@ std::string Degrees(double value) {
   char text[40];
   std::snprintf(text, sizeof text, "%.17g", value);
   return text;
+}
+
+// A ring of longitude, latitude pairs as GeoJSON coordinates.
+std::string RingText(const std::vector<std::pair<double, double>>& ring) {
+  std::string text = "[";
+  for (const auto& [lon, lat] : ring) text += (text.size() > 1 ? ",[" : "[") + Degrees(lon) + "," + Degrees(lat) + "]";
+  return text + "]";
+}
+
+// The ring around tiles x0..x1-1 and rows y0..y1-1, its corners in degrees moved by `ulps` units
+// of their last place (outwards when positive), as a file written by hand would hold them.
+std::vector<std::pair<double, double>> TileRing(int x0, int y0, int x1, int y1, int zoom, int ulps) {
+  const auto z = static_cast<uint8_t>(zoom);
+  const auto nudge = [ulps](double v, double outwards) {
+    for (int i = 0; i < std::abs(ulps); ++i) v = std::nextafter(v, ulps > 0 ? outwards : -outwards);
+    return v;
+  };
+  const double w = nudge(TileXToLon(x0, z), -HUGE_VAL), e = nudge(TileXToLon(x1, z), HUGE_VAL);
+  const double n = nudge(TileYToLat(y0, z), HUGE_VAL), s = nudge(TileYToLat(y1, z), -HUGE_VAL);
+  return {{w, n}, {e, n}, {e, s}, {w, s}, {w, n}};
+}
+
+// Polygons whose every edge lies on a tile edge, across the equator, at zooms 3 to 9, their
+// corners as written and a unit of the last digit off either way: an area takes the tiles inside
+// its outline, 6 x 4 less the one of its hole, and none of those beyond any of its four sides.
+TEST(ShapeEdges, AnAreaOnTileEdgesTakesTheTilesInsideAndNoneBeyondOnAnySide) {
+  TempDir dir;
+  for (int zoom = 3; zoom <= 9; ++zoom) {
+    const int n = 1 << zoom, x0 = n / 2 - 3, y0 = zoom % 2 ? n / 2 - 1 : n / 2 - 3;
+    for (int ulps : {-1, 0, 1}) {
+      const std::string path = dir.File("tiles.geojson");
+      qm::WriteFileAtomic(path, R"({"type": "Polygon", "coordinates": [)" +
+                                    RingText(TileRing(x0, y0, x0 + 6, y0 + 4, zoom, ulps)) + "," +
+                                    RingText(TileRing(x0 + 2, y0 + 1, x0 + 3, y0 + 2, zoom, -ulps)) + "]}");
+      const AreaCover cover = CoverOf(AreaShape::Read(path), zoom);
+      SCOPED_TRACE("zoom " + std::to_string(zoom) + ", " + std::to_string(ulps) + " ulp");
+      EXPECT_EQ(cover.Tiles(), 6 * 4 - 1);
+      for (int y = y0 - 1; y <= y0 + 4; ++y) {
+        for (int x = x0 - 1; x <= x0 + 6; ++x) {
+          const bool inside = x >= x0 && x < x0 + 6 && y >= y0 && y < y0 + 4 && !(x == x0 + 2 && y == y0 + 1);
+          EXPECT_EQ(cover.Contains(x, y), inside) << "tile " << x << "," << y;
+        }
+      }
+    }
+  }
 }
 
 // The burnt pixels of a one-band raster GDAL wrote, row by row.
