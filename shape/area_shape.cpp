@@ -126,6 +126,11 @@ void CheckDegrees(const OGRGeometry& g, const std::string& where) {
   });
 }
 
+std::string Across180Text(const std::string& path) {
+  return "The shape of " + path + " reaches beyond 180 degrees of longitude: split it into one file on each side of "
+         "the 180th meridian.";
+}
+
 void CollectLayer(OGRLayer& layer, const std::string& path, const OGRSpatialReference& degrees, Collected& into) {
   const std::string where = "the layer " + std::string(layer.GetName()) + " of " + path;
   std::unique_ptr<OGRCoordinateTransformation> toDegrees;
@@ -141,9 +146,11 @@ void CollectLayer(OGRLayer& layer, const std::string& path, const OGRSpatialRefe
     g->flattenTo2D();
     // Arcs as short straight segments, round in the file's own coordinates.
     if (g->hasCurveGeometry()) g.reset(g->getLinearGeometry());
-    if (toDegrees && !TransformAlongEdges(*g, *toDegrees)) {
+    const EdgeTransform turned = toDegrees ? TransformAlongEdges(*g, *toDegrees) : EdgeTransform::kDone;
+    if (turned == EdgeTransform::kNotTransformed) {
       throw ShapeError("A shape of the layer " + std::string(layer.GetName()) + " cannot be turned into degrees.");
     }
+    if (turned == EdgeTransform::kAcross180) throw ShapeError(Across180Text(path));
     CheckDegrees(*g, where);
     into.Add(*g);
   }
@@ -188,8 +195,7 @@ AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
     throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded.");
   }
   if (box.west < -180 || box.east > 180) {
-    throw ShapeError("The shape of " + path + " reaches beyond 180 degrees of longitude: split it into one file on "
-                     "each side of the 180th meridian.");
+    throw ShapeError(Across180Text(path));
   }
   return shape;
 }

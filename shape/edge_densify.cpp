@@ -14,6 +14,7 @@
 namespace {
 
 struct NotTransformed {};
+struct Across180 {};
 
 // A point in the source coordinates and in degrees.
 struct Vertex {
@@ -48,47 +49,38 @@ double StrayTiles(const Vertex& a, const Vertex& b, const Vertex& p) {
 
 // No edge is split into more than 2^kMaxDepth pieces: the error halves twice with every halving,
 // so this is far more than any edge on the ground needs, and it bounds an edge whose curve jumps
-// (one running through a pole of its projection).
+// (across the 180th meridian, or through a point its projection cannot map).
 constexpr int kMaxDepth = 12;
 
 class EdgeSplitter {
  public:
   explicit EdgeSplitter(OGRCoordinateTransformation& toDegrees) : toDegrees_(toDegrees) {}
 
-  bool Transform(OGRGeometry& g) {
+  void Transform(OGRGeometry& g) {
     if (auto* parts = dynamic_cast<OGRGeometryCollection*>(&g)) {
-      for (OGRGeometry* part : *parts) {
-        if (!Transform(*part)) return false;
-      }
-      return true;
+      for (OGRGeometry* part : *parts) Transform(*part);
+    } else if (auto* polygon = dynamic_cast<OGRPolygon*>(&g)) {
+      for (OGRLinearRing* ring : *polygon) TransformCurve(*ring);
+    } else if (auto* curve = dynamic_cast<OGRSimpleCurve*>(&g)) {
+      TransformCurve(*curve);
+    } else if (g.transform(&toDegrees_) != OGRERR_NONE) {  // a point
+      throw NotTransformed{};
     }
-    if (auto* polygon = dynamic_cast<OGRPolygon*>(&g)) {
-      for (OGRLinearRing* ring : *polygon) {
-        if (!TransformCurve(*ring)) return false;
-      }
-      return true;
-    }
-    if (auto* curve = dynamic_cast<OGRSimpleCurve*>(&g)) return TransformCurve(*curve);
-    return g.transform(&toDegrees_) == OGRERR_NONE;  // a point
   }
 
  private:
-  bool TransformCurve(OGRSimpleCurve& curve) {
+  void TransformCurve(OGRSimpleCurve& curve) {
     const int n = curve.getNumPoints();
     std::vector<double> x(static_cast<size_t>(n)), y(x.size());
     curve.getPoints(x.data(), sizeof(double), y.data(), sizeof(double));
     std::vector<double> lon = x, lat = y;
-    if (n > 0 && !toDegrees_.Transform(static_cast<size_t>(n), lon.data(), lat.data())) return false;
+    if (n > 0 && !toDegrees_.Transform(static_cast<size_t>(n), lon.data(), lat.data())) throw NotTransformed{};
     std::vector<Vertex> out;
     out.reserve(x.size());
-    try {
-      for (size_t i = 0; i < x.size(); ++i) {
-        const Vertex v{x[i], y[i], lon[i], lat[i]};
-        if (i > 0) AddEdge(out.back(), v, out);
-        out.push_back(v);
-      }
-    } catch (const NotTransformed&) {
-      return false;
+    for (size_t i = 0; i < x.size(); ++i) {
+      const Vertex v{x[i], y[i], lon[i], lat[i]};
+      if (i > 0) AddEdge(out.back(), v, out);
+      out.push_back(v);
     }
     lon.clear();
     lat.clear();
@@ -97,7 +89,6 @@ class EdgeSplitter {
       lat.push_back(v.lat);
     }
     curve.setPoints(static_cast<int>(out.size()), lon.data(), lat.data());
-    return true;
   }
 
   Vertex At(const Vertex& a, const Vertex& b) {
@@ -119,8 +110,13 @@ class EdgeSplitter {
 
   // m is the middle of the edge a-b in its own coordinates. The edge is looked at in its middle
   // and its quarters, so that a curve crossing its chord halfway is still seen.
+  // An edge that still leaps from one side of the 180th meridian to the other after every halving
+  // crosses it.
   void Split(const Vertex& a, const Vertex& b, const Vertex& m, int depth, std::vector<Vertex>& out) {
-    if (depth == kMaxDepth) return;
+    if (depth == kMaxDepth) {
+      if (std::abs(b.lon - a.lon) > 180) throw Across180{};
+      return;
+    }
     const Vertex q1 = At(a, m), q3 = At(m, b);
     const double stray = std::max({StrayTiles(a, b, m), StrayTiles(a, b, q1), StrayTiles(a, b, q3)});
     if (stray <= kEdgeStrayTiles) return;
@@ -134,8 +130,14 @@ class EdgeSplitter {
 
 }  // namespace
 
-bool TransformAlongEdges(OGRGeometry& g, OGRCoordinateTransformation& toDegrees) {
-  if (!EdgeSplitter(toDegrees).Transform(g)) return false;
+EdgeTransform TransformAlongEdges(OGRGeometry& g, OGRCoordinateTransformation& toDegrees) {
+  try {
+    EdgeSplitter(toDegrees).Transform(g);
+  } catch (const NotTransformed&) {
+    return EdgeTransform::kNotTransformed;
+  } catch (const Across180&) {
+    return EdgeTransform::kAcross180;
+  }
   g.assignSpatialReference(toDegrees.GetTargetCS());
-  return true;
+  return EdgeTransform::kDone;
 }

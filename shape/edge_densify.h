@@ -6,10 +6,14 @@
 class OGRGeometry;
 class OGRCoordinateTransformation;
 
+enum class EdgeTransform { kDone, kNotTransformed, kAcross180 };
+
 // Transforms g in place (a linear geometry: points, lines, polygons and collections of them).
 // Every edge is split until each piece, straight in degrees, stays within kEdgeStrayTiles tiles of
-// zoom kEdgeStrayZoom of the edge it stands for. False when a point cannot be transformed.
-bool TransformAlongEdges(OGRGeometry& g, OGRCoordinateTransformation& toDegrees);
+// zoom kEdgeStrayZoom of the edge it stands for. kNotTransformed when a point cannot be
+// transformed; kAcross180 when an edge crosses the 180th meridian (or goes round a pole), which
+// no outline in degrees can follow.
+EdgeTransform TransformAlongEdges(OGRGeometry& g, OGRCoordinateTransformation& toDegrees);
 
 inline constexpr int kEdgeStrayZoom = 20;
 inline constexpr double kEdgeStrayTiles = 1.0 / 16;

@@ -69,6 +69,12 @@ TEST(ShapeEdges, AnAreaOnTileEdgesTakesTheTilesInsideAndNoneBeyondOnAnySide) {
   }
 }
 
+std::string InCrs(const std::string& epsg, const std::string& ring) {
+  return R"({"type": "FeatureCollection", "crs": {"type": "name", "properties": {"name": "urn:ogc:def:crs:EPSG::)" + epsg +
+         R"("}}, "features": [{"type": "Feature", "properties": {}, "geometry": {"type": "Polygon", "coordinates": [)" +
+         ring + "]}}]}";
+}
+
 // The burnt pixels of a one-band raster GDAL wrote, row by row.
 std::vector<unsigned char> Pixels(const std::string& path, int& width, int& height) {
   GDALAllRegister();
@@ -91,10 +97,8 @@ std::vector<unsigned char> Pixels(const std::string& path, int& width, int& heig
 TEST(ShapeEdges, EdgesOfAShapeInMetresAreStraightInMetresAsGdalDrawsThem) {
   TempDir dir;
   const std::string utm = dir.File("utm.geojson"), mercator = dir.File("mercator.geojson");
-  qm::WriteFileAtomic(utm, R"({"type": "FeatureCollection",
-      "crs": {"type": "name", "properties": {"name": "urn:ogc:def:crs:EPSG::32632"}},
-      "features": [{"type": "Feature", "properties": {}, "geometry": {"type": "Polygon", "coordinates":
-      [[[250000, 4900000], [940000, 5150000], [820000, 5750000], [300000, 5500000], [250000, 4900000]]]}}]})");
+  qm::WriteFileAtomic(utm, InCrs("32632", "[[250000, 4900000], [940000, 5150000], [820000, 5750000], [300000, 5500000], "
+                                          "[250000, 4900000]]"));
   const int zoom = 9;
   const AreaCover cover = CoverOf(AreaShape::Read(utm), zoom);
   const TileRange box = cover.Bounds();
@@ -130,6 +134,24 @@ TEST(ShapeEdges, EdgesOfAShapeInMetresAreStraightInMetresAsGdalDrawsThem) {
     }
   }
   EXPECT_GT(burnt, 50);
+}
+
+// An edge in metres that runs through 0 stays there, as one in degrees does; a square around the
+// North Pole in polar stereographic metres crosses the 180th meridian, which no outline in
+// degrees can follow, and is refused as any shape beyond it is.
+TEST(ShapeEdges, AnEdgeAcrossThe180thMeridianInItsOwnCoordinatesIsRefused) {
+  TempDir dir;
+  const std::string wide = dir.File("wide.geojson"), polar = dir.File("polar.geojson");
+  qm::WriteFileAtomic(wide, InCrs("3857", "[[-19e6, 2e6], [19e6, 2e6], [19e6, 4e6], [-19e6, 4e6], [-19e6, 2e6]]"));
+  EXPECT_EQ(CoverOf(AreaShape::Read(wide), 3).Tiles(), 8);
+  qm::WriteFileAtomic(polar, InCrs("3413", "[[-3e6, -3e6], [3e6, -3e6], [3e6, 3e6], [-3e6, 3e6], [-3e6, -3e6]]"));
+  try {
+    AreaShape::Read(polar);
+    ADD_FAILURE() << "read";
+  } catch (const ShapeError& e) {
+    EXPECT_STREQ(e.what(), ("The shape of " + polar + " reaches beyond 180 degrees of longitude: split it into one "
+                            "file on each side of the 180th meridian.").c_str());
+  }
 }
 
 }  // namespace
