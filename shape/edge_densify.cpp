@@ -18,7 +18,7 @@ struct Across180 {};
 
 // A point in the source coordinates and in degrees.
 struct Vertex {
-  double x = 0, y = 0, lon = 0, lat = 0;
+  double x, y, lon, lat;
 };
 
 // Offsets in degrees as tiles of the stray zoom around a latitude, where Web Mercator stretches a
@@ -91,13 +91,12 @@ class EdgeSplitter {
     curve.setPoints(static_cast<int>(out.size()), lon.data(), lat.data());
   }
 
+  // The middle of a-b in its own coordinates. A point that is not finite in degrees is refused
+  // when the shape's coordinates are checked.
   Vertex At(const Vertex& a, const Vertex& b) {
-    Vertex v{(a.x + b.x) / 2, (a.y + b.y) / 2, 0, 0};
-    v.lon = v.x;
-    v.lat = v.y;
-    if (!toDegrees_.Transform(1, &v.lon, &v.lat) || !std::isfinite(v.lon) || !std::isfinite(v.lat)) {
-      throw NotTransformed{};
-    }
+    const double x = (a.x + b.x) / 2, y = (a.y + b.y) / 2;
+    Vertex v{x, y, x, y};
+    if (!toDegrees_.Transform(1, &v.lon, &v.lat)) throw NotTransformed{};
     return v;
   }
 

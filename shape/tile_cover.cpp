@@ -21,47 +21,17 @@
 
 namespace {
 
-// The polygons of a cut: where an area only touches a band, the cut also holds the lines and
-// points they share, which cover no tile and which a further cut of a mixed collection rejects.
-std::unique_ptr<OGRGeometry> AreasOf(std::unique_ptr<OGRGeometry> cut) {
-  const OGRwkbGeometryType type = wkbFlatten(cut->getGeometryType());
-  if (type == wkbPolygon || type == wkbMultiPolygon) return cut;
-  auto areas = std::make_unique<OGRMultiPolygon>();
-  if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(cut.get())) {
-    for (const OGRGeometry* part : *parts) {
-      if (const auto* polygon = dynamic_cast<const OGRPolygon*>(part)) areas->addGeometry(polygon);
+// The polygon with its vertices that lie within a hair of a tile edge moved onto it, so that a cut
+// along such an edge leaves nothing on the far side. A spike a hair wide along a tile edge
+// collapses into a line, which the cuts take as they take any outline that touches itself.
+std::unique_ptr<OGRPolygon> OnTileEdges(const OGRPolygon& area, const TileGrid& grid) {
+  std::unique_ptr<OGRPolygon> snapped(area.clone());
+  for (OGRLinearRing* ring : *snapped) {
+    for (int i = 0; i < ring->getNumPoints(); ++i) {
+      ring->setPoint(i, grid.OnEdgeLon(ring->getX(i)), grid.OnEdgeLat(ring->getY(i)));
     }
   }
-  return areas;
-}
-
-// Moves the vertices of g that lie within a hair of a tile edge onto it; true when one moved.
-bool SnapToEdges(OGRGeometry& g, const TileGrid& grid) {
-  bool moved = false;
-  if (auto* parts = dynamic_cast<OGRGeometryCollection*>(&g)) {
-    for (OGRGeometry* part : *parts) moved = SnapToEdges(*part, grid) || moved;
-  } else if (auto* polygon = dynamic_cast<OGRPolygon*>(&g)) {
-    for (OGRLinearRing* ring : *polygon) moved = SnapToEdges(*ring, grid) || moved;
-  } else if (auto* curve = dynamic_cast<OGRSimpleCurve*>(&g)) {
-    for (int i = 0; i < curve->getNumPoints(); ++i) {
-      const double lon = grid.OnEdgeLon(curve->getX(i)), lat = grid.OnEdgeLat(curve->getY(i));
-      if (lon == curve->getX(i) && lat == curve->getY(i)) continue;
-      curve->setPoint(i, lon, lat);
-      moved = true;
-    }
-  }
-  return moved;
-}
-
-// An area whose edges drawn along tile edges lie on them exactly, so that a cut along such an edge
-// leaves nothing on the far side. Moving a vertex by a hair can make a thin outline cross itself,
-// which is then repaired.
-std::unique_ptr<OGRGeometry> OnTileEdges(const OGRGeometry& area, const TileGrid& grid) {
-  std::unique_ptr<OGRGeometry> snapped(area.clone());
-  if (!SnapToEdges(*snapped, grid) || snapped->IsValid()) return snapped;
-  std::unique_ptr<OGRGeometry> valid(snapped->MakeValid());
-  if (!valid) throw ShapeError("The shape cannot be cut into tiles: " + std::string(CPLGetLastErrorMsg()));
-  return AreasOf(std::move(valid));
+  return snapped;
 }
 
 class CoverBuilder {
@@ -69,7 +39,8 @@ class CoverBuilder {
   CoverBuilder(int zoom, int32_t minX, const DegreeBox& box, std::vector<std::vector<RowInterval>>& columns)
       : zoom_(zoom), grid_(zoom), minX_(minX), box_(box), columns_(columns) {}
 
-  // areas: g is a polygon or multipolygon, whose pieces take only the tiles they share area with.
+  // areas: g is an area, whose pieces take only the tiles they share area with; the lines and
+  // points where it only touches a band are left out in the end.
   void Walk(const OGRGeometry& g, int32_t x0, int32_t x1, bool areas) {
     if (g.IsEmpty()) return;
     if (x0 == x1) {
@@ -86,7 +57,6 @@ class CoverBuilder {
       std::unique_ptr<OGRGeometry> piece(g.Intersection(band.get()));
       // A failed cut would drop tiles without a word.
       if (!piece) throw ShapeError("The shape cannot be cut into tiles: " + std::string(CPLGetLastErrorMsg()));
-      if (areas) piece = AreasOf(std::move(piece));
       Walk(*piece, first, last, areas);
     }
   }
@@ -124,22 +94,19 @@ class CoverBuilder {
     columns_[static_cast<size_t>(x - minX_)].push_back({north, south});
   }
 
-  // A piece of an area in column x takes the rows whose inside it reaches, unless it lies on an
-  // edge of the column (a sliver left by a cut along the edge).
+  // A piece of an area in column x takes the rows whose inside it reaches. Its vertices on tile
+  // edges lie on them exactly, so a cut along such an edge leaves only lines on the far side.
   void AddAreaPieces(const OGRGeometry& g, int32_t x) {
     if (const auto* parts = dynamic_cast<const OGRGeometryCollection*>(&g)) {
       for (const OGRGeometry* part : *parts) AddAreaPieces(*part, x);
       return;
     }
-    const auto* polygon = dynamic_cast<const OGRPolygon*>(&g);
-    if (!polygon || polygon->IsEmpty() || !(polygon->get_Area() > 0)) return;
+    if (!dynamic_cast<const OGRPolygon*>(&g) || g.IsEmpty()) return;
     OGREnvelope box;
-    polygon->getEnvelope(&box);
-    const double west = grid_.Column(box.MinX), east = grid_.Column(box.MaxX);
-    if (!(west < x + 1 && east > x && east > west)) return;
+    g.getEnvelope(&box);
     const double last = static_cast<double>(grid_.Tiles() - 1);
+    // A piece thinner than a hair ends south of where it begins, an interval the cover drops.
     const double north = std::floor(grid_.Row(box.MaxY)), south = std::ceil(grid_.Row(box.MinY)) - 1;
-    if (south < north) return;
     columns_[static_cast<size_t>(x - minX_)].push_back(
         {static_cast<int32_t>(std::clamp(north, 0.0, last)), static_cast<int32_t>(std::clamp(south, 0.0, last))});
   }
@@ -177,8 +144,8 @@ AreaCover CoverOf(const AreaShape& shape, int zoom) {
     OGREnvelope box;
     part.getEnvelope(&box);
     const int32_t west = std::clamp(LonToTileX(box.MinX, z), 0, last), east = std::clamp(LonToTileX(box.MaxX, z), 0, last);
-    if (part.getDimension() == 2) {
-      builder.Walk(*OnTileEdges(part, grid), west, east, true);
+    if (const auto* polygon = dynamic_cast<const OGRPolygon*>(&part)) {
+      builder.Walk(*OnTileEdges(*polygon, grid), west, east, true);
     } else {
       builder.Walk(part, west, east, false);
     }

@@ -8,10 +8,9 @@ class TileGrid {
  public:
   explicit TileGrid(int zoom);
   int64_t Tiles() const { return tiles_; }  // columns, and rows, of the grid
-  // Positions within kSnapDegrees of a tile edge are on it: a coordinate written in degrees, or
-  // cut by an edge, is off by a few units of its last digit, and must not decide a tile.
-  double Column(double lon) const { return Snapped(RawColumn(lon)); }
-  // Rows count from the north.
+  // Rows count from the north. Positions within kSnapDegrees of a tile edge are on it: a
+  // coordinate written in degrees is off by a few units of its last digit, and must not decide a
+  // tile.
   double Row(double lat) const { return Snapped(RawRow(lat)); }
   // The coordinate moved onto the tile edge it lies within kSnapDegrees of, as the grid gives
   // that edge; any other as it is.

@@ -31,37 +31,43 @@ std::string RingText(const std::vector<std::pair<double, double>>& ring) {
   return text + "]";
 }
 
-// The ring around tiles x0..x1-1 and rows y0..y1-1, its corners in degrees moved by `ulps` units
-// of their last place (outwards when positive), as a file written by hand would hold them.
-std::vector<std::pair<double, double>> TileRing(int x0, int y0, int x1, int y1, int zoom, int ulps) {
+// A closed ring through tile positions (column, row) at the zoom, in degrees moved by `ulps` units of their
+// last place (east and north when positive), as a file written by hand would hold them.
+std::vector<std::pair<double, double>> AtTiles(int zoom, int ulps, const std::vector<std::pair<double, double>>& tiles) {
   const auto z = static_cast<uint8_t>(zoom);
-  const auto nudge = [ulps](double v, double outwards) {
-    for (int i = 0; i < std::abs(ulps); ++i) v = std::nextafter(v, ulps > 0 ? outwards : -outwards);
-    return v;
-  };
-  const double w = nudge(TileXToLon(x0, z), -HUGE_VAL), e = nudge(TileXToLon(x1, z), HUGE_VAL);
-  const double n = nudge(TileYToLat(y0, z), HUGE_VAL), s = nudge(TileYToLat(y1, z), -HUGE_VAL);
-  return {{w, n}, {e, n}, {e, s}, {w, s}, {w, n}};
+  const auto nudge = [ulps](double v) { return ulps == 0 ? v : std::nextafter(v, ulps * HUGE_VAL); };
+  std::vector<std::pair<double, double>> ring;
+  for (const auto& [x, y] : tiles) ring.emplace_back(nudge(TileXToLon(x, z)), nudge(TileYToLat(y, z)));
+  ring.push_back(ring.front());
+  return ring;
 }
 
 // Polygons whose every edge lies on a tile edge, across the equator, at zooms 3 to 9, their
 // corners as written and a unit of the last digit off either way: an area takes the tiles inside
-// its outline, 6 x 4 less the one of its hole, and none of those beyond any of its four sides.
+// its outline, 6 x 4 less the one of its hole and the four of a notch in its east side, and none
+// of those beyond any of its sides, nor those under a spike a hair high along its south edge.
 TEST(ShapeEdges, AnAreaOnTileEdgesTakesTheTilesInsideAndNoneBeyondOnAnySide) {
   TempDir dir;
   for (int zoom = 3; zoom <= 9; ++zoom) {
     const int n = 1 << zoom, x0 = n / 2 - 3, y0 = zoom % 2 ? n / 2 - 1 : n / 2 - 3;
+    const auto notch = [&](int x, int y) { return x >= x0 + 4 && y >= y0 + 1 && y < y0 + 3; };
+    const auto hole = [&](int x, int y) { return x == x0 + 2 && y == y0 + 1; };
     for (int ulps : {-1, 0, 1}) {
+      std::vector<std::pair<double, double>> outline =
+          AtTiles(zoom, ulps, {{x0, y0}, {x0 + 6, y0}, {x0 + 6, y0 + 1}, {x0 + 4, y0 + 1}, {x0 + 4, y0 + 3},
+                               {x0 + 6, y0 + 3}, {x0 + 6, y0 + 4}, {x0 + 6.5, y0 + 4}, {x0 + 6.5, y0 + 4}, {x0, y0 + 4}});
+      outline[6].second += 1e-12;
+      outline[7].second += 1e-12;
       const std::string path = dir.File("tiles.geojson");
-      qm::WriteFileAtomic(path, R"({"type": "Polygon", "coordinates": [)" +
-                                    RingText(TileRing(x0, y0, x0 + 6, y0 + 4, zoom, ulps)) + "," +
-                                    RingText(TileRing(x0 + 2, y0 + 1, x0 + 3, y0 + 2, zoom, -ulps)) + "]}");
+      qm::WriteFileAtomic(path, R"({"type": "Polygon", "coordinates": [)" + RingText(outline) + "," +
+                                    RingText(AtTiles(zoom, ulps, {{x0 + 2, y0 + 1}, {x0 + 2, y0 + 2}, {x0 + 3, y0 + 2},
+                                                                  {x0 + 3, y0 + 1}})) + "]}");
       const AreaCover cover = CoverOf(AreaShape::Read(path), zoom);
       SCOPED_TRACE("zoom " + std::to_string(zoom) + ", " + std::to_string(ulps) + " ulp");
-      EXPECT_EQ(cover.Tiles(), 6 * 4 - 1);
+      EXPECT_EQ(cover.Tiles(), 6 * 4 - 1 - 4);
       for (int y = y0 - 1; y <= y0 + 4; ++y) {
-        for (int x = x0 - 1; x <= x0 + 6; ++x) {
-          const bool inside = x >= x0 && x < x0 + 6 && y >= y0 && y < y0 + 4 && !(x == x0 + 2 && y == y0 + 1);
+        for (int x = x0 - 1; x <= x0 + 7; ++x) {
+          const bool inside = x >= x0 && x < x0 + 6 && y >= y0 && y < y0 + 4 && !hole(x, y) && !notch(x, y);
           EXPECT_EQ(cover.Contains(x, y), inside) << "tile " << x << "," << y;
         }
       }
@@ -136,7 +142,8 @@ TEST(ShapeEdges, EdgesOfAShapeInMetresAreStraightInMetresAsGdalDrawsThem) {
   EXPECT_GT(burnt, 50);
 }
 
-// An edge in metres that runs through 0 stays there, as one in degrees does; a square around the
+// An edge in metres that runs through 0 stays there, as one in degrees does, and a line in metres
+// is turned into degrees as an outline is; a square around the
 // North Pole in polar stereographic metres crosses the 180th meridian, which no outline in
 // degrees can follow, and is refused as any shape beyond it is.
 TEST(ShapeEdges, AnEdgeAcrossThe180thMeridianInItsOwnCoordinatesIsRefused) {
@@ -144,6 +151,11 @@ TEST(ShapeEdges, AnEdgeAcrossThe180thMeridianInItsOwnCoordinatesIsRefused) {
   const std::string wide = dir.File("wide.geojson"), polar = dir.File("polar.geojson");
   qm::WriteFileAtomic(wide, InCrs("3857", "[[-19e6, 2e6], [19e6, 2e6], [19e6, 4e6], [-19e6, 4e6], [-19e6, 2e6]]"));
   EXPECT_EQ(CoverOf(AreaShape::Read(wide), 3).Tiles(), 8);
+  // A line in metres, from the equator 10 degrees east along it.
+  qm::WriteFileAtomic(wide, R"({"type": "FeatureCollection", "crs": {"type": "name", "properties": {"name":
+      "urn:ogc:def:crs:EPSG::3857"}}, "features": [{"type": "Feature", "properties": {}, "geometry":
+      {"type": "LineString", "coordinates": [[0, 0], [1113194.9079327357, 0]]}}]})");
+  EXPECT_NEAR(AreaShape::Read(wide).Bounds().east, 10, 1e-9);
   qm::WriteFileAtomic(polar, InCrs("3413", "[[-3e6, -3e6], [3e6, -3e6], [3e6, 3e6], [-3e6, 3e6], [-3e6, -3e6]]"));
   try {
     AreaShape::Read(polar);
