@@ -21,27 +21,27 @@ struct Vertex {
   double x, y, lon, lat;
 };
 
-// Offsets in degrees as tiles of the stray zoom around a latitude, where Web Mercator stretches a
-// degree of latitude 1 / cos(latitude) times a degree of longitude.
+// An offset in degrees as tiles of the stray zoom around a latitude, where Web Mercator stretches
+// a degree of latitude 1 / cos(latitude) times a degree of longitude.
 struct TileOffset {
-  double x = 0, y = 0;
-  TileOffset(const Vertex& from, const Vertex& to, double lat) {
-    const double perLon = std::ldexp(1.0, kEdgeStrayZoom) / 360;
-    const double latitude = std::min(std::abs(lat), kShapeLatitudeLimit) * M_PI / 180;
-    x = (to.lon - from.lon) * perLon;
-    y = (to.lat - from.lat) * perLon / std::cos(latitude);
-  }
+  double x, y;
 };
 
+TileOffset Offset(const Vertex& from, const Vertex& to, double lat) {
+  const double perLon = std::ldexp(1.0, kEdgeStrayZoom) / 360;
+  const double latitude = std::min(std::abs(lat), kShapeLatitudeLimit) * M_PI / 180;
+  return {(to.lon - from.lon) * perLon, (to.lat - from.lat) * perLon / std::cos(latitude)};
+}
+
 double ChordTiles(const Vertex& a, const Vertex& b) {
-  const TileOffset ab(a, b, (a.lat + b.lat) / 2);
+  const TileOffset ab = Offset(a, b, (a.lat + b.lat) / 2);
   return std::hypot(ab.x, ab.y);
 }
 
 // How far p lies from the segment a-b, in tiles.
 double StrayTiles(const Vertex& a, const Vertex& b, const Vertex& p) {
   const double lat = (a.lat + b.lat) / 2;
-  const TileOffset ab(a, b, lat), ap(a, p, lat);
+  const TileOffset ab = Offset(a, b, lat), ap = Offset(a, p, lat);
   const double length2 = ab.x * ab.x + ab.y * ab.y;
   const double t = length2 > 0 ? std::clamp((ap.x * ab.x + ap.y * ab.y) / length2, 0.0, 1.0) : 0.0;
   return std::hypot(ap.x - t * ab.x, ap.y - t * ab.y);
