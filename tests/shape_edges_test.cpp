@@ -31,8 +31,8 @@ std::string RingText(const std::vector<std::pair<double, double>>& ring) {
   return text + "]";
 }
 
-// A closed ring through tile positions (column, row) at the zoom, in degrees moved by `ulps` units of their
-// last place (east and north when positive), as a file written by hand would hold them.
+// A closed ring through tile positions (column, row) at the zoom, in degrees moved by `ulps` units
+// of their last place (east and north when positive), as a file written by hand would hold them.
 std::vector<std::pair<double, double>> AtTiles(int zoom, int ulps, const std::vector<std::pair<double, double>>& tiles) {
   const auto z = static_cast<uint8_t>(zoom);
   const auto nudge = [ulps](double v) { return ulps == 0 ? v : std::nextafter(v, ulps * HUGE_VAL); };
@@ -75,22 +75,21 @@ TEST(ShapeEdges, AnAreaOnTileEdgesTakesTheTilesInsideAndNoneBeyondOnAnySide) {
   }
 }
 
-std::string InCrs(const std::string& epsg, const std::string& ring) {
+// A GeoJSON geometry in the coordinate system EPSG:epsg.
+std::string InCrs(const std::string& epsg, const std::string& type, const std::string& coordinates) {
   return R"({"type": "FeatureCollection", "crs": {"type": "name", "properties": {"name": "urn:ogc:def:crs:EPSG::)" + epsg +
-         R"("}}, "features": [{"type": "Feature", "properties": {}, "geometry": {"type": "Polygon", "coordinates": [)" +
-         ring + "]}}]}";
+         R"("}}, "features": [{"type": "Feature", "properties": {}, "geometry": {"type": ")" + type +
+         R"(", "coordinates": )" + coordinates + "}}]}";
 }
 
-// The burnt pixels of a one-band raster GDAL wrote, row by row.
-std::vector<unsigned char> Pixels(const std::string& path, int& width, int& height) {
+// The pixels of a one-band raster of width x height that GDAL wrote, row by row; none when it is
+// not so.
+std::vector<unsigned char> Pixels(const std::string& path, int width, int height) {
   GDALAllRegister();
   std::unique_ptr<GDALDataset> raster(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
-  if (!raster) return {};
-  width = raster->GetRasterXSize();
-  height = raster->GetRasterYSize();
   std::vector<unsigned char> pixels(static_cast<size_t>(width) * height);
-  if (raster->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, height, pixels.data(), width, height, GDT_Byte, 0, 0) !=
-      CE_None) {
+  if (!raster || raster->GetRasterXSize() != width || raster->GetRasterYSize() != height ||
+      raster->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, width, height, pixels.data(), width, height, GDT_Byte, 0, 0)) {
     return {};
   }
   return pixels;
@@ -103,8 +102,8 @@ std::vector<unsigned char> Pixels(const std::string& path, int& width, int& heig
 TEST(ShapeEdges, EdgesOfAShapeInMetresAreStraightInMetresAsGdalDrawsThem) {
   TempDir dir;
   const std::string utm = dir.File("utm.geojson"), mercator = dir.File("mercator.geojson");
-  qm::WriteFileAtomic(utm, InCrs("32632", "[[250000, 4900000], [940000, 5150000], [820000, 5750000], [300000, 5500000], "
-                                          "[250000, 4900000]]"));
+  qm::WriteFileAtomic(utm, InCrs("32632", "Polygon", "[[[250000, 4900000], [940000, 5150000], [820000, 5750000], "
+                                                     "[300000, 5500000], [250000, 4900000]]]"));
   const int zoom = 9;
   const AreaCover cover = CoverOf(AreaShape::Read(utm), zoom);
   const TileRange box = cover.Bounds();
@@ -123,16 +122,14 @@ TEST(ShapeEdges, EdgesOfAShapeInMetresAreStraightInMetresAsGdalDrawsThem) {
   if (qmtest::RunProgram({"ogr2ogr", "--version"}, dir.Path()).status != 0) GTEST_SKIP() << "gdal-bin is not installed";
   ASSERT_EQ(qmtest::RunProgram({"ogr2ogr", "-segmentize", "100", "-t_srs", "EPSG:3857", mercator, utm}, dir.Path()).status, 0);
   ASSERT_TRUE(rasterise(dir.File("fine.tif"), 16, false) && rasterise(dir.File("touched.tif"), 1, true));
-  int width = 0, height = 0, touchedWidth = 0, touchedHeight = 0;
-  const std::vector<unsigned char> fine = Pixels(dir.File("fine.tif"), width, height);
-  const std::vector<unsigned char> touched = Pixels(dir.File("touched.tif"), touchedWidth, touchedHeight);
-  ASSERT_EQ(fine.size(), size_t(columns * 16) * rows * 16);
-  ASSERT_EQ(touched.size(), size_t(columns) * rows);
+  const std::vector<unsigned char> fine = Pixels(dir.File("fine.tif"), columns * 16, rows * 16);
+  const std::vector<unsigned char> touched = Pixels(dir.File("touched.tif"), columns, rows);
+  ASSERT_FALSE(fine.empty() || touched.empty());
   int64_t burnt = 0;
   for (int row = 0; row < rows; ++row) {
     for (int column = 0; column < columns; ++column) {
       bool any = false;
-      for (int i = 0; i < 16 * 16 && !any; ++i) any = fine[size_t(row * 16 + i / 16) * width + column * 16 + i % 16];
+      for (int i = 0; i < 16 * 16 && !any; ++i) any = fine[size_t(row * 16 + i / 16) * columns * 16 + column * 16 + i % 16];
       burnt += any;
       const int x = x0 + column, y = y0 + row;
       EXPECT_TRUE(!any || cover.Contains(x, y)) << "tile " << x << "," << y << " has a burnt pixel";
@@ -143,20 +140,16 @@ TEST(ShapeEdges, EdgesOfAShapeInMetresAreStraightInMetresAsGdalDrawsThem) {
 }
 
 // An edge in metres that runs through 0 stays there, as one in degrees does, and a line in metres
-// is turned into degrees as an outline is; a square around the
-// North Pole in polar stereographic metres crosses the 180th meridian, which no outline in
-// degrees can follow, and is refused as any shape beyond it is.
+// is turned as an outline is; a square round the North Pole in polar stereographic metres crosses
+// the 180th meridian, which no outline in degrees can follow, and is refused as any shape beyond it.
 TEST(ShapeEdges, AnEdgeAcrossThe180thMeridianInItsOwnCoordinatesIsRefused) {
   TempDir dir;
   const std::string wide = dir.File("wide.geojson"), polar = dir.File("polar.geojson");
-  qm::WriteFileAtomic(wide, InCrs("3857", "[[-19e6, 2e6], [19e6, 2e6], [19e6, 4e6], [-19e6, 4e6], [-19e6, 2e6]]"));
+  qm::WriteFileAtomic(wide, InCrs("3857", "Polygon", "[[[-19e6, 2e6], [19e6, 2e6], [19e6, 4e6], [-19e6, 4e6], [-19e6, 2e6]]]"));
   EXPECT_EQ(CoverOf(AreaShape::Read(wide), 3).Tiles(), 8);
-  // A line in metres, from the equator 10 degrees east along it.
-  qm::WriteFileAtomic(wide, R"({"type": "FeatureCollection", "crs": {"type": "name", "properties": {"name":
-      "urn:ogc:def:crs:EPSG::3857"}}, "features": [{"type": "Feature", "properties": {}, "geometry":
-      {"type": "LineString", "coordinates": [[0, 0], [1113194.9079327357, 0]]}}]})");
+  qm::WriteFileAtomic(wide, InCrs("3857", "LineString", "[[0, 0], [1113194.9079327357, 0]]"));  // 10 degrees east
   EXPECT_NEAR(AreaShape::Read(wide).Bounds().east, 10, 1e-9);
-  qm::WriteFileAtomic(polar, InCrs("3413", "[[-3e6, -3e6], [3e6, -3e6], [3e6, 3e6], [-3e6, 3e6], [-3e6, -3e6]]"));
+  qm::WriteFileAtomic(polar, InCrs("3413", "Polygon", "[[[-3e6, -3e6], [3e6, -3e6], [3e6, 3e6], [-3e6, 3e6], [-3e6, -3e6]]]"));
   try {
     AreaShape::Read(polar);
     ADD_FAILURE() << "read";
