@@ -1,6 +1,7 @@
 // Reading a download area from a vector file over GDAL/OGR.
 #include "shape/area_shape.h"
 
+#include "shape/edge_densify.h"
 #include "shape/geojson_text.h"
 #include "shape/vector_file_open.h"
 #include "shape/widening.h"
@@ -125,6 +126,11 @@ void CheckDegrees(const OGRGeometry& g, const std::string& where) {
   });
 }
 
+std::string Across180Text(const std::string& path) {
+  return "The shape of " + path + " reaches beyond 180 degrees of longitude: split it into one file on each side of "
+         "the 180th meridian.";
+}
+
 void CollectLayer(OGRLayer& layer, const std::string& path, const OGRSpatialReference& degrees, Collected& into) {
   const std::string where = "the layer " + std::string(layer.GetName()) + " of " + path;
   std::unique_ptr<OGRCoordinateTransformation> toDegrees;
@@ -137,11 +143,14 @@ void CollectLayer(OGRLayer& layer, const std::string& path, const OGRSpatialRefe
   for (auto& feature : layer) {
     std::unique_ptr<OGRGeometry> g(feature->StealGeometry());
     if (!g || g->IsEmpty()) continue;
-    if (toDegrees && g->transform(toDegrees.get()) != OGRERR_NONE) {
+    g->flattenTo2D();
+    // Arcs as short straight segments, round in the file's own coordinates.
+    if (g->hasCurveGeometry()) g.reset(g->getLinearGeometry());
+    const EdgeTransform turned = toDegrees ? TransformAlongEdges(*g, *toDegrees) : EdgeTransform::kDone;
+    if (turned == EdgeTransform::kNotTransformed) {
       throw ShapeError("A shape of the layer " + std::string(layer.GetName()) + " cannot be turned into degrees.");
     }
-    g->flattenTo2D();
-    if (g->hasCurveGeometry()) g.reset(g->getLinearGeometry());  // arcs as short straight segments
+    if (turned == EdgeTransform::kAcross180) throw ShapeError(Across180Text(path));
     CheckDegrees(*g, where);
     into.Add(*g);
   }
@@ -187,8 +196,7 @@ AreaShape AreaShape::Read(const std::string& path, double bufferMetres) {
     throw ShapeError("The shape of " + path + " reaches beyond 85 degrees of latitude, where no tile is downloaded.");
   }
   if (box.west < -180 || box.east > 180) {
-    throw ShapeError("The shape of " + path + " reaches beyond 180 degrees of longitude: split it into one file on "
-                     "each side of the 180th meridian.");
+    throw ShapeError(Across180Text(path));
   }
   return shape;
 }

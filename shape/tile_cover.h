@@ -6,5 +6,7 @@
 
 class AreaShape;
 
-// Every tile whose square (edges included) meets the shape at the zoom.
+// The tiles at the zoom that the shape's areas share area with (a tile an area only touches along
+// an edge or at a corner is left out), and those whose square (edges included) its lines and
+// points meet.
 AreaCover CoverOf(const AreaShape& shape, int zoom);
