@@ -95,9 +95,7 @@ std::string ColourText(const std::array<uint8_t, 3>& colour) {
 std::optional<std::string> FillNote(const MosaicOptions& options, const std::optional<PackageExtent>& package) {
   if (!options.transparentFill) return std::nullopt;
   const std::string fill = ColourText(options.fillColor);
-  const bool jpegTiff = (options.format == MosaicFormat::kGTiff || options.format == MosaicFormat::kCog) &&
-                        options.compression == TiffCompression::kJpeg;
-  if (jpegTiff || options.format == MosaicFormat::kJpeg) {
+  if (options.format == MosaicFormat::kJpeg) {
     return "JPEG keeps no transparency: where there is no tile the map is filled with " + fill + ".";
   }
   if (package && options.format != MosaicFormat::kGpkg && package->format == "jpg" &&

@@ -242,7 +242,8 @@ TEST_F(Packages, GeoTiffAndCogCarryOverviewsFromTheRowsAsWritten) {
   for (const auto& [format, compression, name] :
        {std::tuple{MosaicFormat::kGTiff, TiffCompression::kDeflate, "map.tif"},
         std::tuple{MosaicFormat::kGTiff, TiffCompression::kJpeg, "jpeg.tif"},
-        std::tuple{MosaicFormat::kCog, TiffCompression::kWebp, "map_cog.tif"}}) {
+        std::tuple{MosaicFormat::kCog, TiffCompression::kWebp, "map_cog.tif"},
+        std::tuple{MosaicFormat::kCog, TiffCompression::kJpeg, "jpeg_cog.tif"}}) {
     SCOPED_TRACE(name);
     options.compression = compression;
     const MosaicReport report = Write(format, name);
@@ -266,10 +267,22 @@ TEST_F(Packages, GeoTiffAndCogCarryOverviewsFromTheRowsAsWritten) {
     const int tolerance = compression == TiffCompression::kDeflate ? 3 : 12;
     EXPECT_TRUE(Near(OverviewPixel(d, 0, 3 * 128 + 64, 4 * 128 + 64).data(), ColourOf(14, 8003, 5204), tolerance));
     EXPECT_TRUE(Near(OverviewPixel(d, 2, 3 * 32 + 16, 4 * 32 + 16).data(), ColourOf(14, 8003, 5204), tolerance));
-    // The missing tile: transparent where there is an alpha band, the fill colour otherwise.
+    // The missing tile: transparent in the alpha band, or with JPEG (no alpha) in the mask, at
+    // every level; the fill colour beneath.
     const auto missing = OverviewPixel(d, 0, 1 * 128 + 64, 1 * 128 + 64);
     if (jpeg) {
       EXPECT_TRUE(Near(missing.data(), {255, 255, 255}, tolerance));
+      GDALRasterBandH first = GDALGetRasterBand(d, 1);
+      EXPECT_EQ(GDALGetMaskFlags(first), GMF_PER_DATASET);
+      const auto maskAt = [](GDALRasterBandH band, int column, int row) {
+        uint8_t value = 1;
+        GDALRasterIO(GDALGetMaskBand(band), GF_Read, column, row, 1, 1, &value, 1, 1, GDT_Byte, 0, 0);
+        return int{value};
+      };
+      EXPECT_EQ(maskAt(first, 1 * 256 + 128, 1 * 256 + 128), 0);
+      EXPECT_EQ(maskAt(first, 3 * 256 + 128, 4 * 256 + 128), 255);
+      EXPECT_EQ(maskAt(GDALGetOverview(first, 0), 1 * 128 + 64, 1 * 128 + 64), 0);
+      EXPECT_EQ(maskAt(GDALGetOverview(first, 2), 3 * 32 + 16, 4 * 32 + 16), 255);
     } else {
       EXPECT_EQ(missing[3], 0);
     }

@@ -94,8 +94,7 @@ TEST_F(MapCombinerWindowTest, LowerLevelsGoWithPackagesAndCompressionWithGeoTiff
   EXPECT_TRUE(qm::FileExists(dir.File("tiny.gpkg")));
 
   // Transparency asked for where the map is JPEG: the result names the colour used instead.
-  window.FormatBox->setCurrentIndex(0);
-  window.CompressionBox->setCurrentIndex(1);
+  window.FormatBox->setCurrentIndex(window.FormatBox->findText("JPEG with world file"));
   RunToEnd();
   EXPECT_TRUE(window.ResultLabel->toolTip().contains(
       "JPEG keeps no transparency: where there is no tile the map is filled with #FFFFFF."))
