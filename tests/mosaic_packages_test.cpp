@@ -719,3 +719,28 @@ TEST_F(Packages, OnePackageFormatForMixedTilesAndClearMadeTilesWhereFormatsMayMi
   EXPECT_EQ(rgba[(size_t(192) * 256 + 64) * 4 + 3], 0);
   sqlite3_close(db);
 }
+
+// The kind of most tiles decides, blank tiles (the program's blank JPEG) left out of the count:
+// 15 PNG tiles against 8 JPEG ones and 24 blank ones make a PNG package; a package without a
+// tile says JPEG.
+TEST_F(Packages, TheFormatOfMostImagesDecidesAndBlankTilesAreNoImages) {
+  qm::WriteFileAtomic(dir.File("blank.jpg"), SolidJpeg({1, 2, 3}));
+  options.blankTileFile = dir.File("blank.jpg");
+  const std::string png = EncodeTile(TileRgba(size_t{256} * 256 * 4, 255), TileImageKind::kPng, {0, 0, 0});
+  const MosaicSource& fine = levels.back();
+  for (int x = kFineX; x < kFineX + kFineColumns; ++x) {
+    for (int y = kFineY; y < kFineY + 5; ++y) {
+      if (x == kMissing[0] && y == kMissing[1]) continue;
+      qm::WriteFileAtomic(fine.TilePath(x, y), y < kFineY + 2 ? png : qm::ReadWholeFile(options.blankTileFile));
+    }
+  }
+  levels = {fine};
+  const MosaicReport report = Write(MosaicFormat::kMBTiles, "most.mbtiles");
+  EXPECT_EQ(report.blank, 24);
+  EXPECT_EQ(report.packageFormat, "png");
+  EXPECT_EQ(report.reencoded, 8);
+
+  qm::WriteFileAtomic(dir.File("none.qmtp"), "[Zoom]\r\nZoom=14\r\n[XY]\r\nMinX=100\r\nMinY=100\r\nMaxX=101\r\nMaxY=100\r\n");
+  levels = {ReadMosaicSource(dir.File("none.qmtp"))};
+  EXPECT_EQ(Write(MosaicFormat::kMBTiles, "none.mbtiles").packageFormat, "jpg");
+}
