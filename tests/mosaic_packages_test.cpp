@@ -744,3 +744,17 @@ TEST_F(Packages, TheFormatOfMostImagesDecidesAndBlankTilesAreNoImages) {
   levels = {ReadMosaicSource(dir.File("none.qmtp"))};
   EXPECT_EQ(Write(MosaicFormat::kMBTiles, "none.mbtiles").packageFormat, "jpg");
 }
+
+// Above zoom 17 the inverted zoom of a .sqlitedb goes below 0: stored so, and the summary says so.
+TEST_F(Packages, SqliteDbAboveZoom17StoresZBelowZeroAndSaysSo) {
+  qm::CreateDirectory(dir.File("deep/"));
+  qm::WriteFileAtomic(dir.File("deep/" + SatelliteTileFileName(18, 1000, 1000)), SolidJpeg({9, 9, 9}));
+  qm::WriteFileAtomic(dir.File("deep.qmtp"), "[Zoom]\r\nZoom=18\r\n[XY]\r\nMinX=1000\r\nMinY=1000\r\nMaxX=1000\r\nMaxY=1000\r\n");
+  levels = {ReadMosaicSource(dir.File("deep.qmtp"))};
+  const MosaicReport report = Write(MosaicFormat::kSqliteDb, "deep.sqlitedb");
+  EXPECT_NE(MosaicSummaryText(report).find("Zooms above 17 are stored with z below 0"), std::string::npos);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("deep.sqlitedb").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(CountsOf(db, "SELECT z, count(*) FROM tiles GROUP BY z"), (std::map<int64_t, int64_t>{{-1, 1}}));
+  sqlite3_close(db);
+}
