@@ -679,6 +679,15 @@ TEST_F(Packages, ASetsPackagesAreNamedAfterTheSetAndCoverTheAreaAsked) {
   EXPECT_EQ(GDALGetRasterYSize(d), 4 * 256);
   EXPECT_STREQ(GDALGetMetadataItem(d, "IDENTIFIER", nullptr), "eu");
   GDALClose(d);
+
+  // A rectangle of no height, edited so by hand, is no area: the tiles' edges stand instead.
+  qm::IniFile(dir.File("area_z14.qmtp")).WriteString("AREA", "BottomLatitude", std::to_string(kAsked.north));
+  levels = {ReadMosaicSource(dir.File("area_z14.qmtp"))};
+  Write(MosaicFormat::kGpkg, "flat.gpkg");
+  d = GDALOpen(dir.File("flat.gpkg").c_str(), GA_ReadOnly);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(GDALGetRasterYSize(d), kFineRows * 256);
+  GDALClose(d);
 }
 
 // Three PNG tiles among JPEG ones, the first of them among them: an MBTiles file names one format,
