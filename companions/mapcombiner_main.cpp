@@ -11,6 +11,7 @@
 
 #include <QApplication>
 
+#include "companions/file_dialog_columns.h"
 #include "companions/mapcombiner_window.h"
 #include "mosaic/mosaic_source.h"
 #include "mosaic/mosaic_writer.h"
@@ -84,11 +85,8 @@ int Combine(const Choices& choices) {
       return !stopRequested;
     });
     if (terminal) std::fputc('\n', stderr);
-    std::fprintf(stderr, "%s: %lld tiles, %lld filled (missing %lld, blank %lld, not an image %lld)%s%s\n",
-                 output.c_str(), static_cast<long long>(report.tiles), static_cast<long long>(report.Filled()),
-                 static_cast<long long>(report.missing), static_cast<long long>(report.blank),
-                 static_cast<long long>(report.undecodable), report.missingList.empty() ? "" : "; listed in ",
-                 report.missingList.c_str());
+    const std::string listed = report.missingList.empty() ? "" : " Listed in " + report.missingList + ".";
+    std::fprintf(stderr, "%s: %s%s\n", output.c_str(), MosaicSummaryText(report).c_str(), listed.c_str());
     return 0;
   } catch (const MosaicError& e) {
     std::fprintf(stderr, "\nmapcombiner: %s\n", e.what());
@@ -101,6 +99,8 @@ int Combine(const Choices& choices) {
 int main(int argc, char* argv[]) {
   if (argc == 1) {
     QApplication application(argc, argv);
+    FileDialogColumns columns;
+    application.installEventFilter(&columns);
     MapCombinerWindow window(qm::DataFolder());
     window.show();
     return QApplication::exec();

@@ -241,9 +241,8 @@ void MapCombinerWindow::Combine() {
         }
         return !cancel_.load();
       });
-      text += QString("Done: %1 tiles, %2 filled (missing %3, blank %4, not an image %5).%6")
-                  .arg(r.tiles).arg(r.Filled()).arg(r.missing).arg(r.blank).arg(r.undecodable)
-                  .arg(r.missingList.empty() ? QString() : " Listed in " + QString::fromStdString(r.missingList) + ".");
+      text += "Done: " + QString::fromStdString(MosaicSummaryText(r)) +
+              (r.missingList.empty() ? QString() : " Listed in " + QString::fromStdString(r.missingList) + ".");
       ok = true;
     } catch (const std::exception& e) {
       text += QString::fromStdString(e.what());

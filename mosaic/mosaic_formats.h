@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mosaic/mosaic_writer.h"
+#include "mosaic/package_tiles.h"
 #include "mosaic/partial_file.h"
 #include "mosaic/tile_pixels.h"
 #include "mosaic/tile_tally.h"
@@ -32,13 +33,13 @@ void WriteVrt(const MosaicSource& source, PartialFile& file, const TileLoader& l
 std::string TileFolderSeenFrom(const std::string& tileFolder, const std::string& vrtFile);
 // The tile packages: every level with each tile's downloaded bytes, and the levels made below.
 // MBTiles 1.3.
-void WriteMBTiles(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
+PackageExtent WriteMBTiles(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
                   const std::string& blankBytes, TileTally& tally);
 // An OGC GeoPackage of tiles in EPSG:3857.
-void WriteGeoPackage(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
+PackageExtent WriteGeoPackage(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
                      const std::string& blankBytes, TileTally& tally);
 // The .sqlitedb tile store of offline mobile map programs.
-void WriteSqliteDb(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
+PackageExtent WriteSqliteDb(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
                    const std::string& blankBytes, TileTally& tally);
 // A Cloud Optimized GeoTIFF: the GeoTIFF with its overviews first, then laid out anew.
 void WriteCog(const MosaicSource& source, const PartialFile& file, const MosaicOptions& options,

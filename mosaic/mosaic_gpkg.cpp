@@ -1,6 +1,7 @@
 // OGC GeoPackage tiles: one tile matrix set over the whole EPSG:3857 world, one tile matrix per
 // level, so that tile columns and rows are those of the download; each tile's bytes as
-// downloaded, and the made lower levels.
+// downloaded, and the made lower levels (PNG where they are partly empty, so the empty part
+// stays clear).
 #include <cmath>
 
 #include "mosaic/mosaic_formats.h"
@@ -57,25 +58,18 @@ void CreateTables(SqliteFile& db) {
   }
 }
 
-// The contents' extent in metres: every level's tile range together.
-std::array<double, 4> ExtentInMetres(const MosaicLevels& levels) {
-  std::array<double, 4> extent{kHalfWorld, kHalfWorld, -kHalfWorld, -kHalfWorld};  // min x, min y, max x, max y
-  for (const MosaicSource& level : levels) {
-    const double size = TileMetres(level.zoom);
-    extent[0] = std::min(extent[0], -kHalfWorld + level.minX * size);
-    extent[2] = std::max(extent[2], -kHalfWorld + (level.maxX + 1.0) * size);
-    extent[1] = std::min(extent[1], kHalfWorld - (level.maxY + 1.0) * size);
-    extent[3] = std::max(extent[3], kHalfWorld - level.minY * size);
-  }
-  return extent;
+// The contents' extent in metres (min x, min y, max x, max y): the area a reader opens and zooms
+// to, not the tiles' whole squares.
+std::array<double, 4> ExtentInMetres(const DegreeBounds& b) {
+  return {MercatorXOf(b.west), MercatorYOf(b.south), MercatorXOf(b.east), MercatorYOf(b.north)};
 }
 
-void DescribeTiles(SqliteFile& db, const MosaicLevels& levels, const PackageExtent& extent) {
-  const std::array<double, 4> box = ExtentInMetres(levels);
+void DescribeTiles(SqliteFile& db, const PackageExtent& extent) {
+  const std::array<double, 4> box = ExtentInMetres(extent.bounds);
   const SqliteStatement contents = Prepared(db, "INSERT INTO gpkg_contents (table_name, data_type, identifier,"
                                                 " min_x, min_y, max_x, max_y, srs_id) VALUES (?, 'tiles', ?, ?, ?, ?, ?, 3857)");
   sqlite3_bind_text(contents.get(), 1, kTable, -1, SQLITE_STATIC);
-  sqlite3_bind_text(contents.get(), 2, levels.front().name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(contents.get(), 2, extent.name.c_str(), -1, SQLITE_TRANSIENT);
   for (int i = 0; i < 4; ++i) sqlite3_bind_double(contents.get(), 3 + i, box[static_cast<size_t>(i)]);
   db.Step(contents.get());
   const SqliteStatement set = Prepared(db, "INSERT INTO gpkg_tile_matrix_set VALUES (?, 3857, ?, ?, ?, ?)");
@@ -98,7 +92,7 @@ void DescribeTiles(SqliteFile& db, const MosaicLevels& levels, const PackageExte
 
 }  // namespace
 
-void WriteGeoPackage(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
+PackageExtent WriteGeoPackage(const MosaicLevels& levels, const PartialFile& file, const MosaicOptions& options,
                      const std::string& blankBytes, TileTally& tally) {
   SqliteFile db(file.Path(), file.Target());
   CreateTables(db);
@@ -109,13 +103,14 @@ void WriteGeoPackage(const MosaicLevels& levels, const PartialFile& file, const 
         Prepared(db, "INSERT INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?, ?, ?, ?)");
     const SqliteStatement select =
         Prepared(db, "SELECT tile_data FROM tiles WHERE zoom_level = ? AND tile_column = ? AND tile_row = ?");
-    extent = WritePackageTiles(levels, options, blankBytes, tally,
+    extent = WritePackageTiles(levels, options, PackageKinds::kMixed, blankBytes, tally,
                                [&](int zoom, int32_t x, int32_t y, const std::string& bytes) {
                                  InsertRow(db, insert.get(), {zoom, x, y}, bytes);
                                },
                                [&](int zoom, int32_t x, int32_t y) { return SelectBlob(db, select.get(), {zoom, x, y}); });
   }
-  DescribeTiles(db, levels, extent);
+  DescribeTiles(db, extent);
   db.Exec("COMMIT;");
   db.Close();
+  return extent;
 }

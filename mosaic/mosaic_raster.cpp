@@ -5,6 +5,7 @@
 #include <gdal.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -23,22 +24,33 @@ bool ThreeBands(const MosaicOptions& o, TiffUse use) {
          (use != TiffUse::kForSingleImage && o.compression == TiffCompression::kJpeg);
 }
 
+// JPEG has no alpha band: where transparency is asked for, the GeoTIFF (and the COG made from
+// it) keeps it as an internal mask beside the three bands, as GDAL and GIS read it.
+bool Masked(const MosaicOptions& o, TiffUse use) {
+  return o.transparentFill && o.format != MosaicFormat::kJpeg && use != TiffUse::kForSingleImage &&
+         o.compression == TiffCompression::kJpeg;
+}
+
 void ThrowOnFailure(const GdalFailures& failures, const std::string& output) {
   if (failures.AnyFailure()) throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
 }
 
 // The tile's pixels as written, RGBA: the fill where it is not an image, and laid over the fill
 // colour when the file has no alpha band.
-void PixelsAsWritten(MosaicTile& tile, const MosaicOptions& options, bool opaque) {
-  if (tile.state != TileState::kPresent) tile.rgba.assign(size_t{kTile} * kTile * 4, 0);
-  if (!opaque) return;
-  for (size_t i = 0; i < tile.rgba.size(); i += 4) {
-    const unsigned alpha = tile.rgba[i + 3];
+// The pixels laid over the fill colour; a masked file keeps the alpha for its mask.
+void OverFill(TileRgba& rgba, const std::array<uint8_t, 3>& fill, bool masked) {
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    const unsigned alpha = rgba[i + 3];
     for (int c = 0; c < 3; ++c) {
-      tile.rgba[i + c] = static_cast<uint8_t>((tile.rgba[i + c] * alpha + options.fillColor[c] * (255 - alpha) + 127) / 255);
+      rgba[i + c] = static_cast<uint8_t>((rgba[i + c] * alpha + fill[c] * (255 - alpha) + 127) / 255);
     }
-    tile.rgba[i + 3] = 255;
+    if (!masked) rgba[i + 3] = 255;
   }
+}
+
+void PixelsAsWritten(MosaicTile& tile, const MosaicOptions& options, bool opaque, bool masked) {
+  if (tile.state != TileState::kPresent) tile.rgba.assign(size_t{kTile} * kTile * 4, 0);
+  if (opaque) OverFill(tile.rgba, options.fillColor, masked);
 }
 
 // GDAL's own sidecar file stays off: what is written beside an image is written whole by us.
@@ -73,9 +85,16 @@ int OverviewCount(int64_t width, int64_t height) {
 
 // Writes a finished row of an overview level from column x0 on, cut to the overview's size; false
 // when GDAL failed.
-bool WriteOverviewRow(GDALDatasetH out, int bands, int step, int32_t y, int32_t x0, std::vector<TileRgba>& tiles) {
-  for (int b = 1; b <= bands; ++b) {
-    GDALRasterBandH overview = GDALGetOverview(GDALGetRasterBand(out, b), step - 1);
+// The band's overview, or with band bands + 1 that of the mask.
+GDALRasterBandH OverviewBand(GDALDatasetH out, int bands, int band, int step) {
+  GDALRasterBandH overview = GDALGetOverview(GDALGetRasterBand(out, std::min(band, bands)), step - 1);
+  return band > bands ? GDALGetMaskBand(overview) : overview;
+}
+
+bool WriteOverviewRow(GDALDatasetH out, int bands, bool masked, int step, int32_t y, int32_t x0,
+                      std::vector<TileRgba>& tiles) {
+  for (int b = 1; b <= bands + (masked ? 1 : 0); ++b) {
+    GDALRasterBandH overview = OverviewBand(out, bands, b, step);
     const int width = GDALGetRasterBandXSize(overview), height = GDALGetRasterBandYSize(overview);
     const int top = y * kTile, rows = std::min(kTile, height - top);
     for (size_t i = 0; i < tiles.size() && rows > 0; ++i) {
@@ -92,17 +111,18 @@ bool WriteOverviewRow(GDALDatasetH out, int bands, int step, int32_t y, int32_t 
 
 // The tiles x0..x1 of row y of an overview already written, as RGBA: transparent beyond its edge,
 // opaque within it when the file has no alpha band. False when GDAL failed.
-bool ReadOverviewRow(GDALDatasetH out, int bands, int step, int32_t y, int32_t x0, int32_t x1,
+bool ReadOverviewRow(GDALDatasetH out, int bands, bool masked, int step, int32_t y, int32_t x0, int32_t x1,
                      std::vector<TileRgba>& tiles) {
   tiles.assign(static_cast<size_t>(x1 - x0 + 1), TileRgba(size_t{kTile} * kTile * 4, 0));
+  const int stored = bands + (masked ? 1 : 0);
   for (int b = 1; b <= 4; ++b) {
-    GDALRasterBandH overview = GDALGetOverview(GDALGetRasterBand(out, std::min(b, bands)), step - 1);
+    GDALRasterBandH overview = OverviewBand(out, bands, std::min(b, stored), step);
     const int width = GDALGetRasterBandXSize(overview), height = GDALGetRasterBandYSize(overview);
     const int top = y * kTile, rows = std::min(kTile, height - top);
     for (size_t i = 0; i < tiles.size() && rows > 0; ++i) {
       const int left = (x0 + static_cast<int>(i)) * kTile, columns = std::min(kTile, width - left);
       if (columns <= 0) continue;
-      if (b > bands) {
+      if (b > stored) {
         for (int r = 0; r < rows; ++r) {
           for (int c = 0; c < columns; ++c) tiles[i][(size_t(r) * kTile + c) * 4 + 3] = 255;
         }
@@ -140,6 +160,7 @@ bool AddOverviews(GDALDatasetH out, int count, const std::vector<std::string>& c
 struct OpenTiff {
   GDALDatasetH out;
   int bands;
+  bool masked;
   int overviews;
   const std::string& output;
   const GdalFailures& failures;
@@ -149,10 +170,17 @@ struct OpenTiff {
 // leaves the block cache, overviews included, so memory stays that of a few rows.
 void FlushRows(const OpenTiff& tiff) {
   GDALFlushCache(tiff.out);
-  for (int b = 1; b <= tiff.bands; ++b) {
-    for (int o = 0; o < tiff.overviews; ++o) GDALFlushRasterCache(GDALGetOverview(GDALGetRasterBand(tiff.out, b), o));
+  for (int b = 1; b <= tiff.bands + (tiff.masked ? 1 : 0); ++b) {
+    for (int step = 1; step <= tiff.overviews; ++step) GDALFlushRasterCache(OverviewBand(tiff.out, tiff.bands, b, step));
   }
   ThrowOnFailure(tiff.failures, tiff.output);
+}
+
+// The tile's alpha into the mask at tile column, row of the file; false when GDAL failed.
+bool WriteMask(GDALDatasetH out, int64_t column, int64_t row, TileRgba& rgba) {
+  GDALRasterBandH mask = GDALGetMaskBand(GDALGetRasterBand(out, 1));
+  return GDALRasterIO(mask, GF_Write, static_cast<int>(column * kTile), static_cast<int>(row * kTile), kTile, kTile,
+                      rgba.data() + 3, kTile, kTile, GDT_Byte, 4, kTile * 4) == CE_None;
 }
 
 // Writes the tiles band by band of columns, and the overviews from them as they come.
@@ -161,7 +189,10 @@ void FillTiff(const OpenTiff& tiff, const MosaicSource& source, const MosaicOpti
   // The overviews' tiles are counted from the area's top left tile.
   const PyramidRange area{0, 0, static_cast<int32_t>(source.Columns() - 1), static_cast<int32_t>(source.Rows() - 1)};
   const auto writeRow = [&](int step, int32_t y, int32_t x0, std::vector<TileRgba>& tiles) {
-    if (!WriteOverviewRow(tiff.out, tiff.bands, step, y, x0, tiles)) {
+    // Halving weighs colours by their alpha and leaves nothing under a clear pixel: the fill
+    // goes there again for readers that do not apply the mask.
+    if (tiff.masked) ParallelFor(tiles.size(), [&](size_t i) { OverFill(tiles[i], options.fillColor, true); });
+    if (!WriteOverviewRow(tiff.out, tiff.bands, tiff.masked, step, y, x0, tiles)) {
       throw MosaicError(UnableToWriteBecause(tiff.output, tiff.failures.FirstFailure()));
     }
   };
@@ -171,7 +202,7 @@ void FillTiff(const OpenTiff& tiff, const MosaicSource& source, const MosaicOpti
     for (int32_t y = source.minY; y <= source.maxY; ++y) {
       const int32_t x0 = source.minX + band.minX;
       std::vector<MosaicTile> tiles = LoadTiles(loader, y, x0, source.minX + band.maxX);
-      ParallelFor(tiles.size(), [&](size_t i) { PixelsAsWritten(tiles[i], options, opaque); });
+      ParallelFor(tiles.size(), [&](size_t i) { PixelsAsWritten(tiles[i], options, opaque, tiff.masked); });
       std::vector<const TileRgba*> pixels;
       for (size_t i = 0; i < tiles.size(); ++i) {
         const int32_t x = x0 + static_cast<int32_t>(i);
@@ -179,7 +210,8 @@ void FillTiff(const OpenTiff& tiff, const MosaicSource& source, const MosaicOpti
         pixels.push_back(&tiles[i].rgba);
         if (GDALDatasetRasterIO(tiff.out, GF_Write, (x - source.minX) * kTile, (y - source.minY) * kTile, kTile, kTile,
                                 tiles[i].rgba.data(), kTile, kTile, GDT_Byte, tiff.bands, bandMap, 4, kTile * 4,
-                                1) != CE_None) {
+                                1) != CE_None ||
+            (tiff.masked && !WriteMask(tiff.out, x - source.minX, y - source.minY, tiles[i].rgba))) {
           throw MosaicError(UnableToWriteBecause(tiff.output, tiff.failures.FirstFailure()));
         }
       }
@@ -192,7 +224,7 @@ void FillTiff(const OpenTiff& tiff, const MosaicSource& source, const MosaicOpti
                   [&](int step, int32_t y, int32_t x0, int32_t x1) {
                     std::vector<TileRgba> tiles;
                     FlushRows(tiff);
-                    if (!ReadOverviewRow(tiff.out, tiff.bands, step, y, x0, x1, tiles)) {
+                    if (!ReadOverviewRow(tiff.out, tiff.bands, tiff.masked, step, y, x0, x1, tiles)) {
                       throw MosaicError(UnableToWriteBecause(tiff.output, tiff.failures.FirstFailure()));
                     }
                     return tiles;
@@ -206,7 +238,7 @@ void WriteGeoTiff(const MosaicSource& source, const std::string& path, const std
                   const MosaicOptions& options, const TileLoader& loader, TileTally& tally, TiffUse use) {
   const GdalFailures failures;
   const NoPamFiles noPam;
-  const bool opaque = ThreeBands(options, use);
+  const bool opaque = ThreeBands(options, use), masked = Masked(options, use);
   const int bands = opaque ? 3 : 4;
   const std::vector<std::string> creation = CreationOptions(options, use, bands);
   std::vector<const char*> creationList;
@@ -217,6 +249,12 @@ void WriteGeoTiff(const MosaicSource& source, const std::string& path, const std
                                 static_cast<int>(height), bands, GDT_Byte, const_cast<char**>(creationList.data()));
   if (out == nullptr) throw MosaicError(WithReason(qm::CannotCreateFileText(output), failures.FirstFailure()));
   std::unique_ptr<void, void (*)(GDALDatasetH)> closer(out, [](GDALDatasetH d) { GDALClose(d); });
+  if (masked) {
+    CPLSetThreadLocalConfigOption("GDAL_TIFF_INTERNAL_MASK", "YES");
+    const CPLErr made = GDALCreateDatasetMaskBand(out, GMF_PER_DATASET);
+    CPLSetThreadLocalConfigOption("GDAL_TIFF_INTERNAL_MASK", nullptr);
+    if (made != CE_None) throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
+  }
   auto transform = GeoTransformOf(source);
   GDALSetGeoTransform(out, transform.data());
   GDALSetProjection(out, Srs3857Wkt(false).c_str());
@@ -224,7 +262,7 @@ void WriteGeoTiff(const MosaicSource& source, const std::string& path, const std
   if (overviews > 0 && !AddOverviews(out, overviews, creation)) {
     throw MosaicError(UnableToWriteBecause(output, failures.FirstFailure()));
   }
-  FillTiff({out, bands, overviews, output, failures}, source, options, loader, tally, opaque);
+  FillTiff({out, bands, masked, overviews, output, failures}, source, options, loader, tally, opaque);
   GDALClose(closer.release());
   ThrowOnFailure(failures, output);
 }

@@ -1,10 +1,12 @@
 // Reading a project for a mosaic, and placing its range in Web Mercator metres.
 #include "mosaic/mosaic_source.h"
 
+#include <algorithm>
 #include <cmath>
 #include <variant>
 
 #include "engine/Commonfunc.h"
+#include "engine/area_input.h"
 #include "engine/Unitclasstask.h"
 #include "engine/level_set.h"
 #include "engine/tile_source.h"
@@ -22,7 +24,19 @@ constexpr int kTilePixels = 256;
 double MercatorX(double lon) { return kEarthRadius * lon * kPi / 180.0; }
 double MercatorY(double lat) { return kEarthRadius * std::log(std::tan(kPi / 4 + lat * kPi / 360.0)); }
 
+// The rectangle of four edge texts; nothing when one is not a number.
+std::optional<DegreeBounds> RequestedRectangle(const std::string& left, const std::string& right,
+                                               const std::string& top, const std::string& bottom) {
+  const auto l = CoordinateFromText(left), r = CoordinateFromText(right);
+  const auto t = CoordinateFromText(top), b = CoordinateFromText(bottom);
+  if (!l || !r || !t || !b) return std::nullopt;
+  return DegreeBounds{std::min(*l, *r), std::min(*t, *b), std::max(*l, *r), std::max(*t, *b)};
+}
+
 }  // namespace
+
+double MercatorXOf(double longitude) { return MercatorX(longitude); }
+double MercatorYOf(double latitude) { return MercatorY(latitude); }
 
 MercatorPlacement PlacementOf(const MosaicSource& s) {
   const auto zoom = static_cast<uint8_t>(s.zoom);
@@ -38,7 +52,11 @@ DegreeBounds BoundsOf(const MosaicSource& s) {
 }
 
 MosaicSource ReadMosaicSource(const std::string& projectFile) {
-  MosaicSource source{ReadProjectArea(projectFile), nullptr, projectFile, {}};
+  MosaicSource source{ReadProjectArea(projectFile), nullptr, projectFile, {}, std::nullopt};
+  const qm::IniFile project(projectFile);
+  const auto edge = [&project](const char* key) { return project.ReadString("AREA", key, ""); };
+  source.requested = RequestedRectangle(edge("LeftLongitude"), edge("RightLongitude"), edge("TopLatitude"),
+                                        edge("BottomLatitude"));
   try {
     if (std::optional<AreaCover> cover = ProjectAreaCover(projectFile)) {
       source.shape = std::make_shared<const AreaCover>(std::move(*cover));
@@ -54,7 +72,8 @@ namespace {
 // A level whose download has not started: the area its task will have, the set's shape over it.
 MosaicSource PlannedSource(const LevelSet& set, const std::string& setFile, int32_t zoom) {
   const ProjectArea area = PlannedLevelArea(set, setFile, zoom);
-  MosaicSource source{area, nullptr, qm::ExtractFilePath(setFile) + LevelTaskName(set.TaskName, zoom), setFile};
+  MosaicSource source{area, nullptr, qm::ExtractFilePath(setFile) + LevelTaskName(set.TaskName, zoom), setFile,
+                      RequestedRectangle(set.LeftLongitude, set.RightLongitude, set.TopLatitude, set.BottomLatitude)};
   try {
     if (const std::shared_ptr<const TaskArea> shape = TaskAreaOfProject(setFile)) {
       source.shape = std::make_shared<const AreaCover>(

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,19 @@
 
 using MosaicError = ProjectAreaError;
 
+// The range's edges in degrees: west, south, east, north.
+struct DegreeBounds {
+  double west = 0, south = 0, east = 0, north = 0;
+};
+
 // A mosaic is made of a downloaded project's area: its tile range and, when the task followed a
 // shape, the tiles of that shape, the only ones it downloaded.
 struct MosaicSource : ProjectArea {
   std::shared_ptr<const AreaCover> shape;  // nothing for a rectangle's task
   std::string projectFile;  // the task file; not there yet for a level of a set that has not started
   std::string setFile;      // the level set's file, for a level of a set
+  // The rectangle the task was asked for (a shape's bounding box), when its file says it.
+  std::optional<DegreeBounds> requested;
   bool Inside(int32_t x, int32_t y) const { return !shape || shape->Contains(x, y); }
 };
 // Throws MosaicError when the project or its area file cannot be read.
@@ -37,8 +45,7 @@ struct MercatorPlacement {
 };
 MercatorPlacement PlacementOf(const MosaicSource& source);
 
-// The range's edges in degrees: west, south, east, north.
-struct DegreeBounds {
-  double west = 0, south = 0, east = 0, north = 0;
-};
 DegreeBounds BoundsOf(const MosaicSource& source);
+// Web Mercator metres of a longitude and a latitude.
+double MercatorXOf(double longitude);
+double MercatorYOf(double latitude);

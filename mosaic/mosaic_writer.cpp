@@ -65,8 +65,9 @@ int64_t TileCount(const MosaicLevels& levels, MosaicFormat format) {
   return tiles;
 }
 
-void WriteFormat(const MosaicLevels& levels, PartialFile& pending, const MosaicOptions& options,
-                 const std::string& blank, TileTally& tally, const MosaicProgress& progress) {
+// A tile package's extent; nothing for the other formats.
+std::optional<PackageExtent> WriteFormat(const MosaicLevels& levels, PartialFile& pending, const MosaicOptions& options,
+                                         const std::string& blank, TileTally& tally, const MosaicProgress& progress) {
   const MosaicSource& finest = levels.back();
   const TileLoader loader(finest, blank);
   switch (options.format) {
@@ -75,21 +76,54 @@ void WriteFormat(const MosaicLevels& levels, PartialFile& pending, const MosaicO
       break;
     case MosaicFormat::kCog: WriteCog(finest, pending, options, loader, tally, progress); break;
     case MosaicFormat::kVrt: WriteVrt(finest, pending, loader, tally); break;
-    case MosaicFormat::kMBTiles: WriteMBTiles(levels, pending, options, blank, tally); break;
-    case MosaicFormat::kGpkg: WriteGeoPackage(levels, pending, options, blank, tally); break;
-    case MosaicFormat::kSqliteDb: WriteSqliteDb(levels, pending, options, blank, tally); break;
+    case MosaicFormat::kMBTiles: return WriteMBTiles(levels, pending, options, blank, tally);
+    case MosaicFormat::kGpkg: return WriteGeoPackage(levels, pending, options, blank, tally);
+    case MosaicFormat::kSqliteDb: return WriteSqliteDb(levels, pending, options, blank, tally);
     case MosaicFormat::kPng:
     case MosaicFormat::kJpeg: WriteSingleImage(finest, pending, options, loader, tally); break;
   }
+  return std::nullopt;
+}
+
+std::string ColourText(const std::array<uint8_t, 3>& colour) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", colour[0], colour[1], colour[2]);
+  return text;
+}
+
+// Transparency asked for where the map is JPEG: which colour stands in for it.
+std::optional<std::string> FillNote(const MosaicOptions& options, const std::optional<PackageExtent>& package) {
+  if (!options.transparentFill) return std::nullopt;
+  const std::string fill = ColourText(options.fillColor);
+  if (options.format == MosaicFormat::kJpeg) {
+    return "JPEG keeps no transparency: where there is no tile the map is filled with " + fill + ".";
+  }
+  if (package && options.format != MosaicFormat::kGpkg && package->format == "jpg" &&
+      package->madeMinZoom <= package->madeMaxZoom) {
+    return "The levels made from the tiles below are JPEG, which keeps no transparency: where they are partly empty "
+           "they are filled with " + fill + ".";
+  }
+  return std::nullopt;
 }
 
 MosaicReport WriteInPlace(const MosaicLevels& levels, const std::string& output, const MosaicOptions& options,
                           const std::string& blank, const MosaicProgress& progress) {
   PartialFile pending(output);
   TileTally tally(TileCount(levels, options.format), output, progress);
-  WriteFormat(levels, pending, options, blank, tally, progress);
+  const std::optional<PackageExtent> package = WriteFormat(levels, pending, options, blank, tally, progress);
   PlacedFiles placed;
-  const MosaicReport report = tally.Finish();
+  MosaicReport report = tally.Finish();
+  if (package) {
+    report.minZoom = package->minZoom;
+    report.maxZoom = package->maxZoom;
+    report.madeMinZoom = package->madeMinZoom;
+    report.madeMaxZoom = package->madeMaxZoom;
+    report.packed = package->packed;
+    report.reencoded = package->reencoded;
+    report.packageFormat = package->format;
+    report.notes = package->notes;
+  }
+  if (const std::optional<std::string> note = FillNote(options, package)) report.notes.push_back(*note);
   if (!report.missingList.empty()) placed.Add(report.missingList);
   if (options.format == MosaicFormat::kPng || options.format == MosaicFormat::kJpeg) {
     for (const std::string& path : WriteSingleImageSidecars(levels.back(), output, options.format == MosaicFormat::kPng)) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mosaic/mosaic_source.h"
 
@@ -39,8 +40,20 @@ struct MosaicReport {
   int64_t blank = 0;
   int64_t undecodable = 0;
   std::string missingList;  // <output>.missing.txt, empty when every tile was there
+  // Tile packages: the zooms the file holds, those of them made from the tiles below (none when
+  // madeMinZoom > madeMaxZoom), and the tiles it holds, made ones included (-1: not a package).
+  int minZoom = 0, maxZoom = 0;
+  int madeMinZoom = 0, madeMaxZoom = -1;
+  int64_t packed = -1;
+  int64_t reencoded = 0;  // downloaded tiles encoded anew into the package's one image format
+  std::string packageFormat;
+  std::vector<std::string> notes;  // how the map was written where the user might not expect it
   int64_t Filled() const { return missing + blank + undecodable; }
 };
+
+// The report as one line for the user: the tiles, those filled, and for a package its zooms, the
+// levels made locally and the tiles it holds; then the notes.
+std::string MosaicSummaryText(const MosaicReport& report);
 
 // Called after each tile with the tiles done and the total; false cancels the run.
 using MosaicProgress = std::function<bool(int64_t done, int64_t total)>;

@@ -213,9 +213,18 @@ TEST_F(Packages, SqliteDbStoresInvertedZoomsAndRowsFromTheNorth) {
   for (const auto& [zoom, count] : kTilesPerZoom) expected[17 - zoom] = count;
   EXPECT_EQ(CountsOf(db, "SELECT z, count(*) FROM tiles GROUP BY z"), expected);
   EXPECT_EQ(CountsOf(db, "SELECT minzoom, maxzoom FROM info"), (std::map<int64_t, int64_t>{{3, 7}}));
-  Query q(db, "SELECT image FROM tiles WHERE z=3 AND x=8000 AND y=5200 AND s=0");
+  // Readers that miss a column of info add it to the file: every one they read is there.
+  Query info(db, "SELECT tilenumbering, title, tilesize, timecolumn, expireminutes FROM info");
+  ASSERT_TRUE(info.Next());
+  EXPECT_EQ(info.Text(0) + " " + info.Text(1) + " " + info.Text(2) + " " + info.Text(3) + " " + info.Text(4),
+            "BigPlanet area_z13 256 time 0");
+  // A downloaded tile's time is its file's, in milliseconds.
+  struct stat status {};
+  ASSERT_EQ(::stat(levels.back().TilePath(8000, 5200).c_str(), &status), 0);
+  Query q(db, "SELECT image, time FROM tiles WHERE z=3 AND x=8000 AND y=5200 AND s=0");
   ASSERT_TRUE(q.Next());
   EXPECT_EQ(q.Text(0), qm::ReadWholeFile(levels.back().TilePath(8000, 5200)));
+  EXPECT_EQ(q.Int(1), int64_t{status.st_mtim.tv_sec} * 1000 + status.st_mtim.tv_nsec / 1000000);
   sqlite3_close(db);
 }
 
@@ -233,7 +242,8 @@ TEST_F(Packages, GeoTiffAndCogCarryOverviewsFromTheRowsAsWritten) {
   for (const auto& [format, compression, name] :
        {std::tuple{MosaicFormat::kGTiff, TiffCompression::kDeflate, "map.tif"},
         std::tuple{MosaicFormat::kGTiff, TiffCompression::kJpeg, "jpeg.tif"},
-        std::tuple{MosaicFormat::kCog, TiffCompression::kWebp, "map_cog.tif"}}) {
+        std::tuple{MosaicFormat::kCog, TiffCompression::kWebp, "map_cog.tif"},
+        std::tuple{MosaicFormat::kCog, TiffCompression::kJpeg, "jpeg_cog.tif"}}) {
     SCOPED_TRACE(name);
     options.compression = compression;
     const MosaicReport report = Write(format, name);
@@ -257,10 +267,22 @@ TEST_F(Packages, GeoTiffAndCogCarryOverviewsFromTheRowsAsWritten) {
     const int tolerance = compression == TiffCompression::kDeflate ? 3 : 12;
     EXPECT_TRUE(Near(OverviewPixel(d, 0, 3 * 128 + 64, 4 * 128 + 64).data(), ColourOf(14, 8003, 5204), tolerance));
     EXPECT_TRUE(Near(OverviewPixel(d, 2, 3 * 32 + 16, 4 * 32 + 16).data(), ColourOf(14, 8003, 5204), tolerance));
-    // The missing tile: transparent where there is an alpha band, the fill colour otherwise.
+    // The missing tile: transparent in the alpha band, or with JPEG (no alpha) in the mask, at
+    // every level; the fill colour beneath.
     const auto missing = OverviewPixel(d, 0, 1 * 128 + 64, 1 * 128 + 64);
     if (jpeg) {
       EXPECT_TRUE(Near(missing.data(), {255, 255, 255}, tolerance));
+      GDALRasterBandH first = GDALGetRasterBand(d, 1);
+      EXPECT_EQ(GDALGetMaskFlags(first), GMF_PER_DATASET);
+      const auto maskAt = [](GDALRasterBandH band, int column, int row) {
+        uint8_t value = 1;
+        GDALRasterIO(GDALGetMaskBand(band), GF_Read, column, row, 1, 1, &value, 1, 1, GDT_Byte, 0, 0);
+        return int{value};
+      };
+      EXPECT_EQ(maskAt(first, 1 * 256 + 128, 1 * 256 + 128), 0);
+      EXPECT_EQ(maskAt(first, 3 * 256 + 128, 4 * 256 + 128), 255);
+      EXPECT_EQ(maskAt(GDALGetOverview(first, 0), 1 * 128 + 64, 1 * 128 + 64), 0);
+      EXPECT_EQ(maskAt(GDALGetOverview(first, 2), 3 * 32 + 16, 4 * 32 + 16), 255);
     } else {
       EXPECT_EQ(missing[3], 0);
     }
@@ -591,3 +613,157 @@ TEST_F(Packages, PngTilesKeepTheirTransparencyInTheLevelMadeBelow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The rectangle asked for inside the fine level's tiles, half a tile in from its edges.
+const DegreeBounds kAsked{TileXToLon(kFineX + 1.5, kFineZoom), TileYToLat(kFineY + 4.5, kFineZoom),
+                          TileXToLon(kFineX + 6.5, kFineZoom), TileYToLat(kFineY + 0.5, kFineZoom)};
+
+// The fixture's two levels as the set "eu" over kAsked.
+MosaicLevels AskedSet(const TempDir& dir) {
+  LevelSet set;
+  set.LeftLongitude = std::to_string(kAsked.west);
+  set.RightLongitude = std::to_string(kAsked.east);
+  set.TopLatitude = std::to_string(kAsked.north);
+  set.BottomLatitude = std::to_string(kAsked.south);
+  set.TaskName = "area.qmtp";
+  set.zooms = {kFineZoom - 1, kFineZoom};
+  WriteLevelSet(dir.File("eu.qmset"), set);
+  for (const int zoom : {kFineZoom - 1, kFineZoom}) {
+    qm::IniFile project(dir.File("area_z" + std::to_string(zoom) + ".qmtp"));
+    project.WriteString("AREA", "LeftLongitude", set.LeftLongitude);
+    project.WriteString("AREA", "RightLongitude", set.RightLongitude);
+    project.WriteString("AREA", "TopLatitude", set.TopLatitude);
+    project.WriteString("AREA", "BottomLatitude", set.BottomLatitude);
+  }
+  std::rename(dir.File("area_z13.qmtp").c_str(), dir.File("eu_z13.qmtp").c_str());
+  return ReadMosaicLevels(dir.File("eu.qmset"));
+}
+
+}  // namespace
+
+// A set's packages carry the set's name, and the area asked for as their extent and first view,
+// which GDAL opens as a raster of that area; the summary names the levels made and what the file
+// holds.
+TEST_F(Packages, ASetsPackagesAreNamedAfterTheSetAndCoverTheAreaAsked) {
+  levels = AskedSet(dir);
+  const MosaicReport report = Write(MosaicFormat::kMBTiles, "eu.mbtiles", 10);
+  EXPECT_EQ(MosaicSummaryText(report),
+            "60 tiles, 2 filled (missing 1, blank 0, not an image 1); zooms 10\u201314, of which 10\u201312 made from "
+            "the tiles below; 64 tiles in the file. The levels made from the tiles below are JPEG, which keeps no "
+            "transparency: where they are partly empty they are filled with #FFFFFF.");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("eu.mbtiles").c_str(), &db), SQLITE_OK);
+  std::map<std::string, std::string> metadata;
+  for (Query q(db, "SELECT name, value FROM metadata"); q.Next();) metadata[q.Text(0)] = q.Text(1);
+  sqlite3_close(db);
+  EXPECT_EQ(metadata["name"], "eu");
+  std::array<double, 4> bounds{};
+  ASSERT_EQ(std::sscanf(metadata["bounds"].c_str(), "%lf,%lf,%lf,%lf", &bounds[0], &bounds[1], &bounds[2], &bounds[3]), 4);
+  EXPECT_NEAR(bounds[0], kAsked.west, 1e-6);
+  EXPECT_NEAR(bounds[1], kAsked.south, 1e-6);
+  EXPECT_NEAR(bounds[2], kAsked.east, 1e-6);
+  EXPECT_NEAR(bounds[3], kAsked.north, 1e-6);
+  double lon = 0, lat = 0;
+  int zoom = 0;
+  ASSERT_EQ(std::sscanf(metadata["center"].c_str(), "%lf,%lf,%d", &lon, &lat, &zoom), 3);
+  EXPECT_NEAR(lon, TileXToLon(kFineX + 4, kFineZoom), 1e-6);
+  EXPECT_NEAR(lat, TileYToLat(kFineY + 2.5, kFineZoom), 1e-6);  // the middle as the map shows it
+  EXPECT_EQ(zoom, kFineZoom - 1);  // 1280 x 1024 pixels at the finest zoom: half that fits a view
+
+  Write(MosaicFormat::kGpkg, "eu.gpkg");
+  GDALDatasetH d = GDALOpen(dir.File("eu.gpkg").c_str(), GA_ReadOnly);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(GDALGetRasterXSize(d), 5 * 256);
+  EXPECT_EQ(GDALGetRasterYSize(d), 4 * 256);
+  EXPECT_STREQ(GDALGetMetadataItem(d, "IDENTIFIER", nullptr), "eu");
+  GDALClose(d);
+
+  // A rectangle of no height, edited so by hand, is no area: the tiles' edges stand instead.
+  qm::IniFile(dir.File("area_z14.qmtp")).WriteString("AREA", "BottomLatitude", std::to_string(kAsked.north));
+  levels = {ReadMosaicSource(dir.File("area_z14.qmtp"))};
+  Write(MosaicFormat::kGpkg, "flat.gpkg");
+  d = GDALOpen(dir.File("flat.gpkg").c_str(), GA_ReadOnly);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(GDALGetRasterYSize(d), kFineRows * 256);
+  GDALClose(d);
+}
+
+// Three PNG tiles among JPEG ones, the first of them among them: an MBTiles file names one format,
+// that of most tiles, and holds only that; a GeoPackage keeps each tile as it is and makes the
+// partly empty tiles above PNG with their empty part clear.
+TEST_F(Packages, OnePackageFormatForMixedTilesAndClearMadeTilesWhereFormatsMayMix) {
+  TileRgba opaque(size_t{256} * 256 * 4, 255);
+  const std::string png = EncodeTile(opaque, TileImageKind::kPng, {0, 0, 0});
+  for (int x = kFineX; x < kFineX + 3; ++x) qm::WriteFileAtomic(levels.back().TilePath(x, kFineY), png);
+  const MosaicReport report = Write(MosaicFormat::kMBTiles, "mixed.mbtiles");
+  EXPECT_EQ(report.reencoded, 3);
+  EXPECT_NE(MosaicSummaryText(report).find("; 3 PNG tiles encoded as JPEG, the format of most tiles."),
+            std::string::npos);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("mixed.mbtiles").c_str(), &db), SQLITE_OK);
+  Query format(db, "SELECT value FROM metadata WHERE name='format'");
+  ASSERT_TRUE(format.Next());
+  EXPECT_EQ(format.Text(0), "jpg");
+  int64_t tiles = 0;
+  for (Query q(db, "SELECT tile_data FROM tiles"); q.Next(); ++tiles) {
+    TileImageKind kind{};
+    EXPECT_TRUE(TileImageKindOf(q.Text(0), kind) && kind == TileImageKind::kJpeg);
+  }
+  EXPECT_EQ(tiles, report.packed);
+  sqlite3_close(db);
+
+  Write(MosaicFormat::kGpkg, "mixed.gpkg", 12);
+  ASSERT_EQ(sqlite3_open(dir.File("mixed.gpkg").c_str(), &db), SQLITE_OK);
+  Query pngs(db, "SELECT count(*) FROM tiles WHERE zoom_level=14 AND hex(substr(tile_data, 1, 4))='89504E47'");
+  ASSERT_TRUE(pngs.Next());
+  EXPECT_EQ(pngs.Int(0), 3);
+  // Zoom 12's tile (2000, 1301) has tiles of zoom 13 in its top half only.
+  Query made(db, "SELECT tile_data FROM tiles WHERE zoom_level=12 AND tile_column=2000 AND tile_row=1301");
+  ASSERT_TRUE(made.Next());
+  std::vector<uint8_t> rgba;
+  ASSERT_TRUE(DecodeTile(made.Text(0), rgba));
+  EXPECT_EQ(rgba[(size_t(64) * 256 + 64) * 4 + 3], 255);
+  EXPECT_EQ(rgba[(size_t(192) * 256 + 64) * 4 + 3], 0);
+  sqlite3_close(db);
+}
+
+// The kind of most tiles decides, blank tiles (the program's blank JPEG) left out of the count:
+// 15 PNG tiles against 8 JPEG ones and 24 blank ones make a PNG package; a package without a
+// tile says JPEG.
+TEST_F(Packages, TheFormatOfMostImagesDecidesAndBlankTilesAreNoImages) {
+  qm::WriteFileAtomic(dir.File("blank.jpg"), SolidJpeg({1, 2, 3}));
+  options.blankTileFile = dir.File("blank.jpg");
+  const std::string png = EncodeTile(TileRgba(size_t{256} * 256 * 4, 255), TileImageKind::kPng, {0, 0, 0});
+  const MosaicSource& fine = levels.back();
+  for (int x = kFineX; x < kFineX + kFineColumns; ++x) {
+    for (int y = kFineY; y < kFineY + 5; ++y) {
+      if (x == kMissing[0] && y == kMissing[1]) continue;
+      qm::WriteFileAtomic(fine.TilePath(x, y), y < kFineY + 2 ? png : qm::ReadWholeFile(options.blankTileFile));
+    }
+  }
+  levels = {fine};
+  const MosaicReport report = Write(MosaicFormat::kMBTiles, "most.mbtiles");
+  EXPECT_EQ(report.blank, 24);
+  EXPECT_EQ(report.packageFormat, "png");
+  EXPECT_EQ(report.reencoded, 8);
+
+  qm::WriteFileAtomic(dir.File("none.qmtp"), "[Zoom]\r\nZoom=14\r\n[XY]\r\nMinX=100\r\nMinY=100\r\nMaxX=101\r\nMaxY=100\r\n");
+  levels = {ReadMosaicSource(dir.File("none.qmtp"))};
+  EXPECT_EQ(Write(MosaicFormat::kMBTiles, "none.mbtiles").packageFormat, "jpg");
+}
+
+// Above zoom 17 the inverted zoom of a .sqlitedb goes below 0: stored so, and the summary says so.
+TEST_F(Packages, SqliteDbAboveZoom17StoresZBelowZeroAndSaysSo) {
+  qm::CreateDirectory(dir.File("deep/"));
+  qm::WriteFileAtomic(dir.File("deep/" + SatelliteTileFileName(18, 1000, 1000)), SolidJpeg({9, 9, 9}));
+  qm::WriteFileAtomic(dir.File("deep.qmtp"), "[Zoom]\r\nZoom=18\r\n[XY]\r\nMinX=1000\r\nMinY=1000\r\nMaxX=1000\r\nMaxY=1000\r\n");
+  levels = {ReadMosaicSource(dir.File("deep.qmtp"))};
+  const MosaicReport report = Write(MosaicFormat::kSqliteDb, "deep.sqlitedb");
+  EXPECT_NE(MosaicSummaryText(report).find("Zooms above 17 are stored with z below 0"), std::string::npos);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(dir.File("deep.sqlitedb").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(CountsOf(db, "SELECT z, count(*) FROM tiles GROUP BY z"), (std::map<int64_t, int64_t>{{-1, 1}}));
+  sqlite3_close(db);
+}

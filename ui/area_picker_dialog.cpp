@@ -309,7 +309,8 @@ void AreaPickerDialog::ShowPlace(double worldX, double worldY) {
     placeText_->setText(place_ + "The tile server is not asked: " + QString::fromStdString(*problem));
     return;
   }
-  QString asked = QString("%1 tiles asked of the server").arg(source_->Requests());
+  const auto requests = source_->Requests();
+  QString asked = QString(requests == 1 ? "%1 tile asked of the server" : "%1 tiles asked of the server").arg(requests);
   if (source_->Failures() > 0) {
     const QString failure = QString::fromStdString(source_->LastFailure()).simplified();  // one line
     asked += QString(", %1 failed (%2)").arg(source_->Failures()).arg(failure);

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include "platform/errors.h"
 
@@ -17,6 +18,15 @@ MessageBoxSink& Sink() {
   return sink;
 }
 
+// The box wraps its text at blanks: a sentence ending in a short phrase after a colon ("as Name:
+// value.") would be broken inside the phrase. Its last word is kept with the colon.
+QString ShownText(const QString& text) {
+  static const QRegularExpression kColonBeforeLastWord(QStringLiteral(": (\\S+)$"),
+                                                       QRegularExpression::MultilineOption);
+  QString shown = text;
+  return shown.replace(kColonBeforeLastWord, QStringLiteral(":\u00A0\\1"));
+}
+
 void Show(MessageBoxKind kind, const QString& text) {
   const MessageBoxCall call{kind, QString::fromUtf8(kApplicationTitle), text};
   if (Sink()) {
@@ -24,7 +34,7 @@ void Show(MessageBoxKind kind, const QString& text) {
     return;
   }
   QMessageBox box(kind == MessageBoxKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
-                  call.title, call.text, QMessageBox::Ok, QApplication::activeWindow());
+                  call.title, ShownText(call.text), QMessageBox::Ok, QApplication::activeWindow());
   box.exec();
 }
 
@@ -41,7 +51,7 @@ bool AskYesNo(const QString& text) {
     Sink()(call);
     return SinkAnswer();
   }
-  QMessageBox box(QMessageBox::Question, call.title, call.text, QMessageBox::Yes | QMessageBox::No,
+  QMessageBox box(QMessageBox::Question, call.title, ShownText(call.text), QMessageBox::Yes | QMessageBox::No,
                   QApplication::activeWindow());
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;

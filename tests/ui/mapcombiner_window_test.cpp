@@ -1,6 +1,10 @@
 // The combiner's window: the output following the project and the format until the user names
 // it, results that go when the fields change, and buttons that stay in a window made small.
+#include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -8,6 +12,7 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+#include "companions/file_dialog_columns.h"
 #include "companions/mapcombiner_window.h"
 #include "platform/file_ops.h"
 #include "tests/support/temp_dir.h"
@@ -83,7 +88,17 @@ TEST_F(MapCombinerWindowTest, LowerLevelsGoWithPackagesAndCompressionWithGeoTiff
   window.LowerZoomBox->setValue(10);
   RunToEnd();
   EXPECT_TRUE(window.ResultLabel->text().startsWith("Done: 2 tiles")) << window.ResultLabel->text().toStdString();
+  EXPECT_TRUE(window.ResultLabel->toolTip().contains(
+      QString::fromUtf8("; zooms 10–13, of which 10–12 made from the tiles below; 0 tiles in the file.")))
+      << window.ResultLabel->toolTip().toStdString();
   EXPECT_TRUE(qm::FileExists(dir.File("tiny.gpkg")));
+
+  // Transparency asked for where the map is JPEG: the result names the colour used instead.
+  window.FormatBox->setCurrentIndex(window.FormatBox->findText("JPEG with world file"));
+  RunToEnd();
+  EXPECT_TRUE(window.ResultLabel->toolTip().contains(
+      "JPEG keeps no transparency: where there is no tile the map is filled with #FFFFFF."))
+      << window.ResultLabel->toolTip().toStdString();
 
   window.ProjectEdit->setText(QString::fromStdString(dir.File("absent.qmset")));
   RunToEnd();
@@ -115,6 +130,31 @@ TEST_F(MapCombinerWindowTest, AWindowMadeSmallKeepsItsButtonsInsideBelowALongRes
     const QRect inWindow(button->mapTo(&window, QPoint(0, 0)), button->size());
     EXPECT_TRUE(window.rect().contains(inWindow)) << window.width() << " x " << window.height();
   }
+}
+
+// Qt's own file dialog shows Size, Type and Date Modified beside a name as wide as their contents.
+TEST_F(MapCombinerWindowTest, FileDialogsShowTheirColumnsWhole) {
+  qm::WriteFileAtomic(dir.File("a-project-with-a-name-of-some-length.qmtp"), std::string(123456, 'x'));
+  FileDialogColumns columns;
+  qApp->installEventFilter(&columns);
+  QFileDialog dialog(&window, "Open project", QString::fromStdString(dir.Path()));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setViewMode(QFileDialog::Detail);
+  dialog.show();
+  auto* view = dialog.findChild<QTreeView*>();
+  ASSERT_NE(view, nullptr);
+  const auto whole = [view] {
+    QHeaderView* header = view->header();
+    if (view->model()->rowCount(view->rootIndex()) == 0) return false;
+    for (int column = 1; column < header->count(); ++column) {
+      const int content = static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column);
+      if (header->sectionSize(column) < std::max(content, header->sectionSizeHint(column))) return false;
+      if (header->sectionViewportPosition(column) + header->sectionSize(column) > view->viewport()->width()) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(WaitUntil(whole));
+  qApp->removeEventFilter(&columns);
 }
 
 }  // namespace
