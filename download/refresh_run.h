@@ -81,6 +81,7 @@ class RefreshRun {
   RefreshRun& operator=(const RefreshRun&) = delete;
 
   const std::string& Name() const { return area_.name; }  // the task's stem
+  int32_t Zoom() const { return area_.zoom; }
   int64_t Tiles() const { return tiles_; }
   bool Continues() const { return continues_; }
 

@@ -304,7 +304,13 @@ TEST(RefreshCommand, RefreshesALevelSetLevelByLevelAndAStopSignalKeepsItsPlace) 
   EXPECT_NE(qm::IniFile(maps + "/newtask_z13.qmtp").ReadString("REFRESH", "Started", ""), "");
   EXPECT_EQ(qm::IniFile(maps + "/newtask_z12.qmtp").ReadString("REFRESH", "Started", ""), "");
 
-  EXPECT_EQ(qmtest::WaitForExit(qmtest::SpawnProgram(refresh)), 0);
+  std::vector<std::string> told = refresh;
+  told.pop_back();  // not --quiet: the levels and the set's summary
+  const qmtest::ProgramOutput continued = qmtest::RunProgram(told, dir.File(""));
+  EXPECT_EQ(continued.status, 0);
+  EXPECT_NE(continued.err.find("newtask_z12.qmtp: refreshed before this run"), std::string::npos) << continued.err;
+  EXPECT_NE(continued.err.find("Refresh of the set newtask, 1 level (1 refreshed before): 2 tiles"), std::string::npos)
+      << continued.err;
   EXPECT_EQ(server.RequestsFor(busyPath).size(), 3u);
   EXPECT_EQ(qm::IniFile(maps + "/newtask_z13.qmtp").ReadString("REFRESH", "Started", ""), "");
   // The level finished before the stop is not asked again by the continued refresh.
