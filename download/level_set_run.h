@@ -43,6 +43,7 @@ class LevelSetRun {
   // Tiles this run added to failed-tile lists, over every level.
   int64_t FailedListed() const { return runCounts_.failed; }
   const LevelSet& Set() const { return set_; }
+  const std::string& SetFile() const { return setFile_; }
 
  private:
   Outcome StartSet(const StartInputs& fields);

@@ -225,6 +225,22 @@ TEST_F(RefreshTest, AProjectWithoutItsTileFolderIsRefusedWithItsReason) {
   EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+TEST_F(RefreshTest, AZoomBeyondTheSavedServersHighestIsRefusedWithItsReason) {
+  const std::string config = qmtest::WriteConfig(dir, server);
+  SavedServer low = NewSavedServer("Low");
+  low.url = server.HostPort();
+  low.maxZoom = qmtest::kRefreshZoom - 1;
+  StoreSavedServer(config, "", low);
+  qm::IniFile(config).WriteString("IniParas", "Server", "Low");
+  try {
+    RefreshRun run(projectFile, ReadRefreshSettings(config, ""));
+    FAIL() << "refused";
+  } catch (const RefreshRefused& e) {
+    EXPECT_STREQ(e.what(), "The server \"Low\" serves zoom levels up to 12; zoom 13 is beyond them.");
+  }
+  EXPECT_EQ(server.RequestCount(), 0u);
+}
+
 TEST_F(RefreshTest, ServerTextReachesTheLogWithoutControlsAndAPlantedLogIsNeverWrittenThrough) {
   const std::string elsewhere = dir.File("elsewhere.txt");
   qm::WriteFileAtomic(elsewhere, "mine\n");

@@ -239,12 +239,14 @@ void TForm1::ReDownloadfailedfiles1Click() {
   if (frmFlt) frmFlt->exec();
 }
 
-// The refresh window opens on the current task; while its download runs, that task is not refreshed.
+// The refresh window opens on the current task, or the level set it is a level of; while its
+// download runs, that task or set is not refreshed.
 void TForm1::RefreshTiles1Click() {
   RefreshDialog dialog(programFolder_, refreshPauses_, this);
   if (const TDownTask* task = controller_->CurrentTask()) {
-    dialog.SetProject(QString::fromStdString(task->ProjectFile()));
-    if (controller_->Running()) dialog.SetBusyProject(task->ProjectFile());
+    const std::string project = levelSet_ && !levelSet_->SetFile().empty() ? levelSet_->SetFile() : task->ProjectFile();
+    dialog.SetProject(QString::fromStdString(project));
+    if (controller_->Running()) dialog.SetBusyProject(project);
   }
   RunRefreshDialog(dialog);
 }

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QAction>
 
 #include "engine/level_set.h"
 #include "platform/file_ops.h"
@@ -13,6 +14,7 @@
 #include "tests/ui/main_window_fixture.h"
 #include "ui/Unit1.h"
 #include "ui/form_widgets.h"
+#include "ui/refresh_dialog.h"
 
 namespace {
 
@@ -48,6 +50,10 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
   const std::string summary = window->StatusText->text().toStdString();
   EXPECT_EQ(summary.rfind("Download complete: " + std::to_string(total) + " of " + std::to_string(total) + " tiles", 0), 0u)
       << summary;
+  QString offered;
+  window->RunRefreshDialog = [&](RefreshDialog& dialog) { offered = dialog.ProjectEdit->text(); };
+  window->RefreshTiles1->trigger();
+  EXPECT_EQ(offered.toStdString(), folder + "newtask.qmset") << "Refresh tiles offers the set, not its last level";
 
   // Open task on the set file gives back both zooms; Start continues it and asks nothing again.
   window->UpDownTo->SetPosition(13);
