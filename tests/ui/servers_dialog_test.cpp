@@ -64,13 +64,16 @@ TEST(ServerDialogTest, SecretHeaderValuesAreMaskedUntilShowAndKeptAsTyped) {
   dialog.ShowHeaders->click();
   EXPECT_EQ(dialog.MemoHeaders->toPlainText().toStdString(), agent + "X-Api-Key: s3cret\n");
   EXPECT_FALSE(dialog.MemoHeaders->isReadOnly());
-  dialog.MemoHeaders->setPlainText("Referer: https://maps.example.org/\nX-Api-Key: n3w");
+  dialog.MemoHeaders->setPlainText("Referer: https://maps.example.org/\nX-Api-Key: n3w\nK: v");
   dialog.ShowHeaders->click();
-  EXPECT_EQ(dialog.MemoHeaders->toPlainText(), "Referer: https://maps.example.org/\nX-Api-Key: ***");
+  EXPECT_EQ(dialog.MemoHeaders->toPlainText(), "Referer: https://maps.example.org/\nX-Api-Key: ***\nK: ***");
+  // Show sits under the Headers label, left of the memo.
+  EXPECT_LT(dialog.ShowHeaders->mapTo(&dialog, QPoint(dialog.ShowHeaders->width(), 0)).x(), dialog.MemoHeaders->x());
+  EXPECT_GE(dialog.ShowHeaders->mapTo(&dialog, QPoint()).y(), dialog.MemoHeaders->y());
   dialog.ButtonOk->click();
   ASSERT_FALSE(dialog.isVisible());
   EXPECT_EQ(ReadSavedServers(folder.ConfigPath())[0].headers,
-            (RequestHeaders{{"Referer", "https://maps.example.org/"}, {"X-Api-Key", "n3w"}}));
+            (RequestHeaders{{"Referer", "https://maps.example.org/"}, {"X-Api-Key", "n3w"}, {"K", "v"}}));
 }
 
 TEST(ServersDialogTest, ListsChoosesEditsAndRemovesServersWithSecretsMasked) {
@@ -98,6 +101,8 @@ TEST(ServersDialogTest, ListsChoosesEditsAndRemovesServersWithSecretsMasked) {
   dialog.ButtonUse->click();
   EXPECT_EQ(dialog.Chosen(), "Keyed");
   EXPECT_EQ(stored(), "Keyed");
+  EXPECT_TRUE(dialog.ListServers->item(1)->text().contains("in use"));
+  EXPECT_FALSE(dialog.ListServers->item(0)->text().contains("in use"));
   dialog.ButtonEdit->click();  // renamed, and still the one in use
   EXPECT_EQ(dialog.Chosen(), "Renamed");
   EXPECT_EQ(stored(), "Renamed");
