@@ -5,13 +5,13 @@
 
 #include <cstdio>
 #include <exception>
-#include <set>
-#include <sstream>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "download/refresh_run.h"
+#include "download/set_refresh.h"
 #include "engine/area_input.h"
 #include "engine/level_set.h"
 #include "platform/errors.h"
@@ -42,13 +42,15 @@ int Worse(int a, int b) {
 // On a terminal one line rewritten every second, otherwise a plain line every ten seconds.
 class RefreshProgressLine {
  public:
-  explicit RefreshProgressLine(bool quiet) : quiet_(quiet), terminal_(::isatty(STDERR_FILENO) != 0) {}
+  // level: "Refreshing level 2 of 3, zoom 13: " within a set, "" for a project alone.
+  RefreshProgressLine(bool quiet, std::string level)
+      : quiet_(quiet), terminal_(::isatty(STDERR_FILENO) != 0), level_(std::move(level)) {}
   // Called about once a second.
   void Show(const RefreshRun& run) {
     if (quiet_ || (!terminal_ && ++ticks_ % kPlainLineTicks != 0)) return;
     const RefreshCounts c = run.Counts();
-    std::fprintf(stderr, "%s%s of %s tiles · unchanged %s · changed %s · kept %s · failed %s%s", terminal_ ? "\r\033[K" : "",
-                 GroupedCount(c.Done()).c_str(), GroupedCount(run.Tiles()).c_str(), GroupedCount(c.unchanged).c_str(),
+    std::fprintf(stderr, "%s%s%s of %s tiles · unchanged %s · changed %s · kept %s · failed %s%s",
+                 terminal_ ? "\r\033[K" : "", level_.c_str(), GroupedCount(c.Done()).c_str(), GroupedCount(run.Tiles()).c_str(), GroupedCount(c.unchanged).c_str(),
                  GroupedCount(c.changed).c_str(), GroupedCount(c.kept).c_str(), GroupedCount(c.failed).c_str(),
                  terminal_ ? "" : "\n");
   }
@@ -60,14 +62,17 @@ class RefreshProgressLine {
   static constexpr int kPlainLineTicks = 10;
   bool quiet_;
   bool terminal_;
+  std::string level_;
   int ticks_ = 0;
 };
 
 // Refreshes one project; a stop signal stops the workers after their tile, a second aborts them.
-int RefreshProject(const std::string& project, const RefreshSettings& settings, const CliOptions& options) {
+// level and levels number it within a set (levels 0: a project alone).
+RefreshReport RefreshProject(const std::string& project, const RefreshSettings& settings, const CliOptions& options,
+                             int level, int levels) {
   RefreshRun run(project, settings);
   if (!options.quiet && run.Continues()) std::fprintf(stderr, "%s: continuing the refresh stopped before\n", project.c_str());
-  RefreshProgressLine progress(options.quiet);
+  RefreshProgressLine progress(options.quiet, levels > 0 ? RefreshLevelText(level, levels, run.Zoom()) : "");
   const RefreshReport report = run.Run([&] {
     if (StopSignalsReceived() >= 2) run.Abort();
     if (StopSignalsReceived() >= 1) run.Stop();
@@ -75,66 +80,49 @@ int RefreshProject(const std::string& project, const RefreshSettings& settings, 
   });
   progress.Clear();
   if (!options.quiet) std::fprintf(stderr, "%s\n", RefreshSummaryText(report).c_str());
-  return ExitStatusOf(report);
+  return report;
 }
 
-// A level set's refresh, kept in the set file's [REFRESH] section: the levels it has finished, so
-// that a refresh stopped in a later level does not ask the finished ones again.
-class SetRefreshRecord {
- public:
-  SetRefreshRecord(std::string setFile, const std::optional<int>& olderThanDays)
-      : setFile_(std::move(setFile)), olderThan_(olderThanDays ? std::to_string(*olderThanDays) : "") {
-    if (setFile_.empty()) return;
-    const qm::IniFile set(setFile_);
-    if (set.ReadString(kRefreshSection, "OlderThan", "-") != olderThan_) return;
-    std::istringstream levels(set.ReadString(kRefreshSection, "Finished", ""));
-    for (std::string level; std::getline(levels, level, ',');) finished_.insert(level);
-  }
-  bool Finished(const std::string& project) const { return finished_.count(qm::ExtractFileName(project)) > 0; }
-  void Finish(const std::string& project) {
-    if (setFile_.empty()) return;
-    finished_.insert(qm::ExtractFileName(project));
-    std::string levels;
-    for (const std::string& level : finished_) levels += (levels.empty() ? "" : ",") + level;
-    qm::IniFile(setFile_).WriteStrings(kRefreshSection, {{"OlderThan", olderThan_}, {"Finished", levels}});
-  }
-  // The whole set is done: the next refresh begins anew.
-  void Clear() {
-    if (!setFile_.empty()) qm::IniFile(setFile_).WriteStrings(kRefreshSection, {{"OlderThan", "-"}, {"Finished", ""}});
-  }
-
- private:
-  std::string setFile_;
-  std::string olderThan_;
-  std::set<std::string> finished_;
-};
-
+// setName: the set's, empty for a project alone.
 int RefreshAll(const std::vector<std::string>& projects, const RefreshSettings& settings, const CliOptions& options,
-               SetRefreshRecord& record) {
+               SetRefreshRecord& record, const std::string& setName) {
   int status = kExitComplete;
-  int refreshed = 0;
-  for (const std::string& project : projects) {
-    if (StopSignalsReceived() > 0) return Worse(status, kExitStoppedBySignal);
+  SetRefreshTotals totals;
+  const int levels = setName.empty() ? 0 : static_cast<int>(projects.size());
+  // The set's summary, once any level has been refreshed, in this run or before.
+  const auto end = [&](int exitStatus, bool walkedEveryLevel) {
+    totals.complete = walkedEveryLevel;
+    if (walkedEveryLevel && totals.levels + totals.skipped > 0) record.Clear();
+    if (!options.quiet && levels > 0 && totals.levels + totals.skipped > 0) {
+      std::fprintf(stderr, "%s\n", SetRefreshSummaryText(setName, totals).c_str());
+    }
+    return totals.levels + totals.skipped == 0 && walkedEveryLevel ? kExitRefusedInput : exitStatus;
+  };
+  for (size_t i = 0; i < projects.size(); ++i) {
+    const std::string& project = projects[i];
+    if (StopSignalsReceived() > 0) return end(Worse(status, kExitStoppedBySignal), false);
     if (record.Finished(project)) {
       if (!options.quiet) std::fprintf(stderr, "%s: refreshed before this run\n", project.c_str());
-      ++refreshed;
+      ++totals.skipped;
       continue;
     }
     try {
-      const int levelStatus = RefreshProject(project, settings, options);
+      const RefreshReport report = RefreshProject(project, settings, options, static_cast<int>(i) + 1, levels);
+      ++totals.levels;
+      totals.tiles += report.tiles;
+      totals.counts = totals.counts + report.counts;
+      const int levelStatus = ExitStatusOf(report);
       status = Worse(status, levelStatus);
       if (levelStatus == kExitComplete || levelStatus == kExitFailedTiles) record.Finish(project);
-      ++refreshed;
     } catch (const RefreshRefused& e) {
       // A level set refreshes the levels that have tiles; a project alone must have them.
       std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
       if (projects.size() == 1) return kExitRefusedInput;
     }
     // A refusal or a failed network would end the next level as well.
-    if (status != kExitComplete && status != kExitFailedTiles) return status;
+    if (status != kExitComplete && status != kExitFailedTiles) return end(status, false);
   }
-  if (refreshed > 0) record.Clear();
-  return refreshed == 0 ? kExitRefusedInput : status;
+  return end(status, true);
 }
 
 }  // namespace
@@ -160,8 +148,11 @@ int RunRefresh(const std::string& file, std::optional<int> olderThanDays, const 
   try {
     // A set is held for the whole refresh, each level by its own run.
     const qm::RunLock setLock = whole.ends_with(".qmset") ? qm::RunLock::Take(whole) : qm::RunLock();
-    SetRefreshRecord record(whole.ends_with(".qmset") ? whole : "", olderThanDays);
-    return RefreshAll(std::get<std::vector<std::string>>(projects), settings, options, record);
+    const bool isSet = whole.ends_with(".qmset");
+    SetRefreshRecord record(isSet ? whole : "", olderThanDays);
+    const std::string name = qm::ExtractFileName(whole);
+    const std::string setName = isSet ? name.substr(0, name.size() - std::string_view(".qmset").size()) : "";
+    return RefreshAll(std::get<std::vector<std::string>>(projects), settings, options, record, setName);
   } catch (const qm::InUseError& e) {
     std::fprintf(stderr, "quillmere-cli: %s\n", e.what());
     return kExitRefusedInput;

@@ -31,15 +31,13 @@ std::string BlankBytes(const std::string& blankPath) {
 }  // namespace
 
 RefreshSettings ReadRefreshSettings(const std::string& configFile, const std::string& server) {
-  FetchSettings fetch = ReadFetchSettings(configFile);
+  const FetchSettings fetch = ReadFetchSettings(configFile);
+  ServerInUse chosen = ReadServerInUse(configFile, server);
   RefreshSettings settings;
-  if (!server.empty()) {
-    ServerInUse chosen = ReadServerInUse(configFile, server);
-    fetch.tileServer = std::move(chosen.tileServer);
-    fetch.headers = std::move(chosen.headers);
-  }
-  settings.tileServer = std::move(fetch.tileServer);
-  settings.headers = std::move(fetch.headers);
+  settings.tileServer = std::move(chosen.tileServer);
+  settings.headers = std::move(chosen.headers);
+  settings.serverName = std::move(chosen.name);
+  settings.maxZoom = chosen.maxZoom;
   settings.proxy = fetch.proxy;
   return settings;
 }
@@ -71,6 +69,9 @@ RefreshRun::RefreshRun(std::string projectFile, RefreshSettings settings, std::t
   } catch (const ProjectAreaError& e) {
     throw RefreshRefused(e.what());
   }
+  // A level the server does not serve is refused as Start refuses it: its answers would all fail.
+  const ServerInUse server{settings_.serverName, settings_.tileServer, {}, settings_.maxZoom, ""};
+  if (const auto beyond = ZoomBeyondServerText(server, area_.zoom)) throw RefreshRefused(*beyond);
   // Read first, so that a project that is not there is said to be missing.
   lock_ = qm::RunLock::Take(projectFile_);
   if (!qm::DirectoryExists(area_.tileFolder)) {

@@ -33,6 +33,8 @@ class RefreshRefused : public std::runtime_error {
 struct RefreshSettings {
   std::string tileServer;  // as a download uses it
   RequestHeaders headers{};
+  std::string serverName{};  // the saved server's; empty for the plain setting
+  int32_t maxZoom = kHighestServerZoom;  // the highest the server serves
   std::optional<qm::ProxySettings> proxy{};
   std::optional<int> olderThanDays{};  // none: every stored tile
   DownloadPauses pauses{};
@@ -73,14 +75,15 @@ class RefreshWorker;
 class RefreshRun {
  public:
   // Locks the project, reads it and lists its stored tiles. Throws qm::InUseError when another
-  // run holds the project, RefreshRefused when it holds no download, its tile folder is gone or its
-  // area file is gone or changed, qm::FileError when the folder cannot be read or the lock file made.
+  // run holds the project, RefreshRefused when it holds no download, its zoom is beyond the
+  // server's highest, its tile folder is gone or its area file is gone or changed, qm::FileError when the folder cannot be read or the lock file made.
   RefreshRun(std::string projectFile, RefreshSettings settings, std::time_t now = std::time(nullptr));
   ~RefreshRun();
   RefreshRun(const RefreshRun&) = delete;
   RefreshRun& operator=(const RefreshRun&) = delete;
 
   const std::string& Name() const { return area_.name; }  // the task's stem
+  int32_t Zoom() const { return area_.zoom; }
   int64_t Tiles() const { return tiles_; }
   bool Continues() const { return continues_; }
 

@@ -225,6 +225,22 @@ TEST_F(RefreshTest, AProjectWithoutItsTileFolderIsRefusedWithItsReason) {
   EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+TEST_F(RefreshTest, AZoomBeyondTheSavedServersHighestIsRefusedWithItsReason) {
+  const std::string config = qmtest::WriteConfig(dir, server);
+  SavedServer low = NewSavedServer("Low");
+  low.url = server.HostPort();
+  low.maxZoom = qmtest::kRefreshZoom - 1;
+  StoreSavedServer(config, "", low);
+  qm::IniFile(config).WriteString("IniParas", "Server", "Low");
+  try {
+    RefreshRun run(projectFile, ReadRefreshSettings(config, ""));
+    FAIL() << "refused";
+  } catch (const RefreshRefused& e) {
+    EXPECT_STREQ(e.what(), "The server \"Low\" serves zoom levels up to 12; zoom 13 is beyond them.");
+  }
+  EXPECT_EQ(server.RequestCount(), 0u);
+}
+
 TEST_F(RefreshTest, ServerTextReachesTheLogWithoutControlsAndAPlantedLogIsNeverWrittenThrough) {
   const std::string elsewhere = dir.File("elsewhere.txt");
   qm::WriteFileAtomic(elsewhere, "mine\n");
@@ -263,7 +279,10 @@ TEST_F(RefreshTest, TheCommandLineAsksOnlyOlderTilesAndTellsFailuresByItsStatus)
   EXPECT_EQ(server.RequestsFor(Path(2412, 3081)).size(), 1u);
   EXPECT_EQ(qm::ReadWholeFile(Tile(2413, 3081)), Png("old"));
 
-  EXPECT_EQ(cli({"--older-than", "1"}), 0) << "continues with the refused tile";
+  const qmtest::ProgramOutput continued =
+      qmtest::RunProgram({QUILLMERE_CLI_PATH, "refresh", projectFile, "--config", config, "--older-than", "1"}, dir.File(""));
+  EXPECT_EQ(continued.status, 0) << "continues with the refused tile";
+  EXPECT_EQ(continued.err.find("Refresh of the set"), std::string::npos) << "a project alone is no set: " << continued.err;
   EXPECT_EQ(server.RequestsFor(Path(2413, 3081)).size(), 4u);
   EXPECT_EQ(cli({"--older-than", "x"}), 1);
   std::filesystem::remove_all(dir.File("area"));
@@ -304,7 +323,13 @@ TEST(RefreshCommand, RefreshesALevelSetLevelByLevelAndAStopSignalKeepsItsPlace) 
   EXPECT_NE(qm::IniFile(maps + "/newtask_z13.qmtp").ReadString("REFRESH", "Started", ""), "");
   EXPECT_EQ(qm::IniFile(maps + "/newtask_z12.qmtp").ReadString("REFRESH", "Started", ""), "");
 
-  EXPECT_EQ(qmtest::WaitForExit(qmtest::SpawnProgram(refresh)), 0);
+  std::vector<std::string> told = refresh;
+  told.pop_back();  // not --quiet: the levels and the set's summary
+  const qmtest::ProgramOutput continued = qmtest::RunProgram(told, dir.File(""));
+  EXPECT_EQ(continued.status, 0);
+  EXPECT_NE(continued.err.find("newtask_z12.qmtp: refreshed before this run"), std::string::npos) << continued.err;
+  EXPECT_NE(continued.err.find("Refresh of the set newtask, 1 level (1 refreshed before): 2 tiles"), std::string::npos)
+      << continued.err;
   EXPECT_EQ(server.RequestsFor(busyPath).size(), 3u);
   EXPECT_EQ(qm::IniFile(maps + "/newtask_z13.qmtp").ReadString("REFRESH", "Started", ""), "");
   // The level finished before the stop is not asked again by the continued refresh.

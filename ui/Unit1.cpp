@@ -245,7 +245,9 @@ void TForm1::ReDownloadfailedfiles1Click() {
 void TForm1::RefreshTiles1Click() {
   RefreshDialog dialog(programFolder_, refreshPauses_, this);
   const TDownTask* task = controller_->CurrentTask();
-  const std::string project = levelSet_ ? levelSet_->SetFile() : task ? task->ProjectFile() : "";
+  const std::string project = levelSet_ && !levelSet_->SetFile().empty() ? levelSet_->SetFile()
+                              : task                                  ? task->ProjectFile()
+                                                                      : "";
   if (!project.empty()) {
     dialog.SetProject(QString::fromStdString(project));
     if (controller_->Running()) dialog.SetBusyProject(project);

@@ -55,7 +55,7 @@ QString Text(const std::string& value) { return QString::fromStdString(value); }
 std::optional<std::string> ChooseServerWithDialog(QWidget* parent, const std::string& configFile,
                                                   const std::string& chosenName) {
   ServersDialog dialog(configFile, chosenName, parent);
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  dialog.exec();
   return dialog.Chosen();
 }
 
@@ -143,7 +143,8 @@ void TfrmOptions::FormShow() {
   ShowPassword->setChecked(false);
 }
 
-// A chosen saved server shows its URL in the Tile server field, which then cannot be edited.
+// While a saved server is in use the Tile server field is greyed and names it; its tip gives the
+// server's URL and how to go back to the field.
 void TfrmOptions::ShowChosenServer() {
   EditTileServer->setEnabled(chosenServer_.empty());
   if (chosenServer_.empty()) {
@@ -151,12 +152,13 @@ void TfrmOptions::ShowChosenServer() {
     EditTileServer->setToolTip(kTileServerTip);
     return;
   }
-  EditTileServer->setToolTip(Text("The saved server \"" + chosenServer_ + "\" is in use; Servers... changes that."));
-  std::string url = "\"" + chosenServer_ + "\" is not saved";
+  std::string url = "which is not saved";
   for (const SavedServer& server : ReadSavedServers(ConfigFileName())) {
     if (SameServerName(server.name, chosenServer_)) url = server.url;
   }
-  EditTileServer->setText(Text(url));
+  EditTileServer->setText(Text("Saved server in use: " + chosenServer_));
+  EditTileServer->setToolTip(Text("Downloads use the saved server \"" + chosenServer_ + "\" (" + url +
+                                  ") in place of this field; Servers... changes that."));
   EditTileServer->setCursorPosition(0);
 }
 

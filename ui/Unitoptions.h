@@ -33,8 +33,8 @@ class TfrmOptions : public QDialog {
  public:
   // Asks the user for a folder; an empty result means the user cancelled.
   using FolderPicker = std::function<QString(QWidget* parent, const QString& caption)>;
-  // Lets the user manage the saved servers and choose one (empty: the Tile server setting);
-  // none when the user cancelled.
+  // Lets the user manage the saved servers and choose one (empty: the Tile server setting), which
+  // it stores at once; the choice as stored, or none when it is unchanged.
   using ServerChooser = std::function<std::optional<std::string>(QWidget* parent, const std::string& configFile,
                                                                  const std::string& chosenName)>;
 
@@ -43,7 +43,7 @@ class TfrmOptions : public QDialog {
   std::string ConfigFileName() const;
   void SetFolderPicker(FolderPicker picker) { pickFolder_ = std::move(picker); }
   void SetServerChooser(ServerChooser chooser) { chooseServer_ = std::move(chooser); }
-  // The saved server OK stores as the one in use ([IniParas] Server); empty for none.
+  // The saved server in use ([IniParas] Server); empty for none.
   const std::string& ChosenServer() const { return chosenServer_; }
 
   QFrame* Panel1;
@@ -51,7 +51,7 @@ class TfrmOptions : public QDialog {
   QLineEdit* Edit12;
   QPushButton* Button3;
   QLabel* LabelTileServer;
-  QLineEdit* EditTileServer;  // [IniParas] TileServer: host or host:port; shows a chosen saved server's URL
+  QLineEdit* EditTileServer;  // [IniParas] TileServer: host or host:port; greyed, names a saved server in use
   QPushButton* ButtonServers;  // "Servers...": the saved servers and the choice among them
   QGroupBox* GroupBox1;
   QCheckBox* CheckBoxUseProxy;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <string_view>
 #include <variant>
 
 #include "engine/area_input.h"
@@ -31,6 +32,7 @@ namespace {
 constexpr int kWidth = 560;
 constexpr int kHeight = 330;
 constexpr int kPollMs = 250;
+constexpr int kBarSteps = 1000;
 
 QString ChooseProjectWithDialog(QWidget* parent) {
   return QFileDialog::getOpenFileName(parent, "Open project file:", QString(), "Projects(*.qmtp);;Level sets(*.qmset)");
@@ -38,10 +40,9 @@ QString ChooseProjectWithDialog(QWidget* parent) {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
-QString ProgressText(const std::string& name, const RefreshCounts& c, int64_t tiles) {
-  return Text("Refreshing " + name + ": " + GroupedCount(c.Done()) + " of " + GroupedCount(tiles) + " tiles · unchanged " +
-              GroupedCount(c.unchanged) + " · changed " + GroupedCount(c.changed) + " · kept " +
-              GroupedCount(c.kept) + " · failed " + GroupedCount(c.failed));
+std::string SetNameOf(const std::string& setFile) {
+  const std::string name = qm::ExtractFileName(setFile);
+  return name.substr(0, name.size() - std::string_view(".qmset").size());
 }
 
 }  // namespace
@@ -92,7 +93,7 @@ void RefreshDialog::BuildControls() {
   grid->addWidget(StopButton, 1, 4);
 
   ProgressBar = new QProgressBar(this);
-  ProgressBar->setRange(0, 1);
+  ProgressBar->setRange(0, kBarSteps);
   ProgressBar->setValue(0);
   grid->addWidget(ProgressBar, 2, 0, 1, 5);
   StatusLabel = new QLabel("Asks the server again for the stored tiles and replaces those it has changed.", this);
@@ -121,78 +122,126 @@ void RefreshDialog::StartClick() {
   }
   const auto projects = ProjectFilesOf(file);
   if (const auto* reason = std::get_if<std::string>(&projects)) return Finish(Text(*reason));
+  const bool isSet = file.ends_with(".qmset");
   try {
     // A set is held while its levels are refreshed, each level by its own run.
-    if (file.ends_with(".qmset")) setLock_ = qm::RunLock::Take(file);
-  } catch (const std::exception& e) {
-    return Finish(Text(qm::ErrorBoxText(e.what())));
-  }
-  try {
+    if (isSet) setLock_ = qm::RunLock::Take(file);
     settings_ = ReadRefreshSettings(qm::ConfigFilePath(programFolder_), "");
   } catch (const std::exception& e) {
-    return Finish(Text(e.what()));
+    return Finish(Text(qm::ErrorBoxText(e.what())));
   }
   settings_.olderThanDays = OlderCheck->isChecked() ? std::optional<int>(DaysSpin->value()) : std::nullopt;
   settings_.pauses = pauses_;
   settings_.blankPath = programFolder_ + "blankimg" + qm::kPathSeparator + "blank.jpg";
-  projects_ = std::get<std::vector<std::string>>(projects);
   stopped_ = false;
+  report_ = {};
+  runError_.clear();
   SummaryMemo->clear();
-  if (!StartNextProject()) return Finish(StatusLabel->text());
+  setName_ = isSet ? SetNameOf(file) : "";
+  record_.emplace(isSet ? file : "", settings_.olderThanDays);
+  OpenLevels(std::get<std::vector<std::string>>(projects));
+  if (levels_.empty()) return EndRun(totals_.skipped > 0);
+  StartNextLevel();
   StartButton->setEnabled(false);
   StopButton->setEnabled(true);
   timer_->start();
 }
 
-// Starts the first project of those left that can be refreshed, saying why the others cannot.
-bool RefreshDialog::StartNextProject() {
-  while (!projects_.empty()) {
-    const std::string project = projects_.front();
-    projects_.erase(projects_.begin());
-    try {
-      run_ = std::make_unique<RefreshRun>(project, settings_);
-    } catch (const std::exception& e) {  // no tiles to refresh, or a folder that cannot be read
-      SummaryMemo->appendPlainText(Text(e.what()));
-      StatusLabel->setText(Text(e.what()));
+// Opens the run of every level to refresh, so that the bar covers them all from the start; the
+// levels a stopped refresh of the set finished are skipped, and those that cannot be refreshed
+// are said.
+void RefreshDialog::OpenLevels(const std::vector<std::string>& projects) {
+  levels_.clear();
+  totals_ = {};
+  levelCount_ = setName_.empty() ? 0 : static_cast<int>(projects.size());
+  int number = 0;
+  for (const std::string& project : projects) {
+    ++number;
+    if (record_->Finished(project)) {
+      SummaryMemo->appendPlainText(Text(qm::ExtractFileName(project) + ": refreshed before this run"));
+      ++totals_.skipped;
       continue;
     }
-    ProgressBar->setRange(0, static_cast<int>(std::clamp<int64_t>(run_->Tiles(), 1, INT32_MAX)));
-    ProgressBar->setValue(0);
-    runDone_.store(false);
-    runError_.clear();
-    thread_ = std::thread([this] {
-      try {
-        report_ = run_->Run();
-      } catch (const std::exception& e) {
-        runError_ = e.what();
-      }
-      runDone_.store(true);
-    });
-    return true;
+    try {
+      auto run = std::make_unique<RefreshRun>(project, settings_);
+      totals_.tiles += run->Tiles();
+      levels_.push_back({number, project, std::move(run)});
+    } catch (const std::exception& e) {  // no tiles to refresh, a folder that cannot be read, a held project
+      SummaryMemo->appendPlainText(Text(e.what()));
+      StatusLabel->setText(Text(e.what()));
+    }
   }
-  return false;
+}
+
+bool RefreshDialog::StartNextLevel() {
+  if (levels_.empty()) return false;
+  current_ = std::move(levels_.front());
+  levels_.erase(levels_.begin());
+  ++totals_.levels;
+  runDone_.store(false);
+  runError_.clear();
+  ShowProgress({});
+  RefreshRun* run = current_.run.get();
+  thread_ = std::thread([this, run] {
+    try {
+      report_ = run->Run();
+    } catch (const std::exception& e) {
+      runError_ = e.what();
+    }
+    runDone_.store(true);
+  });
+  return true;
 }
 
 void RefreshDialog::Poll() {
-  if (!run_) return;
-  const RefreshCounts counts = run_->Counts();
-  ProgressBar->setValue(static_cast<int>(std::min<int64_t>(counts.Done(), ProgressBar->maximum())));
-  if (!runDone_.load()) {
-    StatusLabel->setText(ProgressText(run_->Name(), counts, run_->Tiles()));
-    return;
-  }
-  ProjectEnded();
+  if (!Running()) return;
+  if (runDone_.load()) return LevelEnded();
+  ShowProgress(current_.run->Counts());
 }
 
-void RefreshDialog::ProjectEnded() {
+// One bar over every level of the run; the counts are the set's so far.
+void RefreshDialog::ShowProgress(const RefreshCounts& current) {
+  const RefreshCounts counts = totals_.counts + current;
+  const int64_t tiles = std::max<int64_t>(totals_.tiles, 1);
+  ProgressBar->setValue(static_cast<int>(std::min<int64_t>(counts.Done(), tiles) * kBarSteps / tiles));
+  const std::string what = levelCount_ > 0 ? RefreshLevelText(current_.number, levelCount_, current_.run->Zoom())
+                                           : "Refreshing " + current_.run->Name() + ": ";
+  StatusLabel->setText(Text(what + GroupedCount(counts.Done()) + " of " + GroupedCount(totals_.tiles) +
+                            " tiles · unchanged " + GroupedCount(counts.unchanged) + " · changed " +
+                            GroupedCount(counts.changed) + " · kept " + GroupedCount(counts.kept) + " · failed " +
+                            GroupedCount(counts.failed)));
+}
+
+void RefreshDialog::LevelEnded() {
   thread_.join();
-  run_.reset();
-  if (runError_.empty() && report_.end == RefreshEnd::kComplete) ProgressBar->setValue(ProgressBar->maximum());
+  current_.run.reset();
+  const bool complete = runError_.empty() && report_.end == RefreshEnd::kComplete;
+  if (runError_.empty()) totals_.counts = totals_.counts + report_.counts;
   SummaryMemo->appendPlainText(Text(runError_.empty() ? RefreshSummaryText(report_) : qm::ErrorBoxText(runError_)));
+  try {
+    if (complete) record_->Finish(current_.project);
+  } catch (const std::exception& e) {
+    runError_ = e.what();
+    SummaryMemo->appendPlainText(Text(qm::ErrorBoxText(e.what())));
+  }
   // A level set goes on with its next level unless this one was stopped or could not go on.
-  const bool goOn = runError_.empty() && !stopped_ && (report_.end == RefreshEnd::kComplete);
-  if (goOn && StartNextProject()) return;
+  if (complete && runError_.empty() && !stopped_ && StartNextLevel()) return;
+  EndRun(complete && runError_.empty() && !stopped_);
+}
+
+// walkedEveryLevel: no level is left for a later refresh, so the set's record begins anew.
+void RefreshDialog::EndRun(bool walkedEveryLevel) {
   timer_->stop();
+  levels_.clear();  // lets go of the levels not reached
+  totals_.complete = walkedEveryLevel;
+  try {
+    if (walkedEveryLevel) record_->Clear();
+  } catch (const std::exception& e) {
+    runError_ = e.what();
+  }
+  if (totals_.levels + totals_.skipped == 0) return Finish(StatusLabel->text());  // every level refused
+  if (levelCount_ > 0) SummaryMemo->appendPlainText(Text(SetRefreshSummaryText(setName_, totals_)));
+  if (walkedEveryLevel) ProgressBar->setValue(kBarSteps);
   Finish(EndText());
   emit RunEnded();
 }
@@ -201,7 +250,7 @@ QString RefreshDialog::EndText() const {
   if (!runError_.empty() || report_.end == RefreshEnd::kFileError) return "The refresh ended: a file could not be written.";
   if (stopped_) return "Refresh stopped: Start with the same age continues it.";
   if (report_.end == RefreshEnd::kWorkerEnded) return "The refresh ended early: the server refused us or the network failed.";
-  if (report_.counts.failed > 0) return "Refresh done. Tools → Re-Download failed images fetches the failed tiles again.";
+  if (totals_.counts.failed > 0) return "Refresh done. Tools → Re-Download failed images fetches the failed tiles again.";
   return "Refresh done.";
 }
 
@@ -214,14 +263,15 @@ void RefreshDialog::Finish(const QString& status) {
 
 void RefreshDialog::StopClick() {
   stopped_ = true;
-  if (run_) run_->Stop();
+  if (Running()) current_.run->Stop();
   StopButton->setEnabled(false);
 }
 
 void RefreshDialog::AbortAndWait() {
-  if (run_) run_->Abort();
+  if (Running()) current_.run->Abort();
   if (thread_.joinable()) thread_.join();
-  run_.reset();
+  current_.run.reset();
+  levels_.clear();
   setLock_.Release();
   timer_->stop();
 }

@@ -1,11 +1,13 @@
-// The "Refresh tiles" window: a project or level set, an optional age, Start and Stop, progress,
-// and the summary of each project refreshed. The run itself is the core's RefreshRun, on a thread
-// of its own; the window only starts, stops and watches it.
+// The "Refresh tiles" window: a project or level set, an optional age, Start and Stop, one
+// progress bar over every level to refresh, and the summary of each level and of the set. Each
+// level's run is the core's RefreshRun, on a thread of its own; the window only starts, stops and
+// watches them. Levels a stopped refresh of the set has finished are not asked again.
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 
 #include "download/pauses.h"
 #include "download/refresh_run.h"
+#include "download/set_refresh.h"
 #include "platform/run_lock.h"
 
 class QCheckBox;
@@ -39,7 +42,7 @@ class RefreshDialog : public QDialog {
   void SetProjectChooser(FileChooser chooser) { chooseProject_ = std::move(chooser); }
   // A project whose download runs in the main window is not refreshed at the same time.
   void SetBusyProject(std::string project) { busyProject_ = std::move(project); }
-  bool Running() const { return run_ != nullptr; }
+  bool Running() const { return current_.run != nullptr; }
 
   QLineEdit* ProjectEdit;
   QPushButton* BrowseButton;
@@ -52,7 +55,7 @@ class RefreshDialog : public QDialog {
   QPlainTextEdit* SummaryMemo;
 
  signals:
-  // Every project of the run has ended; the summaries are shown.
+  // Every level of the run has ended; the summaries are shown.
   void RunEnded();
 
  public slots:
@@ -66,9 +69,12 @@ class RefreshDialog : public QDialog {
  private:
   void BuildControls();
   void BrowseClick();
-  bool StartNextProject();
+  void OpenLevels(const std::vector<std::string>& projects);
+  bool StartNextLevel();
   void Poll();
-  void ProjectEnded();
+  void ShowProgress(const RefreshCounts& current);
+  void LevelEnded();
+  void EndRun(bool walkedEveryLevel);
   QString EndText() const;
   void Finish(const QString& status);
   void AbortAndWait();
@@ -78,9 +84,18 @@ class RefreshDialog : public QDialog {
   FileChooser chooseProject_;
   std::string busyProject_;
   RefreshSettings settings_;
-  std::vector<std::string> projects_;  // still to refresh
+  struct Level {
+    int number = 0;  // 1 for the coarsest begun level
+    std::string project;
+    std::unique_ptr<RefreshRun> run;
+  };
+  std::vector<Level> levels_;  // still to refresh, each already holding its project
+  int levelCount_ = 0;  // the set's begun levels; 0 for a project alone
+  std::string setName_;
+  std::optional<SetRefreshRecord> record_;
+  SetRefreshTotals totals_;  // of the levels run so far; tiles of every level to run
   qm::RunLock setLock_;  // a level set's, while its levels are refreshed
-  std::unique_ptr<RefreshRun> run_;
+  Level current_;  // the level being refreshed; no run between levels
   std::thread thread_;
   std::atomic<bool> runDone_{false};
   RefreshReport report_;

@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStringList>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "ui/form_widgets.h"
@@ -21,6 +23,19 @@ constexpr int kClientWidth = 470;
 constexpr int kClientHeight = 330;
 
 std::string Text(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
+
+// The header lines with the values that may be secrets as ***; a line that is no header is kept.
+QString MaskedHeaderLines(const QString& typed) {
+  QStringList lines = typed.split('\n');
+  for (QString& line : lines) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0) continue;
+    const std::string field = line.left(colon).trimmed().toStdString();
+    const std::string value = line.mid(colon + 1).trimmed().toStdString();
+    line = QString::fromStdString(MaskedHeaderLine({field, value}));
+  }
+  return lines.join('\n');
+}
 
 }  // namespace
 
@@ -41,6 +56,10 @@ ServerDialog::ServerDialog(std::string configFile, const SavedServer& server, st
   MemoHeaders->setTabChangesFocus(true);
   MemoHeaders->setLineWrapMode(QPlainTextEdit::NoWrap);
   MemoHeaders->setToolTip("One header a line, as Name: value; e.g. Referer: https://maps.example.org/");
+  ShowHeaders = new QToolButton(this);
+  ShowHeaders->setText("Show");
+  ShowHeaders->setCheckable(true);
+  ShowHeaders->setToolTip("Show the headers' secret values, such as API keys, to read or edit them");
 
   auto* form = new QFormLayout;
   form->addRow("Name:", EditName);
@@ -48,7 +67,13 @@ ServerDialog::ServerDialog(std::string configFile, const SavedServer& server, st
   form->addRow("Subdomains:", EditSubdomains);
   form->addRow("Highest zoom:", SpinMaxZoom);
   form->addRow("Attribution:", EditAttribution);
-  form->addRow("Headers:", MemoHeaders);
+  auto* headersLabel = new QWidget(this);
+  auto* headersColumn = new QVBoxLayout(headersLabel);
+  headersColumn->setContentsMargins(0, 0, 0, 0);
+  headersColumn->addWidget(new QLabel("Headers:", headersLabel));
+  headersColumn->addWidget(ShowHeaders);
+  headersColumn->addStretch();
+  form->addRow(headersLabel, MemoHeaders);
 
   ButtonOk = new QPushButton("OK", this);
   ButtonOk->setDefault(true);
@@ -63,6 +88,7 @@ ServerDialog::ServerDialog(std::string configFile, const SavedServer& server, st
 
   connect(ButtonOk, &QPushButton::clicked, this, &ServerDialog::OkClick);
   connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ShowHeaders, &QToolButton::toggled, this, &ServerDialog::ShowHeadersAsTyped);
   Fill(server);
 }
 
@@ -72,7 +98,25 @@ void ServerDialog::Fill(const SavedServer& server) {
   EditSubdomains->setText(QString::fromStdString(server.subdomains));
   SpinMaxZoom->setValue(server.maxZoom);
   EditAttribution->setText(QString::fromStdString(server.attribution));
-  MemoHeaders->setPlainText(QString::fromStdString(HeaderLinesText(server.headers)));
+  // Headers without a secret are open to edit at once; a key is masked until Show.
+  headersAsTyped_ = QString::fromStdString(HeaderLinesText(server.headers));
+  MemoHeaders->setPlainText(headersAsTyped_);
+  ShowHeaders->setChecked(!HeadersCarrySecrets(server.headers));
+  ShowHeadersAsTyped(ShowHeaders->isChecked());
+}
+
+void ServerDialog::ShowHeadersAsTyped(bool shown) {
+  if (shown) {
+    MemoHeaders->setPlainText(headersAsTyped_);
+  } else {
+    if (!MemoHeaders->isReadOnly()) headersAsTyped_ = MemoHeaders->toPlainText();
+    MemoHeaders->setPlainText(MaskedHeaderLines(headersAsTyped_));
+  }
+  MemoHeaders->setReadOnly(!shown);
+}
+
+QString ServerDialog::HeadersAsTyped() const {
+  return MemoHeaders->isReadOnly() ? headersAsTyped_ : MemoHeaders->toPlainText();
 }
 
 void ServerDialog::OkClick() {
@@ -83,8 +127,9 @@ void ServerDialog::OkClick() {
     server.subdomains = Text(EditSubdomains);
     server.maxZoom = SpinMaxZoom->value();
     server.attribution = Text(EditAttribution);
-    if (const auto problem = ParseHeaderLines(MemoHeaders->toPlainText().toStdString(), server.headers)) {
+    if (const auto problem = ParseHeaderLines(HeadersAsTyped().toStdString(), server.headers)) {
       qm::ShowMessage(*problem);
+      ShowHeaders->setChecked(true);  // the line to mend, as typed
       MemoHeaders->setFocus();
       return;
     }

@@ -1,5 +1,6 @@
 // The dialog that edits one saved tile server: its name, URL template or host, subdomains, highest
-// zoom, attribution and request headers. OK stores it in the settings file, or says what is wrong
+// zoom, attribution and request headers. Header values that may be secrets (API keys, tokens) are
+// shown as *** until Show is pressed in. OK stores it in the settings file, or says what is wrong
 // and stays open with nothing written.
 #pragma once
 
@@ -13,6 +14,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
+class QToolButton;
 
 class ServerDialog : public QDialog {
   Q_OBJECT
@@ -30,7 +32,8 @@ class ServerDialog : public QDialog {
   QLineEdit* EditSubdomains;
   QSpinBox* SpinMaxZoom;
   QLineEdit* EditAttribution;
-  QPlainTextEdit* MemoHeaders;  // "Field: value", one a line
+  QPlainTextEdit* MemoHeaders;  // "Field: value", one a line; read-only while secrets are masked
+  QToolButton* ShowHeaders;     // pressed in: the headers as typed, to edit
   QPushButton* ButtonOk;
   QPushButton* ButtonCancel;
 
@@ -39,8 +42,11 @@ class ServerDialog : public QDialog {
 
  private:
   void Fill(const SavedServer& server);
+  void ShowHeadersAsTyped(bool shown);
+  QString HeadersAsTyped() const;
 
   std::string configFile_;
   std::string replacedName_;
   SavedServer stored_;
+  QString headersAsTyped_;  // while the memo shows them masked
 };

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "engine/saved_server_sections.h"
+#include "platform/ini_file.h"
 #include "ui/form_widgets.h"
 #include "ui/message_box.h"
 #include "ui/server_dialog.h"
@@ -18,6 +19,7 @@ constexpr int kClientWidth = 470;
 constexpr int kClientHeight = 320;
 constexpr const char* kPlainSettingRow = "The Tile server setting (no saved server)";
 constexpr const char* kInUseMark = "  \u2714 in use";
+constexpr const char* kServerKey = "Server";
 
 std::optional<SavedServer> EditInDialog(QWidget* parent, const std::string& configFile, const SavedServer& server,
                                         const std::string& replacedName) {
@@ -49,9 +51,8 @@ ServersDialog::ServersDialog(std::string configFile, std::string chosenName, QWi
   ButtonEdit = new QPushButton("Edit...", this);
   ButtonRemove = new QPushButton("Remove", this);
   ButtonUse = new QPushButton("Use", this);
-  ButtonOk = new QPushButton("OK", this);
-  ButtonOk->setDefault(true);
-  ButtonCancel = new QPushButton("Cancel", this);
+  ButtonClose = new QPushButton("Close", this);
+  ButtonClose->setDefault(true);
 
   auto* side = new QVBoxLayout;
   for (QPushButton* button : {ButtonAdd, ButtonEdit, ButtonRemove, ButtonUse}) side->addWidget(button);
@@ -61,8 +62,7 @@ ServersDialog::ServersDialog(std::string configFile, std::string chosenName, QWi
   top->addLayout(side);
   auto* bottom = new QHBoxLayout;
   bottom->addStretch();
-  bottom->addWidget(ButtonOk);
-  bottom->addWidget(ButtonCancel);
+  bottom->addWidget(ButtonClose);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top, 1);
   layout->addWidget(LabelDetails);
@@ -74,8 +74,7 @@ ServersDialog::ServersDialog(std::string configFile, std::string chosenName, QWi
   connect(ButtonUse, &QPushButton::clicked, this, &ServersDialog::UseClick);
   connect(ListServers, &QListWidget::itemDoubleClicked, this, &ServersDialog::UseClick);
   connect(ListServers, &QListWidget::currentRowChanged, this, &ServersDialog::ShowDetails);
-  connect(ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
-  connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ButtonClose, &QPushButton::clicked, this, &QDialog::accept);
   qm::RunGuarded([this] { Reload(chosen_); });
 }
 
@@ -120,7 +119,7 @@ void ServersDialog::EditClick() {
     const std::string oldName = server->name;
     const auto stored = editServer_(this, configFile_, *server, oldName);
     if (!stored) return;
-    if (SameServerName(chosen_, oldName)) chosen_ = stored->name;  // a renamed server stays the one in use
+    if (SameServerName(chosen_, oldName)) Choose(stored->name);  // a renamed server stays the one in use
     Reload(stored->name);
   });
 }
@@ -133,13 +132,24 @@ void ServersDialog::RemoveClick() {
     }
     const std::string name = server->name;
     RemoveSavedServer(configFile_, name);
-    if (SameServerName(chosen_, name)) chosen_.clear();
+    if (SameServerName(chosen_, name)) Choose("");
     Reload("");
   });
 }
 
 void ServersDialog::UseClick() {
-  const SavedServer* server = Selected();
-  chosen_ = server != nullptr ? server->name : "";
-  Reload(chosen_);
+  qm::RunGuarded([this] {
+    const SavedServer* server = Selected();
+    Choose(server != nullptr ? server->name : "");
+    Reload(chosen_);
+  });
+}
+
+// A settings file that never chose a saved server gets no key for it.
+void ServersDialog::Choose(std::string name) {
+  qm::IniFile config(configFile_);
+  if (!name.empty() || config.ReadString("IniParas", kServerKey, "\n") != "\n") {
+    config.WriteString("IniParas", kServerKey, name);
+  }
+  chosen_ = std::move(name);
 }

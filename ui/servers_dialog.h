@@ -1,6 +1,7 @@
 // The list of saved tile servers: add, edit, remove, and choose the one downloads, the picker and
 // the viewer use ("the Tile server setting" for none). Servers are stored as they are added,
-// edited or removed; the choice is the dialog's result, which the Options dialog stores on OK.
+// edited or removed, and the choice ([IniParas] Server) as it is made, so that no Cancel of this
+// or an outer dialog leaves a choice half made or naming a server removed.
 #pragma once
 
 #include <functional>
@@ -28,7 +29,7 @@ class ServersDialog : public QDialog {
   ServersDialog(std::string configFile, std::string chosenName, QWidget* parent = nullptr);
   void SetServerEditor(ServerEditor editor) { editServer_ = std::move(editor); }
 
-  // The chosen server's name; empty for the plain Tile server setting.
+  // The chosen server's name, as stored; empty for the plain Tile server setting.
   const std::string& Chosen() const { return chosen_; }
 
   QListWidget* ListServers;  // row 0: the Tile server setting; then each saved server
@@ -37,8 +38,7 @@ class ServersDialog : public QDialog {
   QPushButton* ButtonEdit;
   QPushButton* ButtonRemove;
   QPushButton* ButtonUse;
-  QPushButton* ButtonOk;
-  QPushButton* ButtonCancel;
+  QPushButton* ButtonClose;
 
  public slots:
   void AddClick();
@@ -47,6 +47,7 @@ class ServersDialog : public QDialog {
   void UseClick();
 
  private:
+  void Choose(std::string name);
   void Reload(const std::string& selectName);
   void ShowDetails();
   // The saved server of the selected row; none for row 0 or no selection.

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QAction>
 
 #include "engine/level_set.h"
 #include "platform/file_ops.h"
@@ -85,6 +86,10 @@ TEST_F(MainWindowLevels, ATwoLevelSetRunsAsOneDownloadAndOpensAgain) {
   const std::string summary = window->StatusText->text().toStdString();
   EXPECT_EQ(summary.rfind("Download complete: " + std::to_string(total) + " of " + std::to_string(total) + " tiles", 0), 0u)
       << summary;
+  QString offered;
+  window->RunRefreshDialog = [&](RefreshDialog& dialog) { offered = dialog.ProjectEdit->text(); };
+  window->RefreshTiles1->trigger();
+  EXPECT_EQ(offered.toStdString(), folder + "newtask.qmset") << "Refresh tiles offers the set, not its last level";
 
   // In a new window, Open task on the set file gives back both zooms; Start finds every level
   // complete, asks nothing and says so, with the set's last log, before its box.

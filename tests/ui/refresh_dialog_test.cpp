@@ -1,15 +1,20 @@
 // The refresh window: opened from the main window's menu on the task just downloaded, its run to
-// the summary, Stop during a busy server's wait, and a project it cannot refresh.
+// the summary, Stop during a busy server's wait, a project it cannot refresh, and a level set
+// refreshed level by level under one bar.
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "download/level_set_run.h"
 #include "platform/file_ops.h"
@@ -48,6 +53,28 @@ TEST_F(MainWindowOnTestServer, RefreshTilesOpensOnTheCurrentTaskAndFindsEveryTil
 struct RefreshDialogTest : ::testing::Test {
   RefreshDialogTest() { program.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n"); }
 
+  // Downloads the levels 12 and 13 of city.qmset; its file.
+  std::string DownloadedSet() {
+    const StartInputs in = qmtest::ExampleInputs(dir, "city.qmtp");
+    qmtest::ControllerRig rig(dir, server);
+    LevelSetRun run(rig.controller, rig.view);
+    EXPECT_EQ(run.Start(in, {12, 13}), LevelSetRun::Outcome::kRunning);
+    for (int level = 0; level < 2; ++level) EXPECT_TRUE(rig.RunToEnd() && run.LevelEnded(false) == (level == 0));
+    return in.Folder + "/city.qmset";
+  }
+
+  // A server that asks the client to come back in ten minutes, and a refresh that waits for it.
+  static DownloadPauses BusyServerPauses() {
+    DownloadPauses pauses = DownloadPauses::Zero();
+    pauses.retryAfterMsPerSecond = 1000;
+    return pauses;
+  }
+  static ScriptedAnswer Busy() {
+    ScriptedAnswer busy = ScriptedAnswer::Status(503);
+    busy.headers.emplace_back("Retry-After", "600");
+    return busy;
+  }
+
   ProgramFolderForTest program;
   TempDir dir;
   qmtest::StoredProject stored{dir};
@@ -84,20 +111,9 @@ TEST_F(RefreshDialogTest, StopEndsABusyServersWaitAndAFolderThatIsGoneIsSaid) {
 // A level set is held from Start until its refresh ends or the window closes; a set held by another
 // run is refused with the reason.
 TEST_F(RefreshDialogTest, ASetIsHeldWhileItsLevelsAreRefreshedAndLetGoWhenTheWindowCloses) {
-  const StartInputs in = qmtest::ExampleInputs(dir, "city.qmtp");
-  {
-    qmtest::ControllerRig rig(dir, server);
-    LevelSetRun run(rig.controller, rig.view);
-    ASSERT_EQ(run.Start(in, {12, 13}), LevelSetRun::Outcome::kRunning);
-    for (int level = 0; level < 2; ++level) ASSERT_TRUE(rig.RunToEnd() && run.LevelEnded(false) == (level == 0));
-  }
-  const std::string set = in.Folder + "/city.qmset";
-  ScriptedAnswer busy = ScriptedAnswer::Status(503);
-  busy.headers.emplace_back("Retry-After", "600");
-  server.SetFallback(busy);
-  DownloadPauses pauses = DownloadPauses::Zero();
-  pauses.retryAfterMsPerSecond = 1000;
-  RefreshDialog dialog(program.Path(), pauses);
+  const std::string set = DownloadedSet();
+  server.SetFallback(Busy());
+  RefreshDialog dialog(program.Path(), BusyServerPauses());
   dialog.SetProject(QString::fromStdString(set));
   {
     const qm::RunLock other = qm::RunLock::Take(set);
@@ -109,8 +125,70 @@ TEST_F(RefreshDialogTest, ASetIsHeldWhileItsLevelsAreRefreshedAndLetGoWhenTheWin
   dialog.StartButton->click();
   ASSERT_TRUE(dialog.Running());
   EXPECT_THROW(qm::RunLock::Take(set), qm::InUseError);
+  dialog.StopButton->click();  // in the first level: the second, not reached, is let go with the set
+  ASSERT_TRUE(ProcessUntil([&] { return !dialog.Running(); }));
+  EXPECT_NO_THROW(qm::RunLock::Take(dir.File("maps/city_z13.qmtp")));
+  EXPECT_NO_THROW(qm::RunLock::Take(set));
+  dialog.StartButton->click();
+  ASSERT_TRUE(dialog.Running());
   static_cast<QDialog&>(dialog).reject();  // the window's close
   EXPECT_NO_THROW(qm::RunLock::Take(set));
+}
+
+// One bar over both levels that never goes back, the level in the status, the set's summary; a
+// refresh stopped in the second level does not ask the first again, and one that ends begins anew.
+TEST_F(RefreshDialogTest, ASetHasOneBarAndItsStoppedRefreshSkipsTheFinishedLevel) {
+  const std::string set = DownloadedSet();
+  std::vector<std::string> coarse, fine;  // the tiles of zoom 12 and 13
+  for (const auto& request : server.Requests()) {
+    (request.path.find("satellite.day/12/") != std::string::npos ? coarse : fine).push_back(request.path);
+  }
+  const size_t tiles = server.RequestCount();
+  ASSERT_GT(fine.size(), 1u);
+  for (const std::string& path : coarse) server.Script(path, {ScriptedAnswer::Ok(qmtest::PngBytes("new"))});
+  // Every tile of zoom 13 is answered but the last in the task's order, which its worker asks
+  // last; that worker then waits for the busy server.
+  const auto column = [](const std::string& path) { return std::stoi(path.substr(path.find("/13/") + 4)); };
+  const auto row = [](const std::string& path) { return std::stoi(path.substr(path.find('/', path.find("/13/") + 4) + 1)); };
+  std::sort(fine.begin(), fine.end(), [&](const std::string& a, const std::string& b) {
+    return std::pair(column(a), row(a)) < std::pair(column(b), row(b));
+  });
+  for (size_t i = 0; i + 1 < fine.size(); ++i) server.Script(fine[i], {ScriptedAnswer::Ok(qmtest::PngBytes("new"))});
+  server.SetFallback(Busy());
+  RefreshDialog dialog(program.Path(), BusyServerPauses());
+  std::vector<int> bar;
+  QObject::connect(dialog.ProgressBar, &QProgressBar::valueChanged, [&bar](int value) { bar.push_back(value); });
+  const auto barNeverWentBack = [&bar] { return std::is_sorted(bar.begin(), bar.end()); };
+  dialog.SetProject(QString::fromStdString(set));
+  dialog.StartButton->click();
+  const QString second = QString("Refreshing level 2 of 2, zoom 13: %1 of %2 tiles").arg(tiles - 1).arg(tiles);
+  ASSERT_TRUE(ProcessUntil([&] { return dialog.StatusLabel->text().startsWith(second); }))
+      << dialog.StatusLabel->text().toStdString();
+  EXPECT_GT(bar.back(), 0);
+  dialog.StopButton->click();
+  ASSERT_TRUE(ProcessUntil([&] { return !dialog.Running(); }));
+  EXPECT_TRUE(barNeverWentBack());
+  EXPECT_LT(bar.back(), dialog.ProgressBar->maximum());
+  const QString stoppedSet = QString("Refresh of the set city, 2 levels ended early after %1 of %2 tiles").arg(tiles - 1).arg(tiles);
+  EXPECT_TRUE(dialog.SummaryMemo->toPlainText().contains(stoppedSet)) << dialog.SummaryMemo->toPlainText().toStdString();
+
+  server.SetFallback(ScriptedAnswer::Ok(qmtest::PngBytes("newer")));
+  bar.clear();
+  dialog.StartButton->click();
+  ASSERT_TRUE(ProcessUntil([&] { return !dialog.Running(); }));
+  for (const std::string& path : coarse) EXPECT_EQ(server.RequestsFor(path).size(), 2u) << path;
+  const QStringList lines = dialog.SummaryMemo->toPlainText().split('\n');
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_EQ(lines[0], "city_z12.qmtp: refreshed before this run");
+  EXPECT_TRUE(lines[2].startsWith("Refresh of the set city, 1 level (1 refreshed before): ")) << lines[2].toStdString();
+  EXPECT_TRUE(lines[2].endsWith("· kept 0 · failed 0")) << lines[2].toStdString();
+  EXPECT_TRUE(barNeverWentBack());
+  EXPECT_EQ(bar.back(), dialog.ProgressBar->maximum());
+  EXPECT_EQ(dialog.StatusLabel->text(), "Refresh done.");
+
+  dialog.StartButton->click();  // the set was refreshed to its end: the next refresh asks every level
+  ASSERT_TRUE(ProcessUntil([&] { return !dialog.Running(); }));
+  for (const std::string& path : coarse) EXPECT_EQ(server.RequestsFor(path).size(), 3u) << path;
 }
 
 }  // namespace
