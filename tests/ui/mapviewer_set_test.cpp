@@ -167,6 +167,29 @@ TEST_F(MapViewerSet, FetchSelectedAgainFetchesTheMissingTilesOfTheLevelShown) {
   EXPECT_TRUE(warnings.empty());
 }
 
+// The verify line is the shown level's: another level has its own, and the verified one shows its
+// report again when it comes back into view.
+TEST_F(MapViewerSet, TheVerifyLineIsThatOfTheLevelShown) {
+  const ProjectArea& z11 = disk.levels[1].area;
+  qm::WriteFileAtomic(z11.TilePath(z11.minX, z11.minY), "cut");
+  ASSERT_TRUE(window.OpenProject(disk.setFile));
+  Pick("Zoom 11");
+  ASSERT_TRUE(Shows(11));
+  for (QPushButton* button : window.findChildren<QPushButton*>()) {
+    if (button->text() == "Verify tiles") button->click();
+  }
+  // The tiles of the eastern half are not missing to a verify: no worker of the download has passed them.
+  const QString line =
+      QString("Zoom 11: %1 tiles checked: 1 damaged, 0 missing — listed in trip_z11_verify.ftl").arg(z11.Tiles());
+  ASSERT_TRUE(WaitUntil([&] { return window.VerifyText() == line; })) << window.VerifyText().toStdString();
+  Pick("Zoom 10");
+  ASSERT_TRUE(Shows(10));
+  EXPECT_EQ(window.VerifyText(), "");
+  Pick("Zoom 11");
+  EXPECT_EQ(window.VerifyText(), line);
+  EXPECT_TRUE(warnings.empty());
+}
+
 TEST_F(MapViewerSet, ASetThatCannotBeReadOrWasChangedOpensNothing) {
   ASSERT_TRUE(window.OpenProject(disk.setFile));
   ViewerSession* open = window.Session();
