@@ -41,6 +41,7 @@ RefreshSettings ReadRefreshSettings(const std::string& configFile, const std::st
   settings.tileServer = std::move(fetch.tileServer);
   settings.headers = std::move(fetch.headers);
   settings.proxy = fetch.proxy;
+  settings.judge = std::make_shared<TileJudgeProgram>();
   return settings;
 }
 
