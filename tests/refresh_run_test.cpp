@@ -178,6 +178,19 @@ TEST_F(RefreshTest, ANewAnswerReplacesTheTileOnlyWhenItDecodesAsVerifyDecodesIt)
 }
 #endif
 
+// A judging program that cannot be started leaves every tile unjudged and nothing open behind it.
+TEST(TileJudge, AProgramThatCannotBeStartedJudgesNothingAndLeavesNoDescriptorOpen) {
+  const TempDir dir;
+  const ScopedEnv program("QUILLMERE_VERIFY_PROGRAM", dir.File("absent-program"));
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+  };
+  TileJudgeProgram judge;
+  const auto before = openDescriptors();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(judge.Judge("\xFF\xD8\xFF"), TileVerdict::kUnjudged);
+  EXPECT_EQ(openDescriptors(), before);
+}
+
 TEST_F(RefreshTest, ABusyServerIsWaitedForAndAStoppedRefreshContinues) {
   ScriptedAnswer busy = ScriptedAnswer::Status(503);
   busy.headers.emplace_back("Retry-After", "600");

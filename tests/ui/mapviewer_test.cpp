@@ -431,6 +431,12 @@ TEST(MapViewerVerify, MarksDamagedTilesAndItsLineFollowsTheProjectAndTheTilesFet
     if (button->text() == "Select the tiles the verify listed") EXPECT_FALSE(button->isEnabled());
   }
 
+  qm::WriteFileAtomic(project.dir.File("p_verify.ftl"), "");  // another verify's list
+  EXPECT_TRUE(WaitUntil([&] { return window.VerifyText().isEmpty(); })) << "the report of a list replaced";
+  // A list made before the two tiles were fetched again, as a verify run an hour ago made it.
+  const std::string list = project.dir.File("p_verify.ftl");
+  qm::WriteFileAtomic(list, qm::ReadWholeFile(project.dir.File("p_overviews/fetch_again.ftl")));
+  std::filesystem::last_write_time(list, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
   OpenSurveyed(window, project);
   EXPECT_EQ(window.Session()->States()->Count(TileState::kDamaged), 0) << "tiles written since the list are sound";
   EXPECT_EQ(window.VerifyText(), "");
