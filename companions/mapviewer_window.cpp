@@ -1,6 +1,7 @@
 // The map viewer's window.
 #include "companions/mapviewer_window.h"
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 #include <variant>
@@ -133,9 +134,9 @@ void MapViewerWindow::BuildMenus() {
   view->addAction("Zoom &in", QKeySequence::ZoomIn, this, [this] { map_->ZoomBy(2); });
   view->addAction("Zoom &out", QKeySequence::ZoomOut, this, [this] { map_->ZoomBy(0.5); });
   QMenu* tiles = menuBar()->addMenu("&Tiles");
-  tiles->addAction("&Verify tiles", this, &MapViewerWindow::StartVerify);
-  tiles->addAction("&Select the tiles the verify listed", this, &MapViewerWindow::SelectVerifyListed);
-  tiles->addAction("&Fetch selected again", this, &MapViewerWindow::FetchSelected);
+  verifyAction_ = tiles->addAction("&Verify tiles", this, &MapViewerWindow::StartVerify);
+  selectListedAction_ = tiles->addAction("&Select the tiles the verify listed", this, &MapViewerWindow::SelectVerifyListed);
+  fetchAction_ = tiles->addAction("&Fetch selected again", this, &MapViewerWindow::FetchSelected);
 }
 
 QWidget* MapViewerWindow::BuildLegend() {
@@ -266,6 +267,7 @@ bool MapViewerWindow::OpenLevels(std::vector<mapview::SetLevel> levels, const st
   levels_.front().session = std::move(coarsest);
   levels_.front().session->StartSurvey();
   setName_ = setName;
+  progress_->clear();  // it told of the project left
   FillPicker();
   ShowLevel(0);
   ChooseLevel();
@@ -425,12 +427,10 @@ void MapViewerWindow::UpdateLegend() {
   const bool fetching = fetch_.Running();
   const bool started = session_ && session_->Started();
   fetchButton_->setEnabled(states && states->SelectedCount() > 0 && !fetching && started);
+  fetchAction_->setEnabled(fetchButton_->isEnabled());
   clearButton_->setEnabled(states && states->SelectedCount() > 0);
   stopButton_->setVisible(fetching);
-  const bool verifying = verify_.Running();
-  verifyButton_->setEnabled(started && !verifying);
-  selectListedButton_->setEnabled(states && states->VerifyListedCount() > 0);
-  cancelVerifyButton_->setVisible(verifying);
+  ShowVerifyState(states, started);
   if (!session_ || fetching) return;
   NameLevels();
   QStringList lines;
@@ -446,6 +446,31 @@ void MapViewerWindow::UpdateLegend() {
                  .arg(Grouped(builder.PiecesDone()), Grouped(builder.PiecesTotal()), Grouped(builder.PiecesBuilt()));
   }
   if (!lines.isEmpty() || !progress_->text().startsWith("Fetched")) progress_->setText(lines.join("\n"));
+}
+
+void MapViewerWindow::ShowVerifyState(mapview::TileStateGrid* states, bool started) {
+  const bool verifying = verify_.Running();
+  verifyButton_->setEnabled(started && !verifying);
+  verifyAction_->setEnabled(verifyButton_->isEnabled());
+  selectListedButton_->setEnabled(states && states->VerifyOutstandingCount() > 0);
+  selectListedAction_->setEnabled(selectListedButton_->isEnabled());
+  cancelVerifyButton_->setVisible(verifying);
+  if (!session_) {
+    verifyResult_->clear();
+  } else if (verifying && verify_.ProjectFile() == session_->ProjectFile()) {
+    verifyResult_->setText(QString("Verifying zoom %1...").arg(session_->Area().zoom));
+  } else {
+    const QString text = VerifyStateText(session_->KeptVerifyReport(), session_->VerifyListFile(),
+                                         states ? states->VerifyListedCount() : 0,
+                                         states ? states->VerifyOutstandingCount() : 0);
+    const bool named = levels_.size() > 1 && !text.isEmpty();
+    verifyResult_->setText(named ? QString("Zoom %1: ").arg(session_->Area().zoom) + text : text);
+  }
+}
+
+bool MapViewerWindow::IsOpen(const std::string& projectFile) const {
+  return std::any_of(levels_.begin(), levels_.end(),
+                     [&](const Level& level) { return level.place.projectFile == projectFile; });
 }
 
 QString MapViewerWindow::LegendText() const {
@@ -486,6 +511,7 @@ void MapViewerWindow::FetchSelected() {
     qm::CreateDirectory(session_->Area().tileFolder);
     session_->WatchTileFolder();
     fetch_.Start(session_->Area(), tiles, settings, listFile);
+    fetchProject_ = session_->ProjectFile();
   } catch (const std::exception& e) {
     Warn(QString::fromStdString(e.what()));
     return;
@@ -499,6 +525,7 @@ void MapViewerWindow::FetchSelected() {
 }
 
 void MapViewerWindow::ShowFetchProgress(qint64 done, qint64 total, qint64 failed) {
+  if (!IsOpen(fetchProject_)) return;  // the last word of a fetch stopped when another project was opened
   fetchBar_->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
   fetchBar_->setValue(static_cast<int>(std::min<qint64>(done, INT_MAX)));
   progress_->setText(QString("Fetching: %1 of %2 tiles, %3 failed").arg(Grouped(done), Grouped(total), Grouped(failed)));
@@ -506,7 +533,7 @@ void MapViewerWindow::ShowFetchProgress(qint64 done, qint64 total, qint64 failed
 
 void MapViewerWindow::FetchEnded(const QString& summary) {
   fetchBar_->setVisible(false);
-  progress_->setText(summary);
+  if (IsOpen(fetchProject_)) progress_->setText(summary);
   UpdateLegend();
 }
 
@@ -535,7 +562,6 @@ void MapViewerWindow::StartVerify() {
     return;
   }
   verifyBar_->setVisible(true);
-  verifyResult_->setText(QString("Verifying zoom %1...").arg(session_->Area().zoom));
   ShowVerifyProgress(0, session_->Area().Tiles());
   UpdateLegend();
 }
@@ -548,19 +574,18 @@ void MapViewerWindow::ShowVerifyProgress(qint64 checked, qint64 total) {
   verifyBar_->setFormat(QString("Verified %1 of %2").arg(Grouped(checked), Grouped(total)));
 }
 
+// The report is kept by the level it was made for, if that is still open; the line shows the
+// report of the level in view.
 void MapViewerWindow::VerifyEnded(const std::optional<VerifyReport>& report, const QString& failure) {
   verifyBar_->setVisible(false);
-  if (!report) {
-    verifyResult_->setText("Verify failed");
-    Warn(failure);
-  } else {
-    QString text = VerifyResultText(*report);
-    for (Level& level : levels_) {
-      if (!level.session || level.session->ProjectFile() != verify_.ProjectFile()) continue;
-      level.session->ReadVerifyList();
-      if (levels_.size() > 1) text = QString("Zoom %1: ").arg(level.place.area.zoom) + text;
+  for (Level& level : levels_) {
+    if (!level.session || level.session->ProjectFile() != verify_.ProjectFile()) continue;
+    if (!report) {
+      Warn(failure);
+      continue;
     }
-    verifyResult_->setText(text);
+    level.session->ReadVerifyList();
+    level.session->KeepVerifyReport(*report);
     map_->StatesChanged();
   }
   UpdateLegend();

@@ -16,6 +16,7 @@
 #include "mapview/level_view.h"
 #include "mapview/map_widget.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -72,6 +73,10 @@ class MapViewerWindow : public QMainWindow {
   void ShowVerifyProgress(qint64 checked, qint64 total);
   void VerifyEnded(const std::optional<VerifyReport>& report, const QString& failure);
   void SelectVerifyListed();
+  // The verify line and the actions that depend on the shown project's tiles.
+  void ShowVerifyState(mapview::TileStateGrid* states, bool started);
+  // Whether the project file is one of the open project's or set's.
+  bool IsOpen(const std::string& projectFile) const;
   // The level's shaped area, when its project names one, before its survey starts.
   bool ApplyShape(ViewerSession& session, const mapview::SetLevel& place, const std::string& openedFile);
   std::string OpenFolder() const;
@@ -103,10 +108,14 @@ class MapViewerWindow : public QMainWindow {
   QPushButton* selectListedButton_;
   QPushButton* cancelVerifyButton_;
   QProgressBar* verifyBar_;
+  QAction* verifyAction_;
+  QAction* selectListedAction_;
+  QAction* fetchAction_;
   QLabel* verifyResult_;  // in the status bar, beside the place under the cursor
   QLabel* hoverLabel_;
   QTimer* legendTimer_;
   FetchAgainRun fetch_;
+  std::string fetchProject_;  // the project the fetch runs for
   ViewerVerifyRun verify_;
   std::function<void(const QString&)> warn_;
 };

@@ -1,6 +1,8 @@
 // The viewer's project: survey on a thread, changes from inotify, overviews in the background.
 #include "companions/viewer_session.h"
 
+#include <sys/stat.h>
+
 #include <utility>
 
 #include <QLocale>
@@ -18,6 +20,33 @@ namespace {
 
 // Decoded images kept in memory; tiles are 256 KiB each decoded, pieces the same.
 constexpr size_t kImageBudgetBytes = size_t{128} << 20;
+
+// Tells one version of a file from another: its inode, size and time of change.
+std::string FileStamp(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return {};
+  return std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) +
+         "." + std::to_string(info.st_mtim.tv_nsec);
+}
+
+bool Later(const timespec& a, const timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// The listed tiles whose files were not written again after the list was (a fetch or a
+// re-download mended them since). The time of change is taken, as a stored tile's time of
+// modification is the server's.
+std::vector<mapview::TileXY> NotWrittenSince(const ProjectArea& area, const std::string& listFile,
+                                             std::vector<mapview::TileXY> tiles) {
+  struct stat list {};
+  if (tiles.empty() || stat(listFile.c_str(), &list) != 0) return tiles;
+  std::erase_if(tiles, [&](const mapview::TileXY& tile) {
+    struct stat info {};
+    const std::string path = area.TilePath(static_cast<int32_t>(tile.first), static_cast<int32_t>(tile.second));
+    return stat(path.c_str(), &info) == 0 && Later(info.st_ctim, list.st_mtim);
+  });
+  return tiles;
+}
 
 QString Grouped(int64_t n) { return QLocale(QLocale::English).toString(static_cast<qlonglong>(n)); }
 
@@ -210,7 +239,14 @@ void ViewerSession::ReadFailedList() {
 }
 
 void ViewerSession::ReadVerifyList() {
-  if (states_) states_->SetListedDamaged(mapview::ReadListedTiles(area_, mapview::VerifyListOf(area_)));
+  const std::string list = VerifyListFile();
+  if (verifyReport_ && FileStamp(list) != verifyReportStamp_) verifyReport_.reset();
+  if (states_) states_->SetListedDamaged(NotWrittenSince(area_, list, mapview::ReadListedTiles(area_, list)));
+}
+
+void ViewerSession::KeepVerifyReport(const VerifyReport& report) {
+  verifyReport_ = report;
+  verifyReportStamp_ = FileStamp(VerifyListFile());
 }
 
 void ViewerSession::SetShape(const AreaCover& cover, std::vector<mapview::PointRing> outline) {

@@ -20,6 +20,7 @@
 #include "mapview/piece_cache.h"
 #include "mapview/tile_states.h"
 #include "mapview/tile_survey.h"
+#include "verify/project_verify.h"
 
 class QSocketNotifier;
 
@@ -64,8 +65,14 @@ class ViewerSession : public QObject {
   const std::vector<mapview::PointRing>& Outline() const { return outline_; }
   // The tiles inside the shaped area; nothing for a rectangle's task.
   std::optional<int64_t> TilesInside() const { return tilesInside_; }
-  // Marks the tiles of the verify list beside the project (none when there is none).
+  // Marks the tiles of the verify list beside the project (none when there is none), except those
+  // written again since the list was made. A kept report goes when the list is no longer the one
+  // it wrote.
   void ReadVerifyList();
+  // The report of the verify that has just written the list, kept while the list stays as it is.
+  void KeepVerifyReport(const VerifyReport& report);
+  const std::optional<VerifyReport>& KeptVerifyReport() const { return verifyReport_; }
+  std::string VerifyListFile() const { return mapview::VerifyListOf(area_); }
 
  signals:
   void statesChanged();
@@ -87,6 +94,8 @@ class ViewerSession : public QObject {
   const std::string blankBytes_;
   std::vector<mapview::PointRing> outline_;
   std::optional<int64_t> tilesInside_;
+  std::optional<VerifyReport> verifyReport_;
+  std::string verifyReportStamp_;  // of the list the report wrote
   std::unique_ptr<mapview::TileStateGrid> states_;
   mapview::OverviewStore store_;
   std::unique_ptr<mapview::PieceCache> cache_;

@@ -51,3 +51,16 @@ QString VerifyResultText(const VerifyReport& report) {
                     .arg(Grouped(c.damaged + c.notImages), Grouped(c.missing),
                          QString::fromStdString(qm::ExtractFileName(report.listFile)));
 }
+
+QString VerifyStateText(const std::optional<VerifyReport>& report, const std::string& listFile, int64_t listed,
+                        int64_t outstanding) {
+  const QString listName = QString::fromStdString(qm::ExtractFileName(listFile));
+  if (!report) {
+    if (outstanding == 0) return {};
+    return QString("%1 of the tiles listed in %2 still damaged or missing").arg(Grouped(outstanding), listName);
+  }
+  const QString text = VerifyResultText(*report);
+  if (report->counts.Listed() == 0 || outstanding == listed) return text;
+  if (outstanding == 0) return text + "; all stored again since";
+  return text + QString("; %1 still damaged or missing").arg(Grouped(outstanding));
+}

@@ -42,3 +42,8 @@ class ViewerVerifyRun : public QObject {
 
 // "4,096 tiles checked: 3 damaged, 1 missing — listed in NAME_verify.ftl"
 QString VerifyResultText(const VerifyReport& report);
+// The verify line of a project as its tiles are now: the report of its last verify here, or without
+// one what its verify list names, followed by how many of the listed tiles are still damaged or
+// missing (listed of them are in the list, outstanding still to mend). Empty when nothing is to say.
+QString VerifyStateText(const std::optional<VerifyReport>& report, const std::string& listFile, int64_t listed,
+                        int64_t outstanding);

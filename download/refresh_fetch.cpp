@@ -24,6 +24,8 @@ class TileRefresh {
  private:
   RefreshOutcome NotModified(const qm::HttpResult& result, const ConditionHeaders& conditions);
   RefreshOutcome Replace(const std::string& body, const qm::HttpResult& answer);
+  // Why a new answer does not replace the tile, when the judge decodes it to no sound tile.
+  std::optional<RefreshOutcome> Judged(const std::string& body);
   bool SameAsStored(const std::string& body) const;
   std::optional<ImageSize> SizeChange(const std::string& body) const;
   RefreshOutcome GiveUp(FailureRow row, const std::string& message);
@@ -78,11 +80,11 @@ RefreshOutcome TileRefresh::NotModified(const qm::HttpResult& result, const Cond
 RefreshOutcome TileRefresh::Replace(const std::string& body, const qm::HttpResult& answer) {
   // An error page sent as a success must not take the place of a good tile.
   if (!LooksLikeImage(body)) return Said(RefreshOutcome::kKept, "the answer is not an image, stored tile kept");
-  if (!LooksWhole(body)) return Said(RefreshOutcome::kKept, "the answer is an image cut short, stored tile kept");
   if (const auto size = SizeChange(body)) {
     return Said(RefreshOutcome::kKept, "the answer is an image of another size (" + std::to_string(size->width) + " x " +
                                            std::to_string(size->height) + "), stored tile kept");
   }
+  if (const std::optional<RefreshOutcome> refused = Judged(body)) return *refused;
   try {
     // A server that ignores the conditions sends the same bytes again: the file stays as it is
     // and only takes the validators it may not have had.
@@ -97,6 +99,23 @@ RefreshOutcome TileRefresh::Replace(const std::string& body, const qm::HttpResul
   }
   worker_.Log(n_ + ":" + job_.fileName + " changed");
   return RefreshOutcome::kChanged;
+}
+
+// Decoded as verify decodes a stored tile, so whatever the refresh stores, verify passes. An
+// answer that could not be judged is asked again by a later refresh.
+std::optional<RefreshOutcome> TileRefresh::Judged(const std::string& body) {
+  if (!settings_.judge) return std::nullopt;
+  switch (settings_.judge->Judge(body)) {
+    case TileVerdict::kSound:
+      return std::nullopt;
+    case TileVerdict::kNotImage:
+      return Said(RefreshOutcome::kKept, "the answer is not an image, stored tile kept");
+    case TileVerdict::kDamaged:
+      return Said(RefreshOutcome::kKept, "the answer is an image that does not decode (cut short or damaged), stored tile kept");
+    case TileVerdict::kUnjudged:
+      break;
+  }
+  return Said(RefreshOutcome::kFailed, "the answer could not be checked (quillmere-verify, which decodes it, did not answer), stored tile kept");
 }
 
 // The size of a new image that differs from the size of the stored one; nothing when they agree

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "download/pauses.h"
+#include "download/tile_judge.h"
 #include "platform/http_client.h"
 #include "platform/tile_validators.h"
 
@@ -61,6 +62,7 @@ struct RefreshFetchSettings {
   int workerNumber = 1;  // "T1" in lines
   DownloadPauses pauses;
   std::time_t now = 0;   // for the If-Modified-Since bound
+  TileJudge* judge = nullptr;  // none: an answer that starts like an image is taken
 };
 
 RefreshOutcome RefreshTile(RefreshFetchWorker& worker, const RefreshFetchSettings& settings, const RefreshJob& job);

@@ -39,6 +39,7 @@ RefreshSettings ReadRefreshSettings(const std::string& configFile, const std::st
   settings.serverName = std::move(chosen.name);
   settings.maxZoom = chosen.maxZoom;
   settings.proxy = fetch.proxy;
+  settings.judge = std::make_shared<TileJudgeProgram>();
   return settings;
 }
 

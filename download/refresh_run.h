@@ -19,6 +19,7 @@
 
 #include "download/pauses.h"
 #include "download/refresh_tiles.h"
+#include "download/tile_judge.h"
 #include "engine/project_area.h"
 #include "engine/saved_servers.h"
 #include "platform/http_client.h"
@@ -39,10 +40,13 @@ struct RefreshSettings {
   std::optional<int> olderThanDays{};  // none: every stored tile
   DownloadPauses pauses{};
   std::string blankPath{};  // the blank stand-in of failed tiles: such a tile is asked unconditionally
+  // Judges a new answer by decoding it before it replaces a tile; without one, an answer that
+  // starts like an image is taken, as a download takes it.
+  std::shared_ptr<TileJudge> judge{};
 };
 
-// The tile server, headers and proxy a download from the settings file would use; server names a
-// saved server, empty the one the settings choose. Throws UnknownServer, or std::runtime_error
+// The tile server, headers and proxy a download from the settings file would use, and the judging
+// program beside this one; server names a saved server, empty the one the settings choose. Throws UnknownServer, or std::runtime_error
 // with the message when the proxy port is not usable.
 RefreshSettings ReadRefreshSettings(const std::string& configFile, const std::string& server);
 

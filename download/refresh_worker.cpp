@@ -51,7 +51,7 @@ void RefreshWorker::Execute() {
 
 void RefreshWorker::Walk() {
   const RefreshSettings& settings = run_.settings_;
-  const RefreshFetchSettings fetch{index_ + 1, settings.pauses, run_.now_};
+  const RefreshFetchSettings fetch{index_ + 1, settings.pauses, run_.now_, settings.judge.get()};
   if (!Wait(settings.pauses.startStepMs * index_, true)) return;
   for (size_t i = 0; i < share_.size(); ++i) {
     if (run_.stop_.load()) return;

@@ -41,12 +41,3 @@ std::optional<ImageSize> DeclaredImageSize(std::string_view bytes) {
   }
   return std::nullopt;
 }
-
-bool LooksWhole(std::string_view bytes) {
-  if (IsJpeg(bytes)) {
-    while (!bytes.empty() && bytes.back() == '\0') bytes.remove_suffix(1);  // padding some encoders add
-    return bytes.ends_with("\xFF\xD9");
-  }
-  if (IsPng(bytes)) return bytes.size() >= 12 && bytes.substr(bytes.size() - 8, 4) == "IEND";
-  return true;
-}

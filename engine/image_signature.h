@@ -15,7 +15,3 @@ struct ImageSize {
 };
 // Nothing for other formats, or when the header cannot be found.
 std::optional<ImageSize> DeclaredImageSize(std::string_view bytes);
-
-// Whether a JPEG ends with its end marker and a PNG with its end chunk, as a whole file does; a
-// file cut short in transfer does not. Other formats are taken as whole.
-bool LooksWhole(std::string_view bytes);

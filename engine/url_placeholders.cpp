@@ -130,18 +130,20 @@ std::string Quadkey(int zoom, int64_t x, int64_t y) {
   return key;
 }
 
+// Each edge is reckoned from its own tile index, so the edges on the axes come out as exactly 0
+// (never -0.000000) and neighbouring tiles print the edge they share alike.
 std::string TileBoundingBox(int zoom, int64_t x, int64_t y) {
   const double side = 2 * kMercatorHalfWidth / std::ldexp(1.0, zoom);
-  const double minX = -kMercatorHalfWidth + static_cast<double>(x) * side;
-  const double maxY = kMercatorHalfWidth - static_cast<double>(y) * side;
+  const auto easting = [side](int64_t column) { return -kMercatorHalfWidth + static_cast<double>(column) * side; };
+  const auto northing = [side](int64_t row) { return kMercatorHalfWidth - static_cast<double>(row) * side; };
   std::string box;
-  AppendFixed(box, minX);
+  AppendFixed(box, easting(x));
   box += ',';
-  AppendFixed(box, maxY - side);
+  AppendFixed(box, northing(y + 1));
   box += ',';
-  AppendFixed(box, minX + side);
+  AppendFixed(box, easting(x + 1));
   box += ',';
-  AppendFixed(box, maxY);
+  AppendFixed(box, northing(y));
   return box;
 }
 

@@ -108,6 +108,12 @@ void TileStateGrid::SelectVerifyListed() {
   }
 }
 
+int64_t TileStateGrid::VerifyOutstandingCount() const {
+  int64_t outstanding = 0;
+  for (const auto& [x, y] : listedDamaged_) outstanding += Selectable(cells_[Index(x, y)]) ? 1 : 0;
+  return outstanding;
+}
+
 void TileStateGrid::ClearSelection() {
   if (selected_ == 0) return;
   for (uint8_t& cell : cells_) cell &= ~kSelectedBit;

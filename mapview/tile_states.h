@@ -50,6 +50,8 @@ class TileStateGrid {
   // A tile written again since the verify is no longer taken as damaged.
   void ForgetDamaged(int64_t x, int64_t y);
   int64_t VerifyListedCount() const { return static_cast<int64_t>(listedDamaged_.size()); }
+  // The verify list's tiles that are still damaged or missing: those a fetch could still mend.
+  int64_t VerifyOutstandingCount() const;
 
   // Selection: only missing, failed and damaged tiles can be selected, and a tile that arrives
   // leaves it.

@@ -16,6 +16,9 @@
 #include <utility>
 
 #include "download/refresh_run.h"
+#ifdef QUILLMERE_CLI_VERIFY_TEST
+#include "demo/jpeg_codec.h"
+#endif
 #include "engine/image_signature.h"
 #include "engine/project_area.h"
 #include "platform/errors.h"
@@ -26,6 +29,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
 #include "tests/support/refresh_project.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
 
@@ -132,34 +136,59 @@ TEST_F(RefreshTest, OnlyAChangedImageReplacesATileAndFailuresAreListed) {
   EXPECT_EQ(second.Header("If-Modified-Since"), newTime);
 }
 
-// The start of a baseline JPEG declaring its size, and the end marker of a whole one.
-std::string JpegOf(int width, int height, bool whole) {
-  std::string jpeg = "\xFF\xD8\xFF\xE0";
-  jpeg += std::string("\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 16);
-  jpeg += std::string("\xFF\xC0\x00\x11\x08", 5);
-  for (const int value : {height, width}) jpeg += {static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
-  jpeg += std::string("\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01\xFF\xDA", 12) + "scan data";
-  return whole ? jpeg + "\xFF\xD9" : jpeg;
+#ifdef QUILLMERE_CLI_VERIFY_TEST
+std::string Jpeg(int side, uint8_t grey) {
+  return EncodeJpeg(RgbImage{side, side, std::vector<uint8_t>(static_cast<size_t>(side * side * 3), grey)}, 90);
 }
 
-TEST_F(RefreshTest, AnImageCutShortOrOfAnotherSizeNeverReplacesAStoredTile) {
-  EXPECT_EQ(DeclaredImageSize(JpegOf(512, 256, true)), (ImageSize{512, 256}));
-  EXPECT_TRUE(LooksWhole(JpegOf(256, 256, true) + std::string(3, '\0')));
-  EXPECT_FALSE(LooksWhole(JpegOf(256, 256, false)));
-  const std::string stored = JpegOf(256, 256, true);
-  qm::WriteFileAtomic(Tile(2412, 3080), stored);
-  qm::WriteFileAtomic(Tile(2412, 3081), stored);
-  server.Script(Path(2412, 3080), {ScriptedAnswer::Ok(JpegOf(256, 256, false))});
-  server.Script(Path(2412, 3081), {ScriptedAnswer::Ok(JpegOf(512, 512, true))});
-  server.Script(Path(2413, 3080), {ScriptedAnswer::Ok(JpegOf(256, 256, true) + "x")});
-  server.SetFallback(ScriptedAnswer::Validated(Png("server"), std::nullopt, kStoredTime));
-  const RefreshReport report = RefreshRun(projectFile, Settings()).Run();
+// A new answer is judged by quillmere-verify decoding it, as verify judges a stored tile: bytes after
+// a whole image do it no harm, while an image cut short or of another size never replaces the
+// stored tile; an answer that cannot be judged replaces nothing and is listed.
+TEST_F(RefreshTest, ANewAnswerReplacesTheTileOnlyWhenItDecodesAsVerifyDecodesIt) {
+  std::optional<ScopedEnv> program(std::in_place, "QUILLMERE_VERIFY_PROGRAM", QUILLMERE_VERIFY_PATH);
+  const std::string stored = Jpeg(256, 120), fresh = Jpeg(256, 60), large = Jpeg(512, 60);
+  EXPECT_EQ(DeclaredImageSize(large), (ImageSize{512, 512}));
+  for (const auto& [x, y] : qmtest::kRefreshTiles) qm::WriteFileAtomic(Tile(x, y), stored);
+  server.Script(Path(2412, 3080), {ScriptedAnswer::Ok(fresh + "trailing bytes")});
+  server.Script(Path(2412, 3081), {ScriptedAnswer::Ok(fresh.substr(0, fresh.size() / 2))});
+  server.Script(Path(2413, 3080), {ScriptedAnswer::Ok(large)});
+  server.Script(Path(2413, 3081), {ScriptedAnswer::Ok(fresh.substr(0, 200) + std::string(fresh.size() - 200, 'x'))});
+  RefreshSettings settings = Settings();
+  settings.judge = std::make_shared<TileJudgeProgram>();
+  const RefreshReport report = RefreshRun(projectFile, settings).Run();
+  EXPECT_EQ(report.counts.changed, 1);
   EXPECT_EQ(report.counts.kept, 3);
-  EXPECT_EQ(qm::ReadWholeFile(Tile(2412, 3080)), stored);
-  EXPECT_EQ(qm::ReadWholeFile(Tile(2412, 3081)), stored);
+  EXPECT_EQ(qm::ReadWholeFile(Tile(2412, 3080)), fresh + "trailing bytes");
+  for (const auto& [x, y] : {std::pair{2412, 3081}, {2413, 3080}, {2413, 3081}}) {
+    EXPECT_EQ(qm::ReadWholeFile(Tile(x, y)), stored) << x << "," << y;
+  }
   const std::string log = qm::ReadWholeFile(dir.File("area_refresh_log.txt"));
-  EXPECT_NE(log.find("an image cut short, stored tile kept"), std::string::npos) << log;
+  EXPECT_NE(log.find("kv_2412_3081_13.jpg the answer is an image that does not decode"), std::string::npos) << log;
+  EXPECT_NE(log.find("kv_2413_3081_13.jpg the answer is an image that does not decode"), std::string::npos) << log;
   EXPECT_NE(log.find("an image of another size (512 x 512), stored tile kept"), std::string::npos) << log;
+
+  program.emplace("QUILLMERE_VERIFY_PROGRAM", dir.File("absent-program"));
+  server.Script(Path(2412, 3081), {ScriptedAnswer::Ok(fresh)});
+  server.SetFallback(ScriptedAnswer::Validated(Png("server"), std::nullopt, kStoredTime));
+  settings.judge = std::make_shared<TileJudgeProgram>();
+  const RefreshReport unjudged = RefreshRun(projectFile, settings).Run();
+  EXPECT_EQ(unjudged.counts.failed, 1);
+  EXPECT_EQ(qm::ReadWholeFile(Tile(2412, 3081)), stored);
+  EXPECT_NE(qm::ReadWholeFile(dir.File("area_refresh_failed.ftl")).find("kv_2412_3081_13.jpg"), std::string::npos);
+}
+#endif
+
+// A judging program that cannot be started leaves every tile unjudged and nothing open behind it.
+TEST(TileJudge, AProgramThatCannotBeStartedJudgesNothingAndLeavesNoDescriptorOpen) {
+  const TempDir dir;
+  const ScopedEnv program("QUILLMERE_VERIFY_PROGRAM", dir.File("absent-program"));
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+  };
+  TileJudgeProgram judge;
+  const auto before = openDescriptors();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(judge.Judge("\xFF\xD8\xFF"), TileVerdict::kUnjudged);
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(RefreshTest, ABusyServerIsWaitedForAndAStoppedRefreshContinues) {

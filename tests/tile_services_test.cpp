@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <sstream>
+
 #include "download/redownload_run.h"
 #include "engine/saved_server_sections.h"
 #include "engine/saved_servers.h"
@@ -62,6 +64,30 @@ TEST(TilePlaceholders, ReachTheServerFilledForTheGridCornersAtZoomsZeroOneAndNin
   // Written as they are, empty names too, so that the template's check sees them.
   EXPECT_EQ(WithSubdomains("https://{s}.t.org/{q}", ",,"), "https://{switch:,,}.t.org/{q}");
   EXPECT_EQ(WithSubdomains("https://{s}.t.org/{q}", ""), "https://{switch:}.t.org/{q}");
+}
+
+// The four tiles that meet at the origin, at every zoom: their edges on the axes are 0.000000, and
+// a tile's edge is printed as its neighbour prints the same edge.
+TEST(TilePlaceholders, BoundingBoxesMeetAtTheOriginWithoutANegativeZero) {
+  const auto edges = [](int zoom, int64_t x, int64_t y) {
+    std::vector<std::string> parts;
+    std::stringstream box(TileBoundingBox(zoom, x, y));
+    for (std::string part; std::getline(box, part, ',');) parts.push_back(part);
+    return parts;  // minx, miny, maxx, maxy
+  };
+  for (int zoom = 1; zoom <= 30; ++zoom) {
+    const int64_t half = int64_t{1} << (zoom - 1);
+    const auto northWest = edges(zoom, half - 1, half - 1), southEast = edges(zoom, half, half);
+    ASSERT_EQ(northWest.size(), 4u);
+    EXPECT_EQ(northWest[1], "0.000000") << zoom;
+    EXPECT_EQ(northWest[2], "0.000000") << zoom;
+    EXPECT_EQ(southEast[0], "0.000000") << zoom;
+    EXPECT_EQ(southEast[3], "0.000000") << zoom;
+    EXPECT_EQ(edges(zoom, half, half - 1)[1], "0.000000") << zoom;
+    EXPECT_EQ(edges(zoom, half - 1, half)[2], "0.000000") << zoom;
+    EXPECT_EQ(edges(zoom, 3, 5)[2], edges(zoom, 4, 5)[0]) << zoom;
+    EXPECT_EQ(edges(zoom, 3, 5)[1], edges(zoom, 3, 6)[3]) << zoom;
+  }
 }
 
 TEST(TilePlaceholders, UnknownOrUnclosedOnesAreRefusedByName) {

@@ -4,6 +4,7 @@
 // are refused.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QPushButton>
 
@@ -98,6 +99,17 @@ struct MapViewerSet : ::testing::Test {
     const int64_t stored = zoom == 10 ? area.Tiles() : zoom == 11 ? west * area.Rows() : 0;
     return QString::number(state == TileState::kPresent ? stored : area.Tiles() - stored);
   }
+  // The button of that text and its menu action.
+  bool Enabled(const QString& text) {
+    bool enabled = false;
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+      if (button->text() == text) enabled = button->isEnabled();
+    }
+    for (QAction* action : window.findChildren<QAction*>()) {
+      if (action->text().remove('&') == text) EXPECT_EQ(action->isEnabled(), enabled) << text.toStdString();
+    }
+    return enabled;
+  }
   void Pick(const QString& text) {
     auto* picker = window.findChild<QComboBox*>("levelPicker");
     picker->setCurrentIndex(picker->findText(text));
@@ -164,6 +176,33 @@ TEST_F(MapViewerSet, FetchSelectedAgainFetchesTheMissingTilesOfTheLevelShown) {
   EXPECT_EQ(qm::ReadWholeFile(z11.TilePath(z11.maxX, z11.maxY)),
             qmtest::TestServer::DefaultBody(qmtest::TestServer::TilePath(11, z11.maxX, z11.maxY)));
   EXPECT_FALSE(qm::FileExists(disk.levels[2].area.tileFolder)) << "nothing of the other levels";
+  EXPECT_TRUE(warnings.empty());
+}
+
+// The verify line is the shown level's: another level has its own, and the verified one shows its
+// report again when it comes back into view.
+TEST_F(MapViewerSet, TheVerifyLineIsThatOfTheLevelShown) {
+  const ProjectArea& z11 = disk.levels[1].area;
+  qm::WriteFileAtomic(z11.TilePath(z11.minX, z11.minY), "cut");
+  ASSERT_TRUE(window.OpenProject(disk.setFile));
+  Pick("Zoom 11");
+  ASSERT_TRUE(Shows(11));
+  for (QPushButton* button : window.findChildren<QPushButton*>()) {
+    if (button->text() == "Verify tiles") button->click();
+  }
+  // The tiles of the eastern half are not missing to a verify: no worker of the download has passed them.
+  const QString line =
+      QString("Zoom 11: %1 tiles checked: 1 damaged, 0 missing — listed in trip_z11_verify.ftl").arg(z11.Tiles());
+  ASSERT_TRUE(WaitUntil([&] { return window.VerifyText() == line; })) << window.VerifyText().toStdString();
+  EXPECT_TRUE(Enabled("Select the tiles the verify listed")) << "one tile to mend";
+  Pick("Zoom 12 (not started)");
+  ASSERT_TRUE(Shows(12));
+  EXPECT_FALSE(Enabled("Verify tiles")) << "nothing stored to verify";
+  Pick("Zoom 10");
+  ASSERT_TRUE(Shows(10));
+  EXPECT_EQ(window.VerifyText(), "");
+  Pick("Zoom 11");
+  EXPECT_EQ(window.VerifyText(), line);
   EXPECT_TRUE(warnings.empty());
 }
 

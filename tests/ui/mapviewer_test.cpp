@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 
@@ -370,36 +371,52 @@ void OpenSurveyed(MapViewerWindow& window, const ViewerProject& project) {
   ASSERT_TRUE(WaitUntil([&] { return !window.Session()->Surveying(); }));
 }
 
-TEST(MapViewerVerify, MarksACutTileAndAForeignFileKeepsThemAndFetchesThemAgain) {
+bool ActionEnabled(MapViewerWindow& window, const QString& text) {
+  for (QAction* action : window.findChildren<QAction*>()) {
+    if (action->text() == text) return action->isEnabled();
+  }
+  ADD_FAILURE() << "no action " << text.toStdString();
+  return false;
+}
+
+// The verify line and the selection of the listed tiles follow the project in view and what became
+// of its tiles: another project has its own line, and tiles fetched again are no longer listed.
+TEST(MapViewerVerify, MarksDamagedTilesAndItsLineFollowsTheProjectAndTheTilesFetchedAgain) {
   ProgramFolderForTest program;
   qmtest::TestServer server;
   program.WriteConfig("[IniParas]\r\nTileServer=" + server.HostPort() + "\r\n");
-  ViewerProject project(100, 200, 101, 201);
+  ViewerProject project(100, 200, 101, 201), other(100, 200, 100, 200);
   for (int32_t x : {100, 101}) project.Tile(x, 200, Qt::darkGreen);
   project.Tile(100, 201, Qt::darkGreen);
   const std::string jpeg = qm::ReadWholeFile(project.area.TilePath(100, 201));
   qm::WriteFileAtomic(project.area.TilePath(100, 201), jpeg.substr(0, jpeg.size() / 2));
   qm::WriteFileAtomic(project.area.TilePath(101, 201), "<html><body>Service unavailable</body></html>");
   std::vector<QString> warnings;
-  {
-    MapViewerWindow window(program.Path());
-    window.SetWarningSink([&](const QString& text) { warnings.push_back(text); });
-    OpenSurveyed(window, project);
-    EXPECT_EQ(window.Session()->States()->Count(TileState::kPresent), 4) << "stored, until decoded";
-    Click(window, "Verify tiles");
-    ASSERT_TRUE(WaitUntil([&] { return window.VerifyText().contains("checked"); }));
-    EXPECT_EQ(window.VerifyText(), "4 tiles checked: 2 damaged, 0 missing — listed in p_verify.ftl");
-    const TileStateGrid& states = *window.Session()->States();
-    EXPECT_EQ(states.At(100, 201), TileState::kDamaged);
-    EXPECT_EQ(states.At(101, 201), TileState::kDamaged);
-    EXPECT_EQ(states.Count(TileState::kPresent), 2);
-    EXPECT_TRUE(window.LegendText().contains("Damaged (in verify list): 2")) << window.LegendText().toStdString();
-  }
   MapViewerWindow window(program.Path());
   window.SetWarningSink([&](const QString& text) { warnings.push_back(text); });
+  const QString checked = "4 tiles checked: 2 damaged, 0 missing — listed in p_verify.ftl";
+  const auto verify = [&] {
+    Click(window, "Verify tiles");
+    ASSERT_TRUE(WaitUntil([&] { return window.VerifyText().contains("checked"); }));
+    EXPECT_EQ(window.VerifyText(), checked);
+  };
   OpenSurveyed(window, project);
+  EXPECT_EQ(window.Session()->States()->Count(TileState::kPresent), 4) << "stored, until decoded";
+  verify();
+  EXPECT_EQ(window.Session()->States()->At(100, 201), TileState::kDamaged);
+  EXPECT_EQ(window.Session()->States()->At(101, 201), TileState::kDamaged);
+  EXPECT_TRUE(window.LegendText().contains("Damaged (in verify list): 2")) << window.LegendText().toStdString();
+
+  OpenSurveyed(window, other);
+  EXPECT_EQ(window.VerifyText(), "") << "the line of the project left";
+  EXPECT_FALSE(ActionEnabled(window, "&Select the tiles the verify listed"));
+  OpenSurveyed(window, project);
+  EXPECT_EQ(window.Session()->States()->Count(TileState::kDamaged), 2) << "the list of the last verify, on opening";
+  EXPECT_EQ(window.VerifyText(), "2 of the tiles listed in p_verify.ftl still damaged or missing");
+  EXPECT_TRUE(ActionEnabled(window, "&Select the tiles the verify listed"));
+
+  verify();
   const TileStateGrid& states = *window.Session()->States();
-  EXPECT_EQ(states.Count(TileState::kDamaged), 2) << "the list of the last verify is shown on opening";
   Click(window, "Select the tiles the verify listed");
   EXPECT_EQ(states.SelectedCount(), 2);
   Click(window, "Fetch selected again");
@@ -407,6 +424,22 @@ TEST(MapViewerVerify, MarksACutTileAndAForeignFileKeepsThemAndFetchesThemAgain) 
   EXPECT_EQ(states.Count(TileState::kDamaged), 0) << "a tile written again is no longer damaged";
   EXPECT_EQ(qm::ReadWholeFile(project.area.TilePath(101, 201)),
             qmtest::TestServer::DefaultBody(qmtest::TestServer::TilePath(10, 101, 201)));
+  EXPECT_TRUE(WaitUntil([&] { return window.VerifyText() == checked + "; all stored again since"; }))
+      << window.VerifyText().toStdString();
+  EXPECT_FALSE(ActionEnabled(window, "&Select the tiles the verify listed"));
+  for (QPushButton* button : window.findChildren<QPushButton*>()) {
+    if (button->text() == "Select the tiles the verify listed") EXPECT_FALSE(button->isEnabled());
+  }
+
+  qm::WriteFileAtomic(project.dir.File("p_verify.ftl"), "");  // another verify's list
+  EXPECT_TRUE(WaitUntil([&] { return window.VerifyText().isEmpty(); })) << "the report of a list replaced";
+  // A list made before the two tiles were fetched again, as a verify run an hour ago made it.
+  const std::string list = project.dir.File("p_verify.ftl");
+  qm::WriteFileAtomic(list, qm::ReadWholeFile(project.dir.File("p_overviews/fetch_again.ftl")));
+  std::filesystem::last_write_time(list, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  OpenSurveyed(window, project);
+  EXPECT_EQ(window.Session()->States()->Count(TileState::kDamaged), 0) << "tiles written since the list are sound";
+  EXPECT_EQ(window.VerifyText(), "");
   EXPECT_TRUE(warnings.empty()) << warnings.front().toStdString();
 }
 
