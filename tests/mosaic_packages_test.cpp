@@ -166,7 +166,7 @@ TEST_F(Packages, MBTilesHoldsEveryLevelTheDownloadedBytesAndLevelsMadeFromTheFou
   EXPECT_TRUE(Near(at(64, 64), ColourOf(13, 4000, 2602)));
   EXPECT_TRUE(Near(at(192, 64), ColourOf(13, 4001, 2602)));
   EXPECT_TRUE(Near(at(64, 192), {255, 255, 255}));
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 }
 
 TEST_F(Packages, GeoPackageOpensInGdalAtEveryLevel) {
@@ -202,7 +202,7 @@ TEST_F(Packages, GeoPackageOpensInGdalAtEveryLevel) {
   Query q(db, "SELECT tile_data FROM tiles WHERE zoom_level=14 AND tile_column=8007 AND tile_row=5205");
   ASSERT_TRUE(q.Next());
   EXPECT_EQ(q.Text(0), qm::ReadWholeFile(levels.back().TilePath(8007, 5205)));
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 }
 
 TEST_F(Packages, SqliteDbStoresInvertedZoomsAndRowsFromTheNorth) {
@@ -225,7 +225,7 @@ TEST_F(Packages, SqliteDbStoresInvertedZoomsAndRowsFromTheNorth) {
   ASSERT_TRUE(q.Next());
   EXPECT_EQ(q.Text(0), qm::ReadWholeFile(levels.back().TilePath(8000, 5200)));
   EXPECT_EQ(q.Int(1), int64_t{status.st_mtim.tv_sec} * 1000 + status.st_mtim.tv_nsec / 1000000);
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 }
 
 // The pixel at (column, row) of the first band(s) of a band's overview, as RGBA.
@@ -495,7 +495,7 @@ TEST_F(Packages, TilesOutsideTheShapeStayEmptyAndAreNotListedMissing) {
             (std::map<int64_t, int64_t>{{13, 6}, {14, 4 * kFineRows - 2}}));
   EXPECT_EQ(CountsOf(db, "SELECT count(*), max(tile_column) FROM tiles WHERE zoom_level=14"),
             (std::map<int64_t, int64_t>{{4 * kFineRows - 2, kFineX + 3}}));
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 
   const MosaicReport drawn = Write(MosaicFormat::kGTiff, "shape.tif");
   EXPECT_EQ(drawn.tiles, 4 * kFineRows);
@@ -558,7 +558,7 @@ TEST_F(Packages, AWideAreaIsMadeInBandsAndItsCoarsestLevelsFromTheLevelsWritten)
   EXPECT_TRUE(Near(&rgba[(size_t(row) * 256 + 70) * 4], westColour, 12));
   EXPECT_TRUE(Near(&rgba[(size_t(row) * 256 + 170) * 4], eastColour, 12));
   EXPECT_TRUE(Near(&rgba[(size_t(row) * 256 + 20) * 4], {255, 255, 255}, 12));  // nothing there: the fill
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 
   levels = project(1);
   Write(MosaicFormat::kGTiff, "wide.tif");
@@ -609,7 +609,7 @@ TEST_F(Packages, PngTilesKeepTheirTransparencyInTheLevelMadeBelow) {
       EXPECT_EQ(pixel[64 * 4 + 3], 0) << row << " " << column + 64;
     }
   }
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 }
 
 }  // namespace
@@ -657,7 +657,7 @@ TEST_F(Packages, ASetsPackagesAreNamedAfterTheSetAndCoverTheAreaAsked) {
   ASSERT_EQ(sqlite3_open(dir.File("eu.mbtiles").c_str(), &db), SQLITE_OK);
   std::map<std::string, std::string> metadata;
   for (Query q(db, "SELECT name, value FROM metadata"); q.Next();) metadata[q.Text(0)] = q.Text(1);
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
   EXPECT_EQ(metadata["name"], "eu");
   std::array<double, 4> bounds{};
   ASSERT_EQ(std::sscanf(metadata["bounds"].c_str(), "%lf,%lf,%lf,%lf", &bounds[0], &bounds[1], &bounds[2], &bounds[3]), 4);
@@ -712,7 +712,7 @@ TEST_F(Packages, OnePackageFormatForMixedTilesAndClearMadeTilesWhereFormatsMayMi
     EXPECT_TRUE(TileImageKindOf(q.Text(0), kind) && kind == TileImageKind::kJpeg);
   }
   EXPECT_EQ(tiles, report.packed);
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 
   Write(MosaicFormat::kGpkg, "mixed.gpkg", 12);
   ASSERT_EQ(sqlite3_open(dir.File("mixed.gpkg").c_str(), &db), SQLITE_OK);
@@ -726,7 +726,7 @@ TEST_F(Packages, OnePackageFormatForMixedTilesAndClearMadeTilesWhereFormatsMayMi
   ASSERT_TRUE(DecodeTile(made.Text(0), rgba));
   EXPECT_EQ(rgba[(size_t(64) * 256 + 64) * 4 + 3], 255);
   EXPECT_EQ(rgba[(size_t(192) * 256 + 64) * 4 + 3], 0);
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 }
 
 // The kind of most tiles decides, blank tiles (the program's blank JPEG) left out of the count:
@@ -765,5 +765,5 @@ TEST_F(Packages, SqliteDbAboveZoom17StoresZBelowZeroAndSaysSo) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(dir.File("deep.sqlitedb").c_str(), &db), SQLITE_OK);
   EXPECT_EQ(CountsOf(db, "SELECT z, count(*) FROM tiles GROUP BY z"), (std::map<int64_t, int64_t>{{-1, 1}}));
-  sqlite3_close(db);
+  sqlite3_close_v2(db);  // closes once the queries still open are done
 }

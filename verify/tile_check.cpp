@@ -1,6 +1,7 @@
 // Decoding a stored tile the way the combiner does, so both agree on what is damaged.
 #include "verify/tile_check.h"
 
+#include <gdal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,6 +55,7 @@ TileVerdict VerdictOf(TileCheck check) {
 }  // namespace
 
 bool ServeTileJudgements(int in, int out) {
+  GDALAllRegister();  // the decoders of every image format but JPEG, which is decoded on its own
   std::string bytes;
   for (char length[8]; ReadExactly(in, length, sizeof length);) {
     uint64_t size = 0;
