@@ -160,6 +160,11 @@ ScriptedAnswer ScriptedAnswer::Delayed(int ms) const {
   a.delayMs = ms;
   return a;
 }
+ScriptedAnswer ScriptedAnswer::Held() const {
+  ScriptedAnswer a = *this;
+  a.held = true;
+  return a;
+}
 ScriptedAnswer ScriptedAnswer::Chunked() const {
   ScriptedAnswer a = *this;
   a.chunked = true;
@@ -182,6 +187,9 @@ struct TestServer::State {
 
   mutable std::mutex mutex;
   mutable std::condition_variable recorded;
+  std::condition_variable releasedOrStopping;
+  bool released = false;
+  bool stopping = false;
   std::map<std::string, std::deque<ScriptedAnswer>> scripts;
   std::optional<ScriptedAnswer> fallback;
   std::optional<std::string> expectedProxyAuth;
@@ -197,6 +205,8 @@ struct TestServer::State {
 
   void AcceptLoop();
   void ReapFinished();
+  // Waits for ReleaseHeld(); false when the server stops first.
+  bool AwaitRelease();
   void Serve(int fd, int connectionId);
   // Picks the answer for a request and records it; the answer's status is recorded up front.
   ScriptedAnswer Answer(const RequestHead& head, int connectionId);
@@ -204,6 +214,12 @@ struct TestServer::State {
   bool Perform(int fd, const ScriptedAnswer& answer, const std::string& path, bool clientCloses);
   void Tunnel(int fd, const RequestHead& head, int connectionId, const std::string& early);
 };
+
+bool TestServer::State::AwaitRelease() {
+  std::unique_lock lock(mutex);
+  releasedOrStopping.wait(lock, [this] { return released || stopping; });
+  return !stopping;
+}
 
 void TestServer::State::ReapFinished() {
   for (auto it = open.begin(); it != open.end();) {
@@ -266,6 +282,7 @@ ScriptedAnswer TestServer::State::Answer(const RequestHead& head, int connection
 bool TestServer::State::Perform(int fd, const ScriptedAnswer& answer, const std::string& path,
                                 bool clientCloses) {
   using Kind = ScriptedAnswer::Kind;
+  if (answer.held && !AwaitRelease()) return false;
   if (answer.delayMs > 0 && !SleepUnlessWoken(answer.delayMs, wakeRead)) return false;
   std::string generated;
   if (!answer.body) generated = answer.status == 200 ? DefaultBody(path) : ErrorPage(answer.status);
@@ -415,12 +432,25 @@ TestServer::TestServer() : state_(std::make_unique<State>()) {
 }
 
 TestServer::~TestServer() {
+  {
+    const std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+  }
+  state_->releasedOrStopping.notify_all();
   (void)!write(state_->wakeWrite, "x", 1);
   state_->acceptor.join();
   for (auto& connection : state_->open) connection.thread.join();
   close(state_->listenFd);
   close(state_->wakeRead);
   close(state_->wakeWrite);
+}
+
+void TestServer::ReleaseHeld() {
+  {
+    const std::lock_guard lock(state_->mutex);
+    state_->released = true;
+  }
+  state_->releasedOrStopping.notify_all();
 }
 
 std::string TestServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -33,6 +33,7 @@ struct ScriptedAnswer {
   HeaderList headers;               // extra headers, e.g. Location
   std::optional<std::string> reason;  // the status line's text after the code, as sent
   int delayMs = 0;                  // wait before answering
+  bool held = false;                // wait before answering until ReleaseHeld()
   std::size_t declaredLength = 0;   // kPartialBody only
   bool chunked = false;             // send the body with chunked transfer coding
   bool closeAfter = false;          // "Connection: close" and close after this answer
@@ -55,6 +56,7 @@ struct ScriptedAnswer {
   static ScriptedAnswer Validated(std::optional<std::string> body, std::optional<std::string> etag = std::nullopt,
                                   std::string lastModified = "");
   ScriptedAnswer Delayed(int ms) const;
+  ScriptedAnswer Held() const;
   ScriptedAnswer Chunked() const;
   ScriptedAnswer ClosingConnection() const;
 };
@@ -96,6 +98,8 @@ class TestServer {
   // The answer for a request whose path has no scripted answer left (default: 200 with
   // DefaultBody).
   void SetFallback(ScriptedAnswer answer);
+  // Held answers waiting now, and every one to come, go out.
+  void ReleaseHeld();
   // Requests without "Proxy-Authorization: Basic base64(user:password)" get 407.
   void RequireProxyAuthorization(const std::string& user, const std::string& password);
 
