@@ -255,17 +255,19 @@ TEST_F(Cli, ResumeFindsAProjectNamedWithoutItsFolderInTheCurrentFolder) {
 TEST_F(Cli, RedownloadWritesOnlyTilesInsideItsFolder) {
   const std::string folder = dir.File("tiles");
   qm::CreateDirectory(folder);
+  qm::CreateDirectory(dir.File("tiles-evil"));  // its name begins with the folder's
   server.Script("/broken.jpg", {ScriptedAnswer::Status(500)});
   const std::string url = server.Url("/tile.jpg");
   qm::WriteFileAtomic(dir.File("list.ftl"), "kv_1_2_3.jpg|" + url + "\r\n../kv_1_2_4.jpg|" + url + "\r\n" + url +
                                                 "\r\nkv_1_2_5.jpg|" + server.Url("/broken.jpg") + "\r\nkv_1_2_6.jpg|" +
-                                                url + "\r\n");
+                                                url + "\r\n" + dir.File("tiles-evil/kv_1_2_7.jpg") + "|" + url + "\r\n");
   const Outcome run = RunCliWithErrors(dir, {"redownload", dir.File("list.ftl"), "--folder", folder});
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.errors, "quillmere-cli: 2 stored, 1 failed, 2 refused\n");
+  EXPECT_EQ(run.errors, "quillmere-cli: 2 stored, 1 failed, 3 refused\n");
   EXPECT_TRUE(qm::FileExists(folder + "/kv_1_2_3.jpg"));
   EXPECT_TRUE(qm::FileExists(folder + "/kv_1_2_6.jpg"));
   EXPECT_FALSE(qm::PathExists(dir.File("kv_1_2_4.jpg")));
+  EXPECT_FALSE(qm::PathExists(dir.File("tiles-evil/kv_1_2_7.jpg")));
 }
 
 // Whatever fails, the program ends with a sentence and a status: here memory runs out while a

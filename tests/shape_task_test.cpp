@@ -248,6 +248,10 @@ TEST_F(ShapeDownload, AnAreaFileChangedOrGoneSinceTheDownloadIsRefusedEverywhere
   }
   EXPECT_EQ(server.RequestCount(), asked);
   for (const char* written : {"/park_refresh_log.txt", "/park_verify.ftl"}) EXPECT_FALSE(qm::FileExists(in.Folder + written));
+  // A project naming its area file with a path reads only the file of that name beside it.
+  qm::IniFile(Project()).WriteString("AreaShape", "File", "../park_area.geojson");
+  qm::WriteFileAtomic((std::filesystem::path(in.Folder).parent_path() / "park_area.geojson").string(),
+                      R"({"type": "Point", "coordinates": [10.1, 45.1]})");
   EXPECT_EQ(ReadMosaicLevels(Project()).front().shape->Tiles(), area->coverAt(12).Tiles());
 }
 

@@ -90,6 +90,12 @@ TEST(TilePlaceholders, BoundingBoxesMeetAtTheOriginWithoutANegativeZero) {
   }
 }
 
+// The coarsest level's digit comes first: tile 3,5 at zoom 3 is "213", never "312".
+TEST(TilePlaceholders, AQuadkeyBeginsWithTheCoarsestLevel) {
+  EXPECT_EQ(SatelliteTileUrl("https://t.org/{q}", 3, 3, 5), "https://t.org/213");
+  EXPECT_EQ(SatelliteTileUrl("https://t.org/{q}", 5, 1, 0), "https://t.org/00001");
+}
+
 TEST(TilePlaceholders, UnknownOrUnclosedOnesAreRefusedByName) {
   const auto problem = [](const std::string& text) { return TileServerProblem(text).value_or("accepted"); };
   EXPECT_EQ(problem("https://{s}.t.org/{q}.jpeg"), "accepted");

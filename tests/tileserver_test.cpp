@@ -219,7 +219,9 @@ TEST(DemoTileServer, ServesATileFolderByteForByteAndRefusesWhatIsNoTile) {
 
 TEST(DemoTileServer, AnswersTmsQuadkeyAndWmsRequestsForTheSameTiles) {
   TempDir dir;
-  const TileKey corners[] = {{0, 0, 0}, {1, 1, 0}, {1, 0, 1}, {19, 524287, 524287}, {19, 0, 524287}, {19, 524287, 0}};
+  // The corners, and a tile whose quadkey ("213") reads differently backwards.
+  const TileKey corners[] = {{0, 0, 0},         {1, 1, 0},          {1, 0, 1}, {19, 524287, 524287},
+                             {19, 0, 524287},   {19, 524287, 0},    {3, 3, 5}};
   for (const TileKey& tile : corners) {
     qm::WriteFileAtomic(dir.File(SatelliteTileFileName(tile.zoom, tile.x, tile.y)),
                         "tile " + SatelliteTileFileName(tile.zoom, tile.x, tile.y));
