@@ -177,6 +177,9 @@ TEST_F(LevelSets, ASetEditedByHandIsRefusedAndLeftAsItWas) {
   EXPECT_NE(refusal([&] { qm::IniFile(levelFile).WriteString("AREA", "LeftLongitude", "-75"); })
                 .find("city_z12.qmtp is a task of another area or zoom level"),
             std::string::npos);
+  EXPECT_NE(refusal([&] { qm::IniFile(levelFile).WriteString("Zoom", "Zoom", "13"); })
+                .find("city_z12.qmtp is a task of another area or zoom level"),
+            std::string::npos);
   EXPECT_NE(refusal([&] { std::filesystem::remove(levelFile); }).find("the finished level city_z12.qmtp is missing"),
             std::string::npos);
   EXPECT_NE(refusal([&] { qm::IniFile(setFile).WriteString("LevelSet", "LastZoom", "9"); }, false)
