@@ -17,6 +17,7 @@
 #include "shape/task_area_shape.h"
 #include "tests/support/child_process.h"
 #include "tests/support/controller_fixture.h"
+#include "verify/project_verify.h"
 
 namespace {
 
@@ -83,6 +84,12 @@ TEST_F(ShapeDownload, OnlyTheShapesTilesAreAskedListedAndStoredInEvenShares) {
   EXPECT_EQ(project.ReadString("AREA", "LeftLongitude", ""), in.LeftLongitude);
   EXPECT_EQ(qm::ReadWholeFile(in.Folder + "/park_area.geojson"), area->geoJson);
   EXPECT_EQ(ProjectAreaCover(Project())->Tiles(), cover.Tiles());
+  // Verify walks the shape's tiles alone: none outside it is missing. (The test server's tiles are
+  // no images, so every one is listed.)
+  const VerifyReport report = VerifyProject(Project(), server.HostPort());
+  EXPECT_EQ(report.checked, cover.Tiles());
+  EXPECT_EQ(report.counts.missing, 0);
+  EXPECT_EQ(static_cast<int64_t>(qm::ReadTextFileLines(report.listFile).size()), cover.Tiles());
 }
 
 TEST_F(ShapeDownload, AStoppedDownloadContinuesFromItsAreaFileAndAsksNoFinishedTileAgain) {
