@@ -193,7 +193,7 @@ TEST(TileJudge, AProgramThatCannotBeStartedJudgesNothingAndLeavesNoDescriptorOpe
 
 TEST_F(RefreshTest, ABusyServerIsWaitedForAndAStoppedRefreshContinues) {
   ScriptedAnswer busy = ScriptedAnswer::Status(503);
-  busy.headers.emplace_back("Retry-After", "600");
+  busy.headers.emplace_back("Retry-After", "86400");  // a day: waited for ten minutes at most
   server.Script(Path(2413, 3080), {busy});
   server.SetFallback(ScriptedAnswer::Validated(Png("server"), std::nullopt, kStoredTime));
   RefreshSettings settings = Settings();
@@ -220,6 +220,21 @@ TEST_F(RefreshTest, ABusyServerIsWaitedForAndAStoppedRefreshContinues) {
   EXPECT_EQ(continued.Run().counts.unchanged, 1);
   EXPECT_EQ(server.RequestsFor(Path(2413, 3080)).size(), 2u);
   EXPECT_EQ(Refresh("Started"), "");
+}
+
+// A busy server's waits are not failed attempts: after two waits, two failures still leave the
+// tile its third attempt.
+TEST_F(RefreshTest, WaitsForABusyServerAreNotCountedAsFailedAttempts) {
+  ScriptedAnswer busy = ScriptedAnswer::Status(503);
+  busy.headers.emplace_back("Retry-After", "1");
+  server.Script(Path(2413, 3080), {busy, busy, ScriptedAnswer::Status(500), ScriptedAnswer::Status(500)});
+  server.SetFallback(ScriptedAnswer::Validated(Png("server"), std::nullopt, kStoredTime));
+  RefreshSettings settings = Settings();
+  settings.pauses.retryAfterMsPerSecond = 0;
+  const RefreshReport report = RefreshRun(projectFile, settings).Run();
+  EXPECT_EQ(report.counts.failed, 0);
+  EXPECT_EQ(report.counts.unchanged, 4);
+  EXPECT_EQ(server.RequestsFor(Path(2413, 3080)).size(), 5u);
 }
 
 TEST_F(RefreshTest, NotModifiedToAQuestionWithoutValidatorsKeepsTheTileAndListsIt) {
