@@ -149,6 +149,13 @@ TEST(ShapeEdges, AnEdgeAcrossThe180thMeridianInItsOwnCoordinatesIsRefused) {
   EXPECT_EQ(CoverOf(AreaShape::Read(wide), 3).Tiles(), 8);
   qm::WriteFileAtomic(wide, InCrs("3857", "LineString", "[[0, 0], [1113194.9079327357, 0]]"));  // 10 degrees east
   EXPECT_NEAR(AreaShape::Read(wide).Bounds().east, 10, 1e-9);
+  // Near the pole, 135°E to 153°E, then across to 153°W: the last edge, or the first, crosses.
+  qm::WriteFileAtomic(wide, InCrs("3413", "LineString", "[[0, 3e6], [-1e6, 3e6]]"));
+  EXPECT_NO_THROW(AreaShape::Read(wide));
+  for (const char* line : {"[[0, 3e6], [-1e6, 3e6], [-3e6, 1e6]]", "[[-3e6, 1e6], [-1e6, 3e6], [0, 3e6]]"}) {
+    qm::WriteFileAtomic(wide, InCrs("3413", "LineString", line));
+    EXPECT_THROW(AreaShape::Read(wide), ShapeError) << line;
+  }
   qm::WriteFileAtomic(polar, InCrs("3413", "Polygon", "[[[-3e6, -3e6], [3e6, -3e6], [3e6, 3e6], [-3e6, 3e6], [-3e6, -3e6]]]"));
   try {
     AreaShape::Read(polar);
