@@ -114,7 +114,7 @@ void DownloadController::Start(const StartInputs& inputs) {
   if (!params) return;
   // Held from here to the end of the download; let go on every way out before it starts.
   qm::RunLock lock;
-  if (!Locked(params->SavePath + params->TaskName, lock)) return;
+  if (!TakeRunLock(view_, params->SavePath + params->TaskName, lock)) return;
   params->Resume = ProjectMatches(inputs, params->SavePath, params->TaskName, params->Zoom) &&
                    SameAreaAs(params->SavePath + params->TaskName, area_ ? &area_->geoJson : nullptr);
   if (!params->Resume && !ConfirmedLargeDownload(inputs)) {
@@ -260,14 +260,14 @@ std::optional<TDownParams> DownloadController::ValidatedParams(const StartInputs
 
 // Another run on the same project (in this process or another) refuses this one before it writes
 // anything; so does a lock file that cannot be made.
-bool DownloadController::Locked(const std::string& projectFile, qm::RunLock& lock) {
+bool TakeRunLock(ControllerView& view, const std::string& file, qm::RunLock& lock) {
   try {
-    lock = qm::RunLock::Take(projectFile);
+    lock = qm::RunLock::Take(file);
     return true;
   } catch (const qm::InUseError& e) {
-    view_.ShowMessage(e.what());
+    view.ShowMessage(e.what());
   } catch (const qm::FileError& e) {
-    view_.ShowError(e.what());
+    view.ShowError(e.what());
   }
   return false;
 }

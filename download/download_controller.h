@@ -30,6 +30,10 @@ struct StartInputs {
   std::string TaskName;        // EditTaskName
 };
 
+// Takes the run lock of file for this run; when another run holds it, or it cannot be made, says
+// so in view and gives false.
+bool TakeRunLock(ControllerView& view, const std::string& file, qm::RunLock& lock);
+
 class DownloadController : public WorkerHost {
  public:
   static constexpr int kThreadSlots = 8;
@@ -97,7 +101,6 @@ class DownloadController : public WorkerHost {
   void Start(const StartInputs& inputs);
   void Stop();
   std::optional<TDownParams> ValidatedParams(const StartInputs& inputs);
-  bool Locked(const std::string& projectFile, qm::RunLock& lock);
   bool BuildTask(std::shared_ptr<TDownParams> params);
   bool WriteTaskFilesAndLoadViews();
   void StartWorkers();

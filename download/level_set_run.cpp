@@ -67,14 +67,7 @@ LevelSetRun::Outcome LevelSetRun::Resume(const std::string& setFile) {
 // there is no set to guard: the first level's checks say what is wrong.
 bool LevelSetRun::LockSet() {
   if (setFile_.empty() || !qm::DirectoryExists(qm::ExtractFilePath(setFile_))) return true;
-  try {
-    setLock_ = qm::RunLock::Take(setFile_);
-    return true;
-  } catch (const qm::InUseError& e) {
-    view_.ShowMessage(e.what());
-  } catch (const qm::FileError& e) {
-    view_.ShowError(e.what());
-  }
+  if (TakeRunLock(view_, setFile_, setLock_)) return true;
   Ended(Outcome::kRefused);
   return false;
 }
